@@ -1,0 +1,101 @@
+#include "catalog/catalog.h"
+
+#include <limits>
+
+#include "common/error.h"
+
+namespace vpolv {
+
+namespace {
+constexpr Long kInfoLineName = 7;
+constexpr Long kInfoReference = 4;
+constexpr Long kInfoHandle = 65;
+constexpr Integer kTable3 = 3;
+constexpr std::u16string_view kVitrinaG = u"VITRINAG";
+// Column 3 of a "VITRINAG" cabinet is that of the matching "VITRINA" less this many.
+constexpr double kAjusteVitrinaG = 30;
+}  // namespace
+
+bool identificaCatalogo(Constantes& m, const Text& number) {
+    std::u16string_view stem;
+    if (number == kCatalogo503) {
+        stem = kStem503;
+    } else if (number == kCatalogo570) {
+        stem = kStem570;
+    } else {
+        return false;
+    }
+    m.sCatalogo = Text(stem);
+    m.sCodigoCatalogo = Text(kCodigoCatalogo);
+    return true;
+}
+
+Text leeDirectorioCatalogos(const platform::Services& sys) {
+    const Text file = sys.files.moduleFolder() + sys.files.separator() + Text(kSpaceIni);
+    for (const auto section : kSpaceIniSections) {
+        Text value = sys.profile.readString(file, Text(section), Text(kCatalogsDirKey));
+        if (!value.empty())
+            return value;
+    }
+    return {};
+}
+
+Long longitudFichero(const platform::FileSystem& files, const Text& path) {
+    try {
+        const std::int64_t length = files.fileLength(path);
+        if (length < 0 || length > std::numeric_limits<Long>::max())
+            return 0;
+        return static_cast<Long>(length);
+    } catch (...) {
+        return 0;
+    }
+}
+
+bool cargaCatalogo(Context& ctx, host::Catalog& catalog) {
+    Constantes& m = ctx.m;
+    const Text stem = m.sCatalogo;
+    // An empty catalogs directory means there is nothing to scan: the host gets the bare stem.
+    if (!m.sCatalogsDir.empty()) {
+        const auto& files = ctx.sys.files;
+        Text folder = m.sCatalogsDir;
+        if (!files.isSeparator(folder.back()))
+            folder += files.separator();
+        for (const auto& entry : files.listDirectory(m.sCatalogsDir)) {
+            if (entry.name == u"." || entry.name == u"..")
+                continue;
+            if (!entry.directory)
+                continue;
+            Text candidate = folder + entry.name + files.separator() + stem + u".cat";
+            if (longitudFichero(files, candidate) > 0)
+                m.sCatalogo = std::move(candidate);
+        }
+    }
+    return catalog.FileLoad(m.lSessionId, host::TextArg::byRef(m.sCatalogo),
+                            host::TextArg::byRef(m.sCodigoCatalogo));
+}
+
+void inicializaObjeto(Context& ctx, host::ObjectArg object) {
+    PluginFields& f = ctx.f;
+    Constantes& m = ctx.m;
+    m.sCatalogsDir = leeDirectorioCatalogos(ctx.sys);
+    cargaCatalogo(ctx, m.catalog());
+
+    host::Scene& scene = m.scene();
+    f.sNombreLinea = scene.ObjectGetInfo(m.lSessionId, object, kInfoLineName);
+    f.sReferencia = scene.ObjectGetInfo(m.lSessionId, object, kInfoReference);
+    f.sTirador = scene.ObjectGetInfo(m.lSessionId, object, kInfoHandle);
+
+    host::Catalog& catalog = m.catalog();
+    f.lLineaTabla3 = catalog.TableGetLineRankFromName(m.lSessionId, kTable3, 0, 1,
+                                                      host::TextArg::byRef(f.sNombreLinea), false);
+    f.sColumna3 = catalog.TableGetLineInfo(m.lSessionId, kTable3, 0, f.lLineaTabla3, 3);
+    f.sColumna4 = catalog.TableGetLineInfo(m.lSessionId, kTable3, 0, f.lLineaTabla3, 4);
+    f.sColumna5 = catalog.TableGetLineInfo(m.lSessionId, kTable3, 0, f.lLineaTabla3, 5);
+
+    if (f.sReferencia == kVitrinaG) {
+        const auto& locale = ctx.sys.locale;
+        f.sColumna3 = locale.doubleToText(locale.textToDouble(f.sColumna3) - kAjusteVitrinaG);
+    }
+}
+
+}  // namespace vpolv

@@ -1,0 +1,47 @@
+// Recognising the two served catalogs, finding the catalog file, having the host load it, and
+// reading the object's own line of catalog table 3.
+#pragma once
+
+#include <string_view>
+
+#include "catalog/constantes.h"
+#include "host/host.h"
+#include "platform/platform.h"
+#include "plugin/context.h"
+
+namespace vpolv {
+
+// The catalog code both catalogs are supplied with (six lower-case letters, six digits); the
+// host needs it to open the catalog files and it goes unchanged to FileLoad.
+inline constexpr std::u16string_view kCodigoCatalogo = u"vpolvc261207";
+
+// Catalog numbers (information 2) and the stems of their files.
+inline constexpr std::u16string_view kCatalogo503 = u"503";
+inline constexpr std::u16string_view kCatalogo570 = u"570";
+inline constexpr std::u16string_view kStem503 = u"polvas10";
+inline constexpr std::u16string_view kStem570 = u"polvas13";
+
+// The host's configuration file in the plug-in's folder, and the key read from it.
+inline constexpr std::u16string_view kSpaceIni = u"SPACE.INI";
+inline constexpr std::u16string_view kCatalogsDirKey = u"CatalogsDir";
+inline constexpr std::u16string_view kSpaceIniSections[] = {u"Local", u"InSitu", u"Remote"};
+
+// Accepts "503" and "570" exactly, and then sets the catalog stem and code.
+bool identificaCatalogo(Constantes& m, const Text& number);
+
+// The catalogs directory from "SPACE.INI": the first non-empty "CatalogsDir" value among the
+// sections, read whole; empty when there is none.
+Text leeDirectorioCatalogos(const platform::Services& sys);
+
+// Length of the file at path, or 0 when it cannot be read (or does not fit a Long).
+Long longitudFichero(const platform::FileSystem& files, const Text& path);
+
+// Looks for "<stem>.cat" in the subfolders of the catalogs directory (the last subfolder in
+// listing order that holds a non-empty file wins) and has the host load the catalog.
+bool cargaCatalogo(Context& ctx, host::Catalog& catalog);
+
+// Reads the catalogs directory, loads the catalog and fills the fields that describe the object:
+// line name, reference, handle code and the columns of its table-3 line.
+void inicializaObjeto(Context& ctx, host::ObjectArg object);
+
+}  // namespace vpolv

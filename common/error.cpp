@@ -1,0 +1,49 @@
+#include "common/error.h"
+
+#include <cstdio>
+
+#include "common/text.h"
+
+namespace vpolv {
+
+Error::Error(std::int32_t code, Text description, Text source)
+    : code_(code), description_(std::move(description)), source_(std::move(source)) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(code_));
+    what_ = toUtf8(description_) + " (" + hex + ")";
+}
+
+namespace errors {
+namespace {
+Error own(std::int32_t code, Text description) {
+    return Error(code, std::move(description), u"vpolv");
+}
+}  // namespace
+
+Error invalidProcedureCall() {
+    return own(kInvalidProcedureCall, u"Invalid procedure call or argument");
+}
+Error overflow() {
+    return own(kOverflow, u"Overflow");
+}
+Error typeMismatch() {
+    return own(kTypeMismatch, u"Type mismatch");
+}
+Error fileNotFound() {
+    return own(kFileNotFound, u"File not found");
+}
+Error pathNotFound(const Text& path) {
+    return own(kPathNotFound, u"Path not found: '" + path + u"'");
+}
+Error objectNotSet() {
+    return own(kObjectNotSet, u"Object variable or With block variable not set");
+}
+Error cannotCreateObject() {
+    return own(kCannotCreateObject, u"ActiveX component can't create object");
+}
+Error noSuchMethod() {
+    return own(kNoSuchMethod, u"Object doesn't support this property or method");
+}
+
+}  // namespace errors
+}  // namespace vpolv

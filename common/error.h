@@ -1,0 +1,58 @@
+// The one error type of the plug-in: an automation error code (an HRESULT) and its description.
+//
+// Every failure inside the plug-in -- a failing host call, a conversion, an overflow -- is raised
+// as an Error. It ends the running method at once and travels up to the event method, which turns
+// it into a False result plus this error.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <string>
+
+#include "common/types.h"
+
+namespace vpolv {
+
+class Error : public std::exception {
+  public:
+    Error(std::int32_t code, Text description, Text source = {});
+
+    // HRESULT of the failure (0x800A.... for the automation runtime's own errors).
+    std::int32_t code() const noexcept { return code_; }
+    const Text& description() const noexcept { return description_; }
+    // Who raised it ("vpolv" for the plug-in's own errors, the host's source otherwise).
+    const Text& source() const noexcept { return source_; }
+
+    // UTF-8 "description (0x800A000D)" for diagnostics.
+    const char* what() const noexcept override { return what_.c_str(); }
+
+  private:
+    std::int32_t code_;
+    Text description_;
+    Text source_;
+    std::string what_;
+};
+
+// The automation runtime's own errors, with their usual English descriptions.
+namespace errors {
+
+inline constexpr std::int32_t kInvalidProcedureCall = static_cast<std::int32_t>(0x800A0005);
+inline constexpr std::int32_t kOverflow = static_cast<std::int32_t>(0x800A0006);
+inline constexpr std::int32_t kTypeMismatch = static_cast<std::int32_t>(0x800A000D);
+inline constexpr std::int32_t kFileNotFound = static_cast<std::int32_t>(0x800A0035);
+inline constexpr std::int32_t kObjectNotSet = static_cast<std::int32_t>(0x800A005B);
+inline constexpr std::int32_t kPathNotFound = static_cast<std::int32_t>(0x800A004C);
+inline constexpr std::int32_t kCannotCreateObject = static_cast<std::int32_t>(0x800A01AD);
+inline constexpr std::int32_t kNoSuchMethod = static_cast<std::int32_t>(0x800A01B6);
+
+Error invalidProcedureCall();
+Error overflow();
+Error typeMismatch();
+Error fileNotFound();
+Error pathNotFound(const Text& path);
+Error objectNotSet();
+Error cannotCreateObject();
+Error noSuchMethod();
+
+}  // namespace errors
+}  // namespace vpolv

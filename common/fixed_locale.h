@@ -1,0 +1,25 @@
+// Number conversions with a fixed decimal separator, as the automation runtime does them under a
+// user locale whose decimal separator is '.' or ','. The other of the two is taken as the
+// thousands separator.
+#pragma once
+
+#include "platform/platform.h"
+
+namespace vpolv {
+
+class FixedLocale : public platform::Locale {
+  public:
+    explicit FixedLocale(char16_t decimalSeparator = u'.');
+
+    Long textToLong(const Text& text) const override;
+    double textToDouble(const Text& text) const override;
+    Text doubleToText(double value) const override;
+
+    char16_t decimalSeparator() const { return decimal_; }
+
+  private:
+    char16_t decimal_;
+    char16_t thousands_;
+};
+
+}  // namespace vpolv

@@ -1,0 +1,24 @@
+// Text helpers that need no locale: UTF-8 <-> UTF-16, whole numbers as decimal text,
+// and overflow-checked 32-bit arithmetic.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "common/types.h"
+
+namespace vpolv {
+
+// UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
+std::string toUtf8(std::u16string_view text);
+// UTF-8 to UTF-16; an invalid sequence becomes U+FFFD.
+Text fromUtf8(std::string_view text);
+
+// Plain decimal text of a Long: a minus sign for negatives, no separators.
+Text longToText(Long value);
+
+// 32-bit arithmetic that raises the automation overflow error instead of wrapping.
+Long checkedAdd(Long a, Long b);
+Long checkedMultiply(Long a, Long b);
+
+}  // namespace vpolv

@@ -1,0 +1,337 @@
+#include "host/memory_host.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "common/text.h"
+
+namespace vpolv::host {
+
+const char* Arg::kindName(Kind kind) {
+    switch (kind) {
+        case Kind::I2:
+            return "I2";
+        case Kind::I4:
+            return "I4";
+        case Kind::I4Ref:
+            return "I4&";
+        case Kind::Str:
+            return "BSTR";
+        case Kind::StrRef:
+            return "BSTR&";
+        case Kind::Bool:
+            return "BOOL";
+    }
+    return "?";
+}
+
+std::string Arg::toString() const {
+    std::string out = kindName(kind);
+    out += ' ';
+    switch (kind) {
+        case Kind::Str:
+        case Kind::StrRef:
+            out += '"' + toUtf8(text) + '"';
+            break;
+        case Kind::Bool:
+            out += number ? "True" : "False";
+            break;
+        default:
+            out += std::to_string(number);
+    }
+    return out;
+}
+
+std::string Call::toString() const {
+    std::string out = object + "." + operation + "(";
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (i)
+            out += ", ";
+        out += args[i].toString();
+    }
+    return out + ")";
+}
+
+namespace {
+
+Arg objectArg(ObjectArg object) {
+    return object.isCurrent() ? Arg::i2(ObjectArg::kCurrentObject) : Arg::i4Ref(object.idRef());
+}
+
+Error hostError(const std::string& what) {
+    return Error(kHostError, fromUtf8(what), u"KDSDK");
+}
+
+}  // namespace
+
+class MemoryHost::AppliImpl : public Appli {
+  public:
+    explicit AppliImpl(MemoryHost& host) : host_(host) {}
+    ~AppliImpl() override { host_.released("Appli"); }
+
+    Long StartSessionFromCallParams(Long& callParamsBlock) override {
+        const auto n =
+            host_.record({"Appli", "StartSessionFromCallParams", {Arg::i4Ref(callParamsBlock)}});
+        return host_.longAnswer(n, host_.scene_.sessionId);
+    }
+    bool EndSession(Long& sessionId) override {
+        const auto n = host_.record({"Appli", "EndSession", {Arg::i4Ref(sessionId)}});
+        return host_.longAnswer(n, -1) != 0;
+    }
+
+  private:
+    MemoryHost& host_;
+};
+
+class MemoryHost::SceneImpl : public Scene {
+  public:
+    explicit SceneImpl(MemoryHost& host) : host_(host) {}
+    ~SceneImpl() override { host_.released("Scene"); }
+
+    Text ObjectGetInfo(Long& sessionId, ObjectArg object, Long code) override {
+        const auto n = host_.record(
+            {"Scene", "ObjectGetInfo", {Arg::i4Ref(sessionId), objectArg(object), Arg::i4(code)}});
+        if (auto raw = host_.rawAnswer(n))
+            return *raw;
+        const auto& infos = host_.objectFor(object).infos;
+        const auto it = infos.find(code);
+        return it == infos.end() ? Text() : it->second;
+    }
+
+    void ObjectSetInfo(Long& sessionId, ObjectArg object, TextArg value, Long code) override {
+        host_.record({"Scene",
+                      "ObjectSetInfo",
+                      {Arg::i4Ref(sessionId), objectArg(object),
+                       Arg::str(value.text(), value.isByRef()), Arg::i4(code)}});
+        const Long id = host_.resolve(object);
+        auto& infos = host_.objectFor(object).infos;
+        Write write{id, code, std::nullopt, value.text()};
+        if (const auto it = infos.find(code); it != infos.end())
+            write.oldValue = it->second;
+        infos[code] = value.text();
+        host_.writes_.push_back(std::move(write));
+    }
+
+    Long SceneGetObjectsNb(Long& sessionId) override {
+        const auto n = host_.record({"Scene", "SceneGetObjectsNb", {Arg::i4Ref(sessionId)}});
+        return host_.longAnswer(n, static_cast<Long>(host_.scene_.sceneObjects.size()));
+    }
+
+    Long SceneGetObjectId(Long& sessionId, Long& rank) override {
+        const auto n =
+            host_.record({"Scene", "SceneGetObjectId", {Arg::i4Ref(sessionId), Arg::i4Ref(rank)}});
+        if (host_.rawAnswer(n))
+            return host_.longAnswer(n, 0);
+        const auto& objects = host_.scene_.sceneObjects;
+        if (rank < 1 || static_cast<std::size_t>(rank) > objects.size()) {
+            throw hostError("No scene object of rank " + std::to_string(rank));
+        }
+        return objects[rank - 1];
+    }
+
+    Long ObjectGetChildrenNb(Long& sessionId, ObjectArg object, Integer zero) override {
+        const auto n = host_.record({"Scene",
+                                     "ObjectGetChildrenNb",
+                                     {Arg::i4Ref(sessionId), objectArg(object), Arg::i2(zero)}});
+        if (host_.rawAnswer(n))
+            return host_.longAnswer(n, 0);
+        return static_cast<Long>(host_.objectFor(object).children.size());
+    }
+
+    Long ObjectGetChildId(Long& sessionId, ObjectArg object, Long& rank, Integer zero) override {
+        const auto n = host_.record(
+            {"Scene",
+             "ObjectGetChildId",
+             {Arg::i4Ref(sessionId), objectArg(object), Arg::i4Ref(rank), Arg::i2(zero)}});
+        if (host_.rawAnswer(n))
+            return host_.longAnswer(n, 0);
+        const auto& children = host_.objectFor(object).children;
+        if (rank < 1 || static_cast<std::size_t>(rank) > children.size()) {
+            throw hostError("No child of rank " + std::to_string(rank));
+        }
+        return children[rank - 1];
+    }
+
+    Text SceneGetKeywordInfo(Long& sessionId, TextArg keyword) override {
+        const auto n =
+            host_.record({"Scene",
+                          "SceneGetKeywordInfo",
+                          {Arg::i4Ref(sessionId), Arg::str(keyword.text(), keyword.isByRef())}});
+        if (auto raw = host_.rawAnswer(n))
+            return *raw;
+        const auto it = host_.scene_.keywords.find(keyword.text());
+        return it == host_.scene_.keywords.end() ? Text() : it->second;
+    }
+
+  private:
+    MemoryHost& host_;
+};
+
+class MemoryHost::CatalogImpl : public Catalog {
+  public:
+    explicit CatalogImpl(MemoryHost& host) : host_(host) {}
+    ~CatalogImpl() override { host_.released("Catalog"); }
+
+    Long TableGetLineRankFromName(Long& sessionId, Integer table, Integer zero, Integer one,
+                                  TextArg lineName, bool flag) override {
+        const auto n =
+            host_.record({"Catalog",
+                          "TableGetLineRankFromName",
+                          {Arg::i4Ref(sessionId), Arg::i2(table), Arg::i2(zero), Arg::i2(one),
+                           Arg::str(lineName.text(), lineName.isByRef()), Arg::boolean(flag)}});
+        if (host_.rawAnswer(n))
+            return host_.longAnswer(n, 0);
+        const auto& lines = host_.table(table);
+        const auto it = std::find_if(lines.begin(), lines.end(), [&](const TableLine& line) {
+            return line.name == lineName.text();
+        });
+        // An unknown line name answers rank 0, which names no line.
+        return it == lines.end() ? 0 : static_cast<Long>(it - lines.begin()) + 1;
+    }
+
+    Text TableGetLineInfo(Long& sessionId, Integer table, Integer zero, Long& rank,
+                          Integer column) override {
+        const auto n = host_.record({"Catalog",
+                                     "TableGetLineInfo",
+                                     {Arg::i4Ref(sessionId), Arg::i2(table), Arg::i2(zero),
+                                      Arg::i4Ref(rank), Arg::i2(column)}});
+        if (auto raw = host_.rawAnswer(n))
+            return *raw;
+        const auto& lines = host_.table(table);
+        // A rank that names no line answers the empty text.
+        if (rank < 1 || static_cast<std::size_t>(rank) > lines.size())
+            return {};
+        const auto& columns = lines[rank - 1].columns;
+        const auto it = columns.find(column);
+        return it == columns.end() ? Text() : it->second;
+    }
+
+    bool FileLoad(Long& sessionId, TextArg file, TextArg catalogCode) override {
+        const auto n = host_.record({"Catalog",
+                                     "FileLoad",
+                                     {Arg::i4Ref(sessionId), Arg::str(file.text(), file.isByRef()),
+                                      Arg::str(catalogCode.text(), catalogCode.isByRef())}});
+        host_.loads_.push_back({file.text(), catalogCode.text()});
+        return host_.longAnswer(n, -1) != 0;
+    }
+
+  private:
+    MemoryHost& host_;
+};
+
+MemoryHost::MemoryHost(SceneData scene, const platform::Locale& locale)
+    : scene_(std::move(scene)), locale_(locale) {}
+
+MemoryHost::~MemoryHost() = default;
+
+void MemoryHost::lifecycle(const char* object, const char* what, std::u16string_view progId) {
+    Call call{object, what, {}};
+    if (!progId.empty())
+        call.args.push_back(Arg::str(Text(progId), false));
+    log_.push_back(std::move(call));
+}
+
+void MemoryHost::released(const char* object) {
+    lifecycle(object, "Release", {});
+    --live_;
+}
+
+std::unique_ptr<Appli> MemoryHost::createAppli() {
+    lifecycle("Appli", "CreateObject", kAppliProgId);
+    if (auto it = failCreate_.find(Text(kAppliProgId)); it != failCreate_.end())
+        throw it->second;
+    ++live_;
+    return std::make_unique<AppliImpl>(*this);
+}
+
+std::unique_ptr<Scene> MemoryHost::createScene() {
+    lifecycle("Scene", "CreateObject", kSceneProgId);
+    if (auto it = failCreate_.find(Text(kSceneProgId)); it != failCreate_.end())
+        throw it->second;
+    ++live_;
+    return std::make_unique<SceneImpl>(*this);
+}
+
+std::unique_ptr<Catalog> MemoryHost::createCatalog() {
+    lifecycle("Catalog", "CreateObject", kCatalogProgId);
+    if (auto it = failCreate_.find(Text(kCatalogProgId)); it != failCreate_.end())
+        throw it->second;
+    ++live_;
+    return std::make_unique<CatalogImpl>(*this);
+}
+
+void MemoryHost::failCall(std::size_t n, Error error) {
+    failAt_.insert_or_assign(n, std::move(error));
+}
+
+void MemoryHost::failOperation(const std::string& operation, Error error, std::size_t n) {
+    failOperations_.push_back({operation, n, std::move(error)});
+}
+
+void MemoryHost::failCreate(std::u16string_view progId, Error error) {
+    failCreate_.insert_or_assign(Text(progId), std::move(error));
+}
+
+void MemoryHost::answerWithText(std::size_t n, Text raw) {
+    rawAnswers_[n] = std::move(raw);
+}
+
+std::vector<Call> MemoryHost::calls() const {
+    std::vector<Call> out;
+    std::copy_if(log_.begin(), log_.end(), std::back_inserter(out),
+                 [](const Call& call) { return !call.isLifecycle(); });
+    return out;
+}
+
+void MemoryHost::clearRecords() {
+    log_.clear();
+    writes_.clear();
+    loads_.clear();
+}
+
+std::size_t MemoryHost::record(Call call) {
+    const std::size_t n = ++operations_;
+    const std::size_t nthOfKind = ++operationCounts_[call.operation];
+    const std::string operation = call.operation;
+    log_.push_back(std::move(call));
+    if (const auto it = failAt_.find(n); it != failAt_.end())
+        throw it->second;
+    for (const auto& failure : failOperations_) {
+        if (failure.operation == operation && failure.n == nthOfKind)
+            throw failure.error;
+    }
+    return n;
+}
+
+std::optional<Text> MemoryHost::rawAnswer(std::size_t n) const {
+    const auto it = rawAnswers_.find(n);
+    if (it == rawAnswers_.end())
+        return std::nullopt;
+    return it->second;
+}
+
+Long MemoryHost::longAnswer(std::size_t n, Long normal) const {
+    if (const auto raw = rawAnswer(n))
+        return locale_.textToLong(*raw);
+    return normal;
+}
+
+Long MemoryHost::resolve(ObjectArg object) const {
+    return object.isCurrent() ? scene_.currentObject : object.idRef();
+}
+
+SceneObject& MemoryHost::objectFor(ObjectArg object) {
+    const Long id = resolve(object);
+    const auto it = scene_.objects.find(id);
+    if (it == scene_.objects.end())
+        throw hostError("No object with id " + std::to_string(id));
+    return it->second;
+}
+
+const std::vector<TableLine>& MemoryHost::table(Integer number) const {
+    static const std::vector<TableLine> kNone;
+    const auto it = scene_.tables.find(number);
+    return it == scene_.tables.end() ? kNone : it->second;
+}
+
+}  // namespace vpolv::host

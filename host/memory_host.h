@@ -1,0 +1,164 @@
+// An in-memory host: a scene held in memory that answers the SDK's twelve operations, records
+// every call with its arguments and their kinds, and stores what ObjectSetInfo writes.
+//
+// The simulator runs the plug-in against it, and the tests use it as their host double: it can
+// be told to fail a given call or the creation of any of the three automation objects.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/error.h"
+#include "host/host.h"
+#include "platform/platform.h"
+
+namespace vpolv::host {
+
+// One recorded argument: its automation kind and its value.
+struct Arg {
+    enum class Kind { I2, I4, I4Ref, Str, StrRef, Bool };
+    Kind kind;
+    Long number = 0;
+    Text text;
+
+    static Arg i2(Integer v) { return {Kind::I2, v, {}}; }
+    static Arg i4(Long v) { return {Kind::I4, v, {}}; }
+    static Arg i4Ref(Long v) { return {Kind::I4Ref, v, {}}; }
+    static Arg str(Text v, bool byRef) {
+        return {byRef ? Kind::StrRef : Kind::Str, 0, std::move(v)};
+    }
+    static Arg boolean(bool v) { return {Kind::Bool, v ? -1 : 0, {}}; }
+
+    // The kind's automation type name: "I2", "I4", "I4&", "BSTR", "BSTR&", "BOOL".
+    static const char* kindName(Kind kind);
+    // For example: I2 -2, I4& 7, BSTR& "_1_A_90", BOOL False.
+    std::string toString() const;
+    bool operator==(const Arg&) const = default;
+};
+
+// One recorded operation, or the creation or release of a host object.
+struct Call {
+    std::string object;     // "Appli", "Scene" or "Catalog"
+    std::string operation;  // SDK operation name, or "CreateObject" / "Release"
+    std::vector<Arg> args;
+
+    bool isLifecycle() const { return operation == "CreateObject" || operation == "Release"; }
+    // For example: Scene.ObjectGetInfo(I4& 1, I2 -2, I4 2)
+    std::string toString() const;
+};
+
+// A write made through ObjectSetInfo.
+struct Write {
+    Long object;
+    Long code;
+    std::optional<Text> oldValue;  // absent when the object had no such information
+    Text newValue;
+};
+
+// A catalog load request made through FileLoad.
+struct FileLoadRecord {
+    Text file;
+    Text catalogCode;
+};
+
+struct SceneObject {
+    std::map<Long, Text> infos;  // information code -> text
+    std::vector<Long> children;  // child object ids, in rank order
+};
+
+struct TableLine {
+    Text name;
+    std::map<Integer, Text> columns;
+};
+
+struct SceneData {
+    Long sessionId = 1;      // what StartSessionFromCallParams answers (0: no session)
+    Long currentObject = 0;  // the object that -2 designates
+    std::map<Long, SceneObject> objects;
+    std::vector<Long> sceneObjects;  // in rank order
+    std::map<Text, Text> keywords;
+    std::map<Integer, std::vector<TableLine>> tables;  // table number -> lines in rank order
+};
+
+class MemoryHost : public Connector {
+  public:
+    // The locale converts answers given as raw text (see answerWithText) to numbers.
+    MemoryHost(SceneData scene, const platform::Locale& locale);
+    ~MemoryHost() override;
+
+    std::unique_ptr<Appli> createAppli() override;
+    std::unique_ptr<Scene> createScene() override;
+    std::unique_ptr<Catalog> createCatalog() override;
+
+    // --- Fault injection and scripted answers ---
+    // The n-th operation (1-based, creation and release not counted) raises error after
+    // being recorded.
+    void failCall(std::size_t n, Error error);
+    // The n-th call of the named operation raises error.
+    void failOperation(const std::string& operation, Error error, std::size_t n = 1);
+    // Creating the object with this programmatic identifier raises error.
+    void failCreate(std::u16string_view progId, Error error);
+    // The n-th operation answers this text instead of its normal result; a numeric result is
+    // converted from it with the locale (so a non-number gives a type mismatch).
+    void answerWithText(std::size_t n, Text raw);
+
+    // --- What happened ---
+    SceneData& scene() { return scene_; }
+    const SceneData& scene() const { return scene_; }
+    // Every operation, creation and release, in order.
+    const std::vector<Call>& log() const { return log_; }
+    // The operations alone, in order.
+    std::vector<Call> calls() const;
+    const std::vector<Write>& writes() const { return writes_; }
+    const std::vector<FileLoadRecord>& loads() const { return loads_; }
+    // Host objects created and not yet released.
+    int liveObjects() const { return live_; }
+    void clearRecords();
+
+  private:
+    class AppliImpl;
+    class SceneImpl;
+    class CatalogImpl;
+    friend class AppliImpl;
+    friend class SceneImpl;
+    friend class CatalogImpl;
+
+    // Records a call and applies the configured failure; returns its 1-based operation number.
+    std::size_t record(Call call);
+    std::optional<Text> rawAnswer(std::size_t n) const;
+    Long longAnswer(std::size_t n, Long normal) const;
+    void lifecycle(const char* object, const char* what, std::u16string_view progId);
+    void released(const char* object);
+    Long resolve(ObjectArg object) const;
+    SceneObject& objectFor(ObjectArg object);
+    const std::vector<TableLine>& table(Integer number) const;
+
+    SceneData scene_;
+    const platform::Locale& locale_;
+    std::vector<Call> log_;
+    std::vector<Write> writes_;
+    std::vector<FileLoadRecord> loads_;
+    std::size_t operations_ = 0;
+    std::map<std::size_t, Error> failAt_;
+    struct OperationFailure {
+        std::string operation;
+        std::size_t n;
+        Error error;
+    };
+    std::vector<OperationFailure> failOperations_;
+    std::map<std::string, std::size_t> operationCounts_;
+    std::map<Text, Error> failCreate_;
+    std::map<std::size_t, Text> rawAnswers_;
+    int live_ = 0;
+};
+
+// The error the in-memory host raises for a request it cannot answer (an unknown object id,
+// a child rank out of range).
+inline constexpr std::int32_t kHostError = static_cast<std::int32_t>(0x80040201);
+
+}  // namespace vpolv::host

@@ -1,0 +1,77 @@
+// The operating-system services the plug-in uses, behind small interfaces.
+//
+// The core never includes a system header: each platform fills these in its own files
+// (platform/posix, platform/windows), and tests substitute their own where they need to.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "common/types.h"
+
+namespace vpolv::platform {
+
+// Locale-aware number conversions, as the automation runtime does them under the user locale.
+class Locale {
+  public:
+    virtual ~Locale() = default;
+    // Text to Long: blanks around the number are allowed; a fraction rounds to the nearest
+    // integer, halves to the even neighbour. Not a number: type mismatch; out of range: overflow.
+    virtual Long textToLong(const Text& text) const = 0;
+    // Text to double. Not a number: type mismatch; out of range: overflow.
+    virtual double textToDouble(const Text& text) const = 0;
+    // Shortest text with at most 15 significant digits and the locale's decimal separator;
+    // a whole number has no decimal part.
+    virtual Text doubleToText(double value) const = 0;
+};
+
+// One entry of a directory listing.
+struct DirEntry {
+    Text name;
+    bool directory = false;
+};
+
+class FileSystem {
+  public:
+    virtual ~FileSystem() = default;
+    // The folder that holds the plug-in library file, without a final separator.
+    virtual Text moduleFolder() const = 0;
+    // The platform's path separator ('\\' on Windows, '/' elsewhere).
+    virtual char16_t separator() const = 0;
+    // Whether c separates path components here.
+    virtual bool isSeparator(char16_t c) const = 0;
+    // The entries of a directory, in the order the system returns them, directories included;
+    // hidden and system entries are left out. A missing or unreadable directory raises an Error.
+    virtual std::vector<DirEntry> listDirectory(const Text& directory) const = 0;
+    // Length in bytes of the file at path; raises an Error when it cannot be read.
+    virtual std::int64_t fileLength(const Text& path) const = 0;
+};
+
+// Reads a key of an initialisation file ("[Section]" lines and "key=value" lines).
+class Profile {
+  public:
+    virtual ~Profile() = default;
+    // The value of key in section, whole; empty when the file, the section or the key is missing.
+    // Sections and keys match without regard to case; the first matching section wins.
+    virtual Text readString(const Text& file, const Text& section, const Text& key) const = 0;
+};
+
+// A modal message box.
+class MessageBox {
+  public:
+    virtual ~MessageBox() = default;
+    static constexpr Long kOk = 0;
+    static constexpr Long kIconExclamation = 48;
+    // Shows the box and waits until the user closes it.
+    virtual void show(const Text& text, const Text& title, Long style) = 0;
+};
+
+// The services one plug-in instance works with.
+struct Services {
+    const Locale& locale;
+    const FileSystem& files;
+    const Profile& profile;
+    MessageBox& messages;
+};
+
+}  // namespace vpolv::platform

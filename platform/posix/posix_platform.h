@@ -1,0 +1,46 @@
+// The platform services on POSIX systems (Linux), for the simulator and the tests.
+#pragma once
+
+#include <iosfwd>
+
+#include "platform/platform.h"
+
+namespace vpolv::platform::posix {
+
+// The decimal separator of the process's numeric locale (LC_ALL, LC_NUMERIC, LANG): ',' or '.'.
+char16_t environmentDecimalSeparator();
+
+// Directory listings are sorted by name so that runs are repeatable; names starting with a dot
+// count as hidden (".", ".." are listed, as the system's own listing does).
+class PosixFileSystem : public FileSystem {
+  public:
+    // moduleFolder stands for the folder of the plug-in library file.
+    explicit PosixFileSystem(Text moduleFolder);
+
+    Text moduleFolder() const override { return moduleFolder_; }
+    char16_t separator() const override { return u'/'; }
+    bool isSeparator(char16_t c) const override { return c == u'/'; }
+    std::vector<DirEntry> listDirectory(const Text& directory) const override;
+    std::int64_t fileLength(const Text& path) const override;
+
+  private:
+    Text moduleFolder_;
+};
+
+// Initialisation files in UTF-8 (a byte-order mark is skipped).
+class PosixProfile : public Profile {
+  public:
+    Text readString(const Text& file, const Text& section, const Text& key) const override;
+};
+
+// Prints the box to a stream and returns at once.
+class PrintingMessageBox : public MessageBox {
+  public:
+    explicit PrintingMessageBox(std::ostream& out);
+    void show(const Text& text, const Text& title, Long style) override;
+
+  private:
+    std::ostream& out_;
+};
+
+}  // namespace vpolv::platform::posix

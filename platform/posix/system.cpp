@@ -1,0 +1,151 @@
+#include <dirent.h>
+#include <langinfo.h>
+#include <locale.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <ostream>
+#include <sstream>
+#include <string>
+
+#include "common/error.h"
+#include "common/fixed_locale.h"
+#include "common/text.h"
+#include "platform/native.h"
+#include "platform/posix/posix_platform.h"
+
+namespace vpolv::platform::posix {
+
+PosixFileSystem::PosixFileSystem(Text moduleFolder) : moduleFolder_(std::move(moduleFolder)) {}
+
+std::vector<DirEntry> PosixFileSystem::listDirectory(const Text& directory) const {
+    const std::string path = toUtf8(directory);
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(path.c_str()), closedir);
+    if (!dir)
+        throw errors::pathNotFound(directory);
+    std::vector<DirEntry> entries;
+    while (const dirent* entry = readdir(dir.get())) {
+        const std::string name = entry->d_name;
+        const bool dots = name == "." || name == "..";
+        if (!dots && name.front() == '.')
+            continue;  // hidden
+        struct stat info {};
+        const std::string full = path + (path.empty() || path.back() == '/' ? "" : "/") + name;
+        const bool directory = stat(full.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+        entries.push_back({fromUtf8(name), directory});
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
+    return entries;
+}
+
+std::int64_t PosixFileSystem::fileLength(const Text& path) const {
+    struct stat info {};
+    if (stat(toUtf8(path).c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        throw errors::fileNotFound();
+    }
+    return static_cast<std::int64_t>(info.st_size);
+}
+
+namespace {
+
+// Case-insensitive comparison for section and key names (ASCII letters).
+bool sameName(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+               return lower(x) == lower(y);
+           });
+}
+
+std::string_view trim(std::string_view s) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (!s.empty() && blank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && blank(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+}  // namespace
+
+Text PosixProfile::readString(const Text& file, const Text& section, const Text& key) const {
+    std::ifstream in(toUtf8(file), std::ios::binary);
+    if (!in)
+        return {};
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    std::string content = buffer.str();
+    if (content.rfind("\xEF\xBB\xBF", 0) == 0)
+        content.erase(0, 3);
+
+    const std::string wantedSection = toUtf8(section);
+    const std::string wantedKey = toUtf8(key);
+    bool inSection = false;
+    bool sectionSeen = false;
+    std::istringstream lines(content);
+    for (std::string raw; std::getline(lines, raw);) {
+        const std::string_view line = trim(raw);
+        if (line.empty() || line.front() == ';')
+            continue;
+        if (line.front() == '[') {
+            if (inSection)
+                break;  // only the first matching section counts
+            const auto close = line.find(']');
+            const auto name =
+                trim(line.substr(1, close == std::string_view::npos ? line.npos : close - 1));
+            inSection = !sectionSeen && sameName(name, wantedSection);
+            sectionSeen = sectionSeen || inSection;
+            continue;
+        }
+        if (!inSection)
+            continue;
+        const auto eq = line.find('=');
+        if (eq == std::string_view::npos || !sameName(trim(line.substr(0, eq)), wantedKey))
+            continue;
+        std::string_view value = trim(line.substr(eq + 1));
+        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+            value.back() == value.front()) {
+            value = value.substr(1, value.size() - 2);
+        }
+        return fromUtf8(value);
+    }
+    return {};
+}
+
+PrintingMessageBox::PrintingMessageBox(std::ostream& out) : out_(out) {}
+
+void PrintingMessageBox::show(const Text& text, const Text& title, Long style) {
+    out_ << "[" << toUtf8(title) << "] (style " << style << ")\n" << toUtf8(text) << "\n";
+}
+
+char16_t environmentDecimalSeparator() {
+    char16_t decimal = u'.';
+    if (locale_t loc = newlocale(LC_NUMERIC_MASK, "", static_cast<locale_t>(0))) {
+        const char* radix = nl_langinfo_l(RADIXCHAR, loc);
+        if (radix && std::strcmp(radix, ",") == 0)
+            decimal = u',';
+        freelocale(loc);
+    }
+    return decimal;
+}
+
+}  // namespace vpolv::platform::posix
+
+namespace vpolv::platform {
+
+std::unique_ptr<FileSystem> makeFileSystem(Text moduleFolder) {
+    return std::make_unique<posix::PosixFileSystem>(std::move(moduleFolder));
+}
+
+std::unique_ptr<Profile> makeProfile() {
+    return std::make_unique<posix::PosixProfile>();
+}
+
+std::unique_ptr<Locale> makeUserLocale() {
+    return std::make_unique<FixedLocale>(posix::environmentDecimalSeparator());
+}
+
+}  // namespace vpolv::platform

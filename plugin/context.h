@@ -1,0 +1,17 @@
+// What an operation of the plug-in works on: the instance's fields, the thread's module state
+// and the platform services.
+#pragma once
+
+#include "catalog/constantes.h"
+#include "platform/platform.h"
+#include "plugin/fields.h"
+
+namespace vpolv {
+
+struct Context {
+    PluginFields& f;
+    Constantes& m;
+    const platform::Services& sys;
+};
+
+}  // namespace vpolv

@@ -1,0 +1,29 @@
+// The warning after placing an object whose handle is a Gola handle, which the catalogs do not
+// price: the user has to add it from the catalog's Gola handle chapter.
+#pragma once
+
+#include <span>
+#include <string_view>
+
+#include "common/types.h"
+#include "platform/platform.h"
+
+namespace vpolv {
+
+inline constexpr std::u16string_view kGolaTitulo = u"¡¡ATENCION!!";
+inline constexpr std::u16string_view kGolaTexto =
+    u"Tirador Gola no presupuestado.\r\n"
+    u"Introduzca el tirador correspondiente del capítulo 'Tirador Gola' junto con los accesorios.";
+inline constexpr Long kGolaEstilo =
+    platform::MessageBox::kOk | platform::MessageBox::kIconExclamation;
+
+// The Gola handle codes, in the order tested.
+std::span<const std::u16string_view> codigosGola();
+
+// Whether the handle code equals one of the Gola codes exactly.
+bool esTiradorGola(const Text& tirador);
+
+// Shows the warning and waits until the user closes it.
+void avisoTiradorGola(platform::MessageBox& messages);
+
+}  // namespace vpolv

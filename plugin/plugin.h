@@ -1,0 +1,74 @@
+// The Plugin class: the object the host creates and calls.
+//
+// Every public method raises vpolv::Error on failure; the event methods first end the host
+// session and release the host objects, so a failing event never leaves a session open.
+// Outcome/guarded turn a call into the host's view: a result, or False plus the error.
+#pragma once
+
+#include <optional>
+#include <utility>
+
+#include "common/error.h"
+#include "host/host.h"
+#include "platform/platform.h"
+#include "plugin/context.h"
+#include "plugin/fields.h"
+
+namespace vpolv {
+
+class Plugin {
+  public:
+    Plugin(host::Connector& host, const platform::Services& services);
+
+    // The fourteen methods of the method table, in its order.
+    void Inicializa();
+    Boolean OnObjectPlaceAfter(Long lCallParamsBlock);
+    Boolean OnObjectFinishesAfter(Long lCallParamsBlock);
+    Boolean OnSceneGenericFinishesAfter(Long lCallParamsBlock);
+    Boolean casoPolvast(Long lCallParamsBlock, Long& d);
+    Boolean casoPolvastAG(Long lCallParamsBlock, Long& d, Long& lObjectId);
+    Text formateaDescripcion(Text& desc);
+    void vitrina(Long& nHijos, Long& auxd);
+    void vitrina2(Long& nHijos, Long& auxd);
+    void vitrina3(Long& nHijos, Long& auxd);
+    void vitrina3b();
+    void vitrinaAG(Long& nHijos, Long& auxd, Long& lObjectId);
+    void vitrina2AG(Long& nHijos, Long& auxd, Long& lObjectId);
+    void vitrina3AG(Long& nHijos, Long& auxd, Long& lObjectId);
+
+    PluginFields& fields() { return f_; }
+    const PluginFields& fields() const { return f_; }
+
+  private:
+    enum class Event { Place, Finishes, SceneGenericFinishes };
+    Boolean runEvent(Event event, Long lCallParamsBlock);
+    Context context();
+
+    host::Connector& host_;
+    const platform::Services& sys_;
+    PluginFields f_;
+};
+
+// A method's result as the host sees it: the value, or False (an empty value) and the error.
+struct Outcome {
+    Boolean result = kFalse;
+    std::optional<Error> error;
+    bool ok() const { return !error; }
+};
+
+// Runs an event method and reports its outcome; nothing escapes.
+template <class F>
+Outcome guarded(F&& call) noexcept {
+    try {
+        return {std::forward<F>(call)(), std::nullopt};
+    } catch (const Error& e) {
+        return {kFalse, e};
+    } catch (const std::bad_alloc&) {
+        return {kFalse, Error(static_cast<std::int32_t>(0x800A0007), u"Out of memory", u"vpolv")};
+    } catch (...) {
+        return {kFalse,
+                Error(static_cast<std::int32_t>(0x80004005), u"Unexpected failure", u"vpolv")};
+    }
+}
+
+}  // namespace vpolv

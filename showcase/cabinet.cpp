@@ -1,0 +1,207 @@
+#include "showcase/cabinet.h"
+
+#include <algorithm>
+#include <array>
+
+#include "common/text.h"
+
+namespace vpolv {
+
+namespace {
+
+using Refs = std::u16string_view;
+
+constexpr Refs kGroupA[] = {u"7",   u"13",   u"19",   u"20",   u"25",   u"26",
+                            u"7GL", u"13GL", u"19GL", u"20GL", u"25GL", u"26GL"};
+constexpr Refs kGroupB[] = {u"4",   u"6",   u"10",  u"12",  u"16",  u"18",  u"22",  u"24",
+                            u"28",  u"30",  u"35",  u"69",  u"119", u"122", u"125", u"127",
+                            u"143", u"157", u"186", u"188", u"225", u"227", u"237", u"238",
+                            u"239", u"240", u"244", u"245", u"246"};
+constexpr Refs kGroupC[] = {u"MA", u"ME", u"R7", u"YE"};
+constexpr Refs kGroupD[] = {u"1GL", u"2GL", u"8GL", u"14GL", u"234GL", u"235GL", u"236GL"};
+constexpr Refs kGroupE[] = {u"MAGL", u"MEGL", u"R7GL", u"YEGL"};
+
+// Glass parts of each type.
+constexpr Refs kGlassTipo1[] = {
+    u"FR_1PBVN",  u"FR_1PBVCH",  u"FR_1PHVN",  u"FR_1PHVCH",  u"FR_1PRVN",  u"FR_1PRVCH",
+    u"FR_1GVN",   u"FR_1CVCH",   u"FR_1PABVN", u"FR_1PABVCH", u"FR_1PRRVN", u"FR_1PEVCH",
+    u"FR_1PARVN", u"FR_PP2VN",   u"FR_PP2VAN", u"FR_1PRVA",   u"FR_1PHVA",  u"FR_1PRVVERT",
+    u"FR_1PAVA",  u"FR_1PARVGL", u"FR_1PBVGL"};
+constexpr Refs kGlassTipo2[] = {u"FR_2PBVCH",  u"FR_2PBVN",   u"FR_2PHVN",  u"FR_2PHVCH",
+                                u"FR_2PARVN",  u"FR_2PARVCH", u"FR_2PHVA",  u"FR_2PAVA",
+                                u"FR_2PCVHN",  u"FR_2PCVAHN", u"FR_2PCVBN", u"FR_2PCVABN",
+                                u"FR_2PCVAAN", u"FR_2PARVGL", u"FR_2PBVGL"};
+constexpr Refs kGlassTipo3[] = {u"FR_1PBVCH", u"FR_1PBVN",    u"FR_1PHVN",  u"FR_1PHVCH",
+                                u"FR_1PRVN",  u"FR_1PRVCH",   u"FR_1GVN",   u"FR_1CVCH",
+                                u"FR_1PABVN", u"FR_1PABVCH",  u"FR_1PRRVN", u"FR_1PEVCH",
+                                u"FR_1PARVN", u"FR_PP1VN",    u"FR_PP1VAN", u"FR_1PRVA",
+                                u"FR_1PHVA",  u"FR_1PRVVERT", u"FR_1PAVA"};
+// Glass fronts that type 3 prices as children with their own choice.
+constexpr Refs kFrontsTipo3[] = {u"FR_1PRVAME", u"FR_1PRVAMA", u"FR_1PRVAR7", u"FR_1PRVAYE",
+                                 u"FR_1PABAMA", u"FR_1PABAME", u"FR_1PABAR7", u"FR_1PABAYE"};
+
+using G = HandleGroup;
+using S = Source;
+
+// Glass sources of types 1 and 2 (the same table).
+constexpr SourceRow kSourcesTipo1y2[] = {
+    // auxd, group, sGrupo, sCristal
+    {1, G::A, S::Keyword5, S::Keyword6}, {1, G::B, S::Keyword3, S::Keyword4},
+    {1, G::C, S::Info86, S::Info87},     {1, G::D, S::Info86, S::Info87, /*perObjectOnly=*/true},
+    {1, G::E, S::Info85, S::Info86},     {1, G::Other, S::Keyword4, S::Keyword5},
+    {2, G::A, S::Info87, S::Info88},     {2, G::B, S::Info85, S::Info86},
+    {2, G::E, S::Info85, S::Info86},     {2, G::Other, S::Info86, S::Info87},  // C, D and the rest
+};
+
+// Glass sources of type 3: it knows groups A and B, and C only for auxd 1.
+constexpr SourceRow kSourcesTipo3[] = {
+    {1, G::A, S::Keyword5, S::Keyword6}, {1, G::B, S::Keyword3, S::Keyword4},
+    {1, G::C, S::Info86, S::Info87},     {1, G::Other, S::Keyword4, S::Keyword5},
+    {2, G::A, S::Info87, S::Info88},     {2, G::B, S::Info85, S::Info86},
+    {2, G::Other, S::Info86, S::Info87},
+};
+
+constexpr Long kInfoReferencia = 4;
+constexpr Long kInfoDescripcion = 49;
+constexpr Long kInfoEleccion = 85;
+constexpr Long kInfoSegundaEleccion = 86;
+
+bool contains(std::span<const Refs> list, const Text& text) {
+    return std::find(list.begin(), list.end(), text) != list.end();
+}
+
+}  // namespace
+
+const CabinetType kVitrinaTipo1{"VITRINA",          kGlassTipo1,        {}, kSourcesTipo1y2,
+                                LinePart::Columna5, LinePart::Columna3, 1};
+const CabinetType kVitrinaTipo2{
+    "VITRINA2", kGlassTipo2, {}, kSourcesTipo1y2, LinePart::Columna5, LinePart::MitadColumna3, 2};
+const CabinetType kVitrinaTipo3{"VITRINA3",
+                                kGlassTipo3,
+                                kFrontsTipo3,
+                                kSourcesTipo3,
+                                LinePart::MitadColumna5,
+                                LinePart::Columna3,
+                                1};
+
+std::span<const std::u16string_view> handleCodes(HandleGroup group) {
+    switch (group) {
+        case G::A:
+            return kGroupA;
+        case G::B:
+            return kGroupB;
+        case G::C:
+            return kGroupC;
+        case G::D:
+            return kGroupD;
+        case G::E:
+            return kGroupE;
+        case G::Other:
+            break;
+    }
+    return {};
+}
+
+HandleGroup handleGroup(const Text& tirador) {
+    for (const auto group : {G::A, G::B, G::C, G::D, G::E}) {
+        if (contains(handleCodes(group), tirador))
+            return group;
+    }
+    return G::Other;
+}
+
+std::u16string_view keywordText(Source source) {
+    switch (source) {
+        case S::Keyword3:
+            return u"@Rubrique.GénériqueChoixNom(,3)";
+        case S::Keyword4:
+            return u"@Rubrique.GénériqueChoixNom(,4)";
+        case S::Keyword5:
+            return u"@Rubrique.GénériqueChoixNom(,5)";
+        case S::Keyword6:
+            return u"@Rubrique.GénériqueChoixNom(,6)";
+        default:
+            return {};
+    }
+}
+
+Long infoCode(Source source) {
+    switch (source) {
+        case S::Info85:
+            return 85;
+        case S::Info86:
+            return 86;
+        case S::Info87:
+            return 87;
+        case S::Info88:
+            return 88;
+        default:
+            return 0;
+    }
+}
+
+std::optional<SourceRow> glassSource(const CabinetType& type, Long auxd, const Text& tirador,
+                                     bool sceneRule) {
+    const HandleGroup group = handleGroup(tirador);
+    std::optional<SourceRow> other;
+    for (const auto& row : type.sources) {
+        if (row.auxd != auxd || (sceneRule && row.perObjectOnly))
+            continue;
+        if (row.group == group)
+            return row;
+        if (row.group == G::Other)
+            other = row;
+    }
+    return other;
+}
+
+namespace {
+
+Text readSource(Context& ctx, Source source, host::ObjectArg infoObject) {
+    Constantes& m = ctx.m;
+    const Long code = infoCode(source);
+    if (code != 0)
+        return m.scene().ObjectGetInfo(m.lSessionId, infoObject, code);
+    const Text keyword(keywordText(source));
+    return m.scene().SceneGetKeywordInfo(m.lSessionId, host::TextArg::byValue(keyword));
+}
+
+}  // namespace
+
+void recorreVitrina(Context& ctx, const CabinetType& type, Long& nHijos, Long& auxd,
+                    Long* cabinet) {
+    PluginFields& f = ctx.f;
+    Constantes& m = ctx.m;
+    const bool sceneRule = cabinet != nullptr;
+    const auto parent = sceneRule ? host::ObjectArg::id(*cabinet) : host::ObjectArg::current();
+    const auto child = host::ObjectArg::id(f.lHijoId);
+    // The per-object rules read the cabinet's own choices; the scene rules the child's.
+    const auto infoObject = sceneRule ? child : host::ObjectArg::current();
+
+    const Long end = nHijos;
+    for (f.lHijo = 1; f.lHijo <= end; f.lHijo = checkedAdd(f.lHijo, 1)) {
+        host::Scene& scene = m.scene();
+        f.lHijoId = scene.ObjectGetChildId(m.lSessionId, parent, f.lHijo, 0);
+        f.sReferenciaHijo = scene.ObjectGetInfo(m.lSessionId, child, kInfoReferencia);
+
+        const bool glassPart = contains(type.glassParts, f.sReferenciaHijo);
+        const bool front = !glassPart && contains(type.fronts, f.sReferenciaHijo);
+        if (!glassPart && !front)
+            continue;
+
+        f.lBase = 0;
+        f.sDescripcion = scene.ObjectGetInfo(m.lSessionId, child, kInfoDescripcion);
+        f.sDescripcion = formateaDescripcion(f.sDescripcion);
+
+        if (front) {
+            m.sGrupo = scene.ObjectGetInfo(m.lSessionId, child, kInfoEleccion);
+            m.sCristal = scene.ObjectGetInfo(m.lSessionId, child, kInfoSegundaEleccion);
+        } else if (const auto row = glassSource(type, auxd, ctx.f.sTirador, sceneRule)) {
+            m.sGrupo = readSource(ctx, row->grupo, infoObject);
+            m.sCristal = readSource(ctx, row->cristal, infoObject);
+        }
+        aplicaIncrementoCristal(ctx, child, type.first, type.second, type.factor);
+    }
+}
+
+}  // namespace vpolv

@@ -1,0 +1,12 @@
+#include "showcase/showcase.h"
+
+namespace vpolv {
+
+Text formateaDescripcion(Text& desc) {
+    const auto note = desc.find(kNotaInicio);
+    if (note != Text::npos)
+        desc.resize(note);
+    return desc;
+}
+
+}  // namespace vpolv

@@ -1,0 +1,48 @@
+// The glass display cabinets: description formatting, the glass surcharge step shared by every
+// rule, and the rules themselves.
+#pragma once
+
+#include <string_view>
+
+#include "host/host.h"
+#include "plugin/context.h"
+
+namespace vpolv {
+
+// The surcharge line the rules append to a description: CR LF, then "#...#".
+inline constexpr std::u16string_view kNotaInicio = u"\r\n#";
+
+// Cuts a surcharge line, and everything after it, off a description. The line begins at the
+// first CR LF that is immediately followed by "#"; without one the text comes back unchanged.
+// The caller's variable is shortened in place and the same text is returned.
+Text formateaDescripcion(Text& desc);
+
+// Where a part of the table-4 line name comes from. The halves are worked out only when the
+// glass choice is one of the four groups, and are kept in their own fields.
+enum class LinePart {
+    Columna3,
+    Columna5,
+    MitadColumna3,  // half of sColumna3, into sValorTipo2
+    MitadColumna5,  // half of sColumna5, into sValorTipo3
+};
+
+// Turns the glass choice (sGrupo) into a table-4 line, reads its points and writes the surcharge
+// (codes 43 and 173, points plus lBase times factor) and the description with a fresh surcharge
+// line (code 49) to target.
+void aplicaIncrementoCristal(Context& ctx, host::ObjectArg target, LinePart first, LinePart second,
+                             Long factor);
+
+// A glass front placed or changed on its own: its own choice (infos 85, 86), priced on itself.
+void vitrina3b(Context& ctx);
+
+// The cabinet types and their rules.
+struct CabinetType;
+extern const CabinetType kVitrinaTipo1;
+extern const CabinetType kVitrinaTipo2;
+extern const CabinetType kVitrinaTipo3;
+
+// Walks the cabinet's children and prices its glass. cabinet is null for the object of the
+// call (the per-object events) and the cabinet's id for the scene event.
+void recorreVitrina(Context& ctx, const CabinetType& type, Long& nHijos, Long& auxd, Long* cabinet);
+
+}  // namespace vpolv

@@ -1,0 +1,117 @@
+#include <array>
+
+#include "common/text.h"
+#include "showcase/showcase.h"
+
+namespace vpolv {
+
+namespace {
+
+constexpr Long kInfoDescripcion = 49;
+constexpr Long kInfoIncremento = 43;
+constexpr Long kInfoIncrementoBis = 173;
+constexpr Long kInfoEleccion = 85;
+constexpr Long kInfoSegundaEleccion = 86;
+constexpr Integer kTable4 = 4;
+constexpr Integer kColumnaPuntos = 3;
+
+struct GrupoCristal {
+    std::u16string_view grupo;
+    std::u16string_view prefijo;
+};
+constexpr std::array<GrupoCristal, 4> kGrupos = {{
+    {u"Grupo 1", u"_1_"},
+    {u"Grupo 2", u"_2_"},
+    {u"Grupo 3", u"_3_"},
+    {u"Grupo 4", u"_4_"},
+}};
+// Fused glass is not priced: the description is rewritten without a surcharge line.
+constexpr std::u16string_view kCristalFusin = u"Cristal Fusin";
+constexpr std::u16string_view kSinLinea = u"0";
+constexpr std::u16string_view kLineaSinGrupo = u"_0_";
+
+Text half(const platform::Locale& locale, const Text& number) {
+    return locale.doubleToText(locale.textToDouble(number) / 2);
+}
+
+Text linePart(Context& ctx, LinePart part) {
+    PluginFields& f = ctx.f;
+    switch (part) {
+        case LinePart::Columna3:
+            return f.sColumna3;
+        case LinePart::Columna5:
+            return f.sColumna5;
+        case LinePart::MitadColumna3:
+            f.sValorTipo2 = half(ctx.sys.locale, f.sColumna3);
+            return f.sValorTipo2;
+        case LinePart::MitadColumna5:
+            f.sValorTipo3 = half(ctx.sys.locale, f.sColumna5);
+            return f.sValorTipo3;
+    }
+    return {};
+}
+
+}  // namespace
+
+void aplicaIncrementoCristal(Context& ctx, host::ObjectArg target, LinePart first, LinePart second,
+                             Long factor) {
+    PluginFields& f = ctx.f;
+    Constantes& m = ctx.m;
+    host::Scene& scene = m.scene();
+
+    const GrupoCristal* grupo = nullptr;
+    for (const auto& g : kGrupos) {
+        if (m.sGrupo == g.grupo) {
+            grupo = &g;
+            break;
+        }
+    }
+    if (grupo) {
+        Text name(grupo->prefijo);
+        name += linePart(ctx, first);
+        name += u'_';
+        name += linePart(ctx, second);
+        f.sNombreLineaTabla4 = std::move(name);
+    } else if (m.sGrupo == kCristalFusin) {
+        f.sNombreLineaTabla4 = Text(kSinLinea);
+        scene.ObjectSetInfo(m.lSessionId, target, host::TextArg::byRef(f.sDescripcion),
+                            kInfoDescripcion);
+        return;
+    } else {
+        f.sNombreLineaTabla4 = Text(kLineaSinGrupo);
+    }
+
+    host::Catalog& catalog = m.catalog();
+    f.lLineaTabla4 = catalog.TableGetLineRankFromName(
+        m.lSessionId, kTable4, 0, 1, host::TextArg::byRef(f.sNombreLineaTabla4), false);
+    f.sPuntos = catalog.TableGetLineInfo(m.lSessionId, kTable4, 0, f.lLineaTabla4, kColumnaPuntos);
+    f.lIncremento =
+        checkedMultiply(checkedAdd(ctx.sys.locale.textToLong(f.sPuntos), f.lBase), factor);
+
+    f.sDescripcion += kNotaInicio;
+    f.sDescripcion += u"Incremento por cristal " + m.sGrupo + u" (" + m.sCristal + u") de " +
+                      f.sPuntos + u" puntos.#";
+
+    const Text incremento = longToText(f.lIncremento);
+    scene.ObjectSetInfo(m.lSessionId, target, host::TextArg::byValue(incremento), kInfoIncremento);
+    scene.ObjectSetInfo(m.lSessionId, target, host::TextArg::byValue(incremento),
+                        kInfoIncrementoBis);
+    scene.ObjectSetInfo(m.lSessionId, target, host::TextArg::byRef(f.sDescripcion),
+                        kInfoDescripcion);
+}
+
+void vitrina3b(Context& ctx) {
+    PluginFields& f = ctx.f;
+    Constantes& m = ctx.m;
+    host::Scene& scene = m.scene();
+    const auto self = host::ObjectArg::current();
+
+    f.lBase = 0;
+    f.sDescripcion = scene.ObjectGetInfo(m.lSessionId, self, kInfoDescripcion);
+    f.sDescripcion = formateaDescripcion(f.sDescripcion);
+    m.sGrupo = scene.ObjectGetInfo(m.lSessionId, self, kInfoEleccion);
+    m.sCristal = scene.ObjectGetInfo(m.lSessionId, self, kInfoSegundaEleccion);
+    aplicaIncrementoCristal(ctx, self, LinePart::Columna5, LinePart::Columna3, 1);
+}
+
+}  // namespace vpolv

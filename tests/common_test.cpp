@@ -1,0 +1,77 @@
+#include <gtest/gtest.h>
+
+#include "common/error.h"
+#include "common/fixed_locale.h"
+#include "common/text.h"
+
+namespace vpolv {
+namespace {
+
+TEST(FixedLocale, TextToLongRoundsHalvesToEven) {
+    const FixedLocale point(u'.');
+    EXPECT_EQ(point.textToLong(u"2.5"), 2);
+    EXPECT_EQ(point.textToLong(u"3.5"), 4);
+    EXPECT_EQ(point.textToLong(u"-2.5"), -2);
+    EXPECT_EQ(point.textToLong(u"2.51"), 3);
+    EXPECT_EQ(point.textToLong(u" 40 "), 40);
+    EXPECT_EQ(point.textToLong(u"-10"), -10);
+    EXPECT_EQ(point.textToLong(u"1,000"), 1000);
+    const FixedLocale comma(u',');
+    EXPECT_EQ(comma.textToLong(u"2,5"), 2);
+    EXPECT_EQ(comma.textToLong(u"37,5"), 38);
+}
+
+TEST(FixedLocale, TextToLongRejectsNonNumbersAndOverflow) {
+    const FixedLocale point(u'.');
+    for (const Text bad : {u"", u" ", u"abc", u"12abc", u"1.2.3", u"--1", u"."}) {
+        try {
+            point.textToLong(bad);
+            FAIL() << toUtf8(bad);
+        } catch (const Error& e) {
+            EXPECT_EQ(e.code(), errors::kTypeMismatch) << toUtf8(bad);
+        }
+    }
+    EXPECT_EQ(point.textToLong(u"2147483647"), 2147483647);
+    EXPECT_EQ(point.textToLong(u"-2147483648"), -2147483647 - 1);
+    for (const Text big : {u"2147483648", u"-2147483649", u"1e30"}) {
+        try {
+            point.textToLong(big);
+            FAIL() << toUtf8(big);
+        } catch (const Error& e) {
+            EXPECT_EQ(e.code(), errors::kOverflow) << toUtf8(big);
+        }
+    }
+}
+
+TEST(FixedLocale, DoubleToTextIsShortestWithLocaleSeparator) {
+    const FixedLocale point(u'.');
+    const FixedLocale comma(u',');
+    EXPECT_EQ(point.doubleToText(45), u"45");
+    EXPECT_EQ(point.doubleToText(37.5), u"37.5");
+    EXPECT_EQ(comma.doubleToText(37.5), u"37,5");
+    EXPECT_EQ(comma.doubleToText(22.5), u"22,5");
+    EXPECT_EQ(point.doubleToText(90), u"90");
+    EXPECT_EQ(point.doubleToText(-7.25), u"-7.25");
+    EXPECT_EQ(point.doubleToText(1.0 / 3), u"0.333333333333333");
+    EXPECT_EQ(point.doubleToText(0), u"0");
+    EXPECT_EQ(comma.textToDouble(u"120") - 30, 90);
+    EXPECT_DOUBLE_EQ(comma.textToDouble(u"37,5"), 37.5);
+}
+
+TEST(CheckedArithmetic, RaisesOverflowInsteadOfWrapping) {
+    EXPECT_EQ(checkedAdd(2147483646, 1), 2147483647);
+    EXPECT_EQ(checkedMultiply(35, 2), 70);
+    EXPECT_THROW(checkedAdd(2147483647, 1), Error);
+    EXPECT_THROW(checkedMultiply(1073741824, 2), Error);
+    EXPECT_THROW(checkedMultiply(-1073741825, 2), Error);
+}
+
+TEST(Utf, RoundTripsThroughUtf8) {
+    const Text text = u"¡¡ATENCION!! capítulo @Rubrique.GénériqueChoixNom(,3) \U0001F600";
+    EXPECT_EQ(fromUtf8(toUtf8(text)), text);
+    EXPECT_EQ(fromUtf8("\xff"), u"\uFFFD");
+    EXPECT_EQ(longToText(-10), u"-10");
+}
+
+}  // namespace
+}  // namespace vpolv

@@ -1,0 +1,70 @@
+// Test doubles for the platform services, and a fixture that runs the plug-in on the in-memory
+// host.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/fixed_locale.h"
+#include "host/memory_host.h"
+#include "platform/native.h"
+#include "platform/platform.h"
+#include "plugin/plugin.h"
+
+namespace vpolv::testing {
+
+struct ShownBox {
+    Text text;
+    Text title;
+    Long style;
+};
+
+class RecordingMessageBox : public platform::MessageBox {
+  public:
+    void show(const Text& text, const Text& title, Long style) override {
+        shown.push_back({text, title, style});
+    }
+    std::vector<ShownBox> shown;
+};
+
+// A temporary folder that is removed with everything in it.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    const std::filesystem::path& path() const { return path_; }
+    // Writes a file (creating folders on the way) and returns its path.
+    std::filesystem::path write(const std::string& relative, const std::string& content);
+    void mkdir(const std::string& relative);
+
+  private:
+    std::filesystem::path path_;
+};
+
+Text toText(const std::filesystem::path& path);
+
+// The plug-in on an in-memory host, with the platform's own file services rooted at a temporary
+// module folder, a recording message box and a fixed-separator locale.
+struct PluginHarness {
+    explicit PluginHarness(host::SceneData scene = {}, char16_t decimal = u'.');
+    ~PluginHarness();
+
+    // Writes "SPACE.INI" into the module folder.
+    void writeSpaceIni(const std::string& content);
+
+    TempDir module;
+    FixedLocale locale;
+    std::unique_ptr<platform::FileSystem> files;
+    std::unique_ptr<platform::Profile> profile;
+    RecordingMessageBox messages;
+    platform::Services services;
+    host::MemoryHost host;
+    Plugin plugin;
+
+    // The recorded operations as text, one a line.
+    std::vector<std::string> callLog() const;
+};
+
+}  // namespace vpolv::testing
