@@ -1,5 +1,6 @@
 #include "support/fake_platform.h"
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <random>
@@ -60,6 +61,44 @@ std::vector<std::string> PluginHarness::callLog() const {
     for (const auto& call : host.calls())
         out.push_back(call.toString());
     return out;
+}
+
+}  // namespace vpolv::testing
+
+namespace vpolv::testing {
+
+void addObject(host::SceneData& scene, Long id, std::map<Long, Text> infos,
+               std::vector<Long> children) {
+    scene.objects[id] = host::SceneObject{std::move(infos), std::move(children)};
+}
+
+void addLine(host::SceneData& scene, Integer table, Text name, std::map<Integer, Text> columns) {
+    scene.tables[table].push_back(host::TableLine{std::move(name), std::move(columns)});
+}
+
+host::SceneData cabinetScene(const CabinetSpec& spec) {
+    host::SceneData scene;
+    scene.sessionId = 7;
+    scene.currentObject = 100;
+    addObject(
+        scene, 100,
+        {{2, spec.catalog}, {7, u"L1"}, {4, spec.reference}, {65, spec.handle}, {49, u"Cabinet"}},
+        spec.children);
+    scene.sceneObjects = {100};
+    addLine(scene, 3, u"L1", {{3, spec.column3}, {4, u"C4"}, {5, spec.column5}});
+    return scene;
+}
+
+void openSession(PluginHarness& harness, Long sessionId) {
+    Constantes& m = constantes();
+    m.oScene = harness.host.createScene();
+    m.oCatalog = harness.host.createCatalog();
+    m.lSessionId = sessionId;
+}
+
+bool called(const PluginHarness& harness, const std::string& call) {
+    const auto log = harness.callLog();
+    return std::find(log.begin(), log.end(), call) != log.end();
 }
 
 }  // namespace vpolv::testing

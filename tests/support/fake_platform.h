@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -66,5 +67,33 @@ struct PluginHarness {
     // The recorded operations as text, one a line.
     std::vector<std::string> callLog() const;
 };
+
+}  // namespace vpolv::testing
+
+namespace vpolv::testing {
+
+// A catalog object of the call (id 100) with line name "L1", reference and handle, its table-3
+// line "L1" (columns 3, 4, 5) and the given children.
+struct CabinetSpec {
+    Text catalog = u"503";
+    Text reference = u"VITRINA";
+    Text handle = u"7";
+    Text column3 = u"90";
+    Text column5 = u"H";
+    std::vector<Long> children;
+};
+host::SceneData cabinetScene(const CabinetSpec& spec);
+
+// Adds an object with the given infos.
+void addObject(host::SceneData& scene, Long id, std::map<Long, Text> infos,
+               std::vector<Long> children = {});
+// Adds a table line.
+void addLine(host::SceneData& scene, Integer table, Text name, std::map<Integer, Text> columns);
+
+// Sets the thread's module state up as an event does before the rules run.
+void openSession(PluginHarness& harness, Long sessionId = 1);
+
+// Whether a call with this text was recorded.
+bool called(const PluginHarness& harness, const std::string& call);
 
 }  // namespace vpolv::testing

@@ -1,0 +1,199 @@
+// The event skeleton: host objects, session, the per-object and scene events, and what happens
+// when something fails on the way.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "catalog/constantes.h"
+#include "plugin/method_table.h"
+#include "support/fake_platform.h"
+
+namespace vpolv::testing {
+namespace {
+
+using ::testing::ElementsAre;
+
+const Error kInjected(static_cast<std::int32_t>(0x80041234), u"Injected host failure", u"KDSDK");
+
+std::vector<std::string> lifecycle(const PluginHarness& h) {
+    std::vector<std::string> out;
+    for (const auto& call : h.host.log()) {
+        if (call.isLifecycle())
+            out.push_back(call.object + "." + call.operation);
+    }
+    return out;
+}
+
+const std::vector<std::string> kNormalLifecycle = {"Appli.CreateObject",   "Scene.CreateObject",
+                                                   "Catalog.CreateObject", "Appli.Release",
+                                                   "Scene.Release",        "Catalog.Release"};
+
+TEST(MethodTable, FourteenMethodsWithConsecutiveDispatchIds) {
+    std::set<std::u16string_view> names;
+    Long expected = 0x60030000;
+    for (const auto& method : kMethodTable) {
+        EXPECT_EQ(static_cast<Long>(method.dispId), expected++);
+        names.insert(method.name);
+    }
+    EXPECT_EQ(names.size(), 14u);
+    EXPECT_EQ(kMethodTable[1].name, u"OnObjectPlaceAfter");
+    EXPECT_EQ(kMethodTable[13].name, u"vitrina3AG");
+}
+
+TEST(Events, ObjectOfAnotherCatalogOnlyOpensAndEndsTheSession) {
+    PluginHarness h(cabinetScene({.catalog = u"504"}));
+    const auto outcome = guarded([&] { return h.plugin.OnObjectPlaceAfter(4242); });
+    EXPECT_EQ(outcome.result, kTrue);
+    EXPECT_FALSE(outcome.error);
+    EXPECT_THAT(h.callLog(),
+                ElementsAre("Appli.StartSessionFromCallParams(I4& 4242)",
+                            "Scene.ObjectGetInfo(I4& 7, I2 -2, I4 2)", "Appli.EndSession(I4& 7)"));
+    EXPECT_EQ(lifecycle(h), kNormalLifecycle);
+    EXPECT_EQ(h.host.liveObjects(), 0);
+}
+
+TEST(Events, NoSessionSkipsTheWorkButStillEndsIt) {
+    for (auto event : {&Plugin::OnObjectPlaceAfter, &Plugin::OnObjectFinishesAfter,
+                       &Plugin::OnSceneGenericFinishesAfter}) {
+        auto scene = cabinetScene({});
+        scene.sessionId = 0;
+        PluginHarness h(scene);
+        const auto outcome = guarded([&] { return (h.plugin.*event)(1); });
+        EXPECT_EQ(outcome.result, kTrue);
+        EXPECT_THAT(h.callLog(), ElementsAre("Appli.StartSessionFromCallParams(I4& 1)",
+                                             "Appli.EndSession(I4& 0)"));
+        EXPECT_EQ(h.host.liveObjects(), 0);
+    }
+}
+
+TEST(Events, PlacementAndFinishChangePassTheirOriginToTheRule) {
+    // A type-1 cabinet with handle "25" reads keywords on placement and its own info 87 on a
+    // finish change: the origin code reached the rule unchanged.
+    auto scene = cabinetScene({.handle = u"25", .children = {201}});
+    addObject(scene, 201, {{4, u"FR_1PBVN"}, {49, u"Door"}});
+    addLine(scene, 4, u"_0_", {{3, u"0"}});
+    {
+        PluginHarness h(scene);
+        EXPECT_EQ(h.plugin.OnObjectPlaceAfter(1), kTrue);
+        EXPECT_TRUE(called(
+            h, "Scene.SceneGetKeywordInfo(I4& 7, BSTR \"@Rubrique.GénériqueChoixNom(,5)\")"));
+    }
+    {
+        PluginHarness h(scene);
+        EXPECT_EQ(h.plugin.OnObjectFinishesAfter(1), kTrue);
+        EXPECT_TRUE(called(h, "Scene.ObjectGetInfo(I4& 7, I2 -2, I4 87)"));
+    }
+}
+
+TEST(Events, SceneEventServesOnlyObjectsOfTheTwoCatalogsInRankOrder) {
+    host::SceneData scene;
+    scene.sessionId = 3;
+    addObject(scene, 11, {{2, u"570"}, {7, u"L1"}, {4, u"MUEBLE"}});
+    addObject(scene, 12, {{2, u"999"}});
+    addObject(scene, 13, {{2, u"503"}, {7, u"L1"}, {4, u"MUEBLE"}});
+    addLine(scene, 3, u"L1", {{3, u"1"}, {4, u"2"}, {5, u"3"}});
+    scene.sceneObjects = {13, 12, 11};
+    PluginHarness h(scene);
+    EXPECT_EQ(h.plugin.OnSceneGenericFinishesAfter(5), kTrue);
+
+    std::vector<std::string> served;
+    for (const auto& call : h.host.calls()) {
+        if (call.operation == "ObjectGetChildrenNb")
+            served.push_back(call.toString());
+    }
+    EXPECT_THAT(served, ElementsAre("Scene.ObjectGetChildrenNb(I4& 3, I4& 13, I2 0)",
+                                    "Scene.ObjectGetChildrenNb(I4& 3, I4& 11, I2 0)"));
+    ASSERT_EQ(h.host.loads().size(), 2u);
+    EXPECT_EQ(h.host.loads()[0].file, u"polvas10");
+    EXPECT_EQ(h.host.loads()[1].file, u"polvas13");
+    EXPECT_TRUE(called(h, "Scene.SceneGetObjectId(I4& 3, I4& 2)"));
+    EXPECT_TRUE(called(h, "Scene.ObjectGetInfo(I4& 3, I4& 12, I4 2)"));
+    EXPECT_TRUE(h.messages.shown.empty());
+}
+
+TEST(Events, SceneWithNoObjectsOrANegativeCountVisitsNothing) {
+    for (const Text count : {u"0", u"-3"}) {
+        PluginHarness h(cabinetScene({}));
+        h.host.answerWithText(2, count);  // the answer of SceneGetObjectsNb
+        EXPECT_EQ(h.plugin.OnSceneGenericFinishesAfter(1), kTrue);
+        EXPECT_THAT(h.callLog(),
+                    ElementsAre("Appli.StartSessionFromCallParams(I4& 1)",
+                                "Scene.SceneGetObjectsNb(I4& 7)", "Appli.EndSession(I4& 7)"));
+    }
+}
+
+TEST(EventFailures, AnErrorMidEventEndsTheSessionReleasesAndReportsIt) {
+    auto scene = cabinetScene({.children = {201}});
+    PluginHarness h(scene);
+    h.host.failOperation("ObjectGetChildrenNb", kInjected);
+    const auto outcome = guarded([&] { return h.plugin.OnObjectPlaceAfter(1); });
+    EXPECT_EQ(outcome.result, kFalse);
+    ASSERT_TRUE(outcome.error);
+    EXPECT_EQ(outcome.error->code(), kInjected.code());
+    EXPECT_EQ(outcome.error->description(), kInjected.description());
+    const auto log = h.callLog();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), "Appli.EndSession(I4& 7)");
+    EXPECT_EQ(lifecycle(h), kNormalLifecycle);
+    EXPECT_EQ(h.host.liveObjects(), 0);
+    EXPECT_FALSE(constantes().oAppli || constantes().oScene || constantes().oCatalog);
+}
+
+TEST(EventFailures, AFailingEndSessionDuringCleanupDoesNotHideTheOriginalError) {
+    PluginHarness h(cabinetScene({}));
+    h.host.failOperation("ObjectGetInfo", kInjected);
+    h.host.failOperation("EndSession", Error(static_cast<std::int32_t>(0x80049999), u"End failed"));
+    const auto outcome = guarded([&] { return h.plugin.OnObjectFinishesAfter(1); });
+    ASSERT_TRUE(outcome.error);
+    EXPECT_EQ(outcome.error->code(), kInjected.code());
+    EXPECT_EQ(h.callLog().back(), "Appli.EndSession(I4& 7)");
+    EXPECT_EQ(h.host.liveObjects(), 0);
+}
+
+TEST(EventFailures, AFailingEndSessionOnTheNormalPathFailsTheEvent) {
+    PluginHarness h(cabinetScene({.catalog = u"1"}));
+    h.host.failOperation("EndSession", kInjected);
+    const auto outcome = guarded([&] { return h.plugin.OnObjectPlaceAfter(1); });
+    ASSERT_TRUE(outcome.error);
+    EXPECT_EQ(outcome.error->code(), kInjected.code());
+    // EndSession is not tried a second time.
+    EXPECT_EQ(h.host.calls().size(), 3u);
+    EXPECT_EQ(lifecycle(h), kNormalLifecycle);
+}
+
+TEST(EventFailures, AHostObjectThatCannotBeCreatedFailsBeforeAnySession) {
+    for (const auto progId : {host::Connector::kAppliProgId, host::Connector::kSceneProgId,
+                              host::Connector::kCatalogProgId}) {
+        PluginHarness h(cabinetScene({}));
+        h.host.failCreate(progId, errors::cannotCreateObject());
+        const auto outcome = guarded([&] { return h.plugin.OnObjectPlaceAfter(1); });
+        ASSERT_TRUE(outcome.error);
+        EXPECT_EQ(outcome.error->code(), errors::kCannotCreateObject);
+        EXPECT_TRUE(h.host.calls().empty());
+        EXPECT_EQ(h.host.liveObjects(), 0);
+    }
+}
+
+TEST(EventFailures, AFailedSessionStartIsNotEnded) {
+    PluginHarness h(cabinetScene({}));
+    h.host.answerWithText(1, u"not a session");
+    const auto outcome = guarded([&] { return h.plugin.OnObjectPlaceAfter(1); });
+    ASSERT_TRUE(outcome.error);
+    EXPECT_EQ(outcome.error->code(), errors::kTypeMismatch);
+    EXPECT_EQ(h.host.calls().size(), 1u);
+    EXPECT_EQ(h.host.liveObjects(), 0);
+}
+
+TEST(EventFailures, APublicMethodCalledOutsideAnEventFailsCleanly) {
+    PluginHarness h(cabinetScene({}));
+    const auto outcome = guarded([&] {
+        h.plugin.Inicializa();
+        return kTrue;
+    });
+    ASSERT_TRUE(outcome.error);
+    EXPECT_EQ(outcome.error->code(), errors::kObjectNotSet);
+}
+
+}  // namespace
+}  // namespace vpolv::testing
