@@ -1,0 +1,252 @@
+// Recognising the catalogs, the catalogs directory from "SPACE.INI", finding and loading the
+// catalog file, reading the object, and the Gola warning, on a real folder tree.
+#include "catalog/catalog.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "common/text.h"
+#include "plugin/gola.h"
+#include "support/fake_platform.h"
+
+namespace vpolv::testing {
+namespace {
+
+const Error kInjected(static_cast<std::int32_t>(0x80041234), u"Injected host failure", u"KDSDK");
+
+TEST(IdentificaCatalogo, AcceptsExactlyTheTwoCatalogNumbers) {
+    Constantes m;
+    EXPECT_TRUE(identificaCatalogo(m, u"503"));
+    EXPECT_EQ(m.sCatalogo, u"polvas10");
+    EXPECT_EQ(m.sCodigoCatalogo, kCodigoCatalogo);
+    EXPECT_TRUE(identificaCatalogo(m, u"570"));
+    EXPECT_EQ(m.sCatalogo, u"polvas13");
+    for (const Text other : {u"503 ", u"0503", u" 570", u"", u"5030", u"504"}) {
+        EXPECT_FALSE(identificaCatalogo(m, other)) << toUtf8(other);
+        EXPECT_EQ(m.sCatalogo, u"polvas13");
+    }
+    EXPECT_EQ(kCodigoCatalogo.size(), 12u);
+}
+
+TEST(LeeDirectorioCatalogos, TakesTheFirstSectionWithAValueReadWhole) {
+    PluginHarness h;
+    EXPECT_EQ(leeDirectorioCatalogos(h.services), u"") << "no SPACE.INI";
+
+    h.writeSpaceIni("[Remote]\nCatalogsDir=/remote/\n");
+    EXPECT_EQ(leeDirectorioCatalogos(h.services), u"/remote/");
+
+    h.writeSpaceIni(
+        "[Local]\nCatalogsDir=\n[InSitu]\nCatalogsDir=/insitu/\n[Remote]\nCatalogsDir=/r/\n");
+    EXPECT_EQ(leeDirectorioCatalogos(h.services), u"/insitu/");
+
+    // Names match without regard to case; blanks and quotes around the value go.
+    h.writeSpaceIni("[local]\r\n  catalogsdir = \"/with spaces/\"  \r\n");
+    EXPECT_EQ(leeDirectorioCatalogos(h.services), u"/with spaces/");
+
+    // A long value is used whole, not cut to 63 characters.
+    const std::string longDir = "/" + std::string(69, 'x') + "/";
+    h.writeSpaceIni("[Local]\nCatalogsDir=" + longDir + "\n");
+    EXPECT_EQ(toUtf8(leeDirectorioCatalogos(h.services)), longDir);
+
+    h.writeSpaceIni("[Other]\nCatalogsDir=/x/\n[Local]\nKey=1\n");
+    EXPECT_EQ(leeDirectorioCatalogos(h.services), u"");
+}
+
+TEST(LongitudFichero, ReportsZeroForAnythingUnreadable) {
+    PluginHarness h;
+    const auto file = h.module.write("a.cat", "12345");
+    EXPECT_EQ(longitudFichero(*h.files, toText(file)), 5);
+    EXPECT_EQ(longitudFichero(*h.files, toText(h.module.path() / "missing.cat")), 0);
+    EXPECT_EQ(longitudFichero(*h.files, toText(h.module.path())), 0);
+    EXPECT_EQ(longitudFichero(*h.files, u""), 0);
+}
+
+// A placement of a plain article of catalog 503, with the catalogs directory set to dir.
+struct LoadCase {
+    PluginHarness h{cabinetScene({.reference = u"MUEBLE"})};
+    TempDir catalogs;
+
+    void setDir(const std::string& dir) { h.writeSpaceIni("[Local]\nCatalogsDir=" + dir + "\n"); }
+    std::string root() const { return toUtf8(toText(catalogs.path())); }
+    Text loaded() {
+        const auto outcome = guarded([&] { return h.plugin.OnObjectPlaceAfter(1); });
+        EXPECT_FALSE(outcome.error) << (outcome.error ? outcome.error->what() : "");
+        EXPECT_EQ(h.host.loads().size(), 1u);
+        return h.host.loads().empty() ? Text() : h.host.loads().front().file;
+    }
+};
+
+std::string sep() {
+    return toUtf8(Text(1, platform::makeFileSystem()->separator()));
+}
+
+TEST(CargaCatalogo, TheLastSubfolderInListingOrderHoldingTheFileWins) {
+    LoadCase c;
+    c.catalogs.write("A/polvas10.cat", "A");
+    c.catalogs.write("B/polvas10.cat", "B");
+    c.catalogs.write("C/other.cat", "C");
+    c.catalogs.write("polvas10.cat", "top");
+    c.setDir(c.root() + sep());
+    EXPECT_EQ(toUtf8(c.loaded()), c.root() + sep() + "B" + sep() + "polvas10.cat");
+    EXPECT_THAT(c.h.callLog(),
+                ::testing::Contains(::testing::StartsWith("Catalog.FileLoad(I4& 7, BSTR& \"")));
+    EXPECT_EQ(c.h.host.loads().front().catalogCode, kCodigoCatalogo);
+}
+
+TEST(CargaCatalogo, AnEmptyFileIsNotTaken) {
+    LoadCase c;
+    c.catalogs.write("A/polvas10.cat", "A");
+    c.catalogs.write("B/polvas10.cat", "");
+    c.setDir(c.root() + sep());
+    EXPECT_EQ(toUtf8(c.loaded()), c.root() + sep() + "A" + sep() + "polvas10.cat");
+}
+
+TEST(CargaCatalogo, WithoutASubfolderFileTheHostGetsTheBareStem) {
+    LoadCase c;
+    c.catalogs.write("polvas10.cat", "top level only");
+    c.catalogs.mkdir("Empty");
+    c.setDir(c.root());
+    EXPECT_EQ(c.loaded(), u"polvas10");
+}
+
+TEST(CargaCatalogo, ADirectoryWithoutAFinalSeparatorIsJoinedWithOne) {
+    LoadCase c;
+    c.catalogs.write("A/polvas10.cat", "A");
+    c.setDir(c.root());
+    EXPECT_EQ(toUtf8(c.loaded()), c.root() + sep() + "A" + sep() + "polvas10.cat");
+}
+
+TEST(CargaCatalogo, NoCatalogsDirectoryMeansNoScan) {
+    LoadCase c;
+    EXPECT_EQ(c.loaded(), u"polvas10");
+}
+
+TEST(CargaCatalogo, AMissingCatalogsFolderFailsTheEventWithItsPath) {
+    LoadCase c;
+    c.setDir(c.root() + sep() + "nowhere");
+    const auto outcome = guarded([&] { return c.h.plugin.OnObjectPlaceAfter(1); });
+    ASSERT_TRUE(outcome.error);
+    EXPECT_EQ(outcome.error->code(), errors::kPathNotFound);
+    EXPECT_NE(toUtf8(outcome.error->description()).find("nowhere"), std::string::npos);
+    EXPECT_EQ(c.h.callLog().back(), "Appli.EndSession(I4& 7)");
+}
+
+TEST(Inicializa, ReadsTheObjectAndItsTable3LineInOrder) {
+    PluginHarness h(cabinetScene({.reference = u"MUEBLE", .handle = u"MA", .column3 = u"120"}));
+    EXPECT_EQ(h.plugin.OnObjectFinishesAfter(1), kTrue);
+    EXPECT_THAT(
+        h.callLog(),
+        ::testing::ElementsAre(
+            "Appli.StartSessionFromCallParams(I4& 1)", "Scene.ObjectGetInfo(I4& 7, I2 -2, I4 2)",
+            "Catalog.FileLoad(I4& 7, BSTR& \"polvas10\", BSTR& \"" + toUtf8(kCodigoCatalogo) +
+                "\")",
+            "Scene.ObjectGetInfo(I4& 7, I2 -2, I4 7)", "Scene.ObjectGetInfo(I4& 7, I2 -2, I4 4)",
+            "Scene.ObjectGetInfo(I4& 7, I2 -2, I4 65)",
+            "Catalog.TableGetLineRankFromName(I4& 7, I2 3, I2 0, I2 1, "
+            "BSTR& \"L1\", BOOL False)",
+            "Catalog.TableGetLineInfo(I4& 7, I2 3, I2 0, I4& 1, I2 3)",
+            "Catalog.TableGetLineInfo(I4& 7, I2 3, I2 0, I4& 1, I2 4)",
+            "Catalog.TableGetLineInfo(I4& 7, I2 3, I2 0, I4& 1, I2 5)",
+            "Scene.ObjectGetChildrenNb(I4& 7, I2 -2, I2 0)", "Appli.EndSession(I4& 7)"));
+    const auto& f = h.plugin.fields();
+    EXPECT_EQ(f.sNombreLinea, u"L1");
+    EXPECT_EQ(f.sReferencia, u"MUEBLE");
+    EXPECT_EQ(f.sTirador, u"MA");
+    EXPECT_EQ(f.lLineaTabla3, 1);
+    EXPECT_EQ(f.sColumna3, u"120");
+    EXPECT_EQ(f.sColumna4, u"C4");
+    EXPECT_EQ(f.sColumna5, u"H");
+}
+
+TEST(Inicializa, VitrinaGColumn3IsThirtyLessUnderEitherSeparator) {
+    for (const char16_t decimal : {u'.', u','}) {
+        PluginHarness g(cabinetScene({.reference = u"VITRINAG", .column3 = u"120"}), decimal);
+        EXPECT_EQ(g.plugin.OnObjectFinishesAfter(1), kTrue);
+        EXPECT_EQ(g.plugin.fields().sColumna3, u"90");
+        PluginHarness half(cabinetScene({.reference = u"VITRINAG", .column3 = u"100,5"}), u',');
+        EXPECT_EQ(half.plugin.OnObjectFinishesAfter(1), kTrue);
+        EXPECT_EQ(half.plugin.fields().sColumna3, u"70,5");
+        PluginHarness plain(cabinetScene({.reference = u"VITRINA", .column3 = u"120"}), decimal);
+        EXPECT_EQ(plain.plugin.OnObjectFinishesAfter(1), kTrue);
+        EXPECT_EQ(plain.plugin.fields().sColumna3, u"120");
+    }
+}
+
+// Every host call that the initialisation makes, failing in turn, fails the placement of a
+// Gola-handled object: False with the error, the session ended, no warning.
+TEST(Inicializa, AFailureAnywhereInsideFailsTheEventWithoutAWarning) {
+    const std::vector<std::pair<std::string, std::size_t>> steps = {{"FileLoad", 1},
+                                                                    {"ObjectGetInfo", 2},
+                                                                    {"ObjectGetInfo", 3},
+                                                                    {"ObjectGetInfo", 4},
+                                                                    {"TableGetLineRankFromName", 1},
+                                                                    {"TableGetLineInfo", 1},
+                                                                    {"TableGetLineInfo", 2},
+                                                                    {"TableGetLineInfo", 3}};
+    for (const auto& [operation, nth] : steps) {
+        PluginHarness h(cabinetScene({.handle = u"MAGL"}));
+        h.host.failOperation(operation, kInjected, nth);
+        const auto outcome = guarded([&] { return h.plugin.OnObjectPlaceAfter(1); });
+        ASSERT_TRUE(outcome.error) << operation << " #" << nth;
+        EXPECT_EQ(outcome.error->code(), kInjected.code());
+        EXPECT_EQ(h.callLog().back(), "Appli.EndSession(I4& 7)");
+        EXPECT_TRUE(h.messages.shown.empty()) << operation << " #" << nth;
+    }
+    PluginHarness h(cabinetScene({.reference = u"VITRINAG", .handle = u"MAGL", .column3 = u"n/a"}));
+    const auto outcome = guarded([&] { return h.plugin.OnObjectPlaceAfter(1); });
+    ASSERT_TRUE(outcome.error);
+    EXPECT_EQ(outcome.error->code(), errors::kTypeMismatch);
+    EXPECT_TRUE(h.messages.shown.empty());
+}
+
+TEST(Gola, APlacedGolaHandledObjectWarnsOnceWithTheExactTexts) {
+    EXPECT_EQ(codigosGola().size(), 23u);
+    for (const auto code : codigosGola()) {
+        PluginHarness h(cabinetScene({.reference = u"MUEBLE", .handle = Text(code)}));
+        EXPECT_EQ(h.plugin.OnObjectPlaceAfter(1), kTrue);
+        ASSERT_EQ(h.messages.shown.size(), 1u) << toUtf8(code);
+        EXPECT_EQ(h.messages.shown[0].title, u"¡¡ATENCION!!");
+        EXPECT_EQ(h.messages.shown[0].text,
+                  u"Tirador Gola no presupuestado.\r\nIntroduzca el tirador correspondiente del "
+                  u"capítulo 'Tirador Gola' junto con los accesorios.");
+        EXPECT_EQ(h.messages.shown[0].style, 48);
+        // The box comes before the session ends.
+        EXPECT_EQ(h.callLog().back(), "Appli.EndSession(I4& 7)");
+    }
+}
+
+TEST(Gola, NoWarningWithoutAGolaCodeReadByThisPlacement) {
+    for (const Text handle : {u"7", u"MA", u"magl", u"MAGL ", u"13GLX", u""}) {
+        PluginHarness h(cabinetScene({.reference = u"MUEBLE", .handle = handle}));
+        EXPECT_EQ(h.plugin.OnObjectPlaceAfter(1), kTrue);
+        EXPECT_TRUE(h.messages.shown.empty()) << toUtf8(handle);
+    }
+    {
+        PluginHarness h(cabinetScene({.reference = u"MUEBLE", .handle = u"MAGL"}));
+        EXPECT_EQ(h.plugin.OnObjectFinishesAfter(1), kTrue);
+        EXPECT_EQ(h.plugin.OnSceneGenericFinishesAfter(1), kTrue);
+        EXPECT_TRUE(h.messages.shown.empty());
+    }
+    // After a Gola-handled object, placing one of another catalog, or with no session, on the
+    // same instance does not warn about the earlier object's handle.
+    auto scene = cabinetScene({.reference = u"MUEBLE", .handle = u"13GL"});
+    PluginHarness h(scene);
+    EXPECT_EQ(h.plugin.OnObjectPlaceAfter(1), kTrue);
+    EXPECT_EQ(h.messages.shown.size(), 1u);
+    h.host.scene().objects[100].infos[2] = u"999";
+    EXPECT_EQ(h.plugin.OnObjectPlaceAfter(1), kTrue);
+    h.host.scene().sessionId = 0;
+    EXPECT_EQ(h.plugin.OnObjectPlaceAfter(1), kTrue);
+    EXPECT_EQ(h.messages.shown.size(), 1u);
+}
+
+TEST(Gola, AFailingRuleEndsThePlacementBeforeTheCheck) {
+    auto scene = cabinetScene({.handle = u"MAGL", .children = {201}});
+    PluginHarness h(scene);
+    h.host.failOperation("ObjectGetChildId", kInjected);
+    EXPECT_FALSE(guarded([&] { return h.plugin.OnObjectPlaceAfter(1); }).ok());
+    EXPECT_TRUE(h.messages.shown.empty());
+}
+
+}  // namespace
+}  // namespace vpolv::testing
