@@ -1,0 +1,332 @@
+#include "sim/report.h"
+
+#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "common/text.h"
+
+namespace vpolv::sim {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+using host::Arg;
+
+class Shower {
+  public:
+    explicit Shower(const SceneFile& scene) {
+        folder_ = scene.folder.string();
+        if (folder_.empty() || folder_.back() != '/')
+            folder_ += '/';
+    }
+
+    // UTF-8 with the scene folder shown as "<scene>/".
+    std::string plain(const Text& text) const {
+        std::string out = toUtf8(text);
+        for (auto p = out.find(folder_); p != std::string::npos; p = out.find(folder_, p)) {
+            out.replace(p, folder_.size(), "<scene>/");
+            p += 8;
+        }
+        return out;
+    }
+
+    // Quoted, with line breaks and other control characters escaped.
+    std::string quoted(const Text& text) const {
+        std::string out = "\"";
+        for (const char c : plain(text)) {
+            switch (c) {
+                case '\r':
+                    out += "\\r";
+                    break;
+                case '\n':
+                    out += "\\n";
+                    break;
+                case '\t':
+                    out += "\\t";
+                    break;
+                case '"':
+                    out += "\\\"";
+                    break;
+                case '\\':
+                    out += "\\\\";
+                    break;
+                default:
+                    if (static_cast<unsigned char>(c) < 0x20) {
+                        char escaped[8];
+                        std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+                        out += escaped;
+                    } else {
+                        out += c;
+                    }
+            }
+        }
+        return out + "\"";
+    }
+
+    std::string arg(const Arg& a) const {
+        std::string out = Arg::kindName(a.kind);
+        out += ' ';
+        switch (a.kind) {
+            case Arg::Kind::Str:
+            case Arg::Kind::StrRef:
+                return out + quoted(a.text);
+            case Arg::Kind::Bool:
+                return out + (a.number ? "True" : "False");
+            default:
+                return out + std::to_string(a.number);
+        }
+    }
+
+    std::string call(const host::Call& c) const {
+        std::string out = c.object + "." + c.operation + "(";
+        for (std::size_t i = 0; i < c.args.size(); ++i) {
+            if (i)
+                out += ", ";
+            out += arg(c.args[i]);
+        }
+        return out + ")";
+    }
+
+  private:
+    std::string folder_;
+};
+
+std::string hexCode(std::int32_t code) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", static_cast<std::uint32_t>(code));
+    return text;
+}
+
+std::string errorText(const Error& e) {
+    std::string out = hexCode(e.code()) + " " + toUtf8(e.description());
+    if (!e.source().empty())
+        out += " (source " + toUtf8(e.source()) + ")";
+    return out;
+}
+
+std::string reference(const RunResult& run, Long id) {
+    const auto object = run.after.objects.find(id);
+    if (object == run.after.objects.end())
+        return {};
+    const auto info = object->second.infos.find(4);
+    return info == object->second.infos.end() ? std::string() : toUtf8(info->second);
+}
+
+std::string objectName(const RunResult& run, Long id) {
+    std::string out = "object " + std::to_string(id);
+    if (const auto ref = reference(run, id); !ref.empty())
+        out += " (" + ref + ")";
+    return out;
+}
+
+// The surcharge line that ends a description: what follows its first "#" and the line break
+// before it.
+std::optional<Text> surchargeLine(const Text& description) {
+    const auto p = description.find(u'#');
+    if (p == Text::npos)
+        return std::nullopt;
+    return description.substr(p);
+}
+
+void writesSection(std::ostringstream& out, const Shower& show, const RunResult& run) {
+    out << "Writes\n";
+    if (run.writes.empty())
+        out << "  none\n";
+    for (const auto& w : run.writes) {
+        out << "  " << objectName(run, w.object) << ", info " << w.code << ": "
+            << (w.oldValue ? show.quoted(*w.oldValue) : std::string("(none)")) << " -> "
+            << show.quoted(w.newValue) << "\n";
+    }
+}
+
+void warningsSection(std::ostringstream& out, const Shower& show, const RunResult& run) {
+    out << "Warnings\n";
+    if (run.warnings.empty())
+        out << "  none\n";
+    for (const auto& box : run.warnings) {
+        out << "  [" << show.plain(box.title) << "] (style " << box.style << ")\n";
+        std::string text = show.plain(box.text);
+        std::size_t start = 0;
+        for (;;) {
+            const auto end = text.find("\r\n", start);
+            out << "    " << text.substr(start, end - start) << "\n";
+            if (end == std::string::npos)
+                break;
+            start = end + 2;
+        }
+    }
+}
+
+// One entry per object whose description or surcharge the event wrote, in the order of writes.
+void pricedSection(std::ostringstream& out, const Shower& show, const RunResult& run) {
+    std::vector<Long> order;
+    for (const auto& w : run.writes) {
+        if (std::find(order.begin(), order.end(), w.object) == order.end())
+            order.push_back(w.object);
+    }
+    out << "Priced glass\n";
+    if (order.empty())
+        out << "  none\n";
+    for (const Long id : order) {
+        std::optional<Text> points;
+        std::optional<Text> description;
+        for (const auto& w : run.writes) {
+            if (w.object != id)
+                continue;
+            if (w.code == 43)
+                points = w.newValue;
+            if (w.code == 49)
+                description = w.newValue;
+        }
+        out << "  " << objectName(run, id) << ": ";
+        if (points) {
+            out << show.plain(*points) << " points\n";
+        } else {
+            out << "no surcharge written\n";
+        }
+        if (description) {
+            if (const auto line = surchargeLine(*description)) {
+                out << "    " << show.plain(*line) << "\n";
+            } else {
+                out << "    (no surcharge line)\n";
+            }
+        }
+    }
+}
+
+Json answerJson(const Shower& show, const Answer& answer) {
+    switch (answer.kind) {
+        case Answer::Kind::Text:
+            return show.plain(answer.text);
+        case Answer::Kind::Long:
+            return answer.number;
+        case Answer::Kind::Boolean:
+            return answer.boolean;
+        case Answer::Kind::None:
+            break;
+    }
+    return nullptr;
+}
+
+Json errorJson(const Error& e) {
+    return {{"code", hexCode(e.code())},
+            {"description", toUtf8(e.description())},
+            {"source", toUtf8(e.source())}};
+}
+
+}  // namespace
+
+std::string textReport(const SceneFile& scene, const RunResult& run, ReportOptions options) {
+    const Shower show(scene);
+    std::ostringstream out;
+    if (options.quiet) {
+        writesSection(out, show, run);
+        warningsSection(out, show, run);
+        return out.str();
+    }
+    out << "Scene   " << scene.file.filename().string();
+    if (scene.description)
+        out << ": " << *scene.description;
+    out << "\nEvent   " << eventMethodName(run.event);
+    if (run.event != EventKind::Scene && run.object)
+        out << " on " << objectName(run, *run.object);
+    out << "\n\nHost calls\n";
+    for (std::size_t i = 0; i < run.log.size(); ++i) {
+        char number[32];
+        std::snprintf(number, sizeof number, "%4zu  ", i + 1);
+        out << number << show.call(run.log[i]);
+        if (const auto it = run.answers.find(i); it != run.answers.end()) {
+            const Answer& answer = it->second;
+            if (answer.error) {
+                out << " -> error " << errorText(*answer.error);
+            } else if (answer.kind == Answer::Kind::Text) {
+                out << " -> " << show.quoted(answer.text);
+            } else if (answer.kind == Answer::Kind::Long) {
+                out << " -> " << answer.number;
+            } else if (answer.kind == Answer::Kind::Boolean) {
+                out << " -> " << (answer.boolean ? "True" : "False");
+            }
+        }
+        out << "\n";
+    }
+    out << "\n";
+    writesSection(out, show, run);
+    out << "\n";
+    pricedSection(out, show, run);
+    out << "\n";
+    warningsSection(out, show, run);
+    out << "\nResult  " << (run.outcome.result == kFalse ? "False" : "True") << "\n";
+    if (run.outcome.error)
+        out << "Error   " << errorText(*run.outcome.error) << "\n";
+    if (run.liveObjects > 0) {
+        out << "Note    " << run.liveObjects << " host object(s) not released by the event\n";
+    }
+    return out.str();
+}
+
+std::string jsonReport(const SceneFile& scene, const RunResult& run, ReportOptions options) {
+    const Shower show(scene);
+    Json json = Json::object();
+    if (!options.quiet) {
+        json["scene"] = scene.file.filename().string();
+        json["event"] = eventName(run.event);
+        json["method"] = eventMethodName(run.event);
+        json["object"] = run.object ? Json(*run.object) : Json(nullptr);
+        Json calls = Json::array();
+        for (std::size_t i = 0; i < run.log.size(); ++i) {
+            const auto& c = run.log[i];
+            Json args = Json::array();
+            for (const auto& a : c.args) {
+                Json value;
+                if (a.kind == Arg::Kind::Str || a.kind == Arg::Kind::StrRef) {
+                    value = show.plain(a.text);
+                } else if (a.kind == Arg::Kind::Bool) {
+                    value = a.number != 0;
+                } else {
+                    value = a.number;
+                }
+                args.push_back({{"type", Arg::kindName(a.kind)}, {"value", value}});
+            }
+            Json entry = {{"object", c.object}, {"operation", c.operation}, {"args", args}};
+            if (const auto it = run.answers.find(i); it != run.answers.end()) {
+                if (it->second.error) {
+                    entry["error"] = errorJson(*it->second.error);
+                } else if (it->second.kind != Answer::Kind::None) {
+                    entry["answer"] = answerJson(show, it->second);
+                }
+            }
+            calls.push_back(std::move(entry));
+        }
+        json["calls"] = calls;
+    }
+    Json writes = Json::array();
+    for (const auto& w : run.writes) {
+        writes.push_back({{"object", w.object},
+                          {"code", w.code},
+                          {"old", w.oldValue ? Json(show.plain(*w.oldValue)) : Json(nullptr)},
+                          {"new", show.plain(w.newValue)}});
+    }
+    json["writes"] = writes;
+    Json warnings = Json::array();
+    for (const auto& box : run.warnings) {
+        warnings.push_back({{"title", show.plain(box.title)},
+                            {"text", show.plain(box.text)},
+                            {"style", box.style}});
+    }
+    json["warnings"] = warnings;
+    if (!options.quiet) {
+        Json loads = Json::array();
+        for (const auto& load : run.loads) {
+            loads.push_back(
+                {{"file", show.plain(load.file)}, {"code", show.plain(load.catalogCode)}});
+        }
+        json["loads"] = loads;
+        json["result"] = run.outcome.result != kFalse;
+        json["error"] = run.outcome.error ? errorJson(*run.outcome.error) : Json(nullptr);
+        json["unreleasedObjects"] = run.liveObjects;
+    }
+    return json.dump(2) + "\n";
+}
+
+}  // namespace vpolv::sim

@@ -1,0 +1,137 @@
+#include "sim/run.h"
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <system_error>
+
+#include "common/fixed_locale.h"
+#include "common/text.h"
+#include "platform/native.h"
+
+namespace vpolv::sim {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A fresh folder that stands for the plug-in's folder while an event runs.
+class PluginFolder {
+  public:
+    explicit PluginFolder(const SpaceIni& ini) {
+        // A new folder with a name no other run uses.
+        std::mt19937_64 random(std::random_device{}() ^
+                               std::chrono::steady_clock::now().time_since_epoch().count());
+        for (int attempt = 0; path_.empty(); ++attempt) {
+            const fs::path candidate =
+                fs::temp_directory_path() / ("vpolv-sim-" + std::to_string(random() % 1000000000));
+            std::error_code error;
+            if (fs::create_directory(candidate, error)) {
+                path_ = candidate;
+            } else if (attempt == 100) {
+                throw SceneError("cannot create a temporary folder for the plug-in");
+            }
+        }
+        if (ini.source != SpaceIni::Source::None) {
+            std::ofstream out(path_ / "SPACE.INI", std::ios::binary);
+            out << ini.contents;
+            if (!out)
+                throw SceneError("cannot write " + (path_ / "SPACE.INI").string());
+        }
+    }
+    ~PluginFolder() {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    PluginFolder(const PluginFolder&) = delete;
+    PluginFolder& operator=(const PluginFolder&) = delete;
+
+    const fs::path& path() const { return path_; }
+
+  private:
+    fs::path path_;
+};
+
+}  // namespace
+
+std::optional<EventKind> eventKindFromName(const std::string& name) {
+    if (name == "place")
+        return EventKind::Place;
+    if (name == "finishes")
+        return EventKind::Finishes;
+    if (name == "scene")
+        return EventKind::Scene;
+    return std::nullopt;
+}
+
+const char* eventName(EventKind kind) {
+    switch (kind) {
+        case EventKind::Place:
+            return "place";
+        case EventKind::Finishes:
+            return "finishes";
+        case EventKind::Scene:
+            return "scene";
+    }
+    return "?";
+}
+
+const char* eventMethodName(EventKind kind) {
+    switch (kind) {
+        case EventKind::Place:
+            return "OnObjectPlaceAfter";
+        case EventKind::Finishes:
+            return "OnObjectFinishesAfter";
+        case EventKind::Scene:
+            return "OnSceneGenericFinishesAfter";
+    }
+    return "?";
+}
+
+RunResult runEvent(const SceneFile& scene, EventKind event, std::optional<Long> object) {
+    host::SceneData data = scene.scene;
+    if (object) {
+        if (!data.objects.count(*object)) {
+            throw SceneError(scene.file.string() + ": --object " + std::to_string(*object) +
+                             ": no object has this id");
+        }
+        data.currentObject = *object;
+    }
+    const std::optional<Long> callObject = object ? object : scene.callObject;
+
+    const PluginFolder folder(scene.spaceIni);
+    const FixedLocale locale(scene.decimalSeparator);
+    const auto files = platform::makeFileSystem(fromUtf8(folder.path().string()));
+    const auto profile = platform::makeProfile();
+    RecordingMessageBox messages;
+    const platform::Services services{locale, *files, *profile, messages};
+
+    host::MemoryHost host(std::move(data), locale);
+    AnsweringConnector connector(host);
+    Outcome outcome;
+    {
+        Plugin plugin(connector, services);
+        Long block = scene.callParamsBlock;
+        outcome = guarded([&] {
+            switch (event) {
+                case EventKind::Place:
+                    return plugin.OnObjectPlaceAfter(block);
+                case EventKind::Finishes:
+                    return plugin.OnObjectFinishesAfter(block);
+                case EventKind::Scene:
+                    break;
+            }
+            return plugin.OnSceneGenericFinishesAfter(block);
+        });
+    }
+    RunResult result{event,         callObject,        host.log(),       connector.answers(),
+                     host.writes(), host.loads(),      messages.shown(), std::move(outcome),
+                     host.scene(),  host.liveObjects()};
+    // A failed event leaves the host objects in the thread's module state; free them now, after
+    // the record was taken, so that a later run starts clean.
+    releaseThreadConstantes();
+    return result;
+}
+
+}  // namespace vpolv::sim

@@ -1,0 +1,42 @@
+// Runs one host event of the plug-in on a scene, in the in-memory host, and gathers what happened.
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/memory_host.h"
+#include "plugin/plugin.h"
+#include "sim/recording.h"
+#include "sim/scene_file.h"
+
+namespace vpolv::sim {
+
+enum class EventKind { Place, Finishes, Scene };
+
+// "place", "finishes", "scene"; nullopt for anything else.
+std::optional<EventKind> eventKindFromName(const std::string& name);
+const char* eventName(EventKind kind);        // "place", ...
+const char* eventMethodName(EventKind kind);  // "OnObjectPlaceAfter", ...
+
+struct RunResult {
+    EventKind event;
+    std::optional<Long> object;  // the object of the call, when the scene or the command names one
+    std::vector<host::Call> log;
+    std::map<std::size_t, Answer> answers;  // by index in log
+    std::vector<host::Write> writes;
+    std::vector<host::FileLoadRecord> loads;
+    std::vector<RecordingMessageBox::Shown> warnings;
+    Outcome outcome;
+    host::SceneData after;
+    int liveObjects = 0;  // host objects the event left unreleased
+};
+
+// Runs the event with a new Plugin instance. object, when given, replaces the scene's object of
+// the call and must be an object of the scene (SceneError otherwise). The plug-in's folder is a
+// temporary folder holding the scene's "SPACE.INI", removed afterwards.
+RunResult runEvent(const SceneFile& scene, EventKind event, std::optional<Long> object = {});
+
+}  // namespace vpolv::sim

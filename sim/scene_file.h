@@ -1,0 +1,65 @@
+// Scene files: a host scene and the plug-in's surroundings, written as JSON.
+//
+// A scene file holds what the in-memory host answers (session, object of the call, objects with
+// their information and children, the scene's objects, keywords, catalog tables) and what the
+// plug-in finds around it (the "SPACE.INI" of its folder, the catalogs folder, the locale's
+// decimal separator). docs/scene-format.md describes the format.
+//
+// Loading checks the whole file before anything is used: a file that does not parse or does not
+// hold together raises SceneError, whose message names the file, the place and the fault.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/types.h"
+#include "host/memory_host.h"
+
+namespace vpolv::sim {
+
+class SceneError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// The "SPACE.INI" that the plug-in finds in its folder.
+struct SpaceIni {
+    enum class Source { None, Generated, Inline, File };
+    Source source = Source::None;
+    std::string contents;        // UTF-8, ${catalogsFolder} already expanded
+    std::string written;         // Inline: the text as written; File: the path as written
+    std::filesystem::path path;  // File: the absolute path it was read from
+};
+
+struct SceneFile {
+    std::filesystem::path file;    // as given
+    std::filesystem::path folder;  // absolute folder of the file; relative paths start here
+
+    std::optional<std::string> description;
+    Long callParamsBlock = 1;
+    std::optional<Long> callObject;
+    char16_t decimalSeparator = u'.';
+    std::optional<std::string> catalogsFolderWritten;     // as written in the file
+    std::optional<std::filesystem::path> catalogsFolder;  // absolute
+    SpaceIni spaceIni;
+
+    host::SceneData scene;
+    std::vector<Long> objectOrder;                    // object ids in file order
+    std::vector<std::pair<Long, std::string>> notes;  // object id -> its "note"
+};
+
+// Reads and checks a scene file.
+SceneFile loadScene(const std::filesystem::path& file);
+// Checks a scene given as text; file names it in messages and anchors relative paths.
+SceneFile parseScene(std::string_view json, const std::filesystem::path& file);
+
+// The scene file for scene as it stands now (after an event, say), keeping the rest of original.
+// Relative paths are rewritten to stay valid from the folder of outFile.
+std::string sceneToJson(const SceneFile& original, const host::SceneData& scene,
+                        const std::filesystem::path& outFile);
+
+}  // namespace vpolv::sim
