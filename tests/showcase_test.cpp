@@ -1,0 +1,270 @@
+// Routing objects to their rule, cutting the surcharge line off a description, and the glass
+// surcharge step.
+#include "showcase/showcase.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "catalog/constantes.h"
+#include "common/text.h"
+#include "support/fake_platform.h"
+
+namespace vpolv::testing {
+namespace {
+
+using ::testing::ElementsAre;
+
+const Error kInjected(static_cast<std::int32_t>(0x80041234), u"Injected host failure", u"KDSDK");
+
+TEST(FormateaDescripcion, CutsFromTheFirstSurchargeLineOn) {
+    struct Case {
+        Text in;
+        Text out;
+    };
+    const Case cases[] = {
+        {u"Mueble alto", u"Mueble alto"},
+        {u"Mueble\r\n#Incremento por cristal Grupo 1 (T) de 40 puntos.#", u"Mueble"},
+        {u"Mueble\r\n#uno#\r\n#dos#", u"Mueble"},
+        {u"Mueble #3", u"Mueble #3"},  // a "#" of the user's own text stays
+        {u"#3 de 4", u"#3 de 4"},
+        {u"\r\n#nota#", u""},
+        {u"A\r\nB #x\r\n#nota#", u"A\r\nB #x"},
+        {u"", u""},
+    };
+    for (const auto& c : cases) {
+        Text desc = c.in;
+        const Text returned = formateaDescripcion(desc);
+        EXPECT_EQ(desc, c.out) << toUtf8(c.in);
+        EXPECT_EQ(returned, c.out);
+    }
+}
+
+// The object of the call is an article with the given reference and one glass child of type 1.
+struct RouteCase {
+    Text reference;
+    bool priced;     // a glass part of the cabinet, or the object itself, was priced
+    bool childWalk;  // the cabinet's children were visited
+};
+
+host::SceneData routeScene(const Text& reference) {
+    auto scene = cabinetScene({.reference = reference, .handle = u"99", .children = {201}});
+    addObject(scene, 201, {{4, u"FR_1PBVN"}, {49, u"Puerta"}});
+    scene.objects[100].infos[85] = u"Grupo 1";
+    addObject(scene, 202, {{4, u"FR_2PBVN"}, {49, u"Puerta 2"}});
+    addObject(scene, 203, {{4, u"FR_1PRVAMA"}, {49, u"Frente"}});
+    addLine(scene, 4, u"_0_", {{3, u"5"}});
+    addLine(scene, 4, u"_1_H_90", {{3, u"40"}});
+    return scene;
+}
+
+TEST(CasoPolvast, RoutesByReference) {
+    const RouteCase cases[] = {
+        {u"VITRINA", true, true},     {u"VITRINAG", true, true},    {u"VITRINA2", false, true},
+        {u"VITRINA3", true, true},    {u"FR_1PRVAMA", true, false}, {u"FR_1PRVAME", true, false},
+        {u"FR_1PRVAR7", true, false}, {u"FR_1PRVAYE", true, false}, {u"FR_1PABAMA", true, false},
+        {u"FR_1PABAME", true, false}, {u"FR_1PABAR7", true, false}, {u"FR_1PABAYE", true, false},
+        {u"vitrina", false, false},   {u"MUEBLE", false, false},    {u"", false, false},
+    };
+    for (const auto& c : cases) {
+        PluginHarness h(routeScene(c.reference));
+        EXPECT_EQ(h.plugin.OnObjectPlaceAfter(1), kTrue) << toUtf8(c.reference);
+        // The child count is read whatever the reference.
+        EXPECT_TRUE(called(h, "Scene.ObjectGetChildrenNb(I4& 7, I2 -2, I2 0)"));
+        EXPECT_EQ(called(h, "Scene.ObjectGetChildId(I4& 7, I2 -2, I4& 1, I2 0)"), c.childWalk)
+            << toUtf8(c.reference);
+        EXPECT_EQ(!h.host.writes().empty(), c.priced) << toUtf8(c.reference);
+    }
+    // A glass front on its own is priced on itself, with its own choice.
+    PluginHarness h(routeScene(u"FR_1PABAYE"));
+    EXPECT_EQ(h.plugin.OnObjectFinishesAfter(1), kTrue);
+    EXPECT_TRUE(called(h, "Scene.ObjectGetInfo(I4& 7, I2 -2, I4 85)"));
+    EXPECT_TRUE(called(h, "Scene.ObjectSetInfo(I4& 7, I2 -2, BSTR \"40\", I4 43)"));
+}
+
+TEST(CasoPolvastAG, RoutesCabinetsOnlyAndPassesTheObjectId) {
+    const RouteCase cases[] = {
+        {u"VITRINA", true, true},      {u"VITRINAG", true, true},     {u"VITRINA3", true, true},
+        {u"FR_1PABAYE", false, false}, {u"FR_1PRVAMA", false, false}, {u"MUEBLE", false, false},
+    };
+    for (const auto& c : cases) {
+        PluginHarness h(routeScene(c.reference));
+        h.host.scene().objects[201].infos[85] = u"Grupo 1";
+        EXPECT_EQ(h.plugin.OnSceneGenericFinishesAfter(1), kTrue) << toUtf8(c.reference);
+        EXPECT_TRUE(called(h, "Scene.ObjectGetChildrenNb(I4& 7, I4& 100, I2 0)"));
+        EXPECT_EQ(called(h, "Scene.ObjectGetChildId(I4& 7, I4& 100, I4& 1, I2 0)"), c.childWalk)
+            << toUtf8(c.reference);
+        EXPECT_EQ(!h.host.writes().empty(), c.priced) << toUtf8(c.reference);
+    }
+}
+
+TEST(CasoPolvastAG, InitialisesTheGivenObjectItself) {
+    PluginHarness h(routeScene(u"VITRINAG"));
+    EXPECT_EQ(h.plugin.OnSceneGenericFinishesAfter(1), kTrue);
+    EXPECT_TRUE(called(h, "Scene.ObjectGetInfo(I4& 7, I4& 100, I4 7)"));
+    EXPECT_TRUE(called(h, "Scene.ObjectGetInfo(I4& 7, I4& 100, I4 65)"));
+    EXPECT_EQ(h.plugin.fields().sColumna3, u"60");
+    EXPECT_FALSE(called(h, "Scene.ObjectGetInfo(I4& 7, I2 -2, I4 7)"));
+}
+
+// The surcharge step on a glass front placed on its own (target -2).
+struct StepHarness {
+    explicit StepHarness(const Text& grupo, const Text& points = u"40", char16_t decimal = u'.')
+        : h(scene(grupo, points), decimal) {}
+    static host::SceneData scene(const Text& grupo, const Text& points) {
+        auto s = cabinetScene({.reference = u"FR_1PRVAYE", .column3 = u"90", .column5 = u"A"});
+        s.objects[100].infos[49] = u"Frente";
+        s.objects[100].infos[85] = grupo;
+        s.objects[100].infos[86] = u"Mate";
+        for (const Text prefix : {u"_1_", u"_2_", u"_3_", u"_4_"}) {
+            addLine(s, 4, prefix + u"A_90", {{3, points}});
+        }
+        addLine(s, 4, u"_0_", {{3, u"0"}});
+        return s;
+    }
+    std::vector<std::string> stepCalls() const {
+        std::vector<std::string> out;
+        for (const auto& call : h.host.calls()) {
+            if (call.object == "Catalog" && call.args.size() > 1 && call.args[1].number == 4) {
+                out.push_back(call.toString());
+            }
+            if (call.operation == "ObjectSetInfo")
+                out.push_back(call.toString());
+        }
+        return out;
+    }
+    Text info(Long code) { return h.host.scene().objects[100].infos[code]; }
+    PluginHarness h;
+};
+
+TEST(AplicaIncrementoCristal, EachGroupLooksUpItsLineAndWritesInOrder) {
+    const std::pair<Text, std::string> groups[] = {
+        {u"Grupo 1", "_1_"}, {u"Grupo 2", "_2_"}, {u"Grupo 3", "_3_"}, {u"Grupo 4", "_4_"}};
+    for (const auto& [grupo, prefix] : groups) {
+        StepHarness s(grupo);
+        EXPECT_EQ(s.h.plugin.OnObjectPlaceAfter(1), kTrue);
+        const std::string desc =
+            "Frente\r\n#Incremento por cristal " + toUtf8(grupo) + " (Mate) de 40 puntos.#";
+        EXPECT_THAT(
+            s.stepCalls(),
+            ElementsAre("Catalog.TableGetLineRankFromName(I4& 7, I2 4, I2 0, I2 1, BSTR& \"" +
+                            prefix + "A_90\", BOOL False)",
+                        ::testing::StartsWith("Catalog.TableGetLineInfo(I4& 7, I2 4, I2 0, I4& "),
+                        "Scene.ObjectSetInfo(I4& 7, I2 -2, BSTR \"40\", I4 43)",
+                        "Scene.ObjectSetInfo(I4& 7, I2 -2, BSTR \"40\", I4 173)",
+                        "Scene.ObjectSetInfo(I4& 7, I2 -2, BSTR& \"" + desc + "\", I4 49)"));
+    }
+}
+
+TEST(AplicaIncrementoCristal, CristalFusinRewritesTheDescriptionOnly) {
+    StepHarness s(u"Cristal Fusin");
+    s.h.host.scene().objects[100].infos[49] =
+        u"Frente\r\n#Incremento por cristal Grupo 1 (x) de 9 puntos.#";
+    s.h.host.scene().objects[100].infos[43] = u"9";
+    EXPECT_EQ(s.h.plugin.OnObjectPlaceAfter(1), kTrue);
+    EXPECT_THAT(s.stepCalls(),
+                ElementsAre("Scene.ObjectSetInfo(I4& 7, I2 -2, BSTR& \"Frente\", I4 49)"));
+    EXPECT_EQ(s.info(43), u"9");
+    EXPECT_EQ(s.h.plugin.fields().sNombreLineaTabla4, u"0");
+}
+
+TEST(AplicaIncrementoCristal, AnyOtherChoiceLooksUpTheNoGroupLine) {
+    for (const Text other : {u"grupo 1", u"Grupo 1 ", u"", u"Cristal fusin", u"Grupo 5"}) {
+        StepHarness s(other);
+        EXPECT_EQ(s.h.plugin.OnObjectPlaceAfter(1), kTrue);
+        EXPECT_TRUE(called(s.h,
+                           "Catalog.TableGetLineRankFromName(I4& 7, I2 4, I2 0, I2 1, BSTR& "
+                           "\"_0_\", BOOL False)"))
+            << toUtf8(other);
+        EXPECT_EQ(s.info(49),
+                  u"Frente\r\n#Incremento por cristal " + other + u" (Mate) de 0 puntos.#");
+        EXPECT_EQ(s.info(43), u"0");
+    }
+}
+
+TEST(AplicaIncrementoCristal, PointsAreConvertedForTheCodesAndShownAsTheTableHasThem) {
+    struct Case {
+        Text points;
+        char16_t decimal;
+        Text written;
+    };
+    const Case cases[] = {{u"-10", u'.', u"-10"},
+                          {u"2.5", u'.', u"2"},
+                          {u"3.5", u'.', u"4"},
+                          {u"2,5", u',', u"2"},
+                          {u"40.4", u'.', u"40"}};
+    for (const auto& c : cases) {
+        StepHarness s(u"Grupo 2", c.points, c.decimal);
+        EXPECT_EQ(s.h.plugin.OnObjectPlaceAfter(1), kTrue) << toUtf8(c.points);
+        EXPECT_EQ(s.info(43), c.written) << toUtf8(c.points);
+        EXPECT_EQ(s.info(173), c.written);
+        EXPECT_EQ(s.info(49), u"Frente\r\n#Incremento por cristal Grupo 2 (Mate) de " + c.points +
+                                  u" puntos.#");
+    }
+}
+
+TEST(AplicaIncrementoCristal, BadPointsFailWithTheCodesUntouched) {
+    for (const Text bad : {u"", u"n/a", u"99999999999"}) {
+        StepHarness s(u"Grupo 3", bad);
+        const auto outcome = guarded([&] { return s.h.plugin.OnObjectPlaceAfter(1); });
+        ASSERT_TRUE(outcome.error) << toUtf8(bad);
+        EXPECT_EQ(outcome.error->code(),
+                  bad == u"99999999999" ? errors::kOverflow : errors::kTypeMismatch);
+        EXPECT_TRUE(s.h.host.writes().empty());
+        EXPECT_EQ(s.h.callLog().back(), "Appli.EndSession(I4& 7)");
+    }
+}
+
+TEST(AplicaIncrementoCristal, TheSumAndTheProductAreOverflowChecked) {
+    struct Case {
+        Text points;
+        Long base;
+        Long factor;
+    };
+    for (const auto& c :
+         {Case{u"2147483647", 1, 1}, Case{u"1073741824", 0, 2}, Case{u"-2147483648", -1, 1}}) {
+        StepHarness s(u"Grupo 1", c.points);
+        openSession(s.h);
+        auto& m = constantes();
+        m.sGrupo = u"Grupo 1";
+        s.h.plugin.fields().sColumna5 = u"A";
+        s.h.plugin.fields().sColumna3 = u"90";
+        s.h.plugin.fields().lBase = c.base;
+        Context ctx{s.h.plugin.fields(), m, s.h.services};
+        try {
+            aplicaIncrementoCristal(ctx, host::ObjectArg::current(), LinePart::Columna5,
+                                    LinePart::Columna3, c.factor);
+            FAIL() << toUtf8(c.points);
+        } catch (const Error& e) {
+            EXPECT_EQ(e.code(), errors::kOverflow);
+        }
+        EXPECT_TRUE(s.h.host.writes().empty());
+    }
+}
+
+TEST(AplicaIncrementoCristal, RunningTwiceLeavesOneSurchargeLine) {
+    StepHarness s(u"Grupo 4");
+    EXPECT_EQ(s.h.plugin.OnObjectPlaceAfter(1), kTrue);
+    EXPECT_EQ(s.h.plugin.OnObjectFinishesAfter(1), kTrue);
+    s.h.host.scene().objects[100].infos[85] = u"Grupo 1";
+    EXPECT_EQ(s.h.plugin.OnObjectFinishesAfter(1), kTrue);
+    EXPECT_EQ(s.info(49), u"Frente\r\n#Incremento por cristal Grupo 1 (Mate) de 40 puntos.#");
+}
+
+TEST(Vitrina3b, PricesAGlassFrontEndToEnd) {
+    StepHarness s(u"Grupo 1");
+    EXPECT_EQ(s.h.plugin.OnObjectPlaceAfter(1), kTrue);
+    EXPECT_THAT(s.h.callLog(),
+                ::testing::IsSupersetOf({"Scene.ObjectGetInfo(I4& 7, I2 -2, I4 49)",
+                                         "Scene.ObjectGetInfo(I4& 7, I2 -2, I4 85)",
+                                         "Scene.ObjectGetInfo(I4& 7, I2 -2, I4 86)"}));
+    const auto& f = s.h.plugin.fields();
+    EXPECT_EQ(f.sNombreLineaTabla4, u"_1_A_90");
+    EXPECT_EQ(f.lIncremento, 40);
+    EXPECT_EQ(f.lBase, 0);
+    EXPECT_EQ(s.info(43), u"40");
+    EXPECT_EQ(s.info(173), u"40");
+    EXPECT_EQ(s.info(49), u"Frente\r\n#Incremento por cristal Grupo 1 (Mate) de 40 puntos.#");
+}
+
+}  // namespace
+}  // namespace vpolv::testing
