@@ -1,0 +1,123 @@
+#include "com/registration.h"
+
+#include <string>
+
+#include "com/module.h"
+#include "com/vpolv_h.h"
+#include "platform/windows/com_support.h"
+
+// Per-user type library registration (oleaut32); the MinGW headers lack the declarations.
+extern "C" {
+HRESULT WINAPI RegisterTypeLibForUser(ITypeLib* library, OLECHAR* path, OLECHAR* helpDir);
+HRESULT WINAPI UnRegisterTypeLibForUser(REFGUID libId, WORD major, WORD minor, LCID lcid,
+                                        SYSKIND kind);
+}
+
+namespace vpolv::com {
+namespace {
+
+constexpr wchar_t kProgId[] = L"vpolv.Plugin";
+constexpr wchar_t kClassName[] = L"vpolv.Plugin";
+constexpr wchar_t kInterfaceName[] = L"_Plugin";
+constexpr wchar_t kVersion[] = L"1.0";
+// The standard marshaler of automation-compatible interfaces.
+constexpr wchar_t kAutomationMarshaler[] = L"{00020424-0000-0000-C000-000000000046}";
+constexpr WORD kMajor = 1;
+constexpr WORD kMinor = 0;
+constexpr LCID kLcid = 0x0409;
+
+std::wstring guidText(REFGUID guid) {
+    wchar_t text[40];
+    StringFromGUID2(guid, text, 40);
+    return text;
+}
+
+HKEY classesRoot(Scope scope) {
+    return scope == Scope::Machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+}
+
+// "Software\Classes\" + path
+std::wstring classesPath(const std::wstring& path) {
+    return L"Software\\Classes\\" + path;
+}
+
+win::UniqueKey createKey(Scope scope, const std::wstring& path) {
+    HKEY key = nullptr;
+    win::checkWin32(RegCreateKeyExW(classesRoot(scope), classesPath(path).c_str(), 0, nullptr,
+                                    REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, &key, nullptr));
+    return win::UniqueKey(key);
+}
+
+// Writes a string value (nullptr name: the key's default value) under path, creating the key.
+void setValue(Scope scope, const std::wstring& path, const wchar_t* name,
+              const std::wstring& value) {
+    const win::UniqueKey key = createKey(scope, path);
+    win::checkWin32(RegSetValueExW(key.get(), name, 0, REG_SZ,
+                                   reinterpret_cast<const BYTE*>(value.c_str()),
+                                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))));
+}
+
+// Removes path and everything below it; a key that is not there is fine.
+void deleteTree(Scope scope, const std::wstring& path) {
+    const LSTATUS status = RegDeleteTreeW(classesRoot(scope), classesPath(path).c_str());
+    if (status != ERROR_FILE_NOT_FOUND)
+        win::checkWin32(status);
+}
+
+std::wstring classKey() {
+    return L"CLSID\\" + guidText(CLSID_Plugin);
+}
+std::wstring interfaceKey() {
+    return L"Interface\\" + guidText(IID__Plugin);
+}
+
+}  // namespace
+
+void registerServer(Scope scope) {
+    const std::wstring path = module::path();
+    const std::wstring libId = guidText(LIBID_vpolv);
+    const std::wstring classId = guidText(CLSID_Plugin);
+
+    win::ComPtr<ITypeLib> library;
+    win::check(LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.put()));
+    if (scope == Scope::Machine) {
+        win::check(RegisterTypeLib(library.get(), const_cast<OLECHAR*>(path.c_str()), nullptr));
+    } else {
+        win::check(
+            RegisterTypeLibForUser(library.get(), const_cast<OLECHAR*>(path.c_str()), nullptr));
+    }
+
+    const std::wstring clsid = classKey();
+    setValue(scope, clsid, nullptr, kClassName);
+    setValue(scope, clsid + L"\\InprocServer32", nullptr, path);
+    setValue(scope, clsid + L"\\InprocServer32", L"ThreadingModel", L"Apartment");
+    setValue(scope, clsid + L"\\ProgID", nullptr, kProgId);
+    setValue(scope, clsid + L"\\TypeLib", nullptr, libId);
+    setValue(scope, clsid + L"\\Version", nullptr, kVersion);
+
+    setValue(scope, kProgId, nullptr, kClassName);
+    setValue(scope, std::wstring(kProgId) + L"\\CLSID", nullptr, classId);
+
+    const std::wstring iid = interfaceKey();
+    setValue(scope, iid, nullptr, kInterfaceName);
+    setValue(scope, iid + L"\\ProxyStubClsid32", nullptr, kAutomationMarshaler);
+    setValue(scope, iid + L"\\TypeLib", nullptr, libId);
+    setValue(scope, iid + L"\\TypeLib", L"Version", kVersion);
+}
+
+void unregisterServer(Scope scope) {
+    deleteTree(scope, std::wstring(kProgId));
+    deleteTree(scope, classKey());
+    const HRESULT hr =
+        scope == Scope::Machine
+            ? UnRegisterTypeLib(LIBID_vpolv, kMajor, kMinor, kLcid, SYS_WIN64)
+            : UnRegisterTypeLibForUser(LIBID_vpolv, kMajor, kMinor, kLcid, SYS_WIN64);
+    // Already gone is what we want.
+    if (FAILED(hr) && hr != TYPE_E_REGISTRYACCESS && hr != TYPE_E_LIBNOTREGISTERED &&
+        hr != HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) {
+        win::check(hr);
+    }
+    deleteTree(scope, interfaceKey());
+}
+
+}  // namespace vpolv::com

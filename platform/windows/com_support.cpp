@@ -1,0 +1,54 @@
+#include "platform/windows/com_support.h"
+
+#include <new>
+
+namespace vpolv::win {
+
+std::wstring toWide(const Text& text) {
+    return std::wstring(text.begin(), text.end());
+}
+
+Text fromWide(const wchar_t* text, std::size_t length) {
+    return Text(text, text + length);
+}
+
+Text fromWide(const std::wstring& text) {
+    return Text(text.begin(), text.end());
+}
+
+Bstr toBstr(const Text& text) {
+    Bstr out(SysAllocStringLen(nullptr, static_cast<UINT>(text.size())));
+    if (!out)
+        throw std::bad_alloc();
+    for (std::size_t i = 0; i < text.size(); ++i)
+        out.get()[i] = static_cast<OLECHAR>(text[i]);
+    return out;
+}
+
+Text fromBstr(const BSTR text) {
+    return text ? fromWide(text, SysStringLen(text)) : Text();
+}
+
+Text systemMessage(HRESULT hr) {
+    wchar_t* buffer = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    const std::unique_ptr<wchar_t, decltype(&LocalFree)> owner(buffer, &LocalFree);
+    Text message = length ? fromWide(buffer, length) : Text();
+    while (!message.empty() && (message.back() == u'\r' || message.back() == u'\n' ||
+                                message.back() == u' ' || message.back() == u'.')) {
+        message.pop_back();
+    }
+    return message.empty() ? Text(u"Automation error") : message;
+}
+
+void check(HRESULT hr) {
+    if (FAILED(hr)) {
+        if (hr == E_OUTOFMEMORY)
+            throw std::bad_alloc();
+        throw Error(static_cast<std::int32_t>(hr), systemMessage(hr), u"vpolv");
+    }
+}
+
+}  // namespace vpolv::win

@@ -1,0 +1,41 @@
+// Number conversions of OLE Automation under the user's default locale.
+#include "platform/windows/com_support.h"
+#include "platform/windows/win32.h"
+#include "platform/windows/windows_platform_impl.h"
+
+namespace vpolv::platform::windows {
+namespace {
+
+// Conversion failures become the automation runtime's own errors.
+void checkConversion(HRESULT hr) {
+    if (hr == DISP_E_TYPEMISMATCH)
+        throw errors::typeMismatch();
+    if (hr == DISP_E_OVERFLOW)
+        throw errors::overflow();
+    win::check(hr);
+}
+
+}  // namespace
+
+Long WindowsLocale::textToLong(const Text& text) const {
+    const win::Bstr value = win::toBstr(text);
+    LONG result = 0;
+    checkConversion(VarI4FromStr(value.get(), LOCALE_USER_DEFAULT, 0, &result));
+    return result;
+}
+
+double WindowsLocale::textToDouble(const Text& text) const {
+    const win::Bstr value = win::toBstr(text);
+    double result = 0;
+    checkConversion(VarR8FromStr(value.get(), LOCALE_USER_DEFAULT, 0, &result));
+    return result;
+}
+
+Text WindowsLocale::doubleToText(double value) const {
+    BSTR raw = nullptr;
+    checkConversion(VarBstrFromR8(value, LOCALE_USER_DEFAULT, 0, &raw));
+    const win::Bstr result(raw);
+    return win::fromBstr(result.get());
+}
+
+}  // namespace vpolv::platform::windows

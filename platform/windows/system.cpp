@@ -1,0 +1,107 @@
+// File system, profile and message box services on the Win32 API.
+#include "platform/windows/com_support.h"
+#include "platform/windows/win32.h"
+#include "platform/windows/windows_platform.h"
+#include "platform/windows/windows_platform_impl.h"
+
+namespace vpolv::platform::windows {
+namespace {
+
+struct FindClose_ {
+    void operator()(HANDLE h) const { FindClose(h); }
+};
+using UniqueFind = std::unique_ptr<std::remove_pointer_t<HANDLE>, FindClose_>;
+
+// An address inside the module that holds this code.
+void moduleAnchor() {}
+
+}  // namespace
+
+Text WindowsFileSystem::moduleFolder() const {
+    HMODULE module = nullptr;
+    if (!GetModuleHandleExW(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            reinterpret_cast<LPCWSTR>(&moduleAnchor), &module)) {
+        win::check(HRESULT_FROM_WIN32(GetLastError()));
+    }
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length =
+            GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0)
+            win::check(HRESULT_FROM_WIN32(GetLastError()));
+        if (length < path.size()) {
+            path.resize(length);
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    const auto cut = path.find_last_of(L"\\/");
+    return win::fromWide(cut == std::wstring::npos ? std::wstring() : path.substr(0, cut));
+}
+
+std::vector<DirEntry> WindowsFileSystem::listDirectory(const Text& directory) const {
+    Text pattern = directory;
+    if (!pattern.empty() && !isSeparator(pattern.back()))
+        pattern += separator();
+    pattern += u'*';
+    WIN32_FIND_DATAW data;
+    UniqueFind find(FindFirstFileW(win::toWide(pattern).c_str(), &data));
+    std::vector<DirEntry> entries;
+    if (find.get() == INVALID_HANDLE_VALUE) {
+        find.release();
+        // A folder without any entry (a drive's empty root) lists nothing; anything else is a
+        // folder that cannot be read.
+        if (GetLastError() == ERROR_FILE_NOT_FOUND)
+            return entries;
+        throw errors::pathNotFound(directory);
+    }
+    do {
+        if (data.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))
+            continue;
+        entries.push_back({win::fromWide(data.cFileName, wcslen(data.cFileName)),
+                           (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+    } while (FindNextFileW(find.get(), &data));
+    return entries;
+}
+
+std::int64_t WindowsFileSystem::fileLength(const Text& path) const {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(win::toWide(path).c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        throw errors::fileNotFound();
+    }
+    return (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+Text WindowsProfile::readString(const Text& file, const Text& section, const Text& key) const {
+    const std::wstring fileName = win::toWide(file);
+    const std::wstring sectionName = win::toWide(section);
+    const std::wstring keyName = win::toWide(key);
+    // The function cuts a value that does not fit and then returns size - 1: grow until it fits.
+    std::wstring buffer(256, L'\0');
+    for (;;) {
+        const DWORD length =
+            GetPrivateProfileStringW(sectionName.c_str(), keyName.c_str(), L"", buffer.data(),
+                                     static_cast<DWORD>(buffer.size()), fileName.c_str());
+        if (length + 1 < buffer.size())
+            return win::fromWide(buffer.data(), length);
+        buffer.assign(buffer.size() * 2, L'\0');
+    }
+}
+
+void WindowsMessageBox::show(const Text& text, const Text& title, Long style) {
+    MessageBoxW(nullptr, win::toWide(text).c_str(), win::toWide(title).c_str(),
+                static_cast<UINT>(style));
+}
+
+const Services& services() {
+    static const WindowsLocale locale;
+    static const WindowsFileSystem files;
+    static const WindowsProfile profile;
+    static WindowsMessageBox messages;
+    static const Services bundle{locale, files, profile, messages};
+    return bundle;
+}
+
+}  // namespace vpolv::platform::windows

@@ -1,0 +1,35 @@
+// The classes behind platform::windows::services(), visible to the tests of this folder.
+#pragma once
+
+#include "platform/platform.h"
+#include "platform/windows/win32.h"
+
+namespace vpolv::platform::windows {
+
+class WindowsLocale : public Locale {
+  public:
+    Long textToLong(const Text& text) const override;
+    double textToDouble(const Text& text) const override;
+    Text doubleToText(double value) const override;
+};
+
+class WindowsFileSystem : public FileSystem {
+  public:
+    Text moduleFolder() const override;
+    char16_t separator() const override { return u'\\'; }
+    bool isSeparator(char16_t c) const override { return c == u'\\' || c == u'/'; }
+    std::vector<DirEntry> listDirectory(const Text& directory) const override;
+    std::int64_t fileLength(const Text& path) const override;
+};
+
+class WindowsProfile : public Profile {
+  public:
+    Text readString(const Text& file, const Text& section, const Text& key) const override;
+};
+
+class WindowsMessageBox : public MessageBox {
+  public:
+    void show(const Text& text, const Text& title, Long style) override;
+};
+
+}  // namespace vpolv::platform::windows
