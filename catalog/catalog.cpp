@@ -3,13 +3,11 @@
 #include <limits>
 
 #include "common/error.h"
+#include "host/info_codes.h"
 
 namespace vpolv {
 
 namespace {
-constexpr Long kInfoLineName = 7;
-constexpr Long kInfoReference = 4;
-constexpr Long kInfoHandle = 65;
 constexpr Integer kTable3 = 3;
 constexpr std::u16string_view kVitrinaG = u"VITRINAG";
 // Column 3 of a "VITRINAG" cabinet is that of the matching "VITRINA" less this many.
@@ -81,9 +79,9 @@ void inicializaObjeto(Context& ctx, host::ObjectArg object) {
     cargaCatalogo(ctx, m.catalog());
 
     host::Scene& scene = m.scene();
-    f.sNombreLinea = scene.ObjectGetInfo(m.lSessionId, object, kInfoLineName);
-    f.sReferencia = scene.ObjectGetInfo(m.lSessionId, object, kInfoReference);
-    f.sTirador = scene.ObjectGetInfo(m.lSessionId, object, kInfoHandle);
+    f.sNombreLinea = scene.ObjectGetInfo(m.lSessionId, object, info::kNombreLinea);
+    f.sReferencia = scene.ObjectGetInfo(m.lSessionId, object, info::kReferencia);
+    f.sTirador = scene.ObjectGetInfo(m.lSessionId, object, info::kTirador);
 
     host::Catalog& catalog = m.catalog();
     f.lLineaTabla3 = catalog.TableGetLineRankFromName(m.lSessionId, kTable3, 0, 1,

@@ -236,28 +236,25 @@ void MemoryHost::released(const char* object) {
     --live_;
 }
 
-std::unique_ptr<Appli> MemoryHost::createAppli() {
-    lifecycle("Appli", "CreateObject", kAppliProgId);
-    if (auto it = failCreate_.find(Text(kAppliProgId)); it != failCreate_.end())
+template <class Impl>
+std::unique_ptr<Impl> MemoryHost::create(const char* object, std::u16string_view progId) {
+    lifecycle(object, "CreateObject", progId);
+    if (auto it = failCreate_.find(Text(progId)); it != failCreate_.end())
         throw it->second;
     ++live_;
-    return std::make_unique<AppliImpl>(*this);
+    return std::make_unique<Impl>(*this);
+}
+
+std::unique_ptr<Appli> MemoryHost::createAppli() {
+    return create<AppliImpl>("Appli", kAppliProgId);
 }
 
 std::unique_ptr<Scene> MemoryHost::createScene() {
-    lifecycle("Scene", "CreateObject", kSceneProgId);
-    if (auto it = failCreate_.find(Text(kSceneProgId)); it != failCreate_.end())
-        throw it->second;
-    ++live_;
-    return std::make_unique<SceneImpl>(*this);
+    return create<SceneImpl>("Scene", kSceneProgId);
 }
 
 std::unique_ptr<Catalog> MemoryHost::createCatalog() {
-    lifecycle("Catalog", "CreateObject", kCatalogProgId);
-    if (auto it = failCreate_.find(Text(kCatalogProgId)); it != failCreate_.end())
-        throw it->second;
-    ++live_;
-    return std::make_unique<CatalogImpl>(*this);
+    return create<CatalogImpl>("Catalog", kCatalogProgId);
 }
 
 void MemoryHost::failCall(std::size_t n, Error error) {

@@ -134,6 +134,8 @@ class MemoryHost : public Connector {
     Long longAnswer(std::size_t n, Long normal) const;
     void lifecycle(const char* object, const char* what, std::u16string_view progId);
     void released(const char* object);
+    template <class Impl>
+    std::unique_ptr<Impl> create(const char* object, std::u16string_view progId);
     Long resolve(ObjectArg object) const;
     SceneObject& objectFor(ObjectArg object);
     const std::vector<TableLine>& table(Integer number) const;

@@ -2,6 +2,7 @@
 
 #include "catalog/catalog.h"
 #include "common/text.h"
+#include "host/info_codes.h"
 #include "plugin/gola.h"
 #include "showcase/cabinet.h"
 #include "showcase/showcase.h"
@@ -9,8 +10,6 @@
 namespace vpolv {
 
 namespace {
-
-constexpr Long kInfoCatalogo = 2;
 
 // Origin codes of the events, as the rules receive them.
 constexpr Long kOrigenColocado = 1;
@@ -95,7 +94,7 @@ Boolean Plugin::runEvent(Event event, Long lCallParamsBlock) {
             for (Long i = 1; i <= n; i = checkedAdd(i, 1)) {
                 Long id = m.scene().SceneGetObjectId(m.lSessionId, i);
                 const Text catalogo =
-                    m.scene().ObjectGetInfo(m.lSessionId, host::ObjectArg::id(id), kInfoCatalogo);
+                    m.scene().ObjectGetInfo(m.lSessionId, host::ObjectArg::id(id), info::kCatalogo);
                 if (identificaCatalogo(m, catalogo)) {
                     Long d = kOrigenColocado;
                     casoPolvastAG(lCallParamsBlock, d, id);
@@ -103,7 +102,7 @@ Boolean Plugin::runEvent(Event event, Long lCallParamsBlock) {
             }
         } else {
             const Text catalogo =
-                m.scene().ObjectGetInfo(m.lSessionId, host::ObjectArg::current(), kInfoCatalogo);
+                m.scene().ObjectGetInfo(m.lSessionId, host::ObjectArg::current(), info::kCatalogo);
             if (identificaCatalogo(m, catalogo)) {
                 Inicializa();
                 objetoLeido = true;

@@ -4,6 +4,7 @@
 #include <array>
 
 #include "common/text.h"
+#include "host/info_codes.h"
 
 namespace vpolv {
 
@@ -60,11 +61,6 @@ constexpr SourceRow kSourcesTipo3[] = {
     {2, G::A, S::Info87, S::Info88},     {2, G::B, S::Info85, S::Info86},
     {2, G::Other, S::Info86, S::Info87},
 };
-
-constexpr Long kInfoReferencia = 4;
-constexpr Long kInfoDescripcion = 49;
-constexpr Long kInfoEleccion = 85;
-constexpr Long kInfoSegundaEleccion = 86;
 
 bool contains(std::span<const Refs> list, const Text& text) {
     return std::find(list.begin(), list.end(), text) != list.end();
@@ -128,13 +124,13 @@ std::u16string_view keywordText(Source source) {
 Long infoCode(Source source) {
     switch (source) {
         case S::Info85:
-            return 85;
+            return info::kEleccion85;
         case S::Info86:
-            return 86;
+            return info::kEleccion86;
         case S::Info87:
-            return 87;
+            return info::kEleccion87;
         case S::Info88:
-            return 88;
+            return info::kEleccion88;
         default:
             return 0;
     }
@@ -182,7 +178,7 @@ void recorreVitrina(Context& ctx, const CabinetType& type, Long& nHijos, Long& a
     for (f.lHijo = 1; f.lHijo <= end; f.lHijo = checkedAdd(f.lHijo, 1)) {
         host::Scene& scene = m.scene();
         f.lHijoId = scene.ObjectGetChildId(m.lSessionId, parent, f.lHijo, 0);
-        f.sReferenciaHijo = scene.ObjectGetInfo(m.lSessionId, child, kInfoReferencia);
+        f.sReferenciaHijo = scene.ObjectGetInfo(m.lSessionId, child, info::kReferencia);
 
         const bool glassPart = contains(type.glassParts, f.sReferenciaHijo);
         const bool front = !glassPart && contains(type.fronts, f.sReferenciaHijo);
@@ -190,12 +186,12 @@ void recorreVitrina(Context& ctx, const CabinetType& type, Long& nHijos, Long& a
             continue;
 
         f.lBase = 0;
-        f.sDescripcion = scene.ObjectGetInfo(m.lSessionId, child, kInfoDescripcion);
+        f.sDescripcion = scene.ObjectGetInfo(m.lSessionId, child, info::kDescripcion);
         f.sDescripcion = formateaDescripcion(f.sDescripcion);
 
         if (front) {
-            m.sGrupo = scene.ObjectGetInfo(m.lSessionId, child, kInfoEleccion);
-            m.sCristal = scene.ObjectGetInfo(m.lSessionId, child, kInfoSegundaEleccion);
+            m.sGrupo = scene.ObjectGetInfo(m.lSessionId, child, info::kEleccion85);
+            m.sCristal = scene.ObjectGetInfo(m.lSessionId, child, info::kEleccion86);
         } else if (const auto row = glassSource(type, auxd, ctx.f.sTirador, sceneRule)) {
             m.sGrupo = readSource(ctx, row->grupo, infoObject);
             m.sCristal = readSource(ctx, row->cristal, infoObject);

@@ -1,17 +1,13 @@
 #include <array>
 
 #include "common/text.h"
+#include "host/info_codes.h"
 #include "showcase/showcase.h"
 
 namespace vpolv {
 
 namespace {
 
-constexpr Long kInfoDescripcion = 49;
-constexpr Long kInfoIncremento = 43;
-constexpr Long kInfoIncrementoBis = 173;
-constexpr Long kInfoEleccion = 85;
-constexpr Long kInfoSegundaEleccion = 86;
 constexpr Integer kTable4 = 4;
 constexpr Integer kColumnaPuntos = 3;
 
@@ -75,7 +71,7 @@ void aplicaIncrementoCristal(Context& ctx, host::ObjectArg target, LinePart firs
     } else if (m.sGrupo == kCristalFusin) {
         f.sNombreLineaTabla4 = Text(kSinLinea);
         scene.ObjectSetInfo(m.lSessionId, target, host::TextArg::byRef(f.sDescripcion),
-                            kInfoDescripcion);
+                            info::kDescripcion);
         return;
     } else {
         f.sNombreLineaTabla4 = Text(kLineaSinGrupo);
@@ -93,11 +89,12 @@ void aplicaIncrementoCristal(Context& ctx, host::ObjectArg target, LinePart firs
                       f.sPuntos + u" puntos.#";
 
     const Text incremento = longToText(f.lIncremento);
-    scene.ObjectSetInfo(m.lSessionId, target, host::TextArg::byValue(incremento), kInfoIncremento);
     scene.ObjectSetInfo(m.lSessionId, target, host::TextArg::byValue(incremento),
-                        kInfoIncrementoBis);
+                        info::kIncremento);
+    scene.ObjectSetInfo(m.lSessionId, target, host::TextArg::byValue(incremento),
+                        info::kIncrementoBis);
     scene.ObjectSetInfo(m.lSessionId, target, host::TextArg::byRef(f.sDescripcion),
-                        kInfoDescripcion);
+                        info::kDescripcion);
 }
 
 void vitrina3b(Context& ctx) {
@@ -107,10 +104,10 @@ void vitrina3b(Context& ctx) {
     const auto self = host::ObjectArg::current();
 
     f.lBase = 0;
-    f.sDescripcion = scene.ObjectGetInfo(m.lSessionId, self, kInfoDescripcion);
+    f.sDescripcion = scene.ObjectGetInfo(m.lSessionId, self, info::kDescripcion);
     f.sDescripcion = formateaDescripcion(f.sDescripcion);
-    m.sGrupo = scene.ObjectGetInfo(m.lSessionId, self, kInfoEleccion);
-    m.sCristal = scene.ObjectGetInfo(m.lSessionId, self, kInfoSegundaEleccion);
+    m.sGrupo = scene.ObjectGetInfo(m.lSessionId, self, info::kEleccion85);
+    m.sCristal = scene.ObjectGetInfo(m.lSessionId, self, info::kEleccion86);
     aplicaIncrementoCristal(ctx, self, LinePart::Columna5, LinePart::Columna3, 1);
 }
 
