@@ -195,6 +195,27 @@ void pricedSection(std::ostringstream& out, const Shower& show, const RunResult&
     }
 }
 
+void spaceIniSection(std::ostringstream& out, const Shower& show, const SceneFile& scene) {
+    static const char* const kSources[] = {"none", "generated", "from the scene", "from "};
+    const auto& ini = scene.spaceIni;
+    out << "SPACE.INI  " << kSources[static_cast<int>(ini.source)];
+    if (ini.source == SpaceIni::Source::File)
+        out << ini.written;
+    out << "\n";
+    std::string contents = show.plain(fromUtf8(ini.contents));
+    std::size_t start = 0;
+    while (start < contents.size()) {
+        auto end = contents.find('\n', start);
+        if (end == std::string::npos)
+            end = contents.size();
+        std::string line = contents.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        out << "    " << line << "\n";
+        start = end + 1;
+    }
+}
+
 Json answerJson(const Shower& show, const Answer& answer) {
     switch (answer.kind) {
         case Answer::Kind::Text:
@@ -231,7 +252,9 @@ std::string textReport(const SceneFile& scene, const RunResult& run, ReportOptio
     out << "\nEvent   " << eventMethodName(run.event);
     if (run.event != EventKind::Scene && run.object)
         out << " on " << objectName(run, *run.object);
-    out << "\n\nHost calls\n";
+    out << "\nLocale  decimal separator \"" << static_cast<char>(scene.decimalSeparator) << "\"\n";
+    spaceIniSection(out, show, scene);
+    out << "\nHost calls\n";
     for (std::size_t i = 0; i < run.log.size(); ++i) {
         char number[32];
         std::snprintf(number, sizeof number, "%4zu  ", i + 1);

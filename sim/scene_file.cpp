@@ -166,11 +166,11 @@ void readObjects(const Checker& check, const Json& objects, SceneFile& out) {
     for (const auto& entry : objects) {
         std::string place = "objects[" + std::to_string(index++) + "]";
         check.objectAt(entry, place);
-        check.onlyKeys(entry, place, {"id", "note", "infos", "children"});
         if (!entry.contains("id"))
             check.fail(place, "missing \"id\"");
         const Long id = check.number(entry["id"], place + ".id");
         place = "object " + std::to_string(id);
+        check.onlyKeys(entry, place, {"id", "note", "infos", "children"});
         if (out.scene.objects.count(id))
             check.fail(place, "id given to more than one object");
 

@@ -1,0 +1,62 @@
+# Runs vpolv-sim once and checks its exit code and its output.
+#
+#   -DSIM=program -DWORKDIR=folder -DARGS=a^^b^^c -DEXIT=code   (lists use ^^ between items)
+#   -DGOLDEN=file       stdout must equal the file; with VPOLV_UPDATE_GOLDEN=1 in the
+#                       environment the file is rewritten instead
+#   -DSTDERR=regex      stderr must match the regular expression
+#   -DCHAIN_ARGS=a^^b   run these first, with --out to a scratch scene; "{out}" in ARGS
+#                       then stands for that scene
+#   -DSCRATCH=folder    where the scratch scene goes
+cmake_minimum_required(VERSION 3.25)
+
+string(REPLACE "^^" ";" ARGS "${ARGS}")
+if(DEFINED CHAIN_ARGS)
+  string(REPLACE "^^" ";" CHAIN_ARGS "${CHAIN_ARGS}")
+endif()
+
+if(DEFINED CHAIN_ARGS)
+  set(out "${SCRATCH}/chained.json")
+  file(MAKE_DIRECTORY "${SCRATCH}")
+  execute_process(COMMAND "${SIM}" ${CHAIN_ARGS} --out "${out}" --quiet
+                  WORKING_DIRECTORY "${WORKDIR}" RESULT_VARIABLE rc OUTPUT_QUIET)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "first run (${CHAIN_ARGS}) exited with ${rc}")
+  endif()
+  string(REPLACE "{out}" "${out}" ARGS "${ARGS}")
+endif()
+
+execute_process(COMMAND "${SIM}" ${ARGS}
+                WORKING_DIRECTORY "${WORKDIR}"
+                RESULT_VARIABLE rc OUTPUT_VARIABLE stdout ERROR_VARIABLE stderr)
+
+if(NOT rc STREQUAL "${EXIT}")
+  message(FATAL_ERROR "vpolv-sim ${ARGS}: exit ${rc}, expected ${EXIT}\nstdout:\n${stdout}\nstderr:\n${stderr}")
+endif()
+
+if(DEFINED STDERR AND NOT stderr MATCHES "${STDERR}")
+  message(FATAL_ERROR "vpolv-sim ${ARGS}: stderr\n  ${stderr}does not match\n  ${STDERR}")
+endif()
+
+if(DEFINED GOLDEN)
+  if("$ENV{VPOLV_UPDATE_GOLDEN}" STREQUAL "1")
+    file(WRITE "${GOLDEN}" "${stdout}")
+    message(STATUS "updated ${GOLDEN}")
+    return()
+  endif()
+  if(NOT EXISTS "${GOLDEN}")
+    message(FATAL_ERROR "no golden file ${GOLDEN}; run with VPOLV_UPDATE_GOLDEN=1 to create it")
+  endif()
+  file(READ "${GOLDEN}" expected)
+  if(NOT stdout STREQUAL expected)
+    get_filename_component(name "${GOLDEN}" NAME)
+    set(actual "${SCRATCH}/${name}.actual")
+    file(WRITE "${actual}" "${stdout}")
+    execute_process(COMMAND diff -u "${GOLDEN}" "${actual}" OUTPUT_VARIABLE diff)
+    message(FATAL_ERROR "vpolv-sim ${ARGS}: report differs from ${GOLDEN}\n${diff}\n"
+                        "If the change is intended: VPOLV_UPDATE_GOLDEN=1 ctest -R sim_golden")
+  endif()
+endif()
+
+if(DEFINED NO_FILE AND EXISTS "${NO_FILE}")
+  message(FATAL_ERROR "vpolv-sim ${ARGS}: wrote ${NO_FILE} although it failed")
+endif()

@@ -1,0 +1,157 @@
+#include "sim/scene_file.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace vpolv::sim {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A scratch tree: <root>/scenes/ for scene files, <root>/catalogs/ for the catalogs folder.
+class SceneFileTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        root_ = fs::temp_directory_path() / ("vpolv_scene_test_" + std::to_string(getpid()));
+        fs::create_directories(root_ / "scenes");
+        fs::create_directories(root_ / "catalogs");
+        fs::create_directories(root_ / "elsewhere" / "deeper");
+    }
+    void TearDown() override { fs::remove_all(root_); }
+
+    fs::path scene(const char* name) const { return root_ / "scenes" / name; }
+
+    fs::path root_;
+};
+
+constexpr const char* kScene = R"json({
+  "session": 9,
+  "callObject": 10,
+  "decimalSeparator": ",",
+  "catalogsFolder": "../catalogs",
+  "keywords": {"@Rubrique.GénériqueChoixNom(,3)" : "Grupo 1"
+}
+,
+  "objects": [
+    {"id": 10, "note": "cabinet", "infos": {"2": "503", "49": "Vitrina\r\n#x#"}, "children": [12, 11]},
+    {"id": 12, "infos": {"4": "FR_1PBVN"}},
+    {"id": 11, "infos": {"-1": "odd code"}}
+  ],
+  "sceneObjects": [10],
+  "tables": {
+    "4" : {"_2_" : {"3" : "2"}, "_1_" : {"3" : "1"}}, "3" : {
+        "L" : {
+            "3" : "90", "4" : "0", "5" : "60"
+        }
+    }
+}
+})json";
+
+TEST_F(SceneFileTest, ReadsEverythingAndKeepsFileOrder) {
+    const SceneFile s = parseScene(kScene, scene("a.json"));
+    EXPECT_EQ(s.scene.sessionId, 9);
+    EXPECT_EQ(s.scene.currentObject, 10);
+    EXPECT_EQ(s.decimalSeparator, u',');
+    EXPECT_EQ(s.scene.objects.at(10).children, (std::vector<Long>{12, 11}));
+    EXPECT_EQ(s.scene.objects.at(10).infos.at(49), u"Vitrina\r\n#x#");
+    EXPECT_EQ(s.scene.objects.at(11).infos.at(-1), u"odd code");
+    EXPECT_EQ(s.scene.keywords.at(u"@Rubrique.GénériqueChoixNom(,3)"), u"Grupo 1");
+    // Lines keep the file's order: it gives their ranks.
+    ASSERT_EQ(s.scene.tables.at(4).size(), 2u);
+    EXPECT_EQ(s.scene.tables.at(4)[0].name, u"_2_");
+    EXPECT_EQ(s.scene.tables.at(4)[1].columns.at(3), u"1");
+    EXPECT_EQ(s.objectOrder, (std::vector<Long>{10, 12, 11}));
+    EXPECT_EQ(*s.catalogsFolder, (root_ / "catalogs").lexically_normal());
+    EXPECT_EQ(s.spaceIni.source, SpaceIni::Source::Generated);
+    EXPECT_EQ(s.spaceIni.contents,
+              "[Local]\r\nCatalogsDir=" + (root_ / "catalogs").string() + "/\r\n");
+}
+
+TEST_F(SceneFileTest, WrittenSceneReadsBackTheSameFromAnotherFolder) {
+    SceneFile s = parseScene(kScene, scene("a.json"));
+    s.scene.objects.at(12).infos[43] = u"25";
+    const fs::path out = root_ / "elsewhere" / "deeper" / "b.json";
+    const std::string text = sceneToJson(s, s.scene, out);
+    const SceneFile back = parseScene(text, out);
+
+    EXPECT_EQ(back.scene.sessionId, s.scene.sessionId);
+    EXPECT_EQ(back.scene.currentObject, s.scene.currentObject);
+    EXPECT_EQ(back.decimalSeparator, s.decimalSeparator);
+    EXPECT_EQ(back.objectOrder, s.objectOrder);
+    EXPECT_EQ(back.notes, s.notes);
+    EXPECT_EQ(back.scene.sceneObjects, s.scene.sceneObjects);
+    EXPECT_EQ(back.scene.keywords, s.scene.keywords);
+    for (const auto& [id, object] : s.scene.objects) {
+        EXPECT_EQ(back.scene.objects.at(id).infos, object.infos) << id;
+        EXPECT_EQ(back.scene.objects.at(id).children, object.children) << id;
+    }
+    ASSERT_EQ(back.scene.tables.size(), 2u);
+    EXPECT_EQ(back.scene.tables.at(4)[0].name, u"_2_");
+    EXPECT_EQ(back.scene.tables.at(3)[0].columns, s.scene.tables.at(3)[0].columns);
+    // The catalogs folder is still the same folder, now reached from the new file's folder.
+    EXPECT_EQ(*back.catalogsFolder, *s.catalogsFolder);
+    EXPECT_EQ(back.spaceIni.contents, s.spaceIni.contents);
+}
+
+TEST_F(SceneFileTest, SpaceIniInlineFromAFileOrNone) {
+    const std::string inlineIni = R"json({"catalogsFolder": "../catalogs",
+        "spaceIni": "[InSitu]\r\nCatalogsDir=${catalogsFolder}\r\n"})json";
+    const SceneFile a = parseScene(inlineIni, scene("a.json"));
+    EXPECT_EQ(a.spaceIni.source, SpaceIni::Source::Inline);
+    EXPECT_EQ(a.spaceIni.contents,
+              "[InSitu]\r\nCatalogsDir=" + (root_ / "catalogs").string() + "/\r\n");
+    // Written back as written, so that it expands again wherever the scene goes.
+    const fs::path out = root_ / "elsewhere" / "b.json";
+    EXPECT_EQ(parseScene(sceneToJson(a, a.scene, out), out).spaceIni.contents, a.spaceIni.contents);
+
+    std::ofstream(root_ / "SPACE.INI") << "[Local]\nCatalogsDir=C:\\cat\\\n";
+    const SceneFile b =
+        parseScene(R"json({"spaceIni": {"path": "../SPACE.INI"}})json", scene("b.json"));
+    EXPECT_EQ(b.spaceIni.source, SpaceIni::Source::File);
+    EXPECT_EQ(b.spaceIni.contents, "[Local]\nCatalogsDir=C:\\cat\\\n");
+
+    const SceneFile c = parseScene(R"json({"catalogsFolder": "../catalogs", "spaceIni": null})json",
+                                   scene("c.json"));
+    EXPECT_EQ(c.spaceIni.source, SpaceIni::Source::None);
+    const SceneFile d = parseScene("{}", scene("d.json"));
+    EXPECT_EQ(d.spaceIni.source, SpaceIni::Source::None);
+}
+
+// Faults the command-line tests do not reach; each message names the place.
+TEST_F(SceneFileTest, RejectsFaultsWithTheirPlace) {
+    const struct {
+        const char* json;
+        const char* message;
+    } cases[] = {
+        {R"json({"spaceIni": "CatalogsDir=${catalogsFolder}"})json",
+         "spaceIni: ${catalogsFolder} used without \"catalogsFolder\""},
+        {R"json({"spaceIni": {"path": "missing.ini"}})json", "spaceIni.path: cannot read"},
+        {R"json({"objects": [{"id": 2147483648}]})json",
+         "objects[0].id: number out of the 32-bit range"},
+        {R"json({"objects": [{"infos": {}}]})json", "objects[0]: missing \"id\""},
+        {R"json({"objects": [{"id": 1, "infos": {"x2": "a"}}]})json",
+         "object 1 info x2: \"x2\" is not"},
+        {R"json({"tables": {"3": {"L": {"3": "1", "4": "2", "5": "3", "70000": "4"}}}})json",
+         "table 3 line \"L\" column 70000"},
+        {R"json({"tables": {"three": {}}})json", "tables: \"three\" is not a valid number here"},
+        {R"json({"decimalSeparator": ";"})json", "decimalSeparator: expected \".\" or \",\""},
+        {R"json({"session": "1"})json", "session: expected a whole number, found a text"},
+        {R"json([])json", "top level: expected an object, found an array"},
+        {"{\n  \"session\": 1,\n}", "s.json:3:1: invalid JSON"},
+    };
+    for (const auto& c : cases) {
+        try {
+            parseScene(c.json, scene("s.json"));
+            ADD_FAILURE() << "accepted: " << c.json;
+        } catch (const SceneError& e) {
+            EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos)
+                << e.what() << "\n  expected to contain: " << c.message;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace vpolv::sim
