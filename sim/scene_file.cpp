@@ -391,8 +391,10 @@ std::string sceneToJson(const SceneFile& original, const host::SceneData& scene,
     json["session"] = scene.sessionId;
     if (original.callParamsBlock != 1)
         json["callParamsBlock"] = original.callParamsBlock;
-    if (original.callObject)
+    // The object of the call as the run had it (--object may have replaced the file's).
+    if (original.callObject || scene.currentObject != original.scene.currentObject) {
         json["callObject"] = scene.currentObject;
+    }
     json["decimalSeparator"] = std::string(1, static_cast<char>(original.decimalSeparator));
     if (original.catalogsFolder) {
         std::string folder = relativeTo(*original.catalogsFolder, outFolder);
