@@ -563,7 +563,6 @@ void expectWalkStopsAtSecondChild(std::int32_t code,
 }
 
 void noSceneChange(SceneData&) {}
-void noHostChange(host::MemoryHost&) {}
 
 TEST(CabinetRule, FailingHostCallStopsTheWalk) {
     const Error failure(static_cast<std::int32_t>(0x80040999), u"tabla", u"KDSDK");
@@ -578,14 +577,17 @@ TEST(CabinetRule, ChildIdThatIsNoNumberStopsTheWalk) {
                                  [](host::MemoryHost& host) { host.answerWithText(11, u"abc"); });
 }
 
-// KNOWN FAILURE until formateaDescripcion cuts at the first "#" whatever precedes it: a
-// description whose first "#" is its first character cannot lose the two characters before it,
-// and the cut must fail with an invalid procedure call. The current cut only looks for CR LF "#",
-// leaves "#roto" as it is and prices the child.
-TEST(CabinetRule, DescriptionThatCannotBeCutStopsTheWalk) {
-    expectWalkStopsAtSecondChild(
-        errors::kInvalidProcedureCall, [](SceneData& s) { s.objects[22].infos[49] = u"#roto"; },
-        noHostChange);
+// A "#" of the user's own, even as the first character, is no surcharge line: the description is
+// kept whole and the child is priced like any other.
+TEST(CabinetRule, HashInTheUsersDescriptionIsKept) {
+    forEachRule([](int type, bool sceneRule) {
+        SceneData s = cabinetScene({aGlassPart(type)});
+        s.objects[21].infos[49] = u"#roto";
+        Rig rig(std::move(s));
+        rig.run(type, sceneRule, 1, 1);
+        EXPECT_EQ(rig.writes().back(),
+                  "21 49 #roto\r\n#Incremento por cristal kw5 (kw6) de 0 puntos.#");
+    });
 }
 
 TEST(CabinetRule, NoChildNoHostCall) {
