@@ -76,16 +76,16 @@ void addLine(host::SceneData& scene, Integer table, Text name, std::map<Integer,
     scene.tables[table].push_back(host::TableLine{std::move(name), std::move(columns)});
 }
 
-host::SceneData cabinetScene(const CabinetSpec& spec) {
+host::SceneData cabinetScene(const CabinetSpec& cabinet) {
     host::SceneData scene;
     scene.sessionId = 7;
     scene.currentObject = 100;
     addObject(
         scene, 100,
-        {{2, spec.catalog}, {7, u"L1"}, {4, spec.reference}, {65, spec.handle}, {49, u"Cabinet"}},
-        spec.children);
+        {{2, cabinet.catalog}, {7, u"L1"}, {4, cabinet.reference}, {65, cabinet.handle}, {49, u"Cabinet"}},
+        cabinet.children);
     scene.sceneObjects = {100};
-    addLine(scene, 3, u"L1", {{3, spec.column3}, {4, u"C4"}, {5, spec.column5}});
+    addLine(scene, 3, u"L1", {{3, cabinet.column3}, {4, u"C4"}, {5, cabinet.column5}});
     return scene;
 }
 

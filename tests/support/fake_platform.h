@@ -82,7 +82,7 @@ struct CabinetSpec {
     Text column5 = u"H";
     std::vector<Long> children;
 };
-host::SceneData cabinetScene(const CabinetSpec& spec);
+host::SceneData cabinetScene(const CabinetSpec& cabinet);
 
 // Adds an object with the given infos.
 void addObject(host::SceneData& scene, Long id, std::map<Long, Text> infos,
