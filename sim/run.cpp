@@ -55,38 +55,44 @@ class PluginFolder {
 
 }  // namespace
 
+namespace {
+
+struct EventNames {
+    EventKind kind;
+    const char* name;
+    const char* method;
+};
+
+constexpr EventNames kEvents[] = {
+    {EventKind::Place, "place", "OnObjectPlaceAfter"},
+    {EventKind::Finishes, "finishes", "OnObjectFinishesAfter"},
+    {EventKind::Scene, "scene", "OnSceneGenericFinishesAfter"},
+};
+
+const EventNames& namesOf(EventKind kind) {
+    for (const auto& event : kEvents) {
+        if (event.kind == kind)
+            return event;
+    }
+    return kEvents[0];
+}
+
+}  // namespace
+
 std::optional<EventKind> eventKindFromName(const std::string& name) {
-    if (name == "place")
-        return EventKind::Place;
-    if (name == "finishes")
-        return EventKind::Finishes;
-    if (name == "scene")
-        return EventKind::Scene;
+    for (const auto& event : kEvents) {
+        if (name == event.name)
+            return event.kind;
+    }
     return std::nullopt;
 }
 
 const char* eventName(EventKind kind) {
-    switch (kind) {
-        case EventKind::Place:
-            return "place";
-        case EventKind::Finishes:
-            return "finishes";
-        case EventKind::Scene:
-            return "scene";
-    }
-    return "?";
+    return namesOf(kind).name;
 }
 
 const char* eventMethodName(EventKind kind) {
-    switch (kind) {
-        case EventKind::Place:
-            return "OnObjectPlaceAfter";
-        case EventKind::Finishes:
-            return "OnObjectFinishesAfter";
-        case EventKind::Scene:
-            return "OnSceneGenericFinishesAfter";
-    }
-    return "?";
+    return namesOf(kind).method;
 }
 
 RunResult runEvent(const SceneFile& scene, EventKind event, std::optional<Long> object) {
