@@ -65,6 +65,7 @@ using Bstr = std::unique_ptr<OLECHAR, BstrFree>;
 class Variant {
   public:
     Variant() { VariantInit(&v_); }
+    Variant(Variant&& other) noexcept : v_(other.v_) { VariantInit(&other.v_); }
     Variant(const Variant&) = delete;
     Variant& operator=(const Variant&) = delete;
     ~Variant() { VariantClear(&v_); }

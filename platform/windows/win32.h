@@ -1,8 +1,11 @@
 // The system headers of the Windows side, included through here only.
 #pragma once
 
-#include <oleauto.h>
+// windows.h must come first.
 #include <windows.h>
+// clang-format off
+#include <oleauto.h>
+// clang-format on
 
 // platform::MessageBox is one of ours; the system's ANSI/wide switch macro would rename it.
 #undef MessageBox
