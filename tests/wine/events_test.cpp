@@ -1,0 +1,318 @@
+// The three events through IDispatch against the fake host: the calls the host receives with
+// their exact automation types, the values written, errors, and fault injection.
+// The system headers first: see win32.h.
+#include <gtest/gtest.h>
+
+#include "com/vpolv_h.h"
+#include "common/text.h"
+#include "platform/windows/win32.h"
+#include "platform/windows/windows_platform_impl.h"
+#include "plugin/plugin.h"
+#include "tests/wine/support.h"
+
+namespace vpolv::winetest {
+namespace {
+
+using host::SceneData;
+
+// The same event run by the core in this process on the in-memory host, with the Windows
+// services and the test folder standing for the library's folder.
+struct NativeRun {
+    class Folder : public platform::windows::WindowsFileSystem {
+      public:
+        Text moduleFolder() const override { return win::fromWide(paths().folder); }
+    };
+    class Boxes : public platform::MessageBox {
+      public:
+        void show(const Text&, const Text&, Long) override { ++shown; }
+        int shown = 0;
+    };
+
+    platform::windows::WindowsLocale locale;
+    Folder files;
+    platform::windows::WindowsProfile profile;
+    Boxes boxes;
+    platform::Services services{locale, files, profile, boxes};
+    host::MemoryHost memory;
+
+    NativeRun(SceneData scene, const wchar_t* event) : memory(std::move(scene), locale) {
+        Plugin plugin(memory, services);
+        const std::wstring name = event;
+        if (name == L"OnObjectPlaceAfter")
+            plugin.OnObjectPlaceAfter(5);
+        if (name == L"OnObjectFinishesAfter")
+            plugin.OnObjectFinishesAfter(5);
+        if (name == L"OnSceneGenericFinishesAfter")
+            plugin.OnSceneGenericFinishesAfter(5);
+    }
+    std::vector<std::string> calls() const {
+        std::vector<std::string> lines;
+        for (const auto& call : memory.calls())
+            lines.push_back(call.toString());
+        return lines;
+    }
+};
+
+std::string text(const host::Write& w) {
+    return std::to_string(w.object) + "/" + std::to_string(w.code) + "=" + toUtf8(w.newValue);
+}
+
+std::vector<std::string> writes(const std::vector<host::Write>& all) {
+    std::vector<std::string> lines;
+    for (const auto& w : all)
+        lines.push_back(text(w));
+    return lines;
+}
+
+class Events : public testing::Test {
+  protected:
+    void SetUp() override { plugin_ = createPlugin(); }
+    void TearDown() override {
+        plugin_.reset();
+        EXPECT_EQ(fakeHost().liveObjects(), 0);
+        EXPECT_EQ(fakeHost().liveReferences(), 0);
+    }
+
+    Outcome run(SceneData scene, const wchar_t* event) {
+        fakeHost().reset(std::move(scene));
+        Outcome out;
+        fire(plugin_.get(), event, out);
+        return out;
+    }
+    static void expectTrue(const Outcome& out) {
+        ASSERT_EQ(out.hr, S_OK) << toUtf8(out.description);
+        ASSERT_EQ(V_VT(out.value.get()), VT_BOOL);
+        EXPECT_EQ(V_BOOL(out.value.get()), VARIANT_TRUE);
+    }
+
+    ComPtr<IDispatch> plugin_;
+};
+
+TEST_F(Events, PlacingACabinetSendsExactlyTheseCalls) {
+    const Outcome out = run(cabinetScene(), L"OnObjectPlaceAfter");
+    expectTrue(out);
+    const std::string code = toUtf8(fakeHost().memory().loads().at(0).catalogCode);
+    const std::vector<std::string> expected = {
+        "Appli.StartSessionFromCallParams(I4& 5)",
+        "Scene.ObjectGetInfo(I4& 7, I2 -2, I4 2)",
+        "Catalog.FileLoad(I4& 7, BSTR& \"" + toUtf8(win::fromWide(paths().catalogsDir)) +
+            "B\\polvas10.cat\", BSTR& \"" + code + "\")",
+        "Scene.ObjectGetInfo(I4& 7, I2 -2, I4 7)",
+        "Scene.ObjectGetInfo(I4& 7, I2 -2, I4 4)",
+        "Scene.ObjectGetInfo(I4& 7, I2 -2, I4 65)",
+        "Catalog.TableGetLineRankFromName(I4& 7, I2 3, I2 0, I2 1, BSTR& \"LINEA_V\", BOOL False)",
+        "Catalog.TableGetLineInfo(I4& 7, I2 3, I2 0, I4& 1, I2 3)",
+        "Catalog.TableGetLineInfo(I4& 7, I2 3, I2 0, I4& 1, I2 4)",
+        "Catalog.TableGetLineInfo(I4& 7, I2 3, I2 0, I4& 1, I2 5)",
+        "Scene.ObjectGetChildrenNb(I4& 7, I2 -2, I2 0)",
+        "Scene.ObjectGetChildId(I4& 7, I2 -2, I4& 1, I2 0)",
+        "Scene.ObjectGetInfo(I4& 7, I4& 11, I4 4)",
+        "Scene.ObjectGetInfo(I4& 7, I4& 11, I4 49)",
+        "Scene.SceneGetKeywordInfo(I4& 7, BSTR \"@Rubrique.GénériqueChoixNom(,5)\")",
+        "Scene.SceneGetKeywordInfo(I4& 7, BSTR \"@Rubrique.GénériqueChoixNom(,6)\")",
+        "Catalog.TableGetLineRankFromName(I4& 7, I2 4, I2 0, I2 1, BSTR& \"_2_H_90\", BOOL False)",
+        "Catalog.TableGetLineInfo(I4& 7, I2 4, I2 0, I4& 2, I2 3)",
+        "Scene.ObjectSetInfo(I4& 7, I4& 11, BSTR \"40\", I4 43)",
+        "Scene.ObjectSetInfo(I4& 7, I4& 11, BSTR \"40\", I4 173)",
+        "Scene.ObjectSetInfo(I4& 7, I4& 11, BSTR& \"Puerta\r\n#Incremento por cristal Grupo 2 "
+        "(Claro) de 40 puntos.#\", I4 49)",
+        "Scene.ObjectGetChildId(I4& 7, I2 -2, I4& 2, I2 0)",
+        "Scene.ObjectGetInfo(I4& 7, I4& 12, I4 4)",
+        "Scene.ObjectGetChildId(I4& 7, I2 -2, I4& 3, I2 0)",
+        "Scene.ObjectGetInfo(I4& 7, I4& 13, I4 4)",
+        "Scene.ObjectGetInfo(I4& 7, I4& 13, I4 49)",
+        "Scene.SceneGetKeywordInfo(I4& 7, BSTR \"@Rubrique.GénériqueChoixNom(,5)\")",
+        "Scene.SceneGetKeywordInfo(I4& 7, BSTR \"@Rubrique.GénériqueChoixNom(,6)\")",
+        "Catalog.TableGetLineRankFromName(I4& 7, I2 4, I2 0, I2 1, BSTR& \"_2_H_90\", BOOL False)",
+        "Catalog.TableGetLineInfo(I4& 7, I2 4, I2 0, I4& 2, I2 3)",
+        "Scene.ObjectSetInfo(I4& 7, I4& 13, BSTR \"40\", I4 43)",
+        "Scene.ObjectSetInfo(I4& 7, I4& 13, BSTR \"40\", I4 173)",
+        "Scene.ObjectSetInfo(I4& 7, I4& 13, BSTR& \"Puerta gola\r\n#Incremento por cristal "
+        "Grupo 2 (Claro) de 40 puntos.#\", I4 49)",
+        "Appli.EndSession(I4& 7)",
+    };
+    EXPECT_EQ(fakeHost().calls(), expected);
+    EXPECT_EQ(fakeHost().memory().scene().objects[11].infos[49],
+              u"Puerta\r\n#Incremento por cristal Grupo 2 (Claro) de 40 puntos.#");
+}
+
+// Each event on each scene gives the host the same calls, with the same automation types,
+// and writes the same values as the core does in-process.
+TEST_F(Events, MatchTheCoreRunInProcess) {
+    struct Case {
+        const char* name;
+        SceneData scene;
+        const wchar_t* event;
+    };
+    SceneData finishes = cabinetScene();
+    finishes.objects[10].infos[87] = u"Grupo 1";
+    finishes.objects[10].infos[88] = u"Mate";
+    finishes.tables[4].push_back({u"_1_H_90", {{3, u"-10"}}});
+    SceneData noSession = cabinetScene();
+    noSession.sessionId = 0;
+    SceneData front = mixedScene();
+    front.currentObject = 30;
+    const Case cases[] = {
+        {"cabinet placed", cabinetScene(), L"OnObjectPlaceAfter"},
+        {"cabinet finishes", finishes, L"OnObjectFinishesAfter"},
+        {"glass front placed", front, L"OnObjectPlaceAfter"},
+        {"scene generic finishes", mixedScene(), L"OnSceneGenericFinishesAfter"},
+        {"no session", noSession, L"OnObjectPlaceAfter"},
+        {"other catalog", cabinetlessScene(u"7"), L"OnObjectFinishesAfter"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const NativeRun native(c.scene, c.event);
+        expectTrue(run(c.scene, c.event));
+        EXPECT_EQ(fakeHost().calls(), native.calls());
+        EXPECT_EQ(memoryCalls(), native.calls());
+        EXPECT_EQ(writes(fakeHost().memory().writes()), writes(native.memory.writes()));
+        EXPECT_FALSE(fakeHost().calls().empty());
+    }
+}
+
+TEST_F(Events, EachNameIsLookedUpOncePerHostObject) {
+    expectTrue(run(mixedScene(), L"OnSceneGenericFinishesAfter"));
+    const auto lookups = fakeHost().lookups();
+    ASSERT_FALSE(lookups.empty());
+    for (const auto& [who, count] : lookups)
+        EXPECT_EQ(count, 1) << who;
+    std::size_t objectGetInfo = 0;
+    for (const auto& [who, count] : lookups) {
+        objectGetInfo += who.find(".ObjectGetInfo") != std::string::npos;
+    }
+    EXPECT_EQ(objectGetInfo, 1u);
+}
+
+TEST_F(Events, AHostErrorComesBackWithItsCodeAndDescription) {
+    SceneData scene = cabinetScene();
+    fakeHost().reset(scene);
+    fakeHost().memory().failOperation(
+        "TableGetLineInfo",
+        Error(static_cast<std::int32_t>(0x80040215), u"Tabla no cargada", u"KDSDK.Catalog"), 2);
+    Outcome out;
+    fire(plugin_.get(), L"OnObjectPlaceAfter", out);
+    ASSERT_EQ(out.hr, DISP_E_EXCEPTION);
+    EXPECT_EQ(out.scode, static_cast<HRESULT>(0x80040215));
+    EXPECT_EQ(out.description, u"Tabla no cargada");
+    EXPECT_EQ(fakeHost().calls().back(), "Appli.EndSession(I4& 7)");
+
+    // The same through the function table: the HRESULT, False, and the error information.
+    fakeHost().reset(scene);
+    fakeHost().memory().failOperation(
+        "TableGetLineInfo",
+        Error(static_cast<std::int32_t>(0x80040215), u"Tabla no cargada", u"KDSDK.Catalog"), 2);
+    ComPtr<_Plugin> direct;
+    ASSERT_EQ(plugin_->QueryInterface(IID__Plugin, direct.putVoid()), S_OK);
+    VARIANT_BOOL result = VARIANT_TRUE;
+    EXPECT_EQ(direct->OnObjectPlaceAfter(5, &result), static_cast<HRESULT>(0x80040215));
+    EXPECT_EQ(result, VARIANT_FALSE);
+    ComPtr<IErrorInfo> info;
+    ASSERT_EQ(GetErrorInfo(0, info.put()), S_OK);
+    BSTR rawDescription = nullptr;
+    info->GetDescription(&rawDescription);
+    const win::Bstr description(rawDescription);
+    EXPECT_EQ(win::fromBstr(description.get()), u"Tabla no cargada");
+    GUID guid{};
+    info->GetGUID(&guid);
+    EXPECT_EQ(guid, IID__Plugin);
+}
+
+TEST_F(Events, AnswersThatDoNotConvertAndBareFailures) {
+    // A count answered as text converts under the user locale; a non-number is a type mismatch.
+    SceneData scene = mixedScene();
+    fakeHost().reset(scene);
+    fakeHost().answerWithText(2, L" 0 ");
+    Outcome out;
+    fire(plugin_.get(), L"OnSceneGenericFinishesAfter", out);
+    expectTrue(out);
+    EXPECT_EQ(fakeHost().calls().size(), 3u);
+
+    fakeHost().reset(scene);
+    fakeHost().answerWithText(2, L"tres");
+    fire(plugin_.get(), L"OnSceneGenericFinishesAfter", out);
+    ASSERT_EQ(out.hr, DISP_E_EXCEPTION);
+    EXPECT_EQ(out.scode, static_cast<HRESULT>(0x800A000D));
+    EXPECT_EQ(out.description, u"Type mismatch");
+
+    // A failing Invoke without exception information passes its own code on.
+    fakeHost().reset(scene);
+    fakeHost().failWithHresult(2, E_ACCESSDENIED);
+    fire(plugin_.get(), L"OnSceneGenericFinishesAfter", out);
+    ASSERT_EQ(out.hr, DISP_E_EXCEPTION);
+    EXPECT_EQ(out.scode, E_ACCESSDENIED);
+    EXPECT_FALSE(out.description.empty());
+}
+
+TEST_F(Events, AHostObjectThatCannotBeCreatedFailsTheEvent) {
+    fakeHost().reset(cabinetScene());
+    fakeHost().memory().failCreate(u"KDSDK.Catalog",
+                                   Error(static_cast<std::int32_t>(0x80040111), u"no"));
+    Outcome out;
+    fire(plugin_.get(), L"OnObjectPlaceAfter", out);
+    ASSERT_EQ(out.hr, DISP_E_EXCEPTION);
+    EXPECT_EQ(out.scode, static_cast<HRESULT>(0x800A01AD));
+    EXPECT_TRUE(fakeHost().calls().empty());
+}
+
+// Every host call of a cabinet placement fails once in turn.
+TEST_F(Events, EveryFailingHostCallFailsThePlacementAndEndsTheSession) {
+    fakeHost().reset(cabinetScene());
+    Outcome out;
+    fire(plugin_.get(), L"OnObjectPlaceAfter", out);
+    expectTrue(out);
+    const std::size_t total = fakeHost().calls().size();
+    ASSERT_GT(total, 30u);
+
+    for (std::size_t n = 1; n <= total; ++n) {
+        SCOPED_TRACE("failing call " + std::to_string(n));
+        fakeHost().reset(cabinetScene());
+        const auto code = static_cast<std::int32_t>(0x80040200 + n);
+        const Text description = u"Fallo inyectado " + longToText(static_cast<Long>(n));
+        fakeHost().memory().failCall(n, Error(code, description, u"KDSDK"));
+        fire(plugin_.get(), L"OnObjectPlaceAfter", out);
+        ASSERT_EQ(out.hr, DISP_E_EXCEPTION);
+        EXPECT_EQ(out.scode, code);
+        EXPECT_EQ(out.description, description);
+        EXPECT_EQ(V_VT(out.value.get()) == VT_BOOL ? V_BOOL(out.value.get()) : VARIANT_FALSE,
+                  VARIANT_FALSE);
+        const auto calls = fakeHost().calls();
+        ASSERT_GE(calls.size(), n);
+        if (n > 1) {
+            EXPECT_EQ(calls.back().rfind("Appli.EndSession(", 0), 0u) << calls.back();
+        }
+        EXPECT_EQ(fakeHost().memory().liveObjects(), 0);
+        EXPECT_EQ(fakeHost().liveObjects(), 0);
+        EXPECT_EQ(fakeHost().liveReferences(), 0);
+    }
+}
+
+TEST_F(Events, FormateaDescripcionShortensTheCallersTextInPlace) {
+    BSTR desc = SysAllocString(L"Puerta\r\n#Incremento#");
+    Outcome out;
+    invoke(plugin_.get(), L"formateaDescripcion", {bstrRef(&desc)}, out);
+    const win::Bstr owned(desc);
+    ASSERT_EQ(out.hr, S_OK);
+    EXPECT_EQ(win::fromBstr(desc), u"Puerta");
+    ASSERT_EQ(V_VT(out.value.get()), VT_BSTR);
+    EXPECT_EQ(win::fromBstr(V_BSTR(out.value.get())), u"Puerta");
+}
+
+TEST_F(Events, RulesCalledByThemselvesWorkOnTheirByReferenceArguments) {
+    // Outside an event there are no host objects: the rule fails and leaves its arguments.
+    LONG children = 2, origin = 1;
+    Outcome out;
+    invoke(plugin_.get(), L"vitrina", {i4Ref(&children), i4Ref(&origin)}, out);
+    ASSERT_EQ(out.hr, DISP_E_EXCEPTION);
+    EXPECT_EQ(out.scode, static_cast<HRESULT>(0x800A005B));
+    EXPECT_EQ(children, 2);
+    EXPECT_EQ(origin, 1);
+
+    // With no children to walk it needs no host at all.
+    children = 0;
+    invoke(plugin_.get(), L"vitrina", {i4Ref(&children), i4Ref(&origin)}, out);
+    EXPECT_EQ(out.hr, S_OK);
+}
+
+}  // namespace
+}  // namespace vpolv::winetest

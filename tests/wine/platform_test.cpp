@@ -1,0 +1,114 @@
+// The Windows services the core relies on: OLE Automation's conversions, the profile reader,
+// directory listing and file lengths.
+// The system headers first: see win32.h.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+
+#include "common/error.h"
+#include "common/text.h"
+#include "platform/windows/win32.h"
+#include "platform/windows/windows_platform.h"
+#include "platform/windows/windows_platform_impl.h"
+#include "tests/wine/support.h"
+
+namespace vpolv::winetest {
+namespace {
+
+const platform::Services& services() {
+    return platform::windows::services();
+}
+
+std::int32_t errorCode(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const Error& e) {
+        return e.code();
+    }
+    return 0;
+}
+
+Text folder() {
+    return win::fromWide(paths().folder);
+}
+
+void writeFile(const Text& path, const std::string& contents, DWORD attributes = 0) {
+    const HANDLE file = CreateFileW(win::toWide(path).c_str(), GENERIC_WRITE, 0, nullptr,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(file, contents.data(), static_cast<DWORD>(contents.size()), &written, nullptr);
+    CloseHandle(file);
+    if (attributes)
+        SetFileAttributesW(win::toWide(path).c_str(), attributes);
+}
+
+TEST(WindowsLocale, ConvertsLikeTheAutomationRuntime) {
+    const platform::Locale& l = services().locale;
+    EXPECT_EQ(l.textToLong(u"40"), 40);
+    EXPECT_EQ(l.textToLong(u" -10 "), -10);
+    EXPECT_EQ(l.textToLong(u"2.5"), 2);
+    EXPECT_EQ(l.textToLong(u"3.5"), 4);
+    EXPECT_EQ(errorCode([&] { l.textToLong(u""); }), errors::kTypeMismatch);
+    EXPECT_EQ(errorCode([&] { l.textToLong(u"abc"); }), errors::kTypeMismatch);
+    EXPECT_EQ(errorCode([&] { l.textToLong(u"3000000000"); }), errors::kOverflow);
+    EXPECT_DOUBLE_EQ(l.textToDouble(u"120"), 120.0);
+    EXPECT_DOUBLE_EQ(l.textToDouble(u"12.25"), 12.25);
+    EXPECT_EQ(l.doubleToText(90.0), u"90");
+    EXPECT_EQ(l.doubleToText(1.0 / 3), u"0.333333333333333");
+    EXPECT_EQ(l.doubleToText(-2.5), u"-2.5");
+}
+
+TEST(WindowsProfile, ReadsWholeValuesOfAnyLength) {
+    const Text file = folder() + u"\\profile.ini";
+    const std::string longValue(700, 'x');
+    writeFile(file,
+              "[Local]\r\nCatalogsDir=\r\n[InSitu]\r\ncatalogsdir=C:\\Cat\\\r\n[Remote]\r\n"
+              "CatalogsDir=" +
+                  longValue + "\r\n");
+    const platform::Profile& p = services().profile;
+    EXPECT_EQ(p.readString(file, u"Local", u"CatalogsDir"), u"");
+    EXPECT_EQ(p.readString(file, u"insitu", u"CatalogsDir"), u"C:\\Cat\\");
+    EXPECT_EQ(p.readString(file, u"Remote", u"CatalogsDir").size(), longValue.size());
+    EXPECT_EQ(p.readString(file, u"Nada", u"CatalogsDir"), u"");
+    EXPECT_EQ(p.readString(folder() + u"\\missing.ini", u"Local", u"CatalogsDir"), u"");
+}
+
+TEST(WindowsFileSystem, ListsVisibleEntriesAndMeasuresFiles) {
+    const platform::FileSystem& fs = services().files;
+    EXPECT_EQ(fs.separator(), u'\\');
+    EXPECT_TRUE(fs.isSeparator(u'/'));
+
+    const Text dir = folder() + u"\\listing";
+    CreateDirectoryW(win::toWide(dir).c_str(), nullptr);
+    CreateDirectoryW(win::toWide(dir + u"\\sub").c_str(), nullptr);
+    writeFile(dir + u"\\file.cat", "12345");
+    writeFile(dir + u"\\hidden.cat", "1", FILE_ATTRIBUTE_HIDDEN);
+    writeFile(dir + u"\\system.cat", "1", FILE_ATTRIBUTE_SYSTEM);
+
+    for (const Text& given : {dir, dir + u"\\"}) {
+        auto entries = fs.listDirectory(given);
+        std::vector<std::string> names;
+        for (const auto& e : entries)
+            names.push_back(toUtf8(e.name) + (e.directory ? "/" : ""));
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, (std::vector<std::string>{"../", "./", "file.cat", "sub/"}));
+    }
+    EXPECT_EQ(errorCode([&] { fs.listDirectory(dir + u"\\missing"); }), errors::kPathNotFound);
+
+    EXPECT_EQ(fs.fileLength(dir + u"\\file.cat"), 5);
+    EXPECT_EQ(errorCode([&] { fs.fileLength(dir + u"\\missing.cat"); }), errors::kFileNotFound);
+    EXPECT_EQ(errorCode([&] { fs.fileLength(dir + u"\\sub"); }), errors::kFileNotFound);
+}
+
+TEST(WindowsFileSystem, ModuleFolderIsTheFolderOfTheCode) {
+    wchar_t exe[MAX_PATH];
+    GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    std::wstring expected = exe;
+    expected.resize(expected.find_last_of(L'\\'));
+    EXPECT_EQ(services().files.moduleFolder(), win::fromWide(expected));
+}
+
+}  // namespace
+}  // namespace vpolv::winetest

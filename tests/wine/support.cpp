@@ -1,0 +1,287 @@
+// The system headers first: see win32.h.
+#include "tests/wine/support.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "com/vpolv_h.h"
+#include "common/text.h"
+#include "platform/windows/win32.h"
+
+namespace vpolv::winetest {
+namespace {
+
+Paths gPaths;
+fakehost::Control* gFakeHost = nullptr;
+HMODULE gFakeHostModule = nullptr;
+
+std::wstring folderOf(const std::wstring& path) {
+    return path.substr(0, path.find_last_of(L"\\/"));
+}
+
+std::wstring exeFolder() {
+    wchar_t path[MAX_PATH];
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return folderOf(path);
+}
+
+void writeFile(const std::wstring& path, const std::string& contents) {
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        throw std::runtime_error("cannot write a test file");
+    DWORD written = 0;
+    WriteFile(file, contents.data(), static_cast<DWORD>(contents.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+void removeTree(const std::wstring& folder) {
+    WIN32_FIND_DATAW data;
+    const HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = data.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            const std::wstring path = folder + L"\\" + name;
+            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                removeTree(path);
+            } else {
+                DeleteFileW(path.c_str());
+            }
+        } while (FindNextFileW(find, &data));
+        FindClose(find);
+    }
+    RemoveDirectoryW(folder.c_str());
+}
+
+std::wstring guidText(REFGUID guid) {
+    wchar_t text[40];
+    StringFromGUID2(guid, text, 40);
+    return text;
+}
+
+}  // namespace
+
+const Paths& paths() {
+    return gPaths;
+}
+fakehost::Control& fakeHost() {
+    return *gFakeHost;
+}
+
+void setUp(const std::wstring& builtVpolvDll) {
+    // The fake host, loaded here first so that COM finds this very copy.
+    const std::wstring fakeHostPath = exeFolder() + L"\\vpolv_fake_host.dll";
+    gFakeHostModule = LoadLibraryW(fakeHostPath.c_str());
+    if (!gFakeHostModule)
+        throw std::runtime_error("cannot load vpolv_fake_host.dll");
+    const auto control =
+        exportOf<fakehost::ControlFunction>(gFakeHostModule, fakehost::kControlExport);
+    const auto registerServer = exportOf<EntryPoint>(gFakeHostModule, "DllRegisterServer");
+    if (!control || !registerServer || FAILED(registerServer())) {
+        throw std::runtime_error("cannot register the fake host");
+    }
+    gFakeHost = control();
+
+    // A fresh folder with a copy of vpolv.dll, its SPACE.INI and a catalogs tree in which only
+    // subfolder "B" holds a non-empty polvas10.cat.
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    gPaths.folder = std::wstring(temp) + L"vpolv-wine-" + std::to_wstring(GetCurrentProcessId());
+    removeTree(gPaths.folder);
+    CreateDirectoryW(gPaths.folder.c_str(), nullptr);
+    gPaths.vpolvDll = gPaths.folder + L"\\vpolv.dll";
+    if (!CopyFileW(builtVpolvDll.c_str(), gPaths.vpolvDll.c_str(), FALSE)) {
+        throw std::runtime_error("cannot copy vpolv.dll into the test folder");
+    }
+    gPaths.catalogsDir = gPaths.folder + L"\\catalogs\\";
+    CreateDirectoryW(gPaths.catalogsDir.c_str(), nullptr);
+    for (const wchar_t* sub : {L"A", L"B", L"C"}) {
+        CreateDirectoryW((gPaths.catalogsDir + sub).c_str(), nullptr);
+    }
+    writeFile(gPaths.catalogsDir + L"A\\polvas10.cat", "");
+    writeFile(gPaths.catalogsDir + L"B\\polvas10.cat", "catalog");
+    writeFile(gPaths.catalogsDir + L"polvas13.cat", "catalog");
+    writeFile(gPaths.folder + L"\\SPACE.INI",
+              "[Local]\r\nCatalogsDir=\r\n[InSitu]\r\nCatalogsDir=" +
+                  toUtf8(win::fromWide(gPaths.catalogsDir)) + "\r\n");
+
+    if (regsvr32(L"/s") != 0)
+        throw std::runtime_error("regsvr32 failed on vpolv.dll");
+}
+
+void tearDown() {
+    regsvr32(L"/u /s");
+    if (gFakeHostModule) {
+        const auto unregisterServer = exportOf<EntryPoint>(gFakeHostModule, "DllUnregisterServer");
+        if (unregisterServer)
+            unregisterServer();
+    }
+    CoFreeUnusedLibraries();
+    // vpolv.dll may still be mapped in this process; the folder goes with the prefix otherwise.
+    removeTree(gPaths.folder);
+}
+
+DWORD runProgram(const std::wstring& commandLine) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    std::wstring line = commandLine;
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+        return static_cast<DWORD>(-1);
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = static_cast<DWORD>(-1);
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code;
+}
+
+DWORD regsvr32(const std::wstring& switches) {
+    return runProgram(L"regsvr32.exe " + switches + L" \"" + gPaths.vpolvDll + L"\"");
+}
+
+bool keyExists(HKEY root, const std::wstring& path) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+std::vector<std::wstring> registeredKeys() {
+    return {L"vpolv.Plugin", L"CLSID\\" + guidText(CLSID_Plugin),
+            L"Interface\\" + guidText(IID__Plugin), L"TypeLib\\" + guidText(LIBID_vpolv)};
+}
+
+VARIANT i4(LONG value) {
+    VARIANT v;
+    VariantInit(&v);
+    V_VT(&v) = VT_I4;
+    V_I4(&v) = value;
+    return v;
+}
+
+VARIANT i4Ref(LONG* value) {
+    VARIANT v;
+    VariantInit(&v);
+    V_VT(&v) = VT_BYREF | VT_I4;
+    V_I4REF(&v) = value;
+    return v;
+}
+
+VARIANT bstrRef(BSTR* value) {
+    VARIANT v;
+    VariantInit(&v);
+    V_VT(&v) = VT_BYREF | VT_BSTR;
+    V_BSTRREF(&v) = value;
+    return v;
+}
+
+void invoke(IDispatch* object, const wchar_t* name, std::vector<VARIANT> args, Outcome& out) {
+    DISPID id = DISPID_UNKNOWN;
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    out.hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+    if (FAILED(out.hr))
+        return;
+    std::vector<VARIANT> reversed(args.rbegin(), args.rend());
+    DISPPARAMS params{reversed.empty() ? nullptr : reversed.data(), nullptr,
+                      static_cast<UINT>(reversed.size()), 0};
+    EXCEPINFO info{};
+    UINT argError = 0;
+    VariantClear(out.value.get());
+    out.hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
+                            out.value.get(), &info, &argError);
+    if (out.hr == DISP_E_EXCEPTION) {
+        if (info.pfnDeferredFillIn)
+            info.pfnDeferredFillIn(&info);
+        const win::Bstr description(info.bstrDescription), source(info.bstrSource),
+            help(info.bstrHelpFile);
+        out.scode = info.scode;
+        out.description = win::fromBstr(description.get());
+        out.source = win::fromBstr(source.get());
+    }
+}
+
+ComPtr<IDispatch> createPlugin() {
+    CLSID clsid;
+    ComPtr<IDispatch> plugin;
+    if (FAILED(CLSIDFromProgID(L"vpolv.Plugin", &clsid)) ||
+        FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                                plugin.putVoid()))) {
+        ADD_FAILURE() << "cannot create vpolv.Plugin";
+    }
+    return plugin;
+}
+
+void fire(IDispatch* plugin, const wchar_t* event, Outcome& out) {
+    invoke(plugin, event, {i4(5)}, out);
+}
+
+std::vector<std::string> memoryCalls() {
+    std::vector<std::string> lines;
+    for (const auto& call : fakeHost().memory().calls())
+        lines.push_back(call.toString());
+    return lines;
+}
+
+namespace {
+
+host::SceneObject object(std::map<Long, Text> infos, std::vector<Long> children = {}) {
+    return host::SceneObject{std::move(infos), std::move(children)};
+}
+
+void addTables(host::SceneData& scene) {
+    scene.tables[3] = {{u"LINEA_V", {{3, u"90"}, {4, u"60"}, {5, u"H"}}},
+                       {u"LINEA_M", {{3, u"120"}, {4, u"60"}, {5, u"A"}}}};
+    scene.tables[4] = {
+        {u"_0_H_90", {{3, u"0"}}}, {u"_2_H_90", {{3, u"40"}}}, {u"_1_A_120", {{3, u"12.5"}}}};
+}
+
+}  // namespace
+
+host::SceneData cabinetScene() {
+    host::SceneData scene;
+    scene.sessionId = 7;
+    scene.currentObject = 10;
+    scene.objects[10] =
+        object({{2, u"503"}, {4, u"VITRINA"}, {7, u"LINEA_V"}, {65, u"25"}}, {11, 12, 13});
+    scene.objects[11] = object({{4, u"FR_1PBVN"}, {49, u"Puerta\r\n#Incremento viejo#"}});
+    scene.objects[12] = object({{4, u"ESTANTE"}, {49, u"Estante"}});
+    scene.objects[13] = object({{4, u"FR_1PBVGL"}, {49, u"Puerta gola"}});
+    scene.sceneObjects = {10};
+    scene.keywords[u"@Rubrique.GénériqueChoixNom(,5)"] = u"Grupo 2";
+    scene.keywords[u"@Rubrique.GénériqueChoixNom(,6)"] = u"Claro";
+    addTables(scene);
+    return scene;
+}
+
+host::SceneData cabinetlessScene(const Text& handle) {
+    host::SceneData scene;
+    scene.currentObject = 10;
+    scene.objects[10] = object({{2, u"570"}, {4, u"MUEBLE"}, {7, u"LINEA_M"}, {65, handle}});
+    scene.sceneObjects = {10};
+    addTables(scene);
+    return scene;
+}
+
+host::SceneData mixedScene() {
+    host::SceneData scene = cabinetScene();
+    scene.currentObject = 0;
+    scene.objects[20] = object({{2, u"999"}, {4, u"VITRINA"}});
+    scene.objects[30] = object({{2, u"570"},
+                                {4, u"FR_1PRVAMA"},
+                                {7, u"LINEA_M"},
+                                {65, u"MA"},
+                                {85, u"Grupo 1"},
+                                {86, u"Mate"}});
+    scene.sceneObjects = {10, 20, 30};
+    return scene;
+}
+
+}  // namespace vpolv::winetest
