@@ -3,11 +3,18 @@
 // The system headers first: see win32.h.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+
 #include "com/vpolv_h.h"
 #include "common/text.h"
 #include "platform/windows/win32.h"
 #include "platform/windows/windows_platform_impl.h"
 #include "plugin/plugin.h"
+#include "sim/scene_file.h"
 #include "tests/wine/support.h"
 
 namespace vpolv::winetest {
@@ -35,15 +42,21 @@ struct NativeRun {
     platform::Services services{locale, files, profile, boxes};
     host::MemoryHost memory;
 
+    std::optional<Error> error;
+
     NativeRun(SceneData scene, const wchar_t* event) : memory(std::move(scene), locale) {
         Plugin plugin(memory, services);
         const std::wstring name = event;
-        if (name == L"OnObjectPlaceAfter")
-            plugin.OnObjectPlaceAfter(5);
-        if (name == L"OnObjectFinishesAfter")
-            plugin.OnObjectFinishesAfter(5);
-        if (name == L"OnSceneGenericFinishesAfter")
-            plugin.OnSceneGenericFinishesAfter(5);
+        try {
+            if (name == L"OnObjectPlaceAfter")
+                plugin.OnObjectPlaceAfter(5);
+            if (name == L"OnObjectFinishesAfter")
+                plugin.OnObjectFinishesAfter(5);
+            if (name == L"OnSceneGenericFinishesAfter")
+                plugin.OnSceneGenericFinishesAfter(5);
+        } catch (const Error& e) {
+            error = e;
+        }
     }
     std::vector<std::string> calls() const {
         std::vector<std::string> lines;
@@ -285,6 +298,52 @@ TEST_F(Events, EveryFailingHostCallFailsThePlacementAndEndsTheSession) {
         EXPECT_EQ(fakeHost().liveObjects(), 0);
         EXPECT_EQ(fakeHost().liveReferences(), 0);
     }
+}
+
+// The example scenes, every object placed and changed and the scene's finishes changed: the
+// library gives the host the same calls and writes, and fails the same way, as the core does.
+TEST_F(Events, ExampleScenesRunAsInTheCore) {
+    const std::wstring spaceIni = paths().folder + L"\\SPACE.INI";
+    const std::wstring saved = paths().folder + L"\\SPACE.INI.saved";
+    ASSERT_TRUE(CopyFileW(spaceIni.c_str(), saved.c_str(), FALSE));
+    const bool display = std::getenv("DISPLAY") != nullptr;
+    for (const char* name : {"showroom.json", "halves.json", "bad-points.json"}) {
+        SCOPED_TRACE(name);
+        const sim::SceneFile file = sim::loadScene(windowsPath(VPOLV_EXAMPLES_DIR) + L"\\" +
+                                                   std::wstring(name, name + std::strlen(name)));
+        DeleteFileW(spaceIni.c_str());
+        if (file.spaceIni.source != sim::SpaceIni::Source::None) {
+            std::ofstream(std::filesystem::path(spaceIni), std::ios::binary)
+                << file.spaceIni.contents;
+        }
+        std::vector<std::pair<Long, const wchar_t*>> runs = {{0, L"OnSceneGenericFinishesAfter"}};
+        for (Long id : file.scene.sceneObjects) {
+            runs.push_back({id, L"OnObjectPlaceAfter"});
+            runs.push_back({id, L"OnObjectFinishesAfter"});
+        }
+        for (const auto& [id, event] : runs) {
+            SCOPED_TRACE(std::to_string(id) + " " + toUtf8(win::fromWide(event)));
+            SceneData scene = file.scene;
+            if (id)
+                scene.currentObject = id;
+            const NativeRun native(scene, event);
+            BoxCloser boxes;
+            const Outcome out = run(scene, event);
+            if (native.error) {
+                ASSERT_EQ(out.hr, DISP_E_EXCEPTION);
+                EXPECT_EQ(out.scode, native.error->code());
+                EXPECT_EQ(out.description, native.error->description());
+            } else {
+                expectTrue(out);
+            }
+            EXPECT_EQ(fakeHost().calls(), native.calls());
+            EXPECT_EQ(writes(fakeHost().memory().writes()), writes(native.memory.writes()));
+            if (display) {
+                EXPECT_EQ(boxes.closed(), native.boxes.shown);
+            }
+        }
+    }
+    ASSERT_TRUE(MoveFileExW(saved.c_str(), spaceIni.c_str(), MOVEFILE_REPLACE_EXISTING));
 }
 
 TEST_F(Events, FormateaDescripcionShortensTheCallersTextInPlace) {

@@ -11,18 +11,6 @@
 #include "platform/windows/win32.h"
 #include "tests/wine/support.h"
 
-namespace {
-
-// The build passes a Unix path; Wine's drive Z: is the Unix root.
-std::wstring windowsPath(const std::string& path) {
-    std::wstring out = path.rfind('/', 0) == 0 ? L"Z:" : L"";
-    for (char c : path)
-        out += c == '/' ? L'\\' : static_cast<wchar_t>(c);
-    return out;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     std::string vpolv;
@@ -38,7 +26,7 @@ int main(int argc, char** argv) {
         return 2;
     int status = 1;
     try {
-        vpolv::winetest::setUp(windowsPath(vpolv));
+        vpolv::winetest::setUp(vpolv::winetest::windowsPath(vpolv));
         status = RUN_ALL_TESTS();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "set-up failed: %s\n", e.what());

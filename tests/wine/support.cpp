@@ -125,6 +125,40 @@ void tearDown() {
     removeTree(gPaths.folder);
 }
 
+std::wstring windowsPath(const std::string& path) {
+    std::wstring out = path.rfind('/', 0) == 0 ? L"Z:" : L"";
+    for (char c : path)
+        out += c == '/' ? L'\\' : static_cast<wchar_t>(c);
+    return out;
+}
+
+namespace {
+thread_local BoxCloser* tCloser = nullptr;
+}  // namespace
+
+BoxCloser::BoxCloser() {
+    tCloser = this;
+    hook_ = SetWindowsHookExW(WH_CBT, watch, nullptr, GetCurrentThreadId());
+}
+
+BoxCloser::~BoxCloser() {
+    if (hook_)
+        UnhookWindowsHookEx(hook_);
+    tCloser = nullptr;
+}
+
+LRESULT CALLBACK BoxCloser::watch(int code, WPARAM wParam, LPARAM lParam) {
+    const HWND window = reinterpret_cast<HWND>(wParam);
+    wchar_t name[16] = {};
+    if (code == HCBT_ACTIVATE && tCloser && window != tCloser->last_ &&
+        GetClassNameW(window, name, 16) && std::wstring(name) == L"#32770") {
+        tCloser->last_ = window;
+        ++tCloser->closed_;
+        PostMessageW(window, WM_COMMAND, IDOK, 0);
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
 DWORD runProgram(const std::wstring& commandLine) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;

@@ -33,6 +33,25 @@ F exportOf(HMODULE module, const char* name) {
 }
 using EntryPoint = HRESULT(STDAPICALLTYPE*)();
 
+// A Unix path as Wine sees it (on drive Z:); other paths unchanged.
+std::wstring windowsPath(const std::string& path);
+
+// While alive, closes every message box shown on this thread and counts them.
+class BoxCloser {
+  public:
+    BoxCloser();
+    ~BoxCloser();
+    BoxCloser(const BoxCloser&) = delete;
+    BoxCloser& operator=(const BoxCloser&) = delete;
+    int closed() const { return closed_; }
+
+  private:
+    static LRESULT CALLBACK watch(int code, WPARAM wParam, LPARAM lParam);
+    HHOOK hook_ = nullptr;
+    int closed_ = 0;
+    HWND last_ = nullptr;
+};
+
 // Runs a command line, waits for it and returns its exit code.
 DWORD runProgram(const std::wstring& commandLine);
 // regsvr32 with the given switches on the vpolv.dll under test; returns its exit code.
