@@ -71,9 +71,7 @@ std::wstring interfaceKey() {
     return L"Interface\\" + guidText(IID__Plugin);
 }
 
-}  // namespace
-
-void registerServer(Scope scope) {
+void writeRegistration(Scope scope) {
     const std::wstring path = module::path();
     const std::wstring libId = guidText(LIBID_vpolv);
     const std::wstring classId = guidText(CLSID_Plugin);
@@ -103,6 +101,21 @@ void registerServer(Scope scope) {
     setValue(scope, iid + L"\\ProxyStubClsid32", nullptr, kAutomationMarshaler);
     setValue(scope, iid + L"\\TypeLib", nullptr, libId);
     setValue(scope, iid + L"\\TypeLib", L"Version", kVersion);
+}
+
+}  // namespace
+
+void registerServer(Scope scope) {
+    try {
+        writeRegistration(scope);
+    } catch (...) {
+        // A registration that failed half-way is taken back whole.
+        try {
+            unregisterServer(scope);
+        } catch (...) {
+        }
+        throw;
+    }
 }
 
 void unregisterServer(Scope scope) {
