@@ -76,8 +76,8 @@ HRESULT STDAPICALLTYPE DllUnregisterServer() {
 }
 
 HRESULT STDAPICALLTYPE DllInstall(BOOL install, LPCWSTR commandLine) {
-    const auto scope = scopeOf(commandLine);
     return vpolv::com::guard(IID_NULL, [&] {
+        const auto scope = scopeOf(commandLine);
         install ? vpolv::com::registerServer(scope) : vpolv::com::unregisterServer(scope);
     });
 }
