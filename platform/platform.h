@@ -56,10 +56,10 @@ class Profile {
     virtual Text readString(const Text& file, const Text& section, const Text& key) const = 0;
 };
 
-// A modal message box.
-class MessageBox {
+// Modal message boxes.
+class Dialogs {
   public:
-    virtual ~MessageBox() = default;
+    virtual ~Dialogs() = default;
     static constexpr Long kOk = 0;
     static constexpr Long kIconExclamation = 48;
     // Shows the box and waits until the user closes it.
@@ -71,7 +71,7 @@ struct Services {
     const Locale& locale;
     const FileSystem& files;
     const Profile& profile;
-    MessageBox& messages;
+    Dialogs& messages;
 };
 
 }  // namespace vpolv::platform

@@ -20,7 +20,7 @@ bool esTiradorGola(const Text& tirador) {
            std::end(kCodigosGola);
 }
 
-void avisoTiradorGola(platform::MessageBox& messages) {
+void avisoTiradorGola(platform::Dialogs& messages) {
     messages.show(Text(kGolaTexto), Text(kGolaTitulo), kGolaEstilo);
 }
 

@@ -14,8 +14,7 @@ inline constexpr std::u16string_view kGolaTitulo = u"¡¡ATENCION!!";
 inline constexpr std::u16string_view kGolaTexto =
     u"Tirador Gola no presupuestado.\r\n"
     u"Introduzca el tirador correspondiente del capítulo 'Tirador Gola' junto con los accesorios.";
-inline constexpr Long kGolaEstilo =
-    platform::MessageBox::kOk | platform::MessageBox::kIconExclamation;
+inline constexpr Long kGolaEstilo = platform::Dialogs::kOk | platform::Dialogs::kIconExclamation;
 
 // The Gola handle codes, in the order tested.
 std::span<const std::u16string_view> codigosGola();
@@ -24,6 +23,6 @@ std::span<const std::u16string_view> codigosGola();
 bool esTiradorGola(const Text& tirador);
 
 // Shows the warning and waits until the user closes it.
-void avisoTiradorGola(platform::MessageBox& messages);
+void avisoTiradorGola(platform::Dialogs& messages);
 
 }  // namespace vpolv

@@ -72,7 +72,7 @@ class AnsweringConnector : public host::Connector {
 };
 
 // A message box that keeps what it was asked to show and returns at once.
-class RecordingMessageBox : public platform::MessageBox {
+class RecordingMessageBox : public platform::Dialogs {
   public:
     struct Shown {
         Text title;

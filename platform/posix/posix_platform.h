@@ -34,7 +34,7 @@ class PosixProfile : public Profile {
 };
 
 // Prints the box to a stream and returns at once.
-class PrintingMessageBox : public MessageBox {
+class PrintingMessageBox : public Dialogs {
   public:
     explicit PrintingMessageBox(std::ostream& out);
     void show(const Text& text, const Text& title, Long style) override;

@@ -6,6 +6,3 @@
 // clang-format off
 #include <oleauto.h>
 // clang-format on
-
-// platform::MessageBox is one of ours; the system's ANSI/wide switch macro would rename it.
-#undef MessageBox

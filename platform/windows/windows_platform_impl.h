@@ -27,7 +27,7 @@ class WindowsProfile : public Profile {
     Text readString(const Text& file, const Text& section, const Text& key) const override;
 };
 
-class WindowsMessageBox : public MessageBox {
+class WindowsMessageBox : public Dialogs {
   public:
     void show(const Text& text, const Text& title, Long style) override;
 };

@@ -22,7 +22,7 @@ struct ShownBox {
     Long style;
 };
 
-class RecordingMessageBox : public platform::MessageBox {
+class RecordingMessageBox : public platform::Dialogs {
   public:
     void show(const Text& text, const Text& title, Long style) override {
         shown.push_back({text, title, style});

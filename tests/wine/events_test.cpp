@@ -29,7 +29,7 @@ struct NativeRun {
       public:
         Text moduleFolder() const override { return win::fromWide(paths().folder); }
     };
-    class Boxes : public platform::MessageBox {
+    class Boxes : public platform::Dialogs {
       public:
         void show(const Text&, const Text&, Long) override { ++shown; }
         int shown = 0;
