@@ -80,10 +80,13 @@ host::SceneData cabinetScene(const CabinetSpec& cabinet) {
     host::SceneData scene;
     scene.sessionId = 7;
     scene.currentObject = 100;
-    addObject(
-        scene, 100,
-        {{2, cabinet.catalog}, {7, u"L1"}, {4, cabinet.reference}, {65, cabinet.handle}, {49, u"Cabinet"}},
-        cabinet.children);
+    addObject(scene, 100,
+              {{2, cabinet.catalog},
+               {7, u"L1"},
+               {4, cabinet.reference},
+               {65, cabinet.handle},
+               {49, u"Cabinet"}},
+              cabinet.children);
     scene.sceneObjects = {100};
     addLine(scene, 3, u"L1", {{3, cabinet.column3}, {4, u"C4"}, {5, cabinet.column5}});
     return scene;
