@@ -1,8 +1,6 @@
 // The platform services on POSIX systems (Linux), for the simulator and the tests.
 #pragma once
 
-#include <iosfwd>
-
 #include "platform/platform.h"
 
 namespace vpolv::platform::posix {
@@ -31,16 +29,6 @@ class PosixFileSystem : public FileSystem {
 class PosixProfile : public Profile {
   public:
     Text readString(const Text& file, const Text& section, const Text& key) const override;
-};
-
-// Prints the box to a stream and returns at once.
-class PrintingMessageBox : public Dialogs {
-  public:
-    explicit PrintingMessageBox(std::ostream& out);
-    void show(const Text& text, const Text& title, Long style) override;
-
-  private:
-    std::ostream& out_;
 };
 
 }  // namespace vpolv::platform::posix

@@ -7,7 +7,6 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
-#include <ostream>
 #include <sstream>
 #include <string>
 
@@ -113,12 +112,6 @@ Text PosixProfile::readString(const Text& file, const Text& section, const Text&
         return fromUtf8(value);
     }
     return {};
-}
-
-PrintingMessageBox::PrintingMessageBox(std::ostream& out) : out_(out) {}
-
-void PrintingMessageBox::show(const Text& text, const Text& title, Long style) {
-    out_ << "[" << toUtf8(title) << "] (style " << style << ")\n" << toUtf8(text) << "\n";
 }
 
 char16_t environmentDecimalSeparator() {
