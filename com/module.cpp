@@ -22,18 +22,7 @@ HMODULE handle() {
 }
 
 std::wstring path() {
-    std::wstring buffer(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length =
-            GetModuleFileNameW(gHandle, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length == 0)
-            win::check(HRESULT_FROM_WIN32(GetLastError()));
-        if (length < buffer.size()) {
-            buffer.resize(length);
-            return buffer;
-        }
-        buffer.resize(buffer.size() * 2);
-    }
+    return win::moduleFileName(gHandle);
 }
 
 void objectCreated() {

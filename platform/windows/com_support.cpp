@@ -51,4 +51,19 @@ void check(HRESULT hr) {
     }
 }
 
+std::wstring moduleFileName(HMODULE module) {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length =
+            GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0)
+            check(HRESULT_FROM_WIN32(GetLastError()));
+        if (length < path.size()) {
+            path.resize(length);
+            return path;
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
 }  // namespace vpolv::win

@@ -94,6 +94,9 @@ Text fromBstr(const BSTR text);
 // The system's message for a failure code, or "Automation error" when it has none.
 Text systemMessage(HRESULT hr);
 
+// The full path of a loaded module, however long.
+std::wstring moduleFileName(HMODULE module);
+
 // The single error path of the Windows side: a failing HRESULT becomes a vpolv::Error with that
 // code and the system's description of it.
 void check(HRESULT hr);

@@ -24,18 +24,7 @@ Text WindowsFileSystem::moduleFolder() const {
             reinterpret_cast<LPCWSTR>(&moduleAnchor), &module)) {
         win::check(HRESULT_FROM_WIN32(GetLastError()));
     }
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length =
-            GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0)
-            win::check(HRESULT_FROM_WIN32(GetLastError()));
-        if (length < path.size()) {
-            path.resize(length);
-            break;
-        }
-        path.resize(path.size() * 2);
-    }
+    const std::wstring path = win::moduleFileName(module);
     const auto cut = path.find_last_of(L"\\/");
     return win::fromWide(cut == std::wstring::npos ? std::wstring() : path.substr(0, cut));
 }
