@@ -32,6 +32,10 @@ namespace {
 // library must not rely on thread-exit destructors of its own, so the Windows shell frees the
 // states explicitly on thread and process detach.
 thread_local Constantes* tState = nullptr;
+// The state of the innermost call that entered inside another one (null while none did), and
+// the number of calls from outside running on this thread.
+thread_local Constantes* tNested = nullptr;
+thread_local int tCalls = 0;
 
 std::mutex& registryMutex() {
     static std::mutex mutex;
@@ -53,7 +57,9 @@ thread_local ThreadReaper tReaper;
 
 }  // namespace
 
-Constantes& constantes() {
+namespace {
+
+Constantes& threadState() {
     if (!tState) {
 #ifndef _WIN32
         (void)&tReaper;
@@ -64,6 +70,34 @@ Constantes& constantes() {
         tState = state.release();
     }
     return *tState;
+}
+
+}  // namespace
+
+Constantes& constantes() {
+    return tNested ? *tNested : threadState();
+}
+
+ModuleStateScope::ModuleStateScope() : interrupted_(tNested) {
+    if (tCalls == 0) {
+        state_ = &threadState();
+    } else {
+        const Constantes& running = constantes();
+        own_ = std::make_unique<Constantes>();
+        own_->sCatalogsDir = running.sCatalogsDir;
+        own_->sCatalogo = running.sCatalogo;
+        own_->sCodigoCatalogo = running.sCodigoCatalogo;
+        own_->sGrupo = running.sGrupo;
+        own_->sCristal = running.sCristal;
+        state_ = own_.get();
+        tNested = state_;
+    }
+    ++tCalls;
+}
+
+ModuleStateScope::~ModuleStateScope() {
+    --tCalls;
+    tNested = interrupted_;
 }
 
 void releaseThreadConstantes() {

@@ -26,8 +26,32 @@ struct Constantes {
     host::Catalog& catalog() const;
 };
 
-// The calling thread's module state, created empty on first use.
+// The calling thread's module state, created empty on first use; while a call that entered the
+// plug-in inside another one runs, the state of that inner call.
 Constantes& constantes();
+
+// Marks a call from outside the plug-in (an event, or any public method) for as long as it runs
+// on this thread. The outermost call works on the thread's module state itself, so what it leaves
+// is what the next call starts with. A call that enters while another one runs on the thread
+// (the host handling its messages inside the warning box, or inside a host call that pumps them)
+// works on a state of its own: the texts of the running call's state, without its host objects
+// or session. The interrupted call's state is never touched, so every reference it holds stays
+// valid, and it is the current state again when the inner call ends; the inner state and its
+// host objects go with it.
+class ModuleStateScope {
+  public:
+    ModuleStateScope();
+    ~ModuleStateScope();
+    ModuleStateScope(const ModuleStateScope&) = delete;
+    ModuleStateScope& operator=(const ModuleStateScope&) = delete;
+
+    Constantes& state() const { return *state_; }
+
+  private:
+    std::unique_ptr<Constantes> own_;
+    Constantes* interrupted_;
+    Constantes* state_;
+};
 // Frees the calling thread's module state; the next use starts empty again.
 void releaseThreadConstantes();
 // Frees the module state of every thread (when the library is unloaded).

@@ -72,7 +72,10 @@ class MemoryHost::AppliImpl : public Appli {
     Long StartSessionFromCallParams(Long& callParamsBlock) override {
         const auto n =
             host_.record({"Appli", "StartSessionFromCallParams", {Arg::i4Ref(callParamsBlock)}});
-        return host_.longAnswer(n, host_.scene_.sessionId);
+        const auto& sessions = host_.scene_.sessions;
+        const auto it = sessions.find(callParamsBlock);
+        return host_.longAnswer(n, it == sessions.end() ? host_.scene_.sessionId
+                                                        : it->second.sessionId);
     }
     bool EndSession(Long& sessionId) override {
         const auto n = host_.record({"Appli", "EndSession", {Arg::i4Ref(sessionId)}});
@@ -93,7 +96,7 @@ class MemoryHost::SceneImpl : public Scene {
             {"Scene", "ObjectGetInfo", {Arg::i4Ref(sessionId), objectArg(object), Arg::i4(code)}});
         if (auto raw = host_.rawAnswer(n))
             return *raw;
-        const auto& infos = host_.objectFor(object).infos;
+        const auto& infos = host_.objectFor(sessionId, object).infos;
         const auto it = infos.find(code);
         return it == infos.end() ? Text() : it->second;
     }
@@ -103,8 +106,8 @@ class MemoryHost::SceneImpl : public Scene {
                       "ObjectSetInfo",
                       {Arg::i4Ref(sessionId), objectArg(object),
                        Arg::str(value.text(), value.isByRef()), Arg::i4(code)}});
-        const Long id = host_.resolve(object);
-        auto& infos = host_.objectFor(object).infos;
+        const Long id = host_.resolve(sessionId, object);
+        auto& infos = host_.objectFor(sessionId, object).infos;
         Write write{id, code, std::nullopt, value.text()};
         if (const auto it = infos.find(code); it != infos.end())
             write.oldValue = it->second;
@@ -135,7 +138,7 @@ class MemoryHost::SceneImpl : public Scene {
                                      {Arg::i4Ref(sessionId), objectArg(object), Arg::i2(zero)}});
         if (host_.rawAnswer(n))
             return host_.longAnswer(n, 0);
-        return static_cast<Long>(host_.objectFor(object).children.size());
+        return static_cast<Long>(host_.objectFor(sessionId, object).children.size());
     }
 
     Long ObjectGetChildId(Long& sessionId, ObjectArg object, Long& rank, Integer zero) override {
@@ -145,7 +148,7 @@ class MemoryHost::SceneImpl : public Scene {
              {Arg::i4Ref(sessionId), objectArg(object), Arg::i4Ref(rank), Arg::i2(zero)}});
         if (host_.rawAnswer(n))
             return host_.longAnswer(n, 0);
-        const auto& children = host_.objectFor(object).children;
+        const auto& children = host_.objectFor(sessionId, object).children;
         if (rank < 1 || static_cast<std::size_t>(rank) > children.size()) {
             throw hostError("No child of rank " + std::to_string(rank));
         }
@@ -273,6 +276,11 @@ void MemoryHost::answerWithText(std::size_t n, Text raw) {
     rawAnswers_[n] = std::move(raw);
 }
 
+void MemoryHost::interrupt(const std::string& operation, std::function<void()> action,
+                           std::size_t n) {
+    interruptions_.push_back({operation, n, std::move(action)});
+}
+
 std::vector<Call> MemoryHost::calls() const {
     std::vector<Call> out;
     std::copy_if(log_.begin(), log_.end(), std::back_inserter(out),
@@ -291,6 +299,15 @@ std::size_t MemoryHost::record(Call call) {
     const std::size_t nthOfKind = ++operationCounts_[call.operation];
     const std::string operation = call.operation;
     log_.push_back(std::move(call));
+    for (auto& interruption : interruptions_) {
+        if (interruption.action && interruption.operation == operation &&
+            interruption.n == nthOfKind) {
+            // Taken out first: the action may call this host again.
+            const auto action = std::exchange(interruption.action, nullptr);
+            action();
+            break;
+        }
+    }
     if (const auto it = failAt_.find(n); it != failAt_.end())
         throw it->second;
     for (const auto& failure : failOperations_) {
@@ -313,12 +330,18 @@ Long MemoryHost::longAnswer(std::size_t n, Long normal) const {
     return normal;
 }
 
-Long MemoryHost::resolve(ObjectArg object) const {
-    return object.isCurrent() ? scene_.currentObject : object.idRef();
+Long MemoryHost::resolve(Long sessionId, ObjectArg object) const {
+    if (!object.isCurrent())
+        return object.idRef();
+    for (const auto& [block, session] : scene_.sessions) {
+        if (session.sessionId == sessionId)
+            return session.currentObject;
+    }
+    return scene_.currentObject;
 }
 
-SceneObject& MemoryHost::objectFor(ObjectArg object) {
-    const Long id = resolve(object);
+SceneObject& MemoryHost::objectFor(Long sessionId, ObjectArg object) {
+    const Long id = resolve(sessionId, object);
     const auto it = scene_.objects.find(id);
     if (it == scene_.objects.end())
         throw hostError("No object with id " + std::to_string(id));

@@ -76,9 +76,18 @@ struct TableLine {
     std::map<Integer, Text> columns;
 };
 
+// A session the host opens for one call-parameter block, and the object its -2 designates.
+struct SessionData {
+    Long sessionId = 0;
+    Long currentObject = 0;
+};
+
 struct SceneData {
     Long sessionId = 1;      // what StartSessionFromCallParams answers (0: no session)
     Long currentObject = 0;  // the object that -2 designates
+    // Sessions of particular call-parameter blocks, for events that run inside one another;
+    // any other block gets sessionId and currentObject.
+    std::map<Long, SessionData> sessions;
     std::map<Long, SceneObject> objects;
     std::vector<Long> sceneObjects;  // in rank order
     std::map<Text, Text> keywords;
@@ -106,6 +115,9 @@ class MemoryHost : public Connector {
     // The n-th operation answers this text instead of its normal result; a numeric result is
     // converted from it with the locale (so a non-number gives a type mismatch).
     void answerWithText(std::size_t n, Text raw);
+    // Runs action once, inside the n-th call of the named operation, after recording it and
+    // before answering: the host handling its own messages while the plug-in waits for it.
+    void interrupt(const std::string& operation, std::function<void()> action, std::size_t n = 1);
 
     // --- What happened ---
     SceneData& scene() { return scene_; }
@@ -136,8 +148,8 @@ class MemoryHost : public Connector {
     void released(const char* object);
     template <class Impl>
     std::unique_ptr<Impl> create(const char* object, std::u16string_view progId);
-    Long resolve(ObjectArg object) const;
-    SceneObject& objectFor(ObjectArg object);
+    Long resolve(Long sessionId, ObjectArg object) const;
+    SceneObject& objectFor(Long sessionId, ObjectArg object);
     const std::vector<TableLine>& table(Integer number) const;
 
     SceneData scene_;
@@ -156,6 +168,12 @@ class MemoryHost : public Connector {
     std::map<std::string, std::size_t> operationCounts_;
     std::map<Text, Error> failCreate_;
     std::map<std::size_t, Text> rawAnswers_;
+    struct Interruption {
+        std::string operation;
+        std::size_t n;
+        std::function<void()> action;
+    };
+    std::vector<Interruption> interruptions_;
     int live_ = 0;
 };
 

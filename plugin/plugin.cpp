@@ -1,5 +1,7 @@
 #include "plugin/plugin.h"
 
+#include <memory>
+
 #include "catalog/catalog.h"
 #include "common/text.h"
 #include "host/info_codes.h"
@@ -69,17 +71,80 @@ class EventScope {
     bool sessionOpen_ = false;
 };
 
+// The per-object dispatch: the cabinet rules by reference, and the glass fronts on their own.
+void despacha(Context& ctx, Long& d) {
+    PluginFields& f = ctx.f;
+    Constantes& m = ctx.m;
+    f.lNumHijos = m.scene().ObjectGetChildrenNb(m.lSessionId, host::ObjectArg::current(), 0);
+    if (f.sReferencia == u"VITRINA" || f.sReferencia == u"VITRINAG") {
+        recorreVitrina(ctx, kVitrinaTipo1, f.lNumHijos, d, nullptr);
+    } else if (f.sReferencia == u"VITRINA2") {
+        recorreVitrina(ctx, kVitrinaTipo2, f.lNumHijos, d, nullptr);
+    } else if (f.sReferencia == u"VITRINA3") {
+        recorreVitrina(ctx, kVitrinaTipo3, f.lNumHijos, d, nullptr);
+    } else if (isFrenteSuelto(f.sReferencia)) {
+        vpolv::vitrina3b(ctx);
+    }
+}
+
+// The scene event's dispatch of one scene object, initialised first.
+void despachaObjeto(Context& ctx, Long& d, Long& lObjectId) {
+    PluginFields& f = ctx.f;
+    Constantes& m = ctx.m;
+    inicializaObjeto(ctx, host::ObjectArg::id(lObjectId));
+    f.lNumHijos = m.scene().ObjectGetChildrenNb(m.lSessionId, host::ObjectArg::id(lObjectId), 0);
+    if (f.sReferencia == u"VITRINA" || f.sReferencia == u"VITRINAG") {
+        recorreVitrina(ctx, kVitrinaTipo1, f.lNumHijos, d, &lObjectId);
+    } else if (f.sReferencia == u"VITRINA2") {
+        recorreVitrina(ctx, kVitrinaTipo2, f.lNumHijos, d, &lObjectId);
+    } else if (f.sReferencia == u"VITRINA3") {
+        recorreVitrina(ctx, kVitrinaTipo3, f.lNumHijos, d, &lObjectId);
+    }
+}
+
 }  // namespace
+
+// One call of a public method, from its start to its end: the state it works on (see the class
+// comment). The methods call one another through the functions they share, never through
+// their public entries, so an Entry always stands for a call from outside.
+class Plugin::Entry {
+  public:
+    explicit Entry(Plugin& plugin)
+        : plugin_(plugin),
+          interrupted_(plugin.active_),
+          ctx_{fieldsFor(plugin), module_.state(), plugin.sys_} {
+        plugin_.active_ = &ctx_.f;
+        ++plugin_.calls_;
+    }
+    ~Entry() {
+        --plugin_.calls_;
+        plugin_.active_ = interrupted_;
+    }
+    Entry(const Entry&) = delete;
+    Entry& operator=(const Entry&) = delete;
+
+    Context& context() { return ctx_; }
+
+  private:
+    PluginFields& fieldsFor(Plugin& plugin) {
+        if (plugin.calls_ == 0)
+            return plugin.f_;
+        own_ = std::make_unique<PluginFields>(*plugin.active_);
+        return *own_;
+    }
+
+    Plugin& plugin_;
+    PluginFields* interrupted_;
+    ModuleStateScope module_;
+    std::unique_ptr<PluginFields> own_;
+    Context ctx_;
+};
 
 Plugin::Plugin(host::Connector& host, const platform::Services& services)
     : host_(host), sys_(services) {}
 
-Context Plugin::context() {
-    return Context{f_, constantes(), sys_};
-}
-
-Boolean Plugin::runEvent(Event event, Long lCallParamsBlock) {
-    Constantes& m = constantes();
+Boolean Plugin::runEvent(Context& ctx, Event event, Long lCallParamsBlock) {
+    Constantes& m = ctx.m;
     EventScope scope(m);
     m.oAppli = host_.createAppli();
     m.oScene = host_.createScene();
@@ -97,23 +162,23 @@ Boolean Plugin::runEvent(Event event, Long lCallParamsBlock) {
                     m.scene().ObjectGetInfo(m.lSessionId, host::ObjectArg::id(id), info::kCatalogo);
                 if (identificaCatalogo(m, catalogo)) {
                     Long d = kOrigenColocado;
-                    casoPolvastAG(lCallParamsBlock, d, id);
+                    despachaObjeto(ctx, d, id);
                 }
             }
         } else {
             const Text catalogo =
                 m.scene().ObjectGetInfo(m.lSessionId, host::ObjectArg::current(), info::kCatalogo);
             if (identificaCatalogo(m, catalogo)) {
-                Inicializa();
+                inicializaObjeto(ctx, host::ObjectArg::current());
                 objetoLeido = true;
                 Long d = event == Event::Place ? kOrigenColocado : kOrigenAcabados;
-                casoPolvast(lCallParamsBlock, d);
+                despacha(ctx, d);
             }
         }
     }
 
     // Only an object this placement has read can have its handle checked.
-    if (event == Event::Place && objetoLeido && esTiradorGola(f_.sTirador)) {
+    if (event == Event::Place && objetoLeido && esTiradorGola(ctx.f.sTirador)) {
         avisoTiradorGola(sys_.messages);
     }
 
@@ -122,49 +187,34 @@ Boolean Plugin::runEvent(Event event, Long lCallParamsBlock) {
 }
 
 void Plugin::Inicializa() {
-    Context ctx = context();
-    inicializaObjeto(ctx, host::ObjectArg::current());
+    Entry call(*this);
+    inicializaObjeto(call.context(), host::ObjectArg::current());
 }
 
 Boolean Plugin::OnObjectPlaceAfter(Long lCallParamsBlock) {
-    return runEvent(Event::Place, lCallParamsBlock);
+    Entry call(*this);
+    return runEvent(call.context(), Event::Place, lCallParamsBlock);
 }
 
 Boolean Plugin::OnObjectFinishesAfter(Long lCallParamsBlock) {
-    return runEvent(Event::Finishes, lCallParamsBlock);
+    Entry call(*this);
+    return runEvent(call.context(), Event::Finishes, lCallParamsBlock);
 }
 
 Boolean Plugin::OnSceneGenericFinishesAfter(Long lCallParamsBlock) {
-    return runEvent(Event::SceneGenericFinishes, lCallParamsBlock);
+    Entry call(*this);
+    return runEvent(call.context(), Event::SceneGenericFinishes, lCallParamsBlock);
 }
 
 Boolean Plugin::casoPolvast(Long /*lCallParamsBlock*/, Long& d) {
-    Constantes& m = constantes();
-    f_.lNumHijos = m.scene().ObjectGetChildrenNb(m.lSessionId, host::ObjectArg::current(), 0);
-    if (f_.sReferencia == u"VITRINA" || f_.sReferencia == u"VITRINAG") {
-        vitrina(f_.lNumHijos, d);
-    } else if (f_.sReferencia == u"VITRINA2") {
-        vitrina2(f_.lNumHijos, d);
-    } else if (f_.sReferencia == u"VITRINA3") {
-        vitrina3(f_.lNumHijos, d);
-    } else if (isFrenteSuelto(f_.sReferencia)) {
-        vitrina3b();
-    }
+    Entry call(*this);
+    despacha(call.context(), d);
     return kTrue;
 }
 
 Boolean Plugin::casoPolvastAG(Long /*lCallParamsBlock*/, Long& d, Long& lObjectId) {
-    Context ctx = context();
-    inicializaObjeto(ctx, host::ObjectArg::id(lObjectId));
-    f_.lNumHijos =
-        ctx.m.scene().ObjectGetChildrenNb(ctx.m.lSessionId, host::ObjectArg::id(lObjectId), 0);
-    if (f_.sReferencia == u"VITRINA" || f_.sReferencia == u"VITRINAG") {
-        vitrinaAG(f_.lNumHijos, d, lObjectId);
-    } else if (f_.sReferencia == u"VITRINA2") {
-        vitrina2AG(f_.lNumHijos, d, lObjectId);
-    } else if (f_.sReferencia == u"VITRINA3") {
-        vitrina3AG(f_.lNumHijos, d, lObjectId);
-    }
+    Entry call(*this);
+    despachaObjeto(call.context(), d, lObjectId);
     return kTrue;
 }
 
@@ -173,38 +223,38 @@ Text Plugin::formateaDescripcion(Text& desc) {
 }
 
 void Plugin::vitrina(Long& nHijos, Long& auxd) {
-    Context ctx = context();
-    recorreVitrina(ctx, kVitrinaTipo1, nHijos, auxd, nullptr);
+    Entry call(*this);
+    recorreVitrina(call.context(), kVitrinaTipo1, nHijos, auxd, nullptr);
 }
 
 void Plugin::vitrina2(Long& nHijos, Long& auxd) {
-    Context ctx = context();
-    recorreVitrina(ctx, kVitrinaTipo2, nHijos, auxd, nullptr);
+    Entry call(*this);
+    recorreVitrina(call.context(), kVitrinaTipo2, nHijos, auxd, nullptr);
 }
 
 void Plugin::vitrina3(Long& nHijos, Long& auxd) {
-    Context ctx = context();
-    recorreVitrina(ctx, kVitrinaTipo3, nHijos, auxd, nullptr);
+    Entry call(*this);
+    recorreVitrina(call.context(), kVitrinaTipo3, nHijos, auxd, nullptr);
 }
 
 void Plugin::vitrina3b() {
-    Context ctx = context();
-    vpolv::vitrina3b(ctx);
+    Entry call(*this);
+    vpolv::vitrina3b(call.context());
 }
 
 void Plugin::vitrinaAG(Long& nHijos, Long& auxd, Long& lObjectId) {
-    Context ctx = context();
-    recorreVitrina(ctx, kVitrinaTipo1, nHijos, auxd, &lObjectId);
+    Entry call(*this);
+    recorreVitrina(call.context(), kVitrinaTipo1, nHijos, auxd, &lObjectId);
 }
 
 void Plugin::vitrina2AG(Long& nHijos, Long& auxd, Long& lObjectId) {
-    Context ctx = context();
-    recorreVitrina(ctx, kVitrinaTipo2, nHijos, auxd, &lObjectId);
+    Entry call(*this);
+    recorreVitrina(call.context(), kVitrinaTipo2, nHijos, auxd, &lObjectId);
 }
 
 void Plugin::vitrina3AG(Long& nHijos, Long& auxd, Long& lObjectId) {
-    Context ctx = context();
-    recorreVitrina(ctx, kVitrinaTipo3, nHijos, auxd, &lObjectId);
+    Entry call(*this);
+    recorreVitrina(call.context(), kVitrinaTipo3, nHijos, auxd, &lObjectId);
 }
 
 }  // namespace vpolv

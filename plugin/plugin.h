@@ -2,6 +2,14 @@
 //
 // Every public method raises vpolv::Error on failure; the event methods first end the host
 // session and release the host objects, so a failing event never leaves a session open.
+//
+// Calls may nest: the host handles its messages inside the Gola warning box, and may do so
+// inside any of its own operations, so another event (on this instance or another one) can
+// start before the running one has ended. A call that enters while another runs on the same
+// thread works on state of its own: its own host objects and session, its own copy of the
+// module state's texts and, on the same instance, its own copy of the fields. When it ends,
+// the interrupted call finds its state exactly as it left it. Its lasting effects are its host
+// calls alone. Calls that do not nest see the state the previous call left, as before.
 // Outcome/guarded turn a call into the host's view: a result, or False plus the error.
 #pragma once
 
@@ -36,17 +44,22 @@ class Plugin {
     void vitrina2AG(Long& nHijos, Long& auxd, Long& lObjectId);
     void vitrina3AG(Long& nHijos, Long& auxd, Long& lObjectId);
 
+    // The fields the instance keeps between calls.
     PluginFields& fields() { return f_; }
     const PluginFields& fields() const { return f_; }
 
   private:
+    class Entry;
     enum class Event { Place, Finishes, SceneGenericFinishes };
-    Boolean runEvent(Event event, Long lCallParamsBlock);
-    Context context();
+    Boolean runEvent(Context& ctx, Event event, Long lCallParamsBlock);
 
     host::Connector& host_;
     const platform::Services& sys_;
     PluginFields f_;
+    // The fields the running call works on: f_ itself for the outermost call on this instance,
+    // a copy for a call that entered inside it (see Entry).
+    PluginFields* active_ = &f_;
+    int calls_ = 0;
 };
 
 // A method's result as the host sees it: the value, or False (an empty value) and the error.

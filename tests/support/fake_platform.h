@@ -3,9 +3,11 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/fixed_locale.h"
@@ -26,8 +28,12 @@ class RecordingMessageBox : public platform::Dialogs {
   public:
     void show(const Text& text, const Text& title, Long style) override {
         shown.push_back({text, title, style});
+        // What the host does while the box is up, as its message loop runs.
+        if (auto action = std::exchange(whileShown, nullptr))
+            action();
     }
     std::vector<ShownBox> shown;
+    std::function<void()> whileShown;
 };
 
 // A temporary folder that is removed with everything in it.
