@@ -107,7 +107,12 @@ HRESULT STDMETHODCALLTYPE PluginObject::InterfaceSupportsErrorInfo(REFIID riid) 
 
 template <class F>
 HRESULT PluginObject::run(F&& work) noexcept {
-    return guard(IID__Plugin, std::forward<F>(work));
+    // The host may drop its last reference while a call runs (from inside the warning box, or
+    // inside one of its own operations): the object lives until the call has returned.
+    AddRef();
+    const HRESULT hr = guard(IID__Plugin, std::forward<F>(work));
+    Release();
+    return hr;
 }
 
 template <class F>

@@ -80,8 +80,14 @@ Text WindowsProfile::readString(const Text& file, const Text& section, const Tex
 }
 
 void WindowsMessageBox::show(const Text& text, const Text& title, Long style) {
-    MessageBoxW(nullptr, win::toWide(text).c_str(), win::toWide(title).c_str(),
-                static_cast<UINT>(style));
+    // Modal to the host: owned by the calling thread's active window (the host's), which is
+    // disabled while the box is up; with none, task-modal, which disables every top-level
+    // window of the thread.
+    const HWND owner = GetActiveWindow();
+    UINT flags = static_cast<UINT>(style);
+    if (!owner)
+        flags |= MB_TASKMODAL;
+    MessageBoxW(owner, win::toWide(text).c_str(), win::toWide(title).c_str(), flags);
 }
 
 const Services& services() {

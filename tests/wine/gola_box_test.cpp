@@ -35,28 +35,37 @@ bool isDialog(HWND window) {
     return std::wstring(name) == L"#32770";
 }
 
+// Reads the box once its dialog is set up (a timer fires only when its message loop is idle),
+// then presses its button.
+void CALLBACK inspect(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(nullptr, timer);
+    const HWND box = tLastBox;
+    Box seen;
+    seen.title = windowText(box);
+    seen.text = windowText(GetDlgItem(box, 0xFFFF));
+    seen.okButton = GetDlgItem(box, IDOK) != nullptr;
+    for (int id : {IDCANCEL, IDYES, IDNO, IDABORT, IDRETRY, IDIGNORE}) {
+        seen.otherButtons |= GetDlgItem(box, id) != nullptr;
+    }
+    // The icon of the box is the system's shared warning icon (IDI_EXCLAMATION).
+    // Its control id is 20 on Windows and stc1 (0x0440) in Wine.
+    HWND icon = GetDlgItem(box, 0x0014);
+    if (!icon)
+        icon = GetDlgItem(box, 0x0440);
+    seen.exclamationIcon = icon && reinterpret_cast<HICON>(SendMessageW(icon, STM_GETICON, 0, 0)) ==
+                                       LoadIconW(nullptr, MAKEINTRESOURCEW(32515));
+    if (tBoxes)
+        tBoxes->push_back(seen);
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+}
+
 LRESULT CALLBACK watch(int code, WPARAM wParam, LPARAM lParam) {
     const HWND box = reinterpret_cast<HWND>(wParam);
-    // Other windows get activated too, and a box may be activated more than once.
+    // Other windows get activated too, and a box may be activated more than once, possibly
+    // before its dialog is set up (a task-modal box disables the thread's windows first).
     if (code == HCBT_ACTIVATE && tBoxes && box != tLastBox && isDialog(box)) {
         tLastBox = box;
-        Box seen;
-        seen.title = windowText(box);
-        seen.text = windowText(GetDlgItem(box, 0xFFFF));
-        seen.okButton = GetDlgItem(box, IDOK) != nullptr;
-        for (int id : {IDCANCEL, IDYES, IDNO, IDABORT, IDRETRY, IDIGNORE}) {
-            seen.otherButtons |= GetDlgItem(box, id) != nullptr;
-        }
-        // The icon of the box is the system's shared warning icon (IDI_EXCLAMATION).
-        // Its control id is 20 on Windows and stc1 (0x0440) in Wine.
-        HWND icon = GetDlgItem(box, 0x0014);
-        if (!icon)
-            icon = GetDlgItem(box, 0x0440);
-        seen.exclamationIcon =
-            icon && reinterpret_cast<HICON>(SendMessageW(icon, STM_GETICON, 0, 0)) ==
-                        LoadIconW(nullptr, MAKEINTRESOURCEW(32515));
-        tBoxes->push_back(seen);
-        PostMessageW(box, WM_COMMAND, IDOK, 0);
+        SetTimer(nullptr, 0, 1, inspect);
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }

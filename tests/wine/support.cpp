@@ -253,8 +253,8 @@ ComPtr<IDispatch> createPlugin() {
     return plugin;
 }
 
-void fire(IDispatch* plugin, const wchar_t* event, Outcome& out) {
-    invoke(plugin, event, {i4(5)}, out);
+void fire(IDispatch* plugin, const wchar_t* event, Outcome& out, LONG callParamsBlock) {
+    invoke(plugin, event, {i4(callParamsBlock)}, out);
 }
 
 std::vector<std::string> memoryCalls() {

@@ -76,8 +76,8 @@ VARIANT bstrRef(BSTR* value);
 
 // A new Plugin object, created by its ProgID.
 ComPtr<IDispatch> createPlugin();
-// Runs an event method with the call-parameter block 5.
-void fire(IDispatch* plugin, const wchar_t* event, Outcome& out);
+// Runs an event method with a call-parameter block (5 unless given).
+void fire(IDispatch* plugin, const wchar_t* event, Outcome& out, LONG callParamsBlock = 5);
 
 // The fake host's operations and the in-memory host's own log, one line each.
 std::vector<std::string> memoryCalls();

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 #include "common/text.h"
@@ -197,6 +198,10 @@ class Server final : public Control {
     void failWithHresult(std::size_t n, HRESULT hr) override { failures_[n] = hr; }
 
     // --- For the objects ---
+    // Calls from several threads are served one at a time; a call may come back in on the
+    // same thread (an event that starts inside a host call).
+    std::unique_lock<std::recursive_mutex> lock() { return std::unique_lock(mutex_); }
+
     int newInstance(Kind kind) { return ++instances_[static_cast<int>(kind)]; }
     void objectCreated() { ++live_; }
     void objectDestroyed() { --live_; }
@@ -229,8 +234,9 @@ class Server final : public Control {
     std::map<std::size_t, HRESULT> failures_;
     std::size_t operations_ = 0;
     std::array<int, 3> instances_{};
-    int live_ = 0;
-    long references_ = 0;
+    std::atomic<int> live_ = 0;
+    std::atomic<long> references_ = 0;
+    std::recursive_mutex mutex_;
 };
 
 Server& server() {
@@ -243,6 +249,7 @@ class FakeObject final : public IDispatch {
   public:
     // Raises vpolv::Error when the in-memory host refuses to create the object.
     explicit FakeObject(Kind kind) : kind_(kind) {
+        const auto lock = server().lock();
         host::MemoryHost& memory = server().memory();
         switch (kind) {
             case Kind::Appli:
@@ -295,6 +302,7 @@ class FakeObject final : public IDispatch {
                                             DISPID* ids) override {
         if (count == 0)
             return S_OK;
+        const auto lock = server().lock();
         server().lookedUp(std::string(kindName(kind_)) + "#" + std::to_string(instance_) + "." +
                           narrow(names[0]));
         for (UINT i = 0; i < count; ++i)
@@ -317,6 +325,7 @@ class FakeObject final : public IDispatch {
         }
         if (!params)
             return E_INVALIDARG;
+        const auto lock = server().lock();
         const Operation& op = kOperations[id - 1];
         const std::size_t expected = std::strlen(op.params);
 
@@ -368,7 +377,13 @@ class FakeObject final : public IDispatch {
     }
 
   private:
-    ~FakeObject() { server().objectDestroyed(); }
+    ~FakeObject() {
+        const auto lock = server().lock();
+        appli_.reset();
+        scene_.reset();
+        catalog_.reset();
+        server().objectDestroyed();
+    }
 
     static void setLong(win::Variant& v, Long value) {
         V_VT(v.get()) = VT_I4;
