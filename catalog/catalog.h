@@ -5,9 +5,9 @@
 #include <string_view>
 
 #include "catalog/constantes.h"
+#include "catalog/context.h"
 #include "host/host.h"
 #include "platform/platform.h"
-#include "plugin/context.h"
 
 namespace vpolv {
 

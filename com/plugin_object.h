@@ -4,9 +4,9 @@
 
 #include <atomic>
 
+#include "com/connector.h"
 #include "com/vpolv_h.h"
 #include "platform/windows/com_support.h"
-#include "platform/windows/connector.h"
 #include "platform/windows/win32.h"
 #include "plugin/plugin.h"
 
@@ -65,7 +65,7 @@ class PluginObject final : public _Plugin, public ISupportErrorInfo {
 
     std::atomic<ULONG> refs_{1};
     win::ComPtr<ITypeInfo> typeInfo_;
-    platform::windows::AutomationConnector connector_;
+    AutomationConnector connector_;
     vpolv::Plugin plugin_;
 };
 

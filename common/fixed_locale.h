@@ -3,11 +3,11 @@
 // thousands separator.
 #pragma once
 
-#include "platform/platform.h"
+#include "common/locale.h"
 
 namespace vpolv {
 
-class FixedLocale : public platform::Locale {
+class FixedLocale : public Locale {
   public:
     explicit FixedLocale(char16_t decimalSeparator = u'.');
 

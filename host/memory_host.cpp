@@ -74,8 +74,8 @@ class MemoryHost::AppliImpl : public Appli {
             host_.record({"Appli", "StartSessionFromCallParams", {Arg::i4Ref(callParamsBlock)}});
         const auto& sessions = host_.scene_.sessions;
         const auto it = sessions.find(callParamsBlock);
-        return host_.longAnswer(n, it == sessions.end() ? host_.scene_.sessionId
-                                                        : it->second.sessionId);
+        return host_.longAnswer(
+            n, it == sessions.end() ? host_.scene_.sessionId : it->second.sessionId);
     }
     bool EndSession(Long& sessionId) override {
         const auto n = host_.record({"Appli", "EndSession", {Arg::i4Ref(sessionId)}});
@@ -222,7 +222,7 @@ class MemoryHost::CatalogImpl : public Catalog {
     MemoryHost& host_;
 };
 
-MemoryHost::MemoryHost(SceneData scene, const platform::Locale& locale)
+MemoryHost::MemoryHost(SceneData scene, const Locale& locale)
     : scene_(std::move(scene)), locale_(locale) {}
 
 MemoryHost::~MemoryHost() = default;

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "common/error.h"
+#include "common/locale.h"
 #include "host/host.h"
-#include "platform/platform.h"
 
 namespace vpolv::host {
 
@@ -97,7 +97,7 @@ struct SceneData {
 class MemoryHost : public Connector {
   public:
     // The locale converts answers given as raw text (see answerWithText) to numbers.
-    MemoryHost(SceneData scene, const platform::Locale& locale);
+    MemoryHost(SceneData scene, const Locale& locale);
     ~MemoryHost() override;
 
     std::unique_ptr<Appli> createAppli() override;
@@ -153,7 +153,7 @@ class MemoryHost : public Connector {
     const std::vector<TableLine>& table(Integer number) const;
 
     SceneData scene_;
-    const platform::Locale& locale_;
+    const Locale& locale_;
     std::vector<Call> log_;
     std::vector<Write> writes_;
     std::vector<FileLoadRecord> loads_;

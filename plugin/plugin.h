@@ -16,11 +16,11 @@
 #include <optional>
 #include <utility>
 
+#include "catalog/context.h"
+#include "catalog/fields.h"
 #include "common/error.h"
 #include "host/host.h"
 #include "platform/platform.h"
-#include "plugin/context.h"
-#include "plugin/fields.h"
 
 namespace vpolv {
 

@@ -4,8 +4,8 @@
 
 #include <string_view>
 
+#include "catalog/context.h"
 #include "host/host.h"
-#include "plugin/context.h"
 
 namespace vpolv {
 

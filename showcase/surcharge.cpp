@@ -26,7 +26,7 @@ constexpr std::u16string_view kCristalFusin = u"Cristal Fusin";
 constexpr std::u16string_view kSinLinea = u"0";
 constexpr std::u16string_view kLineaSinGrupo = u"_0_";
 
-Text half(const platform::Locale& locale, const Text& number) {
+Text half(const Locale& locale, const Text& number) {
     return locale.doubleToText(locale.textToDouble(number) / 2);
 }
 

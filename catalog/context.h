@@ -3,8 +3,8 @@
 #pragma once
 
 #include "catalog/constantes.h"
+#include "catalog/fields.h"
 #include "platform/platform.h"
-#include "plugin/fields.h"
 
 namespace vpolv {
 

@@ -1,4 +1,4 @@
-#include "platform/windows/connector.h"
+#include "com/connector.h"
 
 #include <array>
 #include <map>
@@ -6,7 +6,7 @@
 
 #include "platform/windows/com_support.h"
 
-namespace vpolv::platform::windows {
+namespace vpolv::com {
 namespace {
 
 using win::Bstr;
@@ -311,4 +311,4 @@ std::unique_ptr<host::Catalog> AutomationConnector::createCatalog() {
     return std::make_unique<AutomationCatalog>();
 }
 
-}  // namespace vpolv::platform::windows
+}  // namespace vpolv::com

@@ -5,7 +5,7 @@
 #include "host/host.h"
 #include "platform/windows/win32.h"
 
-namespace vpolv::platform::windows {
+namespace vpolv::com {
 
 // Every operation passes its arguments with exactly the automation types the SDK expects and
 // converts the result under the user's default locale. A failure reported by the host becomes
@@ -18,4 +18,4 @@ class AutomationConnector : public host::Connector {
     std::unique_ptr<host::Catalog> createCatalog() override;
 };
 
-}  // namespace vpolv::platform::windows
+}  // namespace vpolv::com

@@ -1,0 +1,23 @@
+// Number conversions under a locale: the interface the platform fills in for the user locale,
+// and FixedLocale for a given decimal separator.
+#pragma once
+
+#include "common/types.h"
+
+namespace vpolv {
+
+// Locale-aware number conversions, as the automation runtime does them under the user locale.
+class Locale {
+  public:
+    virtual ~Locale() = default;
+    // Text to Long: blanks around the number are allowed; a fraction rounds to the nearest
+    // integer, halves to the even neighbour. Not a number: type mismatch; out of range: overflow.
+    virtual Long textToLong(const Text& text) const = 0;
+    // Text to double. Not a number: type mismatch; out of range: overflow.
+    virtual double textToDouble(const Text& text) const = 0;
+    // Shortest text with at most 15 significant digits and the locale's decimal separator;
+    // a whole number has no decimal part.
+    virtual Text doubleToText(double value) const = 0;
+};
+
+}  // namespace vpolv
