@@ -3,8 +3,6 @@
 // an IErrorInfo carrying the error's description.
 #pragma once
 
-#include <new>
-
 #include "common/error.h"
 #include "platform/windows/win32.h"
 
@@ -15,19 +13,22 @@ void reportError(const Error& error, REFIID iid) noexcept;
 // Clears the thread's error information after a successful call.
 void clearError() noexcept;
 
+// The HRESULT the caller gets for error: its code when that is a failure code, E_FAIL otherwise.
+inline HRESULT resultOf(const Error& error) noexcept {
+    return FAILED(error.code()) ? static_cast<HRESULT>(error.code()) : E_FAIL;
+}
+
+// Runs work; every path sets or clears the thread's error information.
 template <class F>
 HRESULT guard(REFIID iid, F&& work) noexcept {
     try {
         work();
         clearError();
         return S_OK;
-    } catch (const Error& e) {
-        reportError(e, iid);
-        return FAILED(e.code()) ? static_cast<HRESULT>(e.code()) : E_FAIL;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
     } catch (...) {
-        return E_UNEXPECTED;
+        const Error error = currentError();
+        reportError(error, iid);
+        return resultOf(error);
     }
 }
 

@@ -1,6 +1,7 @@
 #include "common/error.h"
 
 #include <cstdio>
+#include <new>
 
 #include "common/text.h"
 
@@ -44,6 +45,33 @@ Error cannotCreateObject() {
 Error noSuchMethod() {
     return own(kNoSuchMethod, u"Object doesn't support this property or method");
 }
+Error outOfMemory() {
+    return own(kOutOfMemory, u"Out of memory");
+}
+Error unexpected() {
+    return own(kUnexpected, u"Unexpected failure");
+}
 
 }  // namespace errors
+
+Error currentError() noexcept {
+    std::int32_t code = errors::kUnexpected;
+    try {
+        try {
+            throw;
+        } catch (const Error& e) {
+            code = e.code();
+            return e;
+        } catch (const std::bad_alloc&) {
+            code = errors::kOutOfMemory;
+            return errors::outOfMemory();
+        } catch (...) {
+            return errors::unexpected();
+        }
+    } catch (...) {
+        // No memory left for the texts: the code alone.
+        return Error::bare(code);
+    }
+}
+
 }  // namespace vpolv

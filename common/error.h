@@ -26,7 +26,12 @@ class Error : public std::exception {
     // UTF-8 "description (0x800A000D)" for diagnostics.
     const char* what() const noexcept override { return what_.c_str(); }
 
+    // The code alone, with no text: built without allocating, for when memory has run out.
+    static Error bare(std::int32_t code) noexcept { return Error(code); }
+
   private:
+    explicit Error(std::int32_t code) noexcept : code_(code) {}
+
     std::int32_t code_;
     Text description_;
     Text source_;
@@ -44,6 +49,10 @@ inline constexpr std::int32_t kObjectNotSet = static_cast<std::int32_t>(0x800A00
 inline constexpr std::int32_t kPathNotFound = static_cast<std::int32_t>(0x800A004C);
 inline constexpr std::int32_t kCannotCreateObject = static_cast<std::int32_t>(0x800A01AD);
 inline constexpr std::int32_t kNoSuchMethod = static_cast<std::int32_t>(0x800A01B6);
+// What a failure that is not an automation error becomes: memory exhausted (E_OUTOFMEMORY),
+// or any other exception (E_UNEXPECTED).
+inline constexpr std::int32_t kOutOfMemory = static_cast<std::int32_t>(0x8007000E);
+inline constexpr std::int32_t kUnexpected = static_cast<std::int32_t>(0x8000FFFF);
 
 Error invalidProcedureCall();
 Error overflow();
@@ -53,6 +62,12 @@ Error pathNotFound(const Text& path);
 Error objectNotSet();
 Error cannotCreateObject();
 Error noSuchMethod();
+Error outOfMemory();
+Error unexpected();
 
 }  // namespace errors
+
+// The error for the exception in flight, as every boundary reports it: an Error as it is, memory
+// exhausted and anything else under their own codes. Call it only inside a catch block.
+Error currentError() noexcept;
 }  // namespace vpolv

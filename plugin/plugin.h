@@ -74,13 +74,8 @@ template <class F>
 Outcome guarded(F&& call) noexcept {
     try {
         return {std::forward<F>(call)(), std::nullopt};
-    } catch (const Error& e) {
-        return {kFalse, e};
-    } catch (const std::bad_alloc&) {
-        return {kFalse, Error(static_cast<std::int32_t>(0x800A0007), u"Out of memory", u"vpolv")};
     } catch (...) {
-        return {kFalse,
-                Error(static_cast<std::int32_t>(0x80004005), u"Unexpected failure", u"vpolv")};
+        return {kFalse, currentError()};
     }
 }
 

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <new>
+#include <stdexcept>
+
 #include "common/error.h"
 #include "common/fixed_locale.h"
 #include "common/text.h"
@@ -56,6 +60,30 @@ TEST(FixedLocale, DoubleToTextIsShortestWithLocaleSeparator) {
     EXPECT_EQ(point.doubleToText(0), u"0");
     EXPECT_EQ(comma.textToDouble(u"120") - 30, 90);
     EXPECT_DOUBLE_EQ(comma.textToDouble(u"37,5"), 37.5);
+}
+
+// Every boundary reports the exception in flight the same way.
+TEST(CurrentError, TranslatesWhateverWasThrown) {
+    const struct {
+        std::function<void()> raise;
+        std::int32_t code;
+        Text description;
+    } cases[] = {
+        {[] { throw errors::typeMismatch(); }, errors::kTypeMismatch, u"Type mismatch"},
+        {[] { throw std::bad_alloc(); }, static_cast<std::int32_t>(0x8007000E), u"Out of memory"},
+        {[] { throw std::runtime_error("x"); }, static_cast<std::int32_t>(0x8000FFFF),
+         u"Unexpected failure"},
+        {[] { throw 42; }, static_cast<std::int32_t>(0x8000FFFF), u"Unexpected failure"},
+    };
+    for (const auto& c : cases) {
+        try {
+            c.raise();
+        } catch (...) {
+            const Error e = currentError();
+            EXPECT_EQ(e.code(), c.code);
+            EXPECT_EQ(e.description(), c.description);
+        }
+    }
 }
 
 TEST(CheckedArithmetic, RaisesOverflowInsteadOfWrapping) {

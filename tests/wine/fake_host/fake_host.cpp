@@ -353,7 +353,8 @@ class FakeObject final : public IDispatch {
         try {
             Decoded args(op.params, *params);
             perform(id, args, value);
-        } catch (const Error& e) {
+        } catch (...) {
+            const Error e = currentError();
             if (!exception)
                 return e.code();
             *exception = EXCEPINFO{};
@@ -361,8 +362,6 @@ class FakeObject final : public IDispatch {
             exception->bstrSource = win::toBstr(e.source()).release();
             exception->bstrDescription = win::toBstr(e.description()).release();
             return DISP_E_EXCEPTION;
-        } catch (...) {
-            return E_UNEXPECTED;
         }
         if (const auto text = server().answer(n)) {
             VariantClear(value.get());
@@ -470,10 +469,8 @@ class Factory final : public IClassFactory {
         try {
             const auto object = ComPtr<FakeObject>::attach(new FakeObject(kind_));
             return object->QueryInterface(riid, out);
-        } catch (const Error& e) {
-            return e.code();
         } catch (...) {
-            return E_UNEXPECTED;
+            return currentError().code();
         }
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
@@ -560,8 +557,8 @@ HRESULT STDAPICALLTYPE DllRegisterServer() {
             setValue(L"CLSID\\" + clsid + L"\\InprocServer32", L"ThreadingModel", L"Apartment");
         }
         return S_OK;
-    } catch (const vpolv::Error& e) {
-        return e.code();
+    } catch (...) {
+        return vpolv::currentError().code();
     }
 }
 
