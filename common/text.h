@@ -1,7 +1,9 @@
-// Text helpers that need no locale: UTF-8 <-> UTF-16, whole numbers as decimal text,
-// and overflow-checked 32-bit arithmetic.
+// Text helpers that need no locale: UTF-8 <-> UTF-16, whole numbers as decimal text, list
+// membership, and overflow-checked 32-bit arithmetic.
 #pragma once
 
+#include <algorithm>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -16,6 +18,11 @@ Text fromUtf8(std::string_view text);
 
 // Plain decimal text of a Long: a minus sign for negatives, no separators.
 Text longToText(Long value);
+
+// Whether text equals one of the listed texts exactly (whole text, case-sensitive).
+inline bool contains(std::span<const std::u16string_view> list, std::u16string_view text) {
+    return std::find(list.begin(), list.end(), text) != list.end();
+}
 
 // 32-bit arithmetic that raises the automation overflow error instead of wrapping.
 Long checkedAdd(Long a, Long b);

@@ -1,6 +1,6 @@
 #include "plugin/gola.h"
 
-#include <algorithm>
+#include "common/text.h"
 
 namespace vpolv {
 
@@ -16,8 +16,7 @@ std::span<const std::u16string_view> codigosGola() {
 }
 
 bool esTiradorGola(const Text& tirador) {
-    return std::find(std::begin(kCodigosGola), std::end(kCodigosGola), tirador) !=
-           std::end(kCodigosGola);
+    return contains(kCodigosGola, tirador);
 }
 
 void avisoTiradorGola(platform::Dialogs& messages) {

@@ -13,23 +13,6 @@ namespace vpolv {
 
 namespace {
 
-// Origin codes of the events, as the rules receive them.
-constexpr Long kOrigenColocado = 1;
-constexpr Long kOrigenAcabados = 2;
-
-// Glass fronts that are priced when placed or changed on their own.
-constexpr std::u16string_view kFrentesSueltos[] = {u"FR_1PRVAMA", u"FR_1PRVAME", u"FR_1PRVAR7",
-                                                   u"FR_1PRVAYE", u"FR_1PABAMA", u"FR_1PABAME",
-                                                   u"FR_1PABAR7", u"FR_1PABAYE"};
-
-bool isFrenteSuelto(const Text& referencia) {
-    for (const auto front : kFrentesSueltos) {
-        if (referencia == front)
-            return true;
-    }
-    return false;
-}
-
 // Ends the host session (when one was started) and releases the host objects in order, whatever
 // ended the event. A failure while ending the session after an error is not reported: the
 // original error is.
@@ -71,35 +54,27 @@ class EventScope {
     bool sessionOpen_ = false;
 };
 
-// The per-object dispatch: the cabinet rules by reference, and the glass fronts on their own.
+// The per-object dispatch: a cabinet to the rule of its type, a glass front to its own.
 void despacha(Context& ctx, Long& d) {
     PluginFields& f = ctx.f;
     Constantes& m = ctx.m;
     f.lNumHijos = m.scene().ObjectGetChildrenNb(m.lSessionId, host::ObjectArg::current(), 0);
-    if (f.sReferencia == u"VITRINA" || f.sReferencia == u"VITRINAG") {
-        recorreVitrina(ctx, kVitrinaTipo1, f.lNumHijos, d, nullptr);
-    } else if (f.sReferencia == u"VITRINA2") {
-        recorreVitrina(ctx, kVitrinaTipo2, f.lNumHijos, d, nullptr);
-    } else if (f.sReferencia == u"VITRINA3") {
-        recorreVitrina(ctx, kVitrinaTipo3, f.lNumHijos, d, nullptr);
-    } else if (isFrenteSuelto(f.sReferencia)) {
+    if (const CabinetType* type = cabinetType(f.sReferencia)) {
+        recorreVitrina(ctx, *type, f.lNumHijos, d, nullptr);
+    } else if (contains(frentesVidrio(), f.sReferencia)) {
         vpolv::vitrina3b(ctx);
     }
 }
 
-// The scene event's dispatch of one scene object, initialised first.
+// The scene event's dispatch of one scene object, initialised first; glass fronts by
+// themselves are not priced here.
 void despachaObjeto(Context& ctx, Long& d, Long& lObjectId) {
     PluginFields& f = ctx.f;
     Constantes& m = ctx.m;
     inicializaObjeto(ctx, host::ObjectArg::id(lObjectId));
     f.lNumHijos = m.scene().ObjectGetChildrenNb(m.lSessionId, host::ObjectArg::id(lObjectId), 0);
-    if (f.sReferencia == u"VITRINA" || f.sReferencia == u"VITRINAG") {
-        recorreVitrina(ctx, kVitrinaTipo1, f.lNumHijos, d, &lObjectId);
-    } else if (f.sReferencia == u"VITRINA2") {
-        recorreVitrina(ctx, kVitrinaTipo2, f.lNumHijos, d, &lObjectId);
-    } else if (f.sReferencia == u"VITRINA3") {
-        recorreVitrina(ctx, kVitrinaTipo3, f.lNumHijos, d, &lObjectId);
-    }
+    if (const CabinetType* type = cabinetType(f.sReferencia))
+        recorreVitrina(ctx, *type, f.lNumHijos, d, &lObjectId);
 }
 
 }  // namespace

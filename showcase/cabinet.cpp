@@ -37,48 +37,94 @@ constexpr Refs kGlassTipo3[] = {u"FR_1PBVCH", u"FR_1PBVN",    u"FR_1PHVN",  u"FR
                                 u"FR_1PABVN", u"FR_1PABVCH",  u"FR_1PRRVN", u"FR_1PEVCH",
                                 u"FR_1PARVN", u"FR_PP1VN",    u"FR_PP1VAN", u"FR_1PRVA",
                                 u"FR_1PHVA",  u"FR_1PRVVERT", u"FR_1PAVA"};
-// Glass fronts that type 3 prices as children with their own choice.
-constexpr Refs kFrontsTipo3[] = {u"FR_1PRVAME", u"FR_1PRVAMA", u"FR_1PRVAR7", u"FR_1PRVAYE",
-                                 u"FR_1PABAMA", u"FR_1PABAME", u"FR_1PABAR7", u"FR_1PABAYE"};
+constexpr Refs kFrentesVidrio[] = {u"FR_1PRVAMA", u"FR_1PRVAME", u"FR_1PRVAR7", u"FR_1PRVAYE",
+                                   u"FR_1PABAMA", u"FR_1PABAME", u"FR_1PABAR7", u"FR_1PABAYE"};
 
 using G = HandleGroup;
 using S = Source;
 
 // Glass sources of types 1 and 2 (the same table).
+constexpr Long kPlaced = kOrigenColocado;
+constexpr Long kFinishes = kOrigenAcabados;
+
 constexpr SourceRow kSourcesTipo1y2[] = {
     // auxd, group, sGrupo, sCristal
-    {1, G::A, S::Keyword5, S::Keyword6}, {1, G::B, S::Keyword3, S::Keyword4},
-    {1, G::C, S::Info86, S::Info87},     {1, G::D, S::Info86, S::Info87, /*perObjectOnly=*/true},
-    {1, G::E, S::Info85, S::Info86},     {1, G::Other, S::Keyword4, S::Keyword5},
-    {2, G::A, S::Info87, S::Info88},     {2, G::B, S::Info85, S::Info86},
-    {2, G::E, S::Info85, S::Info86},     {2, G::Other, S::Info86, S::Info87},  // C, D and the rest
+    {kPlaced, G::A, S::Keyword5, S::Keyword6},
+    {kPlaced, G::B, S::Keyword3, S::Keyword4},
+    {kPlaced, G::C, S::Info86, S::Info87},
+    {kPlaced, G::D, S::Info86, S::Info87, /*perObjectOnly=*/true},
+    {kPlaced, G::E, S::Info85, S::Info86},
+    {kPlaced, G::Other, S::Keyword4, S::Keyword5},
+    {kFinishes, G::A, S::Info87, S::Info88},
+    {kFinishes, G::B, S::Info85, S::Info86},
+    {kFinishes, G::E, S::Info85, S::Info86},
+    {kFinishes, G::Other, S::Info86, S::Info87},  // C, D and the rest
 };
 
 // Glass sources of type 3: it knows groups A and B, and C only for auxd 1.
 constexpr SourceRow kSourcesTipo3[] = {
-    {1, G::A, S::Keyword5, S::Keyword6}, {1, G::B, S::Keyword3, S::Keyword4},
-    {1, G::C, S::Info86, S::Info87},     {1, G::Other, S::Keyword4, S::Keyword5},
-    {2, G::A, S::Info87, S::Info88},     {2, G::B, S::Info85, S::Info86},
-    {2, G::Other, S::Info86, S::Info87},
+    {kPlaced, G::A, S::Keyword5, S::Keyword6},   {kPlaced, G::B, S::Keyword3, S::Keyword4},
+    {kPlaced, G::C, S::Info86, S::Info87},       {kPlaced, G::Other, S::Keyword4, S::Keyword5},
+    {kFinishes, G::A, S::Info87, S::Info88},     {kFinishes, G::B, S::Info85, S::Info86},
+    {kFinishes, G::Other, S::Info86, S::Info87},
 };
-
-bool contains(std::span<const Refs> list, const Text& text) {
-    return std::find(list.begin(), list.end(), text) != list.end();
-}
 
 }  // namespace
 
-const CabinetType kVitrinaTipo1{"VITRINA",          kGlassTipo1,        {}, kSourcesTipo1y2,
-                                LinePart::Columna5, LinePart::Columna3, 1};
+const CabinetType kVitrinaTipo1{
+    .glassParts = kGlassTipo1,
+    .fronts = {},
+    .sources = kSourcesTipo1y2,
+    .first = LinePart::Columna5,
+    .second = LinePart::Columna3,
+    .factor = 1,
+};
+// Type 2 prices the line of half its column 3 and writes twice the points.
 const CabinetType kVitrinaTipo2{
-    "VITRINA2", kGlassTipo2, {}, kSourcesTipo1y2, LinePart::Columna5, LinePart::MitadColumna3, 2};
-const CabinetType kVitrinaTipo3{"VITRINA3",
-                                kGlassTipo3,
-                                kFrontsTipo3,
-                                kSourcesTipo3,
-                                LinePart::MitadColumna5,
-                                LinePart::Columna3,
-                                1};
+    .glassParts = kGlassTipo2,
+    .fronts = {},
+    .sources = kSourcesTipo1y2,
+    .first = LinePart::Columna5,
+    .second = LinePart::MitadColumna3,
+    .factor = 2,
+};
+// Type 3 prices the line of half its column 5, and its glass fronts with their own choice.
+const CabinetType kVitrinaTipo3{
+    .glassParts = kGlassTipo3,
+    .fronts = kFrentesVidrio,
+    .sources = kSourcesTipo3,
+    .first = LinePart::MitadColumna5,
+    .second = LinePart::Columna3,
+    .factor = 1,
+};
+
+namespace {
+
+// The cabinets by reference: "VITRINAG" is a type-1 cabinet whose column 3 was reduced when the
+// object was read.
+constexpr struct {
+    std::u16string_view referencia;
+    const CabinetType* type;
+} kCabinets[] = {
+    {u"VITRINA", &kVitrinaTipo1},
+    {u"VITRINAG", &kVitrinaTipo1},
+    {u"VITRINA2", &kVitrinaTipo2},
+    {u"VITRINA3", &kVitrinaTipo3},
+};
+
+}  // namespace
+
+const CabinetType* cabinetType(const Text& referencia) {
+    for (const auto& cabinet : kCabinets) {
+        if (cabinet.referencia == referencia)
+            return cabinet.type;
+    }
+    return nullptr;
+}
+
+std::span<const std::u16string_view> frentesVidrio() {
+    return kFrentesVidrio;
+}
 
 std::span<const std::u16string_view> handleCodes(HandleGroup group) {
     switch (group) {

@@ -35,7 +35,7 @@ Long infoCode(Source source);                    // for Info85..Info88
 
 // One row of a type's glass-source table.
 struct SourceRow {
-    Long auxd;                   // 1: placed (or scene change), 2: finishes changed
+    Long auxd;                   // kOrigenColocado or kOrigenAcabados
     HandleGroup group;           // Other: every code that no other row of this auxd takes
     Source grupo;                // where sGrupo is read
     Source cristal;              // where sCristal is read
@@ -43,7 +43,6 @@ struct SourceRow {
 };
 
 struct CabinetType {
-    const char* name;
     std::span<const std::u16string_view> glassParts;  // priced with the table's glass choice
     std::span<const std::u16string_view> fronts;      // priced with the child's own infos 85, 86
     std::span<const SourceRow> sources;
@@ -51,6 +50,13 @@ struct CabinetType {
     LinePart second;  // second part
     Long factor;      // multiplies the points written with codes 43 and 173
 };
+
+// The cabinet type of a cabinet reference (information 4), or null when it is none.
+const CabinetType* cabinetType(const Text& referencia);
+
+// The eight glass fronts that carry their own glass choice (infos 85 and 86): priced by
+// themselves when placed or changed on their own, and as children of a type-3 cabinet.
+std::span<const std::u16string_view> frentesVidrio();
 
 // The row that gives the glass sources for a handle code, or none when auxd is neither 1 nor 2
 // (the previous choice is then kept).

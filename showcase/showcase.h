@@ -9,6 +9,11 @@
 
 namespace vpolv {
 
+// Where an event comes from, as the rules receive it (auxd): a placement, or the scene's generic
+// finishes changed; the finishes of one object changed. The scene rules always get a placement.
+inline constexpr Long kOrigenColocado = 1;
+inline constexpr Long kOrigenAcabados = 2;
+
 // The surcharge line the rules append to a description: CR LF, then "#...#".
 inline constexpr std::u16string_view kNotaInicio = u"\r\n#";
 
