@@ -9,6 +9,7 @@
 // hold together raises SceneError, whose message names the file, the place and the fault.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
@@ -21,10 +22,16 @@
 
 namespace vpolv::sim {
 
+// A fault of a scene file, or of a file or folder it names. The message is one line: what it
+// echoes from the file or the command line is shown escaped where it is not plain text.
 class SceneError : public std::runtime_error {
   public:
-    using std::runtime_error::runtime_error;
+    explicit SceneError(const std::string& message);
 };
+
+// Sizes beyond which a file is not read.
+inline constexpr std::uintmax_t kMaxSceneBytes = 16 * 1024 * 1024;
+inline constexpr std::uintmax_t kMaxSpaceIniBytes = 1024 * 1024;
 
 // The "SPACE.INI" that the plug-in finds in its folder.
 struct SpaceIni {

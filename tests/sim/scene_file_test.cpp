@@ -122,18 +122,34 @@ TEST_F(SceneFileTest, SpaceIniInlineFromAFileOrNone) {
 
 // Faults the command-line tests do not reach; each message names the place.
 TEST_F(SceneFileTest, RejectsFaultsWithTheirPlace) {
+    const std::string longName(300, 'a');
+    const std::string longToken = "{\"a\": \"" + std::string(200, 'x') + "\x01\"}";
     const struct {
-        const char* json;
-        const char* message;
+        std::string json;
+        std::string message;
     } cases[] = {
         {R"json({"spaceIni": "CatalogsDir=${catalogsFolder}"})json",
          "spaceIni: ${catalogsFolder} used without \"catalogsFolder\""},
-        {R"json({"spaceIni": {"path": "missing.ini"}})json", "spaceIni.path: cannot read"},
+        {R"json({"spaceIni": {"path": "missing.ini"}})json", "spaceIni.path: cannot read " +
+                                                                 scene("missing.ini").string() +
+                                                                 ": No such file or directory"},
+        {R"json({"spaceIni": {"path": "/dev/zero"}})json",
+         "spaceIni.path: cannot read /dev/zero: is not a regular file"},
+        {R"json({"spaceIni": {"path": "../catalogs"}})json", "is a folder"},
+        {"{\"catalogsFolder\": \"" + longName + "\"}", ": File name too long"},
+        {R"json({"catalogsFolder": "/dev/null"})json", "/dev/null is not a folder"},
         {R"json({"objects": [{"id": 2147483648}]})json",
          "objects[0].id: number out of the 32-bit range"},
         {R"json({"objects": [{"infos": {}}]})json", "objects[0]: missing \"id\""},
         {R"json({"objects": [{"id": 1, "infos": {"x2": "a"}}]})json",
          "object 1 info x2: \"x2\" is not"},
+        // Number keys have one spelling: "07" and "7" would both be information 7.
+        {R"json({"objects": [{"id": 1, "infos": {"7": "a", "07": "b"}}]})json",
+         "object 1 info 07: \"07\" is not written as a plain number (write \"7\")"},
+        {R"json({"objects": [{"id": 1, "infos": {"-0": "a"}}]})json", "\"-0\" is not written"},
+        {R"json({"tables": {"3": {}, "03": {}}})json", "tables: \"03\" is not written"},
+        {R"json({"tables": {"4": {"L": {"3": "1", "+3": "2"}}}})json",
+         "column +3: \"+3\" is not a valid number here"},
         {R"json({"tables": {"3": {"L": {"3": "1", "4": "2", "5": "3", "70000": "4"}}}})json",
          "table 3 line \"L\" column 70000"},
         {R"json({"tables": {"three": {}}})json", "tables: \"three\" is not a valid number here"},
@@ -141,6 +157,13 @@ TEST_F(SceneFileTest, RejectsFaultsWithTheirPlace) {
         {R"json({"session": "1"})json", "session: expected a whole number, found a text"},
         {R"json([])json", "top level: expected an object, found an array"},
         {"{\n  \"session\": 1,\n}", "s.json:3:1: invalid JSON"},
+        // Every fault of the JSON reader is a scene error, with its place and no raw bytes.
+        {R"json({"session": 1e400})json",
+         "s.json:1:17: invalid JSON: number out of range: '1e400'"},
+        {"{\"session\": \"\xFF\"}", "ill-formed UTF-8 byte; last read: '\"\\xFF'"},
+        {"{\"k\\u0007\": 1}", "top level: unknown key \"k\\x07\""},
+        {longToken, "last read: '..." + std::string(72, 'x') + "<U+0001>'"},
+        {"", "s.json:1:1: invalid JSON: syntax error while parsing value"},
     };
     for (const auto& c : cases) {
         try {
