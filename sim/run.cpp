@@ -82,6 +82,14 @@ RunResult runEvent(const SceneFile& scene, EventKind event, std::optional<Long> 
     const platform::Services services{locale, *files, *profile, messages};
 
     host::MemoryHost host(std::move(data), locale);
+    for (const auto& failure : scene.failures) {
+        const Error error(failure.code, fromUtf8(failure.description), u"KDSDK");
+        if (failure.create.empty()) {
+            host.failOperation(failure.operation, error, static_cast<std::size_t>(failure.nth));
+        } else {
+            host.failCreate(fromUtf8(failure.create), error);
+        }
+    }
     AnsweringConnector connector(host);
     Outcome outcome;
     {

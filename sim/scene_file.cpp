@@ -1,6 +1,7 @@
 #include "sim/scene_file.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <limits>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -117,6 +118,88 @@ class Checker {
 
 std::string quote(const std::string& s) {
     return "\"" + s + "\"";
+}
+
+// The host's operations a scene file can make fail, and the objects whose creation can fail.
+constexpr std::string_view kOperations[] = {"StartSessionFromCallParams",
+                                            "EndSession",
+                                            "ObjectGetInfo",
+                                            "ObjectSetInfo",
+                                            "SceneGetObjectsNb",
+                                            "SceneGetObjectId",
+                                            "ObjectGetChildrenNb",
+                                            "ObjectGetChildId",
+                                            "SceneGetKeywordInfo",
+                                            "TableGetLineRankFromName",
+                                            "TableGetLineInfo",
+                                            "FileLoad"};
+constexpr std::string_view kProgIds[] = {"KDSDK.Appli", "KDSDK.Scene", "KDSDK.Catalog"};
+
+// An error code written as hexadecimal text: "0x" and one to eight hexadecimal digits.
+std::optional<std::int32_t> hexCode(const std::string& text) {
+    if (text.size() < 3 || text.size() > 10 || text[0] != '0' || (text[1] != 'x' && text[1] != 'X'))
+        return std::nullopt;
+    std::uint32_t value = 0;
+    for (std::size_t i = 2; i < text.size(); ++i) {
+        const char c = text[i];
+        const int digit = c >= '0' && c <= '9'   ? c - '0'
+                          : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                          : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                 : -1;
+        if (digit < 0)
+            return std::nullopt;
+        value = value * 16 + static_cast<std::uint32_t>(digit);
+    }
+    return static_cast<std::int32_t>(value);
+}
+
+void readFailures(const Checker& check, const Json& failures, SceneFile& out) {
+    std::size_t index = 0;
+    for (const auto& entry : check.arrayAt(failures, "failures")) {
+        const std::string place = "failures[" + std::to_string(index++) + "]";
+        check.objectAt(entry, place);
+        check.onlyKeys(entry, place, {"operation", "nth", "create", "code", "description"});
+        HostFailure failure;
+        if (entry.contains("operation") == entry.contains("create"))
+            check.fail(place, "needs either \"operation\" or \"create\"");
+        if (entry.contains("operation")) {
+            failure.operation = check.text(entry["operation"], place + ".operation");
+            if (std::find(std::begin(kOperations), std::end(kOperations), failure.operation) ==
+                std::end(kOperations)) {
+                check.fail(place + ".operation", "unknown operation " + quote(failure.operation));
+            }
+            if (entry.contains("nth")) {
+                failure.nth = check.number(entry["nth"], place + ".nth");
+                if (failure.nth < 1)
+                    check.fail(place + ".nth", "must be 1 or more");
+            }
+        } else {
+            failure.create = check.text(entry["create"], place + ".create");
+            if (std::find(std::begin(kProgIds), std::end(kProgIds), failure.create) ==
+                std::end(kProgIds)) {
+                check.fail(place + ".create", "unknown object " + quote(failure.create) +
+                                                  " (KDSDK.Appli, KDSDK.Scene or KDSDK.Catalog)");
+            }
+            if (entry.contains("nth"))
+                check.fail(place, "\"nth\" applies to an operation only");
+        }
+        if (!entry.contains("code"))
+            check.fail(place, "missing \"code\"");
+        const std::string code = check.text(entry["code"], place + ".code");
+        const auto value = hexCode(code);
+        if (!value)
+            check.fail(place + ".code", "expected hexadecimal text such as \"0x80041234\"");
+        failure.code = *value;
+        if (entry.contains("description"))
+            failure.description = check.text(entry["description"], place + ".description");
+        for (const auto& earlier : out.failures) {
+            if (earlier.operation == failure.operation && earlier.create == failure.create &&
+                earlier.nth == failure.nth) {
+                check.fail(place, "the same call fails already");
+            }
+        }
+        out.failures.push_back(std::move(failure));
+    }
 }
 
 // How much of the input a message about invalid JSON quotes.
@@ -424,7 +507,8 @@ SceneFile checkScene(std::string_view input, const fs::path& file) {
     check.objectAt(json, "top level");
     check.onlyKeys(json, "top level",
                    {"description", "session", "callParamsBlock", "callObject", "decimalSeparator",
-                    "catalogsFolder", "spaceIni", "keywords", "objects", "sceneObjects", "tables"});
+                    "catalogsFolder", "spaceIni", "keywords", "objects", "sceneObjects", "tables",
+                    "failures"});
 
     SceneFile out;
     out.file = file;
@@ -468,6 +552,8 @@ SceneFile checkScene(std::string_view input, const fs::path& file) {
     }
     if (json.contains("tables"))
         readTables(check, json["tables"], out);
+    if (json.contains("failures"))
+        readFailures(check, json["failures"], out);
     readSurroundings(check, json, out);
     return out;
 }
@@ -577,6 +663,24 @@ std::string sceneToJson(const SceneFile& original, const host::SceneData& scene,
         tables[std::to_string(table)] = rows;
     }
     json["tables"] = tables;
+    if (!original.failures.empty()) {
+        Json failures = Json::array();
+        for (const auto& failure : original.failures) {
+            Json entry = Json::object();
+            if (failure.create.empty()) {
+                entry["operation"] = failure.operation;
+                entry["nth"] = failure.nth;
+            } else {
+                entry["create"] = failure.create;
+            }
+            char code[16];
+            std::snprintf(code, sizeof code, "0x%08X", static_cast<std::uint32_t>(failure.code));
+            entry["code"] = code;
+            entry["description"] = failure.description;
+            failures.push_back(std::move(entry));
+        }
+        json["failures"] = failures;
+    }
     return json.dump(2) + "\n";
 }
 

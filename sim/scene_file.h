@@ -42,6 +42,16 @@ struct SpaceIni {
     std::filesystem::path path;  // File: the absolute path it was read from
 };
 
+// A host call the scene makes fail: the nth call of an operation, or the creation of one of the
+// three host objects. The error raised has this code and description, and source "KDSDK".
+struct HostFailure {
+    std::string operation;  // an operation name, or empty for a creation
+    std::string create;     // "KDSDK.Appli", "KDSDK.Scene" or "KDSDK.Catalog", or empty
+    Long nth = 1;
+    std::int32_t code = 0;
+    std::string description;
+};
+
 struct SceneFile {
     std::filesystem::path file;    // as given
     std::filesystem::path folder;  // absolute folder of the file; relative paths start here
@@ -57,6 +67,7 @@ struct SceneFile {
     host::SceneData scene;
     std::vector<Long> objectOrder;                    // object ids in file order
     std::vector<std::pair<Long, std::string>> notes;  // object id -> its "note"
+    std::vector<HostFailure> failures;                // in file order
 };
 
 // Reads and checks a scene file.

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "sim/run.h"
+
 namespace vpolv::sim {
 namespace {
 
@@ -164,6 +166,29 @@ TEST_F(SceneFileTest, RejectsFaultsWithTheirPlace) {
         {"{\"k\\u0007\": 1}", "top level: unknown key \"k\\x07\""},
         {longToken, "last read: '..." + std::string(72, 'x') + "<U+0001>'"},
         {"", "s.json:1:1: invalid JSON: syntax error while parsing value"},
+        // Host failures.
+        {R"json({"failures": [{"operation": "FileLoadd", "code": "0x1"}]})json",
+         "failures[0].operation: unknown operation \"FileLoadd\""},
+        {R"json({"failures": [{"operation": "FileLoad", "nth": 0, "code": "0x1"}]})json",
+         "failures[0].nth: must be 1 or more"},
+        {R"json({"failures": [{"operation": "FileLoad", "code": "80041234"}]})json",
+         "failures[0].code: expected hexadecimal text"},
+        {R"json({"failures": [{"operation": "FileLoad", "code": "0x123456789"}]})json",
+         "failures[0].code: expected hexadecimal text"},
+        {R"json({"failures": [{"operation": "FileLoad", "code": 5}]})json",
+         "failures[0].code: expected a text"},
+        {R"json({"failures": [{"operation": "FileLoad"}]})json", "failures[0]: missing \"code\""},
+        {R"json({"failures": [{"code": "0x1"}]})json",
+         "failures[0]: needs either \"operation\" or \"create\""},
+        {R"json({"failures": [{"create": "KDSDK.Scene", "operation": "FileLoad", "code": "0x1"}]})json",
+         "failures[0]: needs either"},
+        {R"json({"failures": [{"create": "KDSDK.Plugin", "code": "0x1"}]})json",
+         "failures[0].create: unknown object \"KDSDK.Plugin\""},
+        {R"json({"failures": [{"create": "KDSDK.Scene", "nth": 2, "code": "0x1"}]})json",
+         "failures[0]: \"nth\" applies to an operation only"},
+        {R"json({"failures": [{"operation": "EndSession", "code": "0x1"},
+                              {"operation": "EndSession", "nth": 1, "code": "0x2"}]})json",
+         "failures[1]: the same call fails already"},
     };
     for (const auto& c : cases) {
         try {
@@ -174,6 +199,48 @@ TEST_F(SceneFileTest, RejectsFaultsWithTheirPlace) {
                 << e.what() << "\n  expected to contain: " << c.message;
         }
     }
+}
+
+constexpr const char* kFailingScene = R"json({
+  "objects": [{"id": 1, "infos": {"2": "503", "4": "VITRINA"}}],
+  "callObject": 1,
+  "failures": [
+    {"create": "KDSDK.Catalog", "code": "0x800401f3", "description": "Invalid class string"},
+    {"operation": "ObjectGetInfo", "nth": 2, "code": "0x80041234", "description": "Busy"}
+  ]
+})json";
+
+TEST_F(SceneFileTest, FailuresAreKeptByOut) {
+    const SceneFile s = parseScene(kFailingScene, scene("f.json"));
+    const fs::path out = root_ / "elsewhere" / "f.json";
+    const SceneFile back = parseScene(sceneToJson(s, s.scene, out), out);
+    ASSERT_EQ(back.failures.size(), 2u);
+    EXPECT_EQ(back.failures[0].create, "KDSDK.Catalog");
+    EXPECT_EQ(back.failures[0].code, static_cast<std::int32_t>(0x800401F3));
+    EXPECT_EQ(back.failures[0].description, "Invalid class string");
+    EXPECT_EQ(back.failures[1].operation, "ObjectGetInfo");
+    EXPECT_EQ(back.failures[1].nth, 2);
+}
+
+TEST_F(SceneFileTest, FailuresMakeTheHostFail) {
+    SceneFile s = parseScene(kFailingScene, scene("f.json"));
+    RunResult run = runEvent(s, EventKind::Place);
+    ASSERT_TRUE(run.outcome.error);
+    EXPECT_EQ(run.outcome.error->code(), static_cast<std::int32_t>(0x800401F3));
+    EXPECT_EQ(run.outcome.error->description(), u"Invalid class string");
+
+    s.failures.erase(s.failures.begin());
+    run = runEvent(s, EventKind::Place);
+    ASSERT_TRUE(run.outcome.error);
+    EXPECT_EQ(run.outcome.error->code(), static_cast<std::int32_t>(0x80041234));
+    // The second ObjectGetInfo failed, after the first answered.
+    std::size_t reads = 0;
+    for (std::size_t i = 0; i < run.log.size(); ++i) {
+        if (run.log[i].operation == "ObjectGetInfo" && ++reads == 2) {
+            EXPECT_TRUE(run.answers.at(i).error);
+        }
+    }
+    EXPECT_EQ(reads, 2u);
 }
 
 }  // namespace
