@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "common/text.h"
+#include "sim/echo.h"
 
 namespace vpolv::sim {
 
@@ -12,6 +13,9 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 using host::Arg;
+
+// The version of the JSON report's shape; it changes when a field changes its meaning or goes.
+constexpr int kJsonFormat = 1;
 
 class Shower {
   public:
@@ -246,7 +250,7 @@ std::string textReport(const SceneFile& scene, const RunResult& run, ReportOptio
         warningsSection(out, show, run);
         return out.str();
     }
-    out << "Scene   " << scene.file.filename().string();
+    out << "Scene   " << echo(scene.file.filename().string());
     if (scene.description)
         out << ": " << *scene.description;
     out << "\nEvent   " << eventMethodName(run.event);
@@ -291,8 +295,9 @@ std::string textReport(const SceneFile& scene, const RunResult& run, ReportOptio
 std::string jsonReport(const SceneFile& scene, const RunResult& run, ReportOptions options) {
     const Shower show(scene);
     Json json = Json::object();
+    json["format"] = kJsonFormat;
     if (!options.quiet) {
-        json["scene"] = scene.file.filename().string();
+        json["scene"] = echo(scene.file.filename().string());
         json["event"] = eventName(run.event);
         json["method"] = eventMethodName(run.event);
         json["object"] = run.object ? Json(*run.object) : Json(nullptr);
@@ -345,10 +350,11 @@ std::string jsonReport(const SceneFile& scene, const RunResult& run, ReportOptio
                 {{"file", show.plain(load.file)}, {"code", show.plain(load.catalogCode)}});
         }
         json["loads"] = loads;
-        json["result"] = run.outcome.result != kFalse;
-        json["error"] = run.outcome.error ? errorJson(*run.outcome.error) : Json(nullptr);
-        json["unreleasedObjects"] = run.liveObjects;
     }
+    json["result"] = run.outcome.result != kFalse;
+    json["error"] = run.outcome.error ? errorJson(*run.outcome.error) : Json(nullptr);
+    if (!options.quiet)
+        json["unreleasedObjects"] = run.liveObjects;
     return json.dump(2) + "\n";
 }
 
