@@ -63,6 +63,33 @@ const char* eventMethodName(EventKind kind) {
     return namesOf(kind).method;
 }
 
+std::vector<TableLookup> tableLookups(const RunResult& run) {
+    std::vector<TableLookup> lookups;
+    for (std::size_t i = 0; i < run.log.size(); ++i) {
+        const host::Call& call = run.log[i];
+        const auto answer = run.answers.find(i);
+        if (call.operation == "TableGetLineRankFromName" && call.args.size() == 6) {
+            TableLookup lookup;
+            lookup.call = i;
+            lookup.table = static_cast<Integer>(call.args[1].number);
+            lookup.line = call.args[4].text;
+            if (answer == run.answers.end() || answer->second.error) {
+                lookup.failed = true;
+            } else {
+                lookup.rank = answer->second.number;
+            }
+            lookups.push_back(std::move(lookup));
+        } else if (call.operation == "TableGetLineInfo" && call.args.size() == 5 &&
+                   !lookups.empty() && answer != run.answers.end() && !answer->second.error) {
+            TableLookup& last = lookups.back();
+            if (call.args[1].number == last.table && call.args[3].number == last.rank) {
+                last.columns[static_cast<Integer>(call.args[4].number)] = answer->second.text;
+            }
+        }
+    }
+    return lookups;
+}
+
 RunResult runEvent(const SceneFile& scene, EventKind event, std::optional<Long> object) {
     host::SceneData data = scene.scene;
     if (object) {
