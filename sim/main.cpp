@@ -9,6 +9,7 @@
 #include <system_error>
 #include <vector>
 
+#include "sim/check.h"
 #include "sim/echo.h"
 #include "sim/files.h"
 #include "sim/interrupt.h"
@@ -26,10 +27,13 @@ constexpr int kTrueResult = 0;
 constexpr int kFalseResult = 1;
 constexpr int kBadInput = 2;
 constexpr int kNotWritten = 3;
+// --check: the tables lack lines or hold points that are not whole numbers.
+constexpr int kGaps = 1;
 
 constexpr const char* kUsage =
     "usage: vpolv-sim SCENE --event place|finishes|scene [--object ID] [--out FILE]\n"
-    "                 [--json] [--quiet]\n";
+    "                 [--json] [--quiet]\n"
+    "       vpolv-sim --check SCENE\n";
 
 constexpr const char* kHelp =
     "Runs one host event of the vpolv plug-in on a scene file, in an in-memory host, and\n"
@@ -46,12 +50,16 @@ constexpr const char* kHelp =
     "                    through a symbolic link to its target, whole or not at all\n"
     "  --json            print the report as JSON\n"
     "  --quiet           print only the writes, the warnings and what deserves a look\n"
+    "  --check           run no event: list the surcharge lines (table 4) that the scene's\n"
+    "                    cabinets and glass fronts would look up and do not find, and the\n"
+    "                    points that are not whole numbers under the scene's separator\n"
     "  --help            print this help\n"
     "  --                the next argument is the scene file, even if it starts with '-'\n"
     "\n"
     "Exit status: 0 the event returned True, 1 it returned False (its error is reported and\n"
     "also written to stderr), 2 a bad command line or scene file (nothing was run or written),\n"
-    "3 the event ran but --out or the report could not be written.\n";
+    "3 the event ran but --out or the report could not be written.\n"
+    "With --check: 0 nothing is missing, 1 the report lists what is, 2 a bad scene file.\n";
 
 struct Options {
     fs::path scene;
@@ -61,6 +69,7 @@ struct Options {
     bool json = false;
     bool quiet = false;
     bool help = false;
+    bool check = false;
 };
 
 struct UsageError {
@@ -153,6 +162,9 @@ Options parseCommandLine(const std::vector<std::string>& args) {
         } else if (arg == "--quiet") {
             noValue();
             options.quiet = true;
+        } else if (arg == "--check") {
+            noValue();
+            options.check = true;
         } else {
             throw UsageError{"unknown option " + echo(arg)};
         }
@@ -162,6 +174,15 @@ Options parseCommandLine(const std::vector<std::string>& args) {
     if (!scene)
         throw UsageError{"no scene file given"};
     options.scene = *scene;
+    if (options.check) {
+        for (const char* other : {"--event", "--object", "--out", "--json", "--quiet"}) {
+            for (const auto& name : seen) {
+                if (name == other)
+                    throw UsageError{std::string(other) + " does not go with --check"};
+            }
+        }
+        return options;
+    }
     if (!haveEvent)
         throw UsageError{"no --event given"};
     if (options.object && options.event == EventKind::Scene) {
@@ -184,6 +205,14 @@ bool print(const std::string& text) {
                   << "\n";
     }
     return written;
+}
+
+int check(const Options& options) {
+    const auto scene = vpolv::sim::loadScene(options.scene);
+    const auto found = vpolv::sim::checkTables(scene);
+    if (!print(vpolv::sim::checkReport(scene, found)))
+        return kNotWritten;
+    return found.clean() ? kTrueResult : kGaps;
 }
 
 int run(const Options& options) {
@@ -241,7 +270,7 @@ int main(int argc, char** argv) {
     if (options.help)
         return print(std::string(kUsage) + "\n" + kHelp) ? kTrueResult : kNotWritten;
     try {
-        return run(options);
+        return options.check ? check(options) : run(options);
     } catch (const vpolv::sim::SceneError& e) {
         std::cerr << "vpolv-sim: " << e.what() << "\n";
         return kBadInput;
