@@ -1,10 +1,12 @@
 #include "sim/files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <fstream>
 #include <random>
 #include <stdexcept>
+#include <vector>
 
 namespace vpolv::sim {
 
@@ -84,14 +86,19 @@ std::optional<std::string> readRegularFile(const fs::path& file, std::uintmax_t 
         reason = lastSystemReason();
         return std::nullopt;
     }
-    // Read one byte more than allowed: a file that grew since is still caught.
-    std::string contents(static_cast<std::size_t>(maxBytes) + 1, '\0');
-    in.read(contents.data(), static_cast<std::streamsize>(contents.size()));
+    // Up to one byte more than allowed: a file that grew since it was measured is caught too.
+    std::string contents;
+    if (!error)
+        contents.reserve(static_cast<std::size_t>(std::min(size, maxBytes)) + 1);
+    std::vector<char> buffer(64 * 1024);
+    while (contents.size() <= maxBytes && in) {
+        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        contents.append(buffer.data(), static_cast<std::size_t>(in.gcount()));
+    }
     if (in.bad()) {
         reason = lastSystemReason();
         return std::nullopt;
     }
-    contents.resize(static_cast<std::size_t>(in.gcount()));
     if (contents.size() > maxBytes) {
         reason = tooLarge;
         return std::nullopt;
