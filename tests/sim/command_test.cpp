@@ -138,5 +138,24 @@ TEST_F(CommandTest, AFailedEventGoesToStderrInEveryMode) {
     }
 }
 
+TEST_F(CommandTest, EchoedArgumentsShowBytesThatAreNotUtf8Escaped) {
+    const struct {
+        std::vector<std::string> args;
+        const char* message;
+    } cases[] = {
+        {{"showroom.json", "--event",
+          "pl\xFF"
+          "ce"},
+         "unknown event \"pl\\xFFce\""},
+        {{"\xFF.json", "--event", "place"}, "\\xFF.json: cannot be read: No such file"},
+        {{"showroom.json", "--\xC0\x80"}, "unknown option --\\xC0\\x80\n"},
+    };
+    for (const auto& c : cases) {
+        const Ran ran = run(c.args);
+        EXPECT_EQ(ran.exit, 2);
+        EXPECT_NE(ran.err.find(c.message), std::string::npos) << ran.err;
+    }
+}
+
 }  // namespace
 }  // namespace vpolv::sim
