@@ -1,14 +1,18 @@
 // vpolv-sim: runs one host event of the plug-in on a scene file and reports what it did.
 #include <cerrno>
-#include <cstdlib>
+#include <csignal>
+#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include "sim/check.h"
+#include "sim/echo.h"
+#include "sim/files.h"
+#include "sim/interrupt.h"
 #include "sim/report.h"
 #include "sim/run.h"
 #include "sim/scene_file.h"
@@ -16,33 +20,46 @@
 namespace {
 
 namespace fs = std::filesystem;
+using vpolv::sim::echo;
 using vpolv::sim::EventKind;
 
 constexpr int kTrueResult = 0;
 constexpr int kFalseResult = 1;
 constexpr int kBadInput = 2;
+constexpr int kNotWritten = 3;
+// --check: the tables lack lines or hold points that are not whole numbers.
+constexpr int kGaps = 1;
 
 constexpr const char* kUsage =
     "usage: vpolv-sim SCENE --event place|finishes|scene [--object ID] [--out FILE]\n"
-    "                 [--json] [--quiet]\n";
+    "                 [--json] [--quiet]\n"
+    "       vpolv-sim --check SCENE\n";
 
 constexpr const char* kHelp =
     "Runs one host event of the vpolv plug-in on a scene file, in an in-memory host, and\n"
     "reports every host call with its arguments and answer, every write (object, information\n"
-    "code, old and new value), the glass priced, any warning box and the event's result.\n"
+    "code, old and new value), the glass priced, any warning box, what deserves a look and the\n"
+    "event's result.\n"
     "\n"
     "  SCENE             the scene file (JSON; see docs/scene-format.md)\n"
     "  --event KIND      place     OnObjectPlaceAfter on the object of the call\n"
     "                    finishes  OnObjectFinishesAfter on the object of the call\n"
     "                    scene     OnSceneGenericFinishesAfter on the whole scene\n"
     "  --object ID       the object of the call, instead of the scene's \"callObject\"\n"
-    "  --out FILE        write the scene as the event left it (same format), to chain events\n"
+    "  --out FILE        write the scene as the event left it (same format), to chain events;\n"
+    "                    through a symbolic link to its target, whole or not at all\n"
     "  --json            print the report as JSON\n"
-    "  --quiet           print only the writes and the warnings\n"
+    "  --quiet           print only the writes, the warnings and what deserves a look\n"
+    "  --check           run no event: list the surcharge lines (table 4) that the scene's\n"
+    "                    cabinets and glass fronts would look up and do not find, and the\n"
+    "                    points that are not whole numbers under the scene's separator\n"
     "  --help            print this help\n"
+    "  --                the next argument is the scene file, even if it starts with '-'\n"
     "\n"
-    "Exit status: 0 the event returned True, 1 it returned False (its error is reported),\n"
-    "2 a bad command line or scene file.\n";
+    "Exit status: 0 the event returned True, 1 it returned False (its error is reported and\n"
+    "also written to stderr), 2 a bad command line or scene file (nothing was run or written),\n"
+    "3 the event ran but --out or the report could not be written.\n"
+    "With --check: 0 nothing is missing, 1 the report lists what is, 2 a bad scene file.\n";
 
 struct Options {
     fs::path scene;
@@ -52,6 +69,7 @@ struct Options {
     bool json = false;
     bool quiet = false;
     bool help = false;
+    bool check = false;
 };
 
 struct UsageError {
@@ -59,11 +77,23 @@ struct UsageError {
 };
 
 vpolv::Long parseObjectId(const std::string& text) {
-    errno = 0;
-    char* end = nullptr;
-    const long long value = std::strtoll(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || errno == ERANGE || value < INT32_MIN || value > INT32_MAX) {
-        throw UsageError{"--object needs a whole number, not \"" + text + "\""};
+    const std::size_t start = !text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0;
+    bool digits = start < text.size();
+    for (std::size_t i = start; i < text.size(); ++i)
+        digits = digits && text[i] >= '0' && text[i] <= '9';
+    if (!digits)
+        throw UsageError{"--object needs a whole number, not \"" + echo(text) + "\""};
+    long long value = 0;
+    for (std::size_t i = start; i < text.size(); ++i) {
+        value = value * 10 + (text[i] - '0');
+        if (value > 2147483648LL)
+            break;
+    }
+    if (text[0] == '-')
+        value = -value;
+    if (value < INT32_MIN || value > INT32_MAX) {
+        throw UsageError{"--object " + echo(text) +
+                         ": out of range (a 32-bit whole number, -2147483648 to 2147483647)"};
     }
     return static_cast<vpolv::Long>(value);
 }
@@ -72,8 +102,21 @@ Options parseCommandLine(const std::vector<std::string>& args) {
     Options options;
     bool haveEvent = false;
     std::optional<std::string> scene;
+    std::vector<std::string> seen;
+    bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string arg = args[i];
+        const bool option = !optionsEnded && arg.size() > 1 && arg[0] == '-';
+        if (!option) {
+            if (scene)
+                throw UsageError{"only one scene file, not also \"" + echo(arg) + "\""};
+            scene = arg;
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
         std::optional<std::string> inlineValue;
         if (arg.rfind("--", 0) == 0) {
             if (const auto eq = arg.find('='); eq != std::string::npos) {
@@ -81,6 +124,12 @@ Options parseCommandLine(const std::vector<std::string>& args) {
                 arg.resize(eq);
             }
         }
+        const std::string name = arg == "-h" ? "--help" : arg;
+        for (const auto& earlier : seen) {
+            if (earlier == name)
+                throw UsageError{echo(name) + " is given more than once"};
+        }
+        seen.push_back(name);
         auto value = [&]() -> std::string {
             if (inlineValue)
                 return *inlineValue;
@@ -92,15 +141,16 @@ Options parseCommandLine(const std::vector<std::string>& args) {
             if (inlineValue)
                 throw UsageError{arg + " takes no value"};
         };
-        if (arg == "--help" || arg == "-h") {
+        if (name == "--help") {
             noValue();
             options.help = true;
         } else if (arg == "--event") {
-            const std::string name = value();
-            const auto kind = vpolv::sim::eventKindFromName(name);
-            if (!kind)
-                throw UsageError{"unknown event \"" + name + "\" (place, finishes or scene)"};
-            options.event = *kind;
+            const std::string kind = value();
+            const auto event = vpolv::sim::eventKindFromName(kind);
+            if (!event) {
+                throw UsageError{"unknown event \"" + echo(kind) + "\" (place, finishes or scene)"};
+            }
+            options.event = *event;
             haveEvent = true;
         } else if (arg == "--object") {
             options.object = parseObjectId(value());
@@ -112,69 +162,104 @@ Options parseCommandLine(const std::vector<std::string>& args) {
         } else if (arg == "--quiet") {
             noValue();
             options.quiet = true;
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            throw UsageError{"unknown option " + arg};
-        } else if (scene) {
-            throw UsageError{"only one scene file, not also \"" + arg + "\""};
+        } else if (arg == "--check") {
+            noValue();
+            options.check = true;
         } else {
-            scene = arg;
+            throw UsageError{"unknown option " + echo(arg)};
         }
     }
     if (options.help)
         return options;
     if (!scene)
         throw UsageError{"no scene file given"};
+    options.scene = *scene;
+    if (options.check) {
+        for (const char* other : {"--event", "--object", "--out", "--json", "--quiet"}) {
+            for (const auto& name : seen) {
+                if (name == other)
+                    throw UsageError{std::string(other) + " does not go with --check"};
+            }
+        }
+        return options;
+    }
     if (!haveEvent)
         throw UsageError{"no --event given"};
     if (options.object && options.event == EventKind::Scene) {
         throw UsageError{"--object does not apply to --event scene"};
     }
-    options.scene = *scene;
     return options;
 }
 
-// Writes the file in full or not at all.
-void writeWhole(const fs::path& file, const std::string& contents) {
-    const fs::path partial = file.string() + ".partial";
-    {
-        std::ofstream out(partial, std::ios::binary);
-        out << contents;
-        if (!out.flush()) {
-            std::error_code ignored;
-            fs::remove(partial, ignored);
-            throw vpolv::sim::SceneError(file.string() + ": cannot be written");
-        }
+// Writes text to standard output; false, after a message on stderr, when it cannot.
+bool print(const std::string& text) {
+    errno = 0;
+    std::cout << text;
+    std::cout.flush();
+    const bool written = std::cout.good() && std::fflush(stdout) == 0 && !std::ferror(stdout);
+    if (!written) {
+        const int error = errno;
+        std::cerr << "vpolv-sim: standard output cannot be written"
+                  << (error != 0 ? ": " + vpolv::sim::reasonOf({error, std::generic_category()})
+                                 : std::string())
+                  << "\n";
     }
-    std::error_code error;
-    fs::rename(partial, file, error);
-    if (error) {
-        fs::remove(partial, error);
-        throw vpolv::sim::SceneError(file.string() + ": cannot be written");
-    }
+    return written;
+}
+
+int check(const Options& options) {
+    const auto scene = vpolv::sim::loadScene(options.scene);
+    const auto found = vpolv::sim::checkTables(scene);
+    if (!print(vpolv::sim::checkReport(scene, found)))
+        return kNotWritten;
+    return found.clean() ? kTrueResult : kGaps;
 }
 
 int run(const Options& options) {
+    // Where --out goes is settled before anything runs.
+    std::optional<fs::path> outTarget;
+    if (options.out) {
+        std::string reason;
+        outTarget = vpolv::sim::outputTarget(*options.out, reason);
+        if (!outTarget)
+            throw vpolv::sim::SceneError("--out " + options.out->string() + ": " + reason);
+    }
     const auto scene = vpolv::sim::loadScene(options.scene);
     if (options.event != EventKind::Scene && !options.object && !scene.callObject) {
         throw vpolv::sim::SceneError(options.scene.string() +
                                      ": no \"callObject\" in the scene and no --object given");
     }
     const auto result = vpolv::sim::runEvent(scene, options.event, options.object);
+
+    // The event ran: from here on a failure to write is exit status 3.
     const vpolv::sim::ReportOptions report{options.quiet};
-    std::cout << (options.json ? vpolv::sim::jsonReport(scene, result, report)
-                               : vpolv::sim::textReport(scene, result, report));
-    if (options.quiet && !options.json && result.outcome.error) {
-        std::cerr << "vpolv-sim: the event failed: " << result.outcome.error->what() << "\n";
+    bool written = print(options.json ? vpolv::sim::jsonReport(scene, result, report)
+                                      : vpolv::sim::textReport(scene, result, report));
+    if (result.outcome.error) {
+        std::cerr << "vpolv-sim: the event failed: " << echo(result.outcome.error->what()) << "\n";
     }
-    if (options.out) {
-        writeWhole(*options.out, vpolv::sim::sceneToJson(scene, result.after, *options.out));
+    if (outTarget) {
+        const auto failed = vpolv::sim::writeWhole(
+            *outTarget, vpolv::sim::sceneToJson(scene, result.after, *outTarget));
+        if (failed) {
+            std::cerr << "vpolv-sim: " << echo(options.out->string())
+                      << ": cannot be written: " << *failed << "\n";
+            written = false;
+        }
     }
+    if (!written)
+        return kNotWritten;
     return result.outcome.result == vpolv::kFalse ? kFalseResult : kTrueResult;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef SIGPIPE
+    // A reader that went away is a write error to report, not a silent end.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
+    vpolv::sim::removeLeftoversOnInterrupt();
     Options options;
     try {
         options = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
@@ -182,12 +267,10 @@ int main(int argc, char** argv) {
         std::cerr << "vpolv-sim: " << e.message << "\n" << kUsage;
         return kBadInput;
     }
-    if (options.help) {
-        std::cout << kUsage << "\n" << kHelp;
-        return kTrueResult;
-    }
+    if (options.help)
+        return print(std::string(kUsage) + "\n" + kHelp) ? kTrueResult : kNotWritten;
     try {
-        return run(options);
+        return options.check ? check(options) : run(options);
     } catch (const vpolv::sim::SceneError& e) {
         std::cerr << "vpolv-sim: " << e.what() << "\n";
         return kBadInput;

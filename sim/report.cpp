@@ -5,6 +5,9 @@
 #include <sstream>
 
 #include "common/text.h"
+#include "host/info_codes.h"
+#include "showcase/showcase.h"
+#include "sim/echo.h"
 
 namespace vpolv::sim {
 
@@ -12,6 +15,9 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 using host::Arg;
+
+// The version of the JSON report's shape; it changes when a field changes its meaning or goes.
+constexpr int kJsonFormat = 1;
 
 class Shower {
   public:
@@ -230,6 +236,111 @@ Json answerJson(const Shower& show, const Answer& answer) {
     return nullptr;
 }
 
+// Something the event let pass that deserves a look: a catalog file not found, a table line not
+// found, a surcharge left on a part whose surcharge line was removed.
+struct Notice {
+    std::string kind;  // "noCatalogFile", "lineNotFound", "staleSurcharge"
+    std::string message;
+    Json details;  // the kind's own fields
+};
+
+std::string callList(const std::vector<std::size_t>& calls) {
+    std::string out = calls.size() == 1 ? "call " : "calls ";
+    for (std::size_t i = 0; i < calls.size(); ++i)
+        out += (i ? ", " : "") + std::to_string(calls[i]);
+    return out;
+}
+
+std::vector<Notice> notices(const Shower& show, const RunResult& run) {
+    std::vector<Notice> out;
+    // FileLoad with a name and no folder: no catalog file was found in the catalogs folder.
+    std::vector<std::pair<Text, std::vector<std::size_t>>> bare;
+    for (std::size_t i = 0; i < run.log.size(); ++i) {
+        const host::Call& call = run.log[i];
+        if (call.operation != "FileLoad" || call.args.size() < 2)
+            continue;
+        const Text& file = call.args[1].text;
+        if (file.find_first_of(u"/\\") != Text::npos)
+            continue;
+        auto it =
+            std::find_if(bare.begin(), bare.end(), [&](const auto& b) { return b.first == file; });
+        if (it == bare.end())
+            it = bare.insert(bare.end(), {file, {}});
+        it->second.push_back(i + 1);
+    }
+    for (const auto& [file, calls] : bare) {
+        out.push_back({"noCatalogFile",
+                       "no catalog file found: FileLoad got the bare name " + show.quoted(file) +
+                           " (" + callList(calls) + ")",
+                       {{"file", show.plain(file)}, {"calls", calls}}});
+    }
+    for (const auto& lookup : tableLookups(run)) {
+        if (lookup.failed || lookup.rank != 0)
+            continue;
+        out.push_back({"lineNotFound",
+                       "table " + std::to_string(lookup.table) + " has no line " +
+                           show.quoted(lookup.line) + " (call " + std::to_string(lookup.call + 1) +
+                           " answered rank 0)",
+                       {{"table", lookup.table},
+                        {"line", show.plain(lookup.line)},
+                        {"call", lookup.call + 1}}});
+    }
+    // A description rewritten without a surcharge line, while the points written before stay.
+    std::vector<Long> rewritten;
+    for (const auto& w : run.writes) {
+        if (w.code == info::kDescripcion && w.newValue.find(kNotaInicio) == Text::npos &&
+            std::find(rewritten.begin(), rewritten.end(), w.object) == rewritten.end()) {
+            rewritten.push_back(w.object);
+        }
+    }
+    for (const Long id : rewritten) {
+        const bool pointsWritten = std::any_of(run.writes.begin(), run.writes.end(), [&](auto& w) {
+            return w.object == id &&
+                   (w.code == info::kIncremento || w.code == info::kIncrementoBis);
+        });
+        const auto object = run.after.objects.find(id);
+        if (pointsWritten || object == run.after.objects.end())
+            continue;
+        std::string kept;
+        Json infos = Json::object();
+        for (const Long code : {info::kIncremento, info::kIncrementoBis}) {
+            const auto value = object->second.infos.find(code);
+            if (value == object->second.infos.end() || value->second.empty() ||
+                value->second == u"0") {
+                continue;
+            }
+            kept += (kept.empty() ? "" : " and ") + std::string("info ") + std::to_string(code) +
+                    " " + show.quoted(value->second);
+            infos[std::to_string(code)] = show.plain(value->second);
+        }
+        if (kept.empty())
+            continue;
+        out.push_back({"staleSurcharge",
+                       objectName(run, id) + ": surcharge line removed, but " + kept + " stay",
+                       {{"object", id}, {"infos", infos}}});
+    }
+    return out;
+}
+
+void noticesSection(std::ostringstream& out, const std::vector<Notice>& found) {
+    if (found.empty())
+        return;
+    out << "Notices\n";
+    for (const auto& notice : found)
+        out << "  " << notice.message << "\n";
+}
+
+Json noticesJson(const std::vector<Notice>& found) {
+    Json out = Json::array();
+    for (const auto& notice : found) {
+        Json entry = {{"kind", notice.kind}, {"message", notice.message}};
+        for (const auto& [key, value] : notice.details.items())
+            entry[key] = value;
+        out.push_back(std::move(entry));
+    }
+    return out;
+}
+
 Json errorJson(const Error& e) {
     return {{"code", hexCode(e.code())},
             {"description", toUtf8(e.description())},
@@ -241,12 +352,14 @@ Json errorJson(const Error& e) {
 std::string textReport(const SceneFile& scene, const RunResult& run, ReportOptions options) {
     const Shower show(scene);
     std::ostringstream out;
+    const auto found = notices(show, run);
     if (options.quiet) {
         writesSection(out, show, run);
         warningsSection(out, show, run);
+        noticesSection(out, found);
         return out.str();
     }
-    out << "Scene   " << scene.file.filename().string();
+    out << "Scene   " << echo(scene.file.filename().string());
     if (scene.description)
         out << ": " << *scene.description;
     out << "\nEvent   " << eventMethodName(run.event);
@@ -279,6 +392,10 @@ std::string textReport(const SceneFile& scene, const RunResult& run, ReportOptio
     pricedSection(out, show, run);
     out << "\n";
     warningsSection(out, show, run);
+    if (!found.empty()) {
+        out << "\n";
+        noticesSection(out, found);
+    }
     out << "\nResult  " << (run.outcome.result == kFalse ? "False" : "True") << "\n";
     if (run.outcome.error)
         out << "Error   " << errorText(*run.outcome.error) << "\n";
@@ -291,8 +408,9 @@ std::string textReport(const SceneFile& scene, const RunResult& run, ReportOptio
 std::string jsonReport(const SceneFile& scene, const RunResult& run, ReportOptions options) {
     const Shower show(scene);
     Json json = Json::object();
+    json["format"] = kJsonFormat;
     if (!options.quiet) {
-        json["scene"] = scene.file.filename().string();
+        json["scene"] = echo(scene.file.filename().string());
         json["event"] = eventName(run.event);
         json["method"] = eventMethodName(run.event);
         json["object"] = run.object ? Json(*run.object) : Json(nullptr);
@@ -338,6 +456,7 @@ std::string jsonReport(const SceneFile& scene, const RunResult& run, ReportOptio
                             {"style", box.style}});
     }
     json["warnings"] = warnings;
+    json["notices"] = noticesJson(notices(show, run));
     if (!options.quiet) {
         Json loads = Json::array();
         for (const auto& load : run.loads) {
@@ -345,10 +464,11 @@ std::string jsonReport(const SceneFile& scene, const RunResult& run, ReportOptio
                 {{"file", show.plain(load.file)}, {"code", show.plain(load.catalogCode)}});
         }
         json["loads"] = loads;
-        json["result"] = run.outcome.result != kFalse;
-        json["error"] = run.outcome.error ? errorJson(*run.outcome.error) : Json(nullptr);
-        json["unreleasedObjects"] = run.liveObjects;
     }
+    json["result"] = run.outcome.result != kFalse;
+    json["error"] = run.outcome.error ? errorJson(*run.outcome.error) : Json(nullptr);
+    if (!options.quiet)
+        json["unreleasedObjects"] = run.liveObjects;
     return json.dump(2) + "\n";
 }
 

@@ -1,61 +1,29 @@
 #include "sim/run.h"
 
-#include <chrono>
-#include <filesystem>
-#include <fstream>
-#include <random>
-#include <system_error>
+#include <memory>
+#include <stdexcept>
 
 #include "common/fixed_locale.h"
 #include "common/text.h"
 #include "platform/native.h"
+#include "sim/files.h"
 
 namespace vpolv::sim {
 
-namespace fs = std::filesystem;
-
 namespace {
 
-// A fresh folder that stands for the plug-in's folder while an event runs.
-class PluginFolder {
-  public:
-    explicit PluginFolder(const SpaceIni& ini) {
-        // A new folder with a name no other run uses.
-        std::mt19937_64 random(std::random_device{}() ^
-                               std::chrono::steady_clock::now().time_since_epoch().count());
-        for (int attempt = 0; path_.empty(); ++attempt) {
-            const fs::path candidate =
-                fs::temp_directory_path() / ("vpolv-sim-" + std::to_string(random() % 1000000000));
-            std::error_code error;
-            if (fs::create_directory(candidate, error)) {
-                path_ = candidate;
-            } else if (attempt == 100) {
-                throw SceneError("cannot create a temporary folder for the plug-in");
-            }
-        }
-        if (ini.source != SpaceIni::Source::None) {
-            std::ofstream out(path_ / "SPACE.INI", std::ios::binary);
-            out << ini.contents;
-            if (!out)
-                throw SceneError("cannot write " + (path_ / "SPACE.INI").string());
-        }
+// A fresh folder that stands for the plug-in's folder while an event runs, with the scene's
+// "SPACE.INI" in it.
+std::unique_ptr<TemporaryFolder> pluginFolder(const SpaceIni& ini) {
+    try {
+        auto folder = std::make_unique<TemporaryFolder>("vpolv-sim-");
+        if (ini.source != SpaceIni::Source::None)
+            folder->write("SPACE.INI", ini.contents);
+        return folder;
+    } catch (const std::runtime_error& e) {
+        throw SceneError(e.what());
     }
-    ~PluginFolder() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    PluginFolder(const PluginFolder&) = delete;
-    PluginFolder& operator=(const PluginFolder&) = delete;
-
-    const fs::path& path() const { return path_; }
-
-  private:
-    fs::path path_;
-};
-
-}  // namespace
-
-namespace {
+}
 
 struct EventNames {
     EventKind kind;
@@ -95,6 +63,33 @@ const char* eventMethodName(EventKind kind) {
     return namesOf(kind).method;
 }
 
+std::vector<TableLookup> tableLookups(const RunResult& run) {
+    std::vector<TableLookup> lookups;
+    for (std::size_t i = 0; i < run.log.size(); ++i) {
+        const host::Call& call = run.log[i];
+        const auto answer = run.answers.find(i);
+        if (call.operation == "TableGetLineRankFromName" && call.args.size() == 6) {
+            TableLookup lookup;
+            lookup.call = i;
+            lookup.table = static_cast<Integer>(call.args[1].number);
+            lookup.line = call.args[4].text;
+            if (answer == run.answers.end() || answer->second.error) {
+                lookup.failed = true;
+            } else {
+                lookup.rank = answer->second.number;
+            }
+            lookups.push_back(std::move(lookup));
+        } else if (call.operation == "TableGetLineInfo" && call.args.size() == 5 &&
+                   !lookups.empty() && answer != run.answers.end() && !answer->second.error) {
+            TableLookup& last = lookups.back();
+            if (call.args[1].number == last.table && call.args[3].number == last.rank) {
+                last.columns[static_cast<Integer>(call.args[4].number)] = answer->second.text;
+            }
+        }
+    }
+    return lookups;
+}
+
 RunResult runEvent(const SceneFile& scene, EventKind event, std::optional<Long> object) {
     host::SceneData data = scene.scene;
     if (object) {
@@ -106,14 +101,22 @@ RunResult runEvent(const SceneFile& scene, EventKind event, std::optional<Long> 
     }
     const std::optional<Long> callObject = object ? object : scene.callObject;
 
-    const PluginFolder folder(scene.spaceIni);
+    const auto folder = pluginFolder(scene.spaceIni);
     const FixedLocale locale(scene.decimalSeparator);
-    const auto files = platform::makeFileSystem(fromUtf8(folder.path().string()));
+    const auto files = platform::makeFileSystem(fromUtf8(folder->path().string()));
     const auto profile = platform::makeProfile();
     RecordingMessageBox messages;
     const platform::Services services{locale, *files, *profile, messages};
 
     host::MemoryHost host(std::move(data), locale);
+    for (const auto& failure : scene.failures) {
+        const Error error(failure.code, fromUtf8(failure.description), u"KDSDK");
+        if (failure.create.empty()) {
+            host.failOperation(failure.operation, error, static_cast<std::size_t>(failure.nth));
+        } else {
+            host.failCreate(fromUtf8(failure.create), error);
+        }
+    }
     AnsweringConnector connector(host);
     Outcome outcome;
     {

@@ -34,6 +34,20 @@ struct RunResult {
     int liveObjects = 0;  // host objects the event left unreleased
 };
 
+// A table line looked up by name (TableGetLineRankFromName) during a run, and what came of it.
+struct TableLookup {
+    std::size_t call = 0;  // index in the log
+    Integer table = 0;
+    Text line;
+    bool failed = false;  // the call raised an error
+    Long rank = 0;        // what it answered: 0 names no line
+    // The columns then read from that rank (TableGetLineInfo), before the next lookup.
+    std::map<Integer, Text> columns;
+};
+
+// Every lookup of a line by name, in call order.
+std::vector<TableLookup> tableLookups(const RunResult& run);
+
 // Runs the event with a new Plugin instance. object, when given, replaces the scene's object of
 // the call and must be an object of the scene (SceneError otherwise). The plug-in's folder is a
 // temporary folder holding the scene's "SPACE.INI", removed afterwards.

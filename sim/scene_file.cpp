@@ -1,19 +1,22 @@
 #include "sim/scene_file.h"
 
 #include <algorithm>
-#include <fstream>
+#include <cstdio>
 #include <limits>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
-#include <sstream>
 
 #include "common/text.h"
+#include "sim/echo.h"
+#include "sim/files.h"
 
 namespace vpolv::sim {
 
 namespace fs = std::filesystem;
 using Json = nlohmann::ordered_json;
+
+SceneError::SceneError(const std::string& message) : std::runtime_error(echo(message)) {}
 
 namespace {
 
@@ -69,20 +72,28 @@ class Checker {
         return static_cast<Long>(value.get<std::int64_t>());
     }
 
-    // An object key that stands for a number (information codes, tables, columns).
+    // An object key that stands for a number (information codes, tables, columns), written the
+    // one way a number is written: no sign but '-', no leading zero, no "-0". Spellings that
+    // differ would otherwise name the same number twice.
     std::int64_t keyNumber(const std::string& key, const std::string& place, std::int64_t low,
                            std::int64_t high) const {
+        const bool negative = !key.empty() && key[0] == '-';
+        const std::string_view digits = std::string_view(key).substr(negative ? 1 : 0);
+        const bool allDigits =
+            !digits.empty() && digits.size() <= 10 &&
+            std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+        if (!allDigits)
+            fail(place, "\"" + key + "\" is not a valid number here");
         std::int64_t n = 0;
-        std::size_t i = key.size() > 1 && key[0] == '-' ? 1 : 0;
-        bool ok = i < key.size() && key.size() - i <= 10;
-        for (; ok && i < key.size(); ++i) {
-            if (key[i] < '0' || key[i] > '9')
-                ok = false;
-            n = n * 10 + (key[i] - '0');
-        }
-        if (ok && key[0] == '-')
+        for (const char c : digits)
+            n = n * 10 + (c - '0');
+        if (negative)
             n = -n;
-        if (!ok || n < low || n > high)
+        if ((digits.size() > 1 && digits[0] == '0') || (negative && n == 0)) {
+            fail(place, "\"" + key + "\" is not written as a plain number (write \"" +
+                            std::to_string(n) + "\")");
+        }
+        if (n < low || n > high)
             fail(place, "\"" + key + "\" is not a valid number here");
         return n;
     }
@@ -109,55 +120,223 @@ std::string quote(const std::string& s) {
     return "\"" + s + "\"";
 }
 
+// The host's operations a scene file can make fail, and the objects whose creation can fail.
+constexpr std::string_view kOperations[] = {"StartSessionFromCallParams",
+                                            "EndSession",
+                                            "ObjectGetInfo",
+                                            "ObjectSetInfo",
+                                            "SceneGetObjectsNb",
+                                            "SceneGetObjectId",
+                                            "ObjectGetChildrenNb",
+                                            "ObjectGetChildId",
+                                            "SceneGetKeywordInfo",
+                                            "TableGetLineRankFromName",
+                                            "TableGetLineInfo",
+                                            "FileLoad"};
+constexpr std::string_view kProgIds[] = {"KDSDK.Appli", "KDSDK.Scene", "KDSDK.Catalog"};
+
+// An error code written as hexadecimal text: "0x" and one to eight hexadecimal digits.
+std::optional<std::int32_t> hexCode(const std::string& text) {
+    if (text.size() < 3 || text.size() > 10 || text[0] != '0' || (text[1] != 'x' && text[1] != 'X'))
+        return std::nullopt;
+    std::uint32_t value = 0;
+    for (std::size_t i = 2; i < text.size(); ++i) {
+        const char c = text[i];
+        const int digit = c >= '0' && c <= '9'   ? c - '0'
+                          : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                          : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                 : -1;
+        if (digit < 0)
+            return std::nullopt;
+        value = value * 16 + static_cast<std::uint32_t>(digit);
+    }
+    return static_cast<std::int32_t>(value);
+}
+
+void readFailures(const Checker& check, const Json& failures, SceneFile& out) {
+    std::size_t index = 0;
+    for (const auto& entry : check.arrayAt(failures, "failures")) {
+        const std::string place = "failures[" + std::to_string(index++) + "]";
+        check.objectAt(entry, place);
+        check.onlyKeys(entry, place, {"operation", "nth", "create", "code", "description"});
+        HostFailure failure;
+        if (entry.contains("operation") == entry.contains("create"))
+            check.fail(place, "needs either \"operation\" or \"create\"");
+        if (entry.contains("operation")) {
+            failure.operation = check.text(entry["operation"], place + ".operation");
+            if (std::find(std::begin(kOperations), std::end(kOperations), failure.operation) ==
+                std::end(kOperations)) {
+                check.fail(place + ".operation", "unknown operation " + quote(failure.operation));
+            }
+            if (entry.contains("nth")) {
+                failure.nth = check.number(entry["nth"], place + ".nth");
+                if (failure.nth < 1)
+                    check.fail(place + ".nth", "must be 1 or more");
+            }
+        } else {
+            failure.create = check.text(entry["create"], place + ".create");
+            if (std::find(std::begin(kProgIds), std::end(kProgIds), failure.create) ==
+                std::end(kProgIds)) {
+                check.fail(place + ".create", "unknown object " + quote(failure.create) +
+                                                  " (KDSDK.Appli, KDSDK.Scene or KDSDK.Catalog)");
+            }
+            if (entry.contains("nth"))
+                check.fail(place, "\"nth\" applies to an operation only");
+        }
+        if (!entry.contains("code"))
+            check.fail(place, "missing \"code\"");
+        const std::string code = check.text(entry["code"], place + ".code");
+        const auto value = hexCode(code);
+        if (!value)
+            check.fail(place + ".code", "expected hexadecimal text such as \"0x80041234\"");
+        failure.code = *value;
+        if (entry.contains("description"))
+            failure.description = check.text(entry["description"], place + ".description");
+        for (const auto& earlier : out.failures) {
+            if (earlier.operation == failure.operation && earlier.create == failure.create &&
+                earlier.nth == failure.nth) {
+                check.fail(place, "the same call fails already");
+            }
+        }
+        out.failures.push_back(std::move(failure));
+    }
+}
+
+// How much of the input a message about invalid JSON quotes.
+constexpr std::size_t kQuotedInput = 80;
+
+// Builds the document from the parser's events. Unlike the library's own builder it keeps the
+// place of every fault the parser reports (a syntax error, a number out of range) and notes a key
+// given twice in one object (the library would keep the last).
+class DocumentBuilder {
+  public:
+    using number_integer_t = Json::number_integer_t;
+    using number_unsigned_t = Json::number_unsigned_t;
+    using number_float_t = Json::number_float_t;
+    using string_t = Json::string_t;
+    using binary_t = Json::binary_t;
+
+    struct Fault {
+        std::size_t position;  // bytes read when the parser stopped
+        std::string reason;
+    };
+
+    bool null() { return put(nullptr); }
+    bool boolean(bool value) { return put(value); }
+    bool number_integer(number_integer_t value) { return put(value); }
+    bool number_unsigned(number_unsigned_t value) { return put(value); }
+    bool number_float(number_float_t value, const string_t&) { return put(value); }
+    bool string(string_t& value) { return put(std::move(value)); }
+    bool binary(binary_t&) { return false; }  // JSON text has none
+    bool start_object(std::size_t) {
+        open_.push_back(place(Json::object()));
+        keys_.emplace_back();
+        return true;
+    }
+    bool key(string_t& key) {
+        if (!keys_.back().insert(key).second && !duplicate_)
+            duplicate_ = key;
+        key_ = key;
+        return true;
+    }
+    bool end_object() {
+        open_.pop_back();
+        keys_.pop_back();
+        return true;
+    }
+    bool start_array(std::size_t) {
+        open_.push_back(place(Json::array()));
+        return true;
+    }
+    bool end_array() {
+        open_.pop_back();
+        return true;
+    }
+    bool parse_error(std::size_t position, const std::string& lastToken,
+                     const nlohmann::detail::exception& error) {
+        fault_ = Fault{position, reasonFor(lastToken, error)};
+        return false;
+    }
+
+    Json& document() { return root_; }
+    const std::optional<Fault>& fault() const { return fault_; }
+    const std::optional<std::string>& duplicate() const { return duplicate_; }
+
+  private:
+    template <class T>
+    bool put(T&& value) {
+        place(Json(std::forward<T>(value)));
+        return true;
+    }
+
+    // Puts a value where the parser is (the document, the open array, or the open object under
+    // the last key) and returns it. A value stays where it is while it is open: nothing is added
+    // to its container before it closes.
+    Json* place(Json value) {
+        if (open_.empty()) {
+            root_ = std::move(value);
+            return &root_;
+        }
+        Json& container = *open_.back();
+        if (container.is_array()) {
+            container.push_back(std::move(value));
+            return &container.back();
+        }
+        Json& slot = container[key_];
+        slot = std::move(value);
+        return &slot;
+    }
+
+    // The library's message without its prefix, with the input it quotes cut short.
+    static std::string reasonFor(const std::string& lastToken,
+                                 const nlohmann::detail::exception& error) {
+        if (error.id == 406)  // a number beyond the range of double
+            return "number out of range: '" + echoTail(lastToken, kQuotedInput) + "'";
+        std::string reason = error.what();
+        // "[json.exception.parse_error.101] parse error at line 1, column 2: ..."
+        if (const auto p = reason.find("column "); p != std::string::npos) {
+            if (const auto colon = reason.find(": ", p); colon != std::string::npos)
+                reason = reason.substr(colon + 2);
+        } else if (const auto bracket = reason.find("] "); bracket != std::string::npos) {
+            reason = reason.substr(bracket + 2);
+        }
+        constexpr std::string_view kLastRead = "; last read: '";
+        if (const auto p = reason.find(kLastRead); p != std::string::npos) {
+            reason = reason.substr(0, p) + std::string(kLastRead) +
+                     echoTail(lastToken, kQuotedInput) + "'";
+        }
+        return reason;
+    }
+
+    Json root_;
+    std::vector<Json*> open_;
+    std::vector<std::set<std::string>> keys_;
+    std::string key_;
+    std::optional<std::string> duplicate_;
+    std::optional<Fault> fault_;
+};
+
 // Parses JSON text, reporting syntax errors and repeated keys with their place.
 Json parseJson(std::string_view input, const fs::path& file) {
-    // Each open object's keys, to catch a key given twice (the parser would keep the last).
-    std::vector<std::set<std::string>> open;
-    std::optional<std::string> duplicate;
-    auto callback = [&](int, Json::parse_event_t event, Json& parsed) {
-        switch (event) {
-            case Json::parse_event_t::object_start:
-                open.emplace_back();
-                break;
-            case Json::parse_event_t::object_end:
-                if (!open.empty())
-                    open.pop_back();
-                break;
-            case Json::parse_event_t::key:
-                if (!open.empty() && !open.back().insert(parsed.get<std::string>()).second &&
-                    !duplicate) {
-                    duplicate = parsed.get<std::string>();
-                }
-                break;
-            default:
-                break;
-        }
-        return true;
-    };
-    try {
-        Json json = Json::parse(input, callback);
-        if (duplicate) {
-            throw SceneError(file.string() + ": key " + quote(*duplicate) +
-                             " is given twice in one object");
-        }
-        return json;
-    } catch (const Json::parse_error& e) {
-        // e.byte counts from 1 and points at the character that could not be read.
-        const std::size_t at = std::min<std::size_t>(e.byte > 0 ? e.byte - 1 : 0, input.size());
+    DocumentBuilder builder;
+    const bool parsed = Json::sax_parse(input, &builder);
+    if (const auto& fault = builder.fault()) {
+        const std::size_t at =
+            std::min(fault->position > 0 ? fault->position - 1 : 0, input.size());
         const std::size_t line = 1 + std::count(input.begin(), input.begin() + at, '\n');
         const std::size_t lineStart = input.rfind('\n', at == 0 ? 0 : at - 1);
         const std::size_t column =
             lineStart == std::string_view::npos || at == 0 ? at + 1 : at - lineStart;
-        std::string reason = e.what();
-        // Drop the library's own prefix ("[json.exception...] parse error at line 1, column 2: ").
-        if (const auto p = reason.find("column "); p != std::string::npos) {
-            if (const auto colon = reason.find(": ", p); colon != std::string::npos) {
-                reason = reason.substr(colon + 2);
-            }
-        }
         throw SceneError(file.string() + ":" + std::to_string(line) + ":" + std::to_string(column) +
-                         ": invalid JSON: " + reason);
+                         ": invalid JSON: " + fault->reason);
     }
+    if (!parsed)
+        throw SceneError(file.string() + ": invalid JSON");
+    if (const auto& duplicate = builder.duplicate()) {
+        throw SceneError(file.string() + ": key " + quote(*duplicate) +
+                         " is given twice in one object");
+    }
+    return std::move(builder.document());
 }
 
 void readObjects(const Checker& check, const Json& objects, SceneFile& out) {
@@ -237,13 +416,15 @@ void readTables(const Checker& check, const Json& tables, SceneFile& out) {
     }
 }
 
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw SceneError(path.string() + ": cannot be read");
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+std::string readSceneFile(const fs::path& path) {
+    std::string reason;
+    auto contents = readRegularFile(path, kMaxSceneBytes, reason);
+    if (!contents) {
+        if (reason == "is a folder")
+            throw SceneError(path.string() + ": is a folder, not a scene file");
+        throw SceneError(path.string() + ": cannot be read: " + reason);
+    }
+    return std::move(*contents);
 }
 
 std::string catalogsFolderText(const SceneFile& scene) {
@@ -279,8 +460,14 @@ void readSurroundings(const Checker& check, const Json& json, SceneFile& out) {
     if (json.contains("catalogsFolder")) {
         out.catalogsFolderWritten = check.text(json["catalogsFolder"], "catalogsFolder");
         const fs::path folder = (out.folder / *out.catalogsFolderWritten).lexically_normal();
-        if (!fs::is_directory(folder)) {
+        std::error_code error;
+        const fs::file_status status = fs::status(folder, error);
+        if (status.type() == fs::file_type::not_found) {
             check.fail("catalogsFolder", "no folder " + folder.string());
+        } else if (error) {
+            check.fail("catalogsFolder", "cannot use " + folder.string() + ": " + reasonOf(error));
+        } else if (!fs::is_directory(status)) {
+            check.fail("catalogsFolder", folder.string() + " is not a folder");
         }
         out.catalogsFolder = folder;
     }
@@ -307,28 +494,28 @@ void readSurroundings(const Checker& check, const Json& json, SceneFile& out) {
     out.spaceIni.source = SpaceIni::Source::File;
     out.spaceIni.written = check.text(ini["path"], "spaceIni.path");
     out.spaceIni.path = (out.folder / out.spaceIni.written).lexically_normal();
-    std::ifstream in(out.spaceIni.path, std::ios::binary);
-    if (!in || fs::is_directory(out.spaceIni.path)) {
-        check.fail("spaceIni.path", "cannot read " + out.spaceIni.path.string());
-    }
-    std::ostringstream contents;
-    contents << in.rdbuf();
-    out.spaceIni.contents = expandCatalogsFolder(check, out, contents.str(), "spaceIni.path");
+    std::string reason;
+    const auto contents = readRegularFile(out.spaceIni.path, kMaxSpaceIniBytes, reason);
+    if (!contents)
+        check.fail("spaceIni.path", "cannot read " + out.spaceIni.path.string() + ": " + reason);
+    out.spaceIni.contents = expandCatalogsFolder(check, out, *contents, "spaceIni.path");
 }
 
-}  // namespace
-
-SceneFile parseScene(std::string_view input, const fs::path& file) {
+SceneFile checkScene(std::string_view input, const fs::path& file) {
     const Checker check(file);
     const Json json = parseJson(input, file);
     check.objectAt(json, "top level");
     check.onlyKeys(json, "top level",
                    {"description", "session", "callParamsBlock", "callObject", "decimalSeparator",
-                    "catalogsFolder", "spaceIni", "keywords", "objects", "sceneObjects", "tables"});
+                    "catalogsFolder", "spaceIni", "keywords", "objects", "sceneObjects", "tables",
+                    "failures"});
 
     SceneFile out;
     out.file = file;
-    out.folder = fs::absolute(file).parent_path().lexically_normal();
+    std::error_code error;
+    out.folder = fs::absolute(file, error).parent_path().lexically_normal();
+    if (error)
+        throw SceneError(file.string() + ": cannot find its folder: " + reasonOf(error));
 
     if (json.contains("description"))
         out.description = check.text(json["description"], "description");
@@ -365,12 +552,28 @@ SceneFile parseScene(std::string_view input, const fs::path& file) {
     }
     if (json.contains("tables"))
         readTables(check, json["tables"], out);
+    if (json.contains("failures"))
+        readFailures(check, json["failures"], out);
     readSurroundings(check, json, out);
     return out;
 }
 
+}  // namespace
+
+SceneFile parseScene(std::string_view input, const fs::path& file) {
+    try {
+        return checkScene(input, file);
+    } catch (const Json::exception& e) {
+        // The checks leave the library nothing to object to; should it still, the file is at fault.
+        std::string reason = e.what();
+        if (const auto bracket = reason.find("] "); bracket != std::string::npos)
+            reason = reason.substr(bracket + 2);
+        throw SceneError(file.string() + ": invalid scene: " + reason);
+    }
+}
+
 SceneFile loadScene(const fs::path& file) {
-    return parseScene(readFile(file), file);
+    return parseScene(readSceneFile(file), file);
 }
 
 namespace {
@@ -384,7 +587,9 @@ std::string relativeTo(const fs::path& target, const fs::path& folder) {
 
 std::string sceneToJson(const SceneFile& original, const host::SceneData& scene,
                         const fs::path& outFile) {
-    const fs::path outFolder = fs::absolute(outFile).parent_path().lexically_normal();
+    std::error_code error;
+    // Should the current folder be gone, the paths are written absolute.
+    const fs::path outFolder = fs::absolute(outFile, error).parent_path().lexically_normal();
     Json json = Json::object();
     if (original.description)
         json["description"] = *original.description;
@@ -458,6 +663,24 @@ std::string sceneToJson(const SceneFile& original, const host::SceneData& scene,
         tables[std::to_string(table)] = rows;
     }
     json["tables"] = tables;
+    if (!original.failures.empty()) {
+        Json failures = Json::array();
+        for (const auto& failure : original.failures) {
+            Json entry = Json::object();
+            if (failure.create.empty()) {
+                entry["operation"] = failure.operation;
+                entry["nth"] = failure.nth;
+            } else {
+                entry["create"] = failure.create;
+            }
+            char code[16];
+            std::snprintf(code, sizeof code, "0x%08X", static_cast<std::uint32_t>(failure.code));
+            entry["code"] = code;
+            entry["description"] = failure.description;
+            failures.push_back(std::move(entry));
+        }
+        json["failures"] = failures;
+    }
     return json.dump(2) + "\n";
 }
 

@@ -9,6 +9,7 @@
 // hold together raises SceneError, whose message names the file, the place and the fault.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
@@ -21,10 +22,16 @@
 
 namespace vpolv::sim {
 
+// A fault of a scene file, or of a file or folder it names. The message is one line: what it
+// echoes from the file or the command line is shown escaped where it is not plain text.
 class SceneError : public std::runtime_error {
   public:
-    using std::runtime_error::runtime_error;
+    explicit SceneError(const std::string& message);
 };
+
+// Sizes beyond which a file is not read.
+inline constexpr std::uintmax_t kMaxSceneBytes = 16 * 1024 * 1024;
+inline constexpr std::uintmax_t kMaxSpaceIniBytes = 1024 * 1024;
 
 // The "SPACE.INI" that the plug-in finds in its folder.
 struct SpaceIni {
@@ -33,6 +40,16 @@ struct SpaceIni {
     std::string contents;        // UTF-8, ${catalogsFolder} already expanded
     std::string written;         // Inline: the text as written; File: the path as written
     std::filesystem::path path;  // File: the absolute path it was read from
+};
+
+// A host call the scene makes fail: the nth call of an operation, or the creation of one of the
+// three host objects. The error raised has this code and description, and source "KDSDK".
+struct HostFailure {
+    std::string operation;  // an operation name, or empty for a creation
+    std::string create;     // "KDSDK.Appli", "KDSDK.Scene" or "KDSDK.Catalog", or empty
+    Long nth = 1;
+    std::int32_t code = 0;
+    std::string description;
 };
 
 struct SceneFile {
@@ -50,6 +67,7 @@ struct SceneFile {
     host::SceneData scene;
     std::vector<Long> objectOrder;                    // object ids in file order
     std::vector<std::pair<Long, std::string>> notes;  // object id -> its "note"
+    std::vector<HostFailure> failures;                // in file order
 };
 
 // Reads and checks a scene file.

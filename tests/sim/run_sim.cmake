@@ -7,6 +7,10 @@
 #   -DCHAIN_ARGS=a^^b   run these first, with --out to a scratch scene; "{out}" in ARGS
 #                       then stands for that scene
 #   -DSCRATCH=folder    where the scratch scene goes
+#   -DNO_FILE=file      the run must not have made this file
+#   -DSIM_ENV=NAME=VALUE  set in the environment of the run
+#   -DSTDOUT_FILE=file  stdout goes to this file (such as /dev/full) instead of being checked
+#   -DJSON_STDOUT=1     stdout must be one JSON document
 cmake_minimum_required(VERSION 3.25)
 
 string(REPLACE "^^" ";" ARGS "${ARGS}")
@@ -25,9 +29,24 @@ if(DEFINED CHAIN_ARGS)
   string(REPLACE "{out}" "${out}" ARGS "${ARGS}")
 endif()
 
-execute_process(COMMAND "${SIM}" ${ARGS}
-                WORKING_DIRECTORY "${WORKDIR}"
-                RESULT_VARIABLE rc OUTPUT_VARIABLE stdout ERROR_VARIABLE stderr)
+if(DEFINED SIM_ENV)
+  string(FIND "${SIM_ENV}" "=" eq)
+  string(SUBSTRING "${SIM_ENV}" 0 ${eq} name)
+  math(EXPR eq "${eq} + 1")
+  string(SUBSTRING "${SIM_ENV}" ${eq} -1 value)
+  set(ENV{${name}} "${value}")
+endif()
+
+if(DEFINED STDOUT_FILE)
+  execute_process(COMMAND "${SIM}" ${ARGS}
+                  WORKING_DIRECTORY "${WORKDIR}"
+                  RESULT_VARIABLE rc OUTPUT_FILE "${STDOUT_FILE}" ERROR_VARIABLE stderr)
+  set(stdout "")
+else()
+  execute_process(COMMAND "${SIM}" ${ARGS}
+                  WORKING_DIRECTORY "${WORKDIR}"
+                  RESULT_VARIABLE rc OUTPUT_VARIABLE stdout ERROR_VARIABLE stderr)
+endif()
 
 if(NOT rc STREQUAL "${EXIT}")
   message(FATAL_ERROR "vpolv-sim ${ARGS}: exit ${rc}, expected ${EXIT}\nstdout:\n${stdout}\nstderr:\n${stderr}")
@@ -35,6 +54,13 @@ endif()
 
 if(DEFINED STDERR AND NOT stderr MATCHES "${STDERR}")
   message(FATAL_ERROR "vpolv-sim ${ARGS}: stderr\n  ${stderr}does not match\n  ${STDERR}")
+endif()
+
+if(JSON_STDOUT)
+  string(JSON type ERROR_VARIABLE error TYPE "${stdout}")
+  if(error)
+    message(FATAL_ERROR "vpolv-sim ${ARGS}: stdout is not one JSON document: ${error}\n${stdout}")
+  endif()
 endif()
 
 if(DEFINED GOLDEN)

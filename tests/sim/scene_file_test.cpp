@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "sim/run.h"
+
 namespace vpolv::sim {
 namespace {
 
@@ -122,18 +124,34 @@ TEST_F(SceneFileTest, SpaceIniInlineFromAFileOrNone) {
 
 // Faults the command-line tests do not reach; each message names the place.
 TEST_F(SceneFileTest, RejectsFaultsWithTheirPlace) {
+    const std::string longName(300, 'a');
+    const std::string longToken = "{\"a\": \"" + std::string(200, 'x') + "\x01\"}";
     const struct {
-        const char* json;
-        const char* message;
+        std::string json;
+        std::string message;
     } cases[] = {
         {R"json({"spaceIni": "CatalogsDir=${catalogsFolder}"})json",
          "spaceIni: ${catalogsFolder} used without \"catalogsFolder\""},
-        {R"json({"spaceIni": {"path": "missing.ini"}})json", "spaceIni.path: cannot read"},
+        {R"json({"spaceIni": {"path": "missing.ini"}})json", "spaceIni.path: cannot read " +
+                                                                 scene("missing.ini").string() +
+                                                                 ": No such file or directory"},
+        {R"json({"spaceIni": {"path": "/dev/zero"}})json",
+         "spaceIni.path: cannot read /dev/zero: is not a regular file"},
+        {R"json({"spaceIni": {"path": "../catalogs"}})json", "is a folder"},
+        {"{\"catalogsFolder\": \"" + longName + "\"}", ": File name too long"},
+        {R"json({"catalogsFolder": "/dev/null"})json", "/dev/null is not a folder"},
         {R"json({"objects": [{"id": 2147483648}]})json",
          "objects[0].id: number out of the 32-bit range"},
         {R"json({"objects": [{"infos": {}}]})json", "objects[0]: missing \"id\""},
         {R"json({"objects": [{"id": 1, "infos": {"x2": "a"}}]})json",
          "object 1 info x2: \"x2\" is not"},
+        // Number keys have one spelling: "07" and "7" would both be information 7.
+        {R"json({"objects": [{"id": 1, "infos": {"7": "a", "07": "b"}}]})json",
+         "object 1 info 07: \"07\" is not written as a plain number (write \"7\")"},
+        {R"json({"objects": [{"id": 1, "infos": {"-0": "a"}}]})json", "\"-0\" is not written"},
+        {R"json({"tables": {"3": {}, "03": {}}})json", "tables: \"03\" is not written"},
+        {R"json({"tables": {"4": {"L": {"3": "1", "+3": "2"}}}})json",
+         "column +3: \"+3\" is not a valid number here"},
         {R"json({"tables": {"3": {"L": {"3": "1", "4": "2", "5": "3", "70000": "4"}}}})json",
          "table 3 line \"L\" column 70000"},
         {R"json({"tables": {"three": {}}})json", "tables: \"three\" is not a valid number here"},
@@ -141,6 +159,36 @@ TEST_F(SceneFileTest, RejectsFaultsWithTheirPlace) {
         {R"json({"session": "1"})json", "session: expected a whole number, found a text"},
         {R"json([])json", "top level: expected an object, found an array"},
         {"{\n  \"session\": 1,\n}", "s.json:3:1: invalid JSON"},
+        // Every fault of the JSON reader is a scene error, with its place and no raw bytes.
+        {R"json({"session": 1e400})json",
+         "s.json:1:17: invalid JSON: number out of range: '1e400'"},
+        {"{\"session\": \"\xFF\"}", "ill-formed UTF-8 byte; last read: '\"\\xFF'"},
+        {"{\"k\\u0007\": 1}", "top level: unknown key \"k\\x07\""},
+        {longToken, "last read: '..." + std::string(72, 'x') + "<U+0001>'"},
+        {"", "s.json:1:1: invalid JSON: syntax error while parsing value"},
+        // Host failures.
+        {R"json({"failures": [{"operation": "FileLoadd", "code": "0x1"}]})json",
+         "failures[0].operation: unknown operation \"FileLoadd\""},
+        {R"json({"failures": [{"operation": "FileLoad", "nth": 0, "code": "0x1"}]})json",
+         "failures[0].nth: must be 1 or more"},
+        {R"json({"failures": [{"operation": "FileLoad", "code": "80041234"}]})json",
+         "failures[0].code: expected hexadecimal text"},
+        {R"json({"failures": [{"operation": "FileLoad", "code": "0x123456789"}]})json",
+         "failures[0].code: expected hexadecimal text"},
+        {R"json({"failures": [{"operation": "FileLoad", "code": 5}]})json",
+         "failures[0].code: expected a text"},
+        {R"json({"failures": [{"operation": "FileLoad"}]})json", "failures[0]: missing \"code\""},
+        {R"json({"failures": [{"code": "0x1"}]})json",
+         "failures[0]: needs either \"operation\" or \"create\""},
+        {R"json({"failures": [{"create": "KDSDK.Scene", "operation": "FileLoad", "code": "0x1"}]})json",
+         "failures[0]: needs either"},
+        {R"json({"failures": [{"create": "KDSDK.Plugin", "code": "0x1"}]})json",
+         "failures[0].create: unknown object \"KDSDK.Plugin\""},
+        {R"json({"failures": [{"create": "KDSDK.Scene", "nth": 2, "code": "0x1"}]})json",
+         "failures[0]: \"nth\" applies to an operation only"},
+        {R"json({"failures": [{"operation": "EndSession", "code": "0x1"},
+                              {"operation": "EndSession", "nth": 1, "code": "0x2"}]})json",
+         "failures[1]: the same call fails already"},
     };
     for (const auto& c : cases) {
         try {
@@ -151,6 +199,48 @@ TEST_F(SceneFileTest, RejectsFaultsWithTheirPlace) {
                 << e.what() << "\n  expected to contain: " << c.message;
         }
     }
+}
+
+constexpr const char* kFailingScene = R"json({
+  "objects": [{"id": 1, "infos": {"2": "503", "4": "VITRINA"}}],
+  "callObject": 1,
+  "failures": [
+    {"create": "KDSDK.Catalog", "code": "0x800401f3", "description": "Invalid class string"},
+    {"operation": "ObjectGetInfo", "nth": 2, "code": "0x80041234", "description": "Busy"}
+  ]
+})json";
+
+TEST_F(SceneFileTest, FailuresAreKeptByOut) {
+    const SceneFile s = parseScene(kFailingScene, scene("f.json"));
+    const fs::path out = root_ / "elsewhere" / "f.json";
+    const SceneFile back = parseScene(sceneToJson(s, s.scene, out), out);
+    ASSERT_EQ(back.failures.size(), 2u);
+    EXPECT_EQ(back.failures[0].create, "KDSDK.Catalog");
+    EXPECT_EQ(back.failures[0].code, static_cast<std::int32_t>(0x800401F3));
+    EXPECT_EQ(back.failures[0].description, "Invalid class string");
+    EXPECT_EQ(back.failures[1].operation, "ObjectGetInfo");
+    EXPECT_EQ(back.failures[1].nth, 2);
+}
+
+TEST_F(SceneFileTest, FailuresMakeTheHostFail) {
+    SceneFile s = parseScene(kFailingScene, scene("f.json"));
+    RunResult run = runEvent(s, EventKind::Place);
+    ASSERT_TRUE(run.outcome.error);
+    EXPECT_EQ(run.outcome.error->code(), static_cast<std::int32_t>(0x800401F3));
+    EXPECT_EQ(run.outcome.error->description(), u"Invalid class string");
+
+    s.failures.erase(s.failures.begin());
+    run = runEvent(s, EventKind::Place);
+    ASSERT_TRUE(run.outcome.error);
+    EXPECT_EQ(run.outcome.error->code(), static_cast<std::int32_t>(0x80041234));
+    // The second ObjectGetInfo failed, after the first answered.
+    std::size_t reads = 0;
+    for (std::size_t i = 0; i < run.log.size(); ++i) {
+        if (run.log[i].operation == "ObjectGetInfo" && ++reads == 2) {
+            EXPECT_TRUE(run.answers.at(i).error);
+        }
+    }
+    EXPECT_EQ(reads, 2u);
 }
 
 }  // namespace
