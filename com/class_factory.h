@@ -2,8 +2,9 @@
 // whose constructor may throw; the factory turns that into an HRESULT.
 #pragma once
 
-#include <atomic>
+#include <new>
 
+#include "com/com_object.h"
 #include "com/guard.h"
 #include "com/module.h"
 #include "platform/windows/com_support.h"
@@ -12,7 +13,7 @@
 namespace vpolv::com {
 
 template <class T>
-class ClassFactory final : public IClassFactory {
+class ClassFactory final : public ComObject<ClassFactory<T>, IClassFactory> {
   public:
     // Hands out a new factory for T as the interface riid.
     static HRESULT create(REFIID riid, void** out) noexcept {
@@ -25,25 +26,6 @@ class ClassFactory final : public IClassFactory {
         const HRESULT hr = factory->QueryInterface(riid, out);
         factory->Release();
         return hr;
-    }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-        if (!out)
-            return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-            *out = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG refs = --refs_;
-        if (refs == 0)
-            delete this;
-        return refs;
     }
 
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** out) override {
@@ -64,10 +46,7 @@ class ClassFactory final : public IClassFactory {
     }
 
   private:
-    ClassFactory() { module::objectCreated(); }
-    ~ClassFactory() { module::objectDestroyed(); }
-
-    std::atomic<ULONG> refs_{1};
+    ClassFactory() = default;
 };
 
 }  // namespace vpolv::com

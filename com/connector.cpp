@@ -20,10 +20,6 @@ class Args {
     static constexpr std::size_t kMax = 6;
 
     Args() = default;
-    ~Args() {
-        for (BSTR text : texts_)
-            SysFreeString(text);
-    }
     Args(const Args&) = delete;
     Args& operator=(const Args&) = delete;
 
@@ -60,15 +56,15 @@ class Args {
     Args& text(host::TextArg text) {
         const std::size_t i = count_;
         VARIANT& v = next();
-        texts_[i] = win::toBstr(text.text()).release();
+        texts_[i] = win::toBstr(text.text());
         if (text.isByRef()) {
             textTargets_[i] = &text.ref();
             V_VT(&v) = VT_BYREF | VT_BSTR;
             // The host may free this string and leave another one in its place.
-            V_BSTRREF(&v) = &texts_[i];
+            V_BSTRREF(&v) = texts_[i].addressOf();
         } else {
             V_VT(&v) = VT_BSTR;
-            V_BSTR(&v) = texts_[i];
+            V_BSTR(&v) = texts_[i].get();
         }
         return *this;
     }
@@ -87,7 +83,7 @@ class Args {
             if (longTargets_[i])
                 *longTargets_[i] = longs_[i];
             if (textTargets_[i])
-                *textTargets_[i] = win::fromBstr(texts_[i]);
+                *textTargets_[i] = win::fromBstr(texts_[i].get());
         }
     }
 
@@ -102,7 +98,7 @@ class Args {
     std::array<VARIANT, kMax> reversed_{};
     std::array<LONG, kMax> longs_{};
     std::array<Long*, kMax> longTargets_{};
-    std::array<BSTR, kMax> texts_{};  // owned
+    std::array<Bstr, kMax> texts_{};
     std::array<Text*, kMax> textTargets_{};
     std::size_t count_ = 0;
 };

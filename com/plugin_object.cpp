@@ -33,39 +33,7 @@ win::ComPtr<ITypeInfo> loadTypeInfo() {
 }  // namespace
 
 PluginObject::PluginObject()
-    : typeInfo_(loadTypeInfo()), plugin_(connector_, platform::windows::services()) {
-    module::objectCreated();
-}
-
-PluginObject::~PluginObject() {
-    module::objectDestroyed();
-}
-
-HRESULT STDMETHODCALLTYPE PluginObject::QueryInterface(REFIID riid, void** out) {
-    if (!out)
-        return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID__Plugin) {
-        *out = static_cast<_Plugin*>(this);
-    } else if (riid == IID_ISupportErrorInfo) {
-        *out = static_cast<ISupportErrorInfo*>(this);
-    } else {
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-}
-
-ULONG STDMETHODCALLTYPE PluginObject::AddRef() {
-    return ++refs_;
-}
-
-ULONG STDMETHODCALLTYPE PluginObject::Release() {
-    const ULONG refs = --refs_;
-    if (refs == 0)
-        delete this;
-    return refs;
-}
+    : typeInfo_(loadTypeInfo()), plugin_(connector_, platform::windows::services()) {}
 
 HRESULT STDMETHODCALLTYPE PluginObject::GetTypeInfoCount(UINT* count) {
     if (!count)

@@ -2,8 +2,7 @@
 // served from the embedded type library, and ISupportErrorInfo.
 #pragma once
 
-#include <atomic>
-
+#include "com/com_object.h"
 #include "com/connector.h"
 #include "com/vpolv_h.h"
 #include "platform/windows/com_support.h"
@@ -12,15 +11,10 @@
 
 namespace vpolv::com {
 
-class PluginObject final : public _Plugin, public ISupportErrorInfo {
+class PluginObject final : public ComObject<PluginObject, _Plugin, ISupportErrorInfo> {
   public:
     // Created with one reference held by the caller.
     PluginObject();
-
-    // IUnknown
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
 
     // IDispatch
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
@@ -56,14 +50,13 @@ class PluginObject final : public _Plugin, public ISupportErrorInfo {
     HRESULT STDMETHODCALLTYPE vitrina3AG(LONG* nHijos, LONG* auxd, LONG* lObjectId) override;
 
   private:
-    ~PluginObject();
+    ~PluginObject() override = default;
 
     template <class F>
     HRESULT run(F&& work) noexcept;
     template <class F>
     HRESULT runBoolean(VARIANT_BOOL* result, F&& work) noexcept;
 
-    std::atomic<ULONG> refs_{1};
     win::ComPtr<ITypeInfo> typeInfo_;
     AutomationConnector connector_;
     vpolv::Plugin plugin_;

@@ -30,12 +30,11 @@ Text fromBstr(const BSTR text) {
 }
 
 Text systemMessage(HRESULT hr) {
-    wchar_t* buffer = nullptr;
+    UniqueLocalText buffer;
     const DWORD length = FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    const std::unique_ptr<wchar_t, decltype(&LocalFree)> owner(buffer, &LocalFree);
-    Text message = length ? fromWide(buffer, length) : Text();
+        nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(buffer.put()), 0, nullptr);
+    Text message = length ? fromWide(buffer.get(), length) : Text();
     while (!message.empty() && (message.back() == u'\r' || message.back() == u'\n' ||
                                 message.back() == u' ' || message.back() == u'.')) {
         message.pop_back();

@@ -55,12 +55,6 @@ class ComPtr {
     T* p_ = nullptr;
 };
 
-struct BstrFree {
-    void operator()(OLECHAR* s) const { SysFreeString(s); }
-};
-// An owned BSTR (nullptr is the empty text).
-using Bstr = std::unique_ptr<OLECHAR, BstrFree>;
-
 // A VARIANT that clears itself.
 class Variant {
   public:
@@ -77,11 +71,90 @@ class Variant {
     VARIANT v_;
 };
 
-struct KeyClose {
-    void operator()(HKEY key) const { RegCloseKey(key); }
+// One owner for every kind of system handle. Traits names the handle type, the value that
+// holds nothing (a null pointer, or INVALID_HANDLE_VALUE for a find handle) and how to close it.
+template <class Traits>
+class UniqueAny {
+  public:
+    using Handle = typename Traits::Handle;
+
+    UniqueAny() noexcept = default;
+    explicit UniqueAny(Handle handle) noexcept : handle_(handle) {}
+    UniqueAny(UniqueAny&& other) noexcept : handle_(other.release()) {}
+    UniqueAny& operator=(UniqueAny&& other) noexcept {
+        reset(other.release());
+        return *this;
+    }
+    ~UniqueAny() { reset(); }
+
+    Handle get() const noexcept { return handle_; }
+    explicit operator bool() const noexcept { return handle_ != Traits::invalid(); }
+    void reset(Handle handle = Traits::invalid()) noexcept {
+        if (*this)
+            Traits::close(handle_);
+        handle_ = handle;
+    }
+    Handle release() noexcept { return std::exchange(handle_, Traits::invalid()); }
+    // For out parameters: closes what is held and hands out the slot.
+    Handle* put() noexcept {
+        reset();
+        return &handle_;
+    }
+    // The slot itself, for an in-out parameter whose callee may close the handle and leave
+    // another one in its place: the owner then owns what the callee left.
+    Handle* addressOf() noexcept { return &handle_; }
+
+  private:
+    Handle handle_ = Traits::invalid();
 };
-// An owned registry key.
-using UniqueKey = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyClose>;
+
+struct KeyTraits {
+    using Handle = HKEY;
+    static Handle invalid() noexcept { return nullptr; }
+    static void close(Handle key) noexcept { RegCloseKey(key); }
+};
+// An open registry key.
+using UniqueKey = UniqueAny<KeyTraits>;
+
+struct FindTraits {
+    using Handle = HANDLE;
+    static Handle invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void close(Handle find) noexcept { FindClose(find); }
+};
+// A directory listing in progress (FindFirstFileW).
+using UniqueFind = UniqueAny<FindTraits>;
+
+struct LocalTraits {
+    using Handle = wchar_t*;
+    static Handle invalid() noexcept { return nullptr; }
+    static void close(Handle memory) noexcept { LocalFree(memory); }
+};
+struct HandleTraits {
+    using Handle = HANDLE;
+    static Handle invalid() noexcept { return nullptr; }
+    static void close(Handle handle) noexcept { CloseHandle(handle); }
+};
+// A kernel handle that is null when there is none (a process, a thread, an event).
+using UniqueHandle = UniqueAny<HandleTraits>;
+
+struct FileTraits {
+    using Handle = HANDLE;
+    static Handle invalid() noexcept { return INVALID_HANDLE_VALUE; }
+    static void close(Handle file) noexcept { CloseHandle(file); }
+};
+// An open file (CreateFileW gives INVALID_HANDLE_VALUE when there is none).
+using UniqueFile = UniqueAny<FileTraits>;
+
+struct BstrTraits {
+    using Handle = BSTR;
+    static Handle invalid() noexcept { return nullptr; }
+    static void close(Handle text) noexcept { SysFreeString(text); }
+};
+// An owned BSTR (null is the empty text).
+using Bstr = UniqueAny<BstrTraits>;
+
+// A text the system allocated with LocalAlloc (FormatMessageW's, say).
+using UniqueLocalText = UniqueAny<LocalTraits>;
 
 // Text <-> system strings. Text and wide strings are both UTF-16 here.
 std::wstring toWide(const Text& text);

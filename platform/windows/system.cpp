@@ -7,11 +7,6 @@
 namespace vpolv::platform::windows {
 namespace {
 
-struct FindClose_ {
-    void operator()(HANDLE h) const { FindClose(h); }
-};
-using UniqueFind = std::unique_ptr<std::remove_pointer_t<HANDLE>, FindClose_>;
-
 // An address inside the module that holds this code.
 void moduleAnchor() {}
 
@@ -35,10 +30,9 @@ std::vector<DirEntry> WindowsFileSystem::listDirectory(const Text& directory) co
         pattern += separator();
     pattern += u'*';
     WIN32_FIND_DATAW data;
-    UniqueFind find(FindFirstFileW(win::toWide(pattern).c_str(), &data));
+    const win::UniqueFind find(FindFirstFileW(win::toWide(pattern).c_str(), &data));
     std::vector<DirEntry> entries;
-    if (find.get() == INVALID_HANDLE_VALUE) {
-        find.release();
+    if (!find) {
         // A folder without any entry (a drive's empty root) lists nothing; anything else is a
         // folder that cannot be read.
         if (GetLastError() == ERROR_FILE_NOT_FOUND)

@@ -177,16 +177,18 @@ TEST(TypeLibrary, DescribesTheClassAndTheMethodTable) {
             EXPECT_EQ(e.tdesc.lptdesc->vt,
                       method.result == ResultType::Boolean ? VT_BOOL : VT_BSTR);
         }
-        BSTR names[8] = {};
+        BSTR raw[8] = {};
         UINT count = 0;
-        vtable->GetNames(func->memid, names, 8, &count);
+        vtable->GetNames(func->memid, raw, 8, &count);
+        std::vector<win::Bstr> owned;
+        for (BSTR n : raw)
+            owned.emplace_back(n);
+        const BSTR* names = raw;
         ASSERT_GE(count, 1 + method.params.size());
         EXPECT_EQ(win::fromBstr(names[0]), Text(method.name));
         for (std::size_t p = 0; p < method.params.size(); ++p) {
             EXPECT_EQ(win::fromBstr(names[p + 1]), Text(method.params[p].name));
         }
-        for (BSTR n : names)
-            SysFreeString(n);
         vtable->ReleaseFuncDesc(func);
     }
 }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "common/text.h"
+#include "platform/windows/com_support.h"
 #include "platform/windows/win32.h"
 #include "tests/wine/support.h"
 
@@ -74,12 +75,11 @@ class GolaBox : public testing::Test {
   protected:
     static void SetUpTestSuite() {
         // Without a window manager a box takes seconds to close unless Wine manages it itself.
-        HKEY key = nullptr;
+        win::UniqueKey key;
         if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\X11 Driver", 0, nullptr, 0,
-                            KEY_WRITE, nullptr, &key, nullptr) == ERROR_SUCCESS) {
-            RegSetValueExW(key, L"Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"N"),
+                            KEY_WRITE, nullptr, key.put(), nullptr) == ERROR_SUCCESS) {
+            RegSetValueExW(key.get(), L"Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"N"),
                            2 * sizeof(wchar_t));
-            RegCloseKey(key);
         }
     }
     void SetUp() override {

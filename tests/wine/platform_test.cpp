@@ -34,14 +34,7 @@ Text folder() {
 }
 
 void writeFile(const Text& path, const std::string& contents, DWORD attributes = 0) {
-    const HANDLE file = CreateFileW(win::toWide(path).c_str(), GENERIC_WRITE, 0, nullptr,
-                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    WriteFile(file, contents.data(), static_cast<DWORD>(contents.size()), &written, nullptr);
-    CloseHandle(file);
-    if (attributes)
-        SetFileAttributesW(win::toWide(path).c_str(), attributes);
+    winetest::writeFile(win::toWide(path), contents, attributes);
 }
 
 TEST(WindowsLocale, ConvertsLikeTheAutomationRuntime) {

@@ -26,20 +26,10 @@ std::wstring exeFolder() {
     return folderOf(path);
 }
 
-void writeFile(const std::wstring& path, const std::string& contents) {
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        throw std::runtime_error("cannot write a test file");
-    DWORD written = 0;
-    WriteFile(file, contents.data(), static_cast<DWORD>(contents.size()), &written, nullptr);
-    CloseHandle(file);
-}
-
 void removeTree(const std::wstring& folder) {
     WIN32_FIND_DATAW data;
-    const HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
+    const win::UniqueFind find(FindFirstFileW((folder + L"\\*").c_str(), &data));
+    if (find) {
         do {
             const std::wstring name = data.cFileName;
             if (name == L"." || name == L"..")
@@ -51,8 +41,7 @@ void removeTree(const std::wstring& folder) {
             } else {
                 DeleteFileW(path.c_str());
             }
-        } while (FindNextFileW(find, &data));
-        FindClose(find);
+        } while (FindNextFileW(find.get(), &data));
     }
     RemoveDirectoryW(folder.c_str());
 }
@@ -159,6 +148,17 @@ LRESULT CALLBACK BoxCloser::watch(int code, WPARAM wParam, LPARAM lParam) {
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
+void writeFile(const std::wstring& path, const std::string& contents, DWORD attributes) {
+    const win::UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        throw std::runtime_error("cannot write a test file");
+    DWORD written = 0;
+    WriteFile(file.get(), contents.data(), static_cast<DWORD>(contents.size()), &written, nullptr);
+    if (attributes)
+        SetFileAttributesW(path.c_str(), attributes);
+}
+
 DWORD runProgram(const std::wstring& commandLine) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -168,11 +168,10 @@ DWORD runProgram(const std::wstring& commandLine) {
                         &startup, &process)) {
         return static_cast<DWORD>(-1);
     }
-    WaitForSingleObject(process.hProcess, INFINITE);
+    const win::UniqueHandle processHandle(process.hProcess), thread(process.hThread);
+    WaitForSingleObject(processHandle.get(), INFINITE);
     DWORD code = static_cast<DWORD>(-1);
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    GetExitCodeProcess(processHandle.get(), &code);
     return code;
 }
 
@@ -181,11 +180,8 @@ DWORD regsvr32(const std::wstring& switches) {
 }
 
 bool keyExists(HKEY root, const std::wstring& path) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
+    win::UniqueKey key;
+    return RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
 }
 
 std::vector<std::wstring> registeredKeys() {

@@ -52,6 +52,8 @@ class BoxCloser {
     HWND last_ = nullptr;
 };
 
+// Writes a file whole, then gives it the attributes (when not 0); throws when it cannot.
+void writeFile(const std::wstring& path, const std::string& contents, DWORD attributes = 0);
 // Runs a command line, waits for it and returns its exit code.
 DWORD runProgram(const std::wstring& commandLine);
 // regsvr32 with the given switches on the vpolv.dll under test; returns its exit code.

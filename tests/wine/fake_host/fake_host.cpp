@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 
+#include "com/com_object.h"
 #include "common/text.h"
 #include "platform/windows/com_support.h"
 #include "platform/windows/windows_platform_impl.h"
@@ -245,7 +246,7 @@ Server& server() {
 }
 
 // One of the three SDK objects.
-class FakeObject final : public IDispatch {
+class FakeObject final : public com::ComObject<FakeObject, IDispatch, com::NoModuleCount> {
   public:
     // Raises vpolv::Error when the in-memory host refuses to create the object.
     explicit FakeObject(Kind kind) : kind_(kind) {
@@ -267,27 +268,13 @@ class FakeObject final : public IDispatch {
         server().referenceAdded();
     }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-        if (!out)
-            return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IDispatch) {
-            *out = static_cast<IDispatch*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
     ULONG STDMETHODCALLTYPE AddRef() override {
         server().referenceAdded();
-        return ++refs_;
+        return ComObject::AddRef();
     }
     ULONG STDMETHODCALLTYPE Release() override {
         server().referenceDropped();
-        const ULONG refs = --refs_;
-        if (refs == 0)
-            delete this;
-        return refs;
+        return ComObject::Release();
     }
 
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
@@ -376,7 +363,7 @@ class FakeObject final : public IDispatch {
     }
 
   private:
-    ~FakeObject() {
+    ~FakeObject() override {
         const auto lock = server().lock();
         appli_.reset();
         scene_.reset();
@@ -432,34 +419,15 @@ class FakeObject final : public IDispatch {
 
     Kind kind_;
     int instance_ = 0;
-    std::atomic<ULONG> refs_{1};
     std::unique_ptr<host::Appli> appli_;
     std::unique_ptr<host::Scene> scene_;
     std::unique_ptr<host::Catalog> catalog_;
 };
 
-class Factory final : public IClassFactory {
+class Factory final : public com::ComObject<Factory, IClassFactory, com::NoModuleCount> {
   public:
     explicit Factory(Kind kind) : kind_(kind) {}
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-        if (!out)
-            return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-            *out = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG refs = --refs_;
-        if (refs == 0)
-            delete this;
-        return refs;
-    }
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** out) override {
         if (!out)
             return E_POINTER;
@@ -477,7 +445,6 @@ class Factory final : public IClassFactory {
 
   private:
     Kind kind_;
-    std::atomic<ULONG> refs_{1};
 };
 
 HMODULE gModule = nullptr;
