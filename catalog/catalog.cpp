@@ -1,3 +1,4 @@
+// Recognising the served catalogs, finding and loading the catalog file, reading the object.
 #include "catalog/catalog.h"
 
 #include <limits>

@@ -1,3 +1,4 @@
+// The module state: one per thread, and one per call that entered inside another.
 #include "catalog/constantes.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The host SDK reached late-bound through IDispatch, with exactly the argument types it expects.
 #include "com/connector.h"
 
 #include <array>

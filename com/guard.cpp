@@ -1,3 +1,4 @@
+// Publishing and clearing the thread's error information for the COM boundary.
 #include "com/guard.h"
 
 #include "platform/windows/com_support.h"

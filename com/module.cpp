@@ -1,3 +1,4 @@
+// The loaded library's handle and the counts that decide whether it may be unloaded.
 #include "com/module.h"
 
 #include <atomic>

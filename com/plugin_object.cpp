@@ -1,3 +1,4 @@
+// The COM object Plugin: its IDispatch from the type library and its fourteen methods.
 #include "com/plugin_object.h"
 
 #include "com/guard.h"

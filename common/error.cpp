@@ -1,3 +1,4 @@
+// The error type, the automation runtime's own errors, and the exception in flight as an error.
 #include "common/error.h"
 
 #include <cstdio>

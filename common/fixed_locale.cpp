@@ -1,3 +1,4 @@
+// Number conversions with a fixed decimal separator, as the automation runtime does them.
 #include "common/fixed_locale.h"
 
 #include <charconv>

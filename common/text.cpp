@@ -1,3 +1,4 @@
+// UTF-8 and UTF-16, whole numbers as text, and overflow-checked arithmetic.
 #include "common/text.h"
 
 #include "common/error.h"

@@ -1,3 +1,4 @@
+// The Gola handle codes and the warning shown after placing an object with one.
 #include "plugin/gola.h"
 
 #include "common/text.h"

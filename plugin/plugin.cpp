@@ -1,3 +1,4 @@
+// The Plugin class: its public methods, the three events and the dispatch to the rules.
 #include "plugin/plugin.h"
 
 #include <memory>

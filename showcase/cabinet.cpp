@@ -1,3 +1,4 @@
+// The cabinet types as tables, and the rule that walks a cabinet and prices its glass.
 #include "showcase/cabinet.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Cutting the plug-in's surcharge line off a description.
 #include "showcase/showcase.h"
 
 namespace vpolv {

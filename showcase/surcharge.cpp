@@ -1,3 +1,4 @@
+// The glass surcharge step, and a glass front priced on its own.
 #include <array>
 
 #include "common/text.h"

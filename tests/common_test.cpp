@@ -1,3 +1,4 @@
+// Number conversions, checked arithmetic, UTF conversions and the error of the exception in flight.
 #include <gtest/gtest.h>
 
 #include <functional>

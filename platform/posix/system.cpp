@@ -1,3 +1,4 @@
+// The platform services on POSIX systems, for the simulator and the native tests.
 #include <dirent.h>
 #include <langinfo.h>
 #include <locale.h>

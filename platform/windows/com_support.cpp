@@ -1,3 +1,4 @@
+// Text conversions, BSTRs, system messages and HRESULT checks for the Windows side.
 #include "platform/windows/com_support.h"
 
 #include <new>
