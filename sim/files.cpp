@@ -46,6 +46,15 @@ std::optional<std::string> writeFile(const fs::path& file, std::string_view cont
     return std::nullopt;
 }
 
+// Why a file of this status is not one to read or write whole, or null when it is a regular file.
+const char* notRegular(const fs::file_status& status) {
+    if (fs::is_directory(status))
+        return "is a folder";
+    if (!fs::is_regular_file(status))
+        return "is not a regular file";
+    return nullptr;
+}
+
 }  // namespace
 
 std::string reasonOf(std::error_code error) {
@@ -66,12 +75,8 @@ std::optional<std::string> readRegularFile(const fs::path& file, std::uintmax_t 
         reason = reasonOf(error);
         return std::nullopt;
     }
-    if (fs::is_directory(status)) {
-        reason = "is a folder";
-        return std::nullopt;
-    }
-    if (!fs::is_regular_file(status)) {
-        reason = "is not a regular file";
+    if (const char* why = notRegular(status)) {
+        reason = why;
         return std::nullopt;
     }
     const std::string tooLarge = "is larger than " + sizeText(maxBytes);
@@ -137,12 +142,8 @@ std::optional<fs::path> outputTarget(const fs::path& out, std::string& reason) {
             reason = reasonOf(error);
             return std::nullopt;
         }
-        if (fs::is_directory(status)) {
-            reason = "is a folder";
-            return std::nullopt;
-        }
-        if (!fs::is_regular_file(status)) {
-            reason = "is not a regular file";
+        if (const char* why = notRegular(status)) {
+            reason = why;
             return std::nullopt;
         }
         return target;
