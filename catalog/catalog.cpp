@@ -4,12 +4,12 @@
 #include <limits>
 
 #include "common/error.h"
+#include "common/text.h"
 #include "host/info_codes.h"
 
 namespace vpolv {
 
 namespace {
-constexpr Integer kTable3 = 3;
 constexpr std::u16string_view kVitrinaG = u"VITRINAG";
 // Column 3 of a "VITRINAG" cabinet is that of the matching "VITRINA" less this many.
 constexpr double kAjusteVitrinaG = 30;
@@ -73,6 +73,21 @@ bool cargaCatalogo(Context& ctx, host::Catalog& catalog) {
                             host::TextArg::byRef(m.sCodigoCatalogo));
 }
 
+Error cellNotANumber(const TableCell& cell) {
+    const Text table = longToText(cell.table);
+    const Text line = u"\"" + cell.line + u"\"";
+    if (cell.rank == 0 && cell.value.empty())
+        return errors::typeMismatch(u"catalog table " + table + u" has no line " + line);
+    const Text value = u"\"" + cell.value + u"\"";
+    if (cell.table == kTable4 && cell.column == kColumnaPuntos) {
+        return errors::typeMismatch(u"the points " + value + u" of line " + line +
+                                    u" in catalog table 4 are not a number");
+    }
+    return errors::typeMismatch(u"column " + longToText(cell.column) + u" (" + value +
+                                u") of line " + line + u" in catalog table " + table +
+                                u" is not a number");
+}
+
 void inicializaObjeto(Context& ctx, host::ObjectArg object) {
     PluginFields& f = ctx.f;
     Constantes& m = ctx.m;
@@ -93,7 +108,10 @@ void inicializaObjeto(Context& ctx, host::ObjectArg object) {
 
     if (f.sReferencia == kVitrinaG) {
         const auto& locale = ctx.sys.locale;
-        f.sColumna3 = locale.doubleToText(locale.textToDouble(f.sColumna3) - kAjusteVitrinaG);
+        const double columna3 =
+            convertCell({kTable3, f.sNombreLinea, f.lLineaTabla3, 3, f.sColumna3},
+                        [&] { return locale.textToDouble(f.sColumna3); });
+        f.sColumna3 = locale.doubleToText(columna3 - kAjusteVitrinaG);
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include "catalog/constantes.h"
 #include "catalog/context.h"
+#include "common/error.h"
 #include "host/host.h"
 #include "platform/platform.h"
 
@@ -26,6 +27,12 @@ inline constexpr std::u16string_view kSpaceIni = u"SPACE.INI";
 inline constexpr std::u16string_view kCatalogsDirKey = u"CatalogsDir";
 inline constexpr std::u16string_view kSpaceIniSections[] = {u"Local", u"InSitu", u"Remote"};
 
+// The catalog tables read: each object's own line in table 3, the glass prices in table 4 (their
+// points in column 3).
+inline constexpr Integer kTable3 = 3;
+inline constexpr Integer kTable4 = 4;
+inline constexpr Integer kColumnaPuntos = 3;
+
 // Accepts "503" and "570" exactly, and then sets the catalog stem and code.
 bool identificaCatalogo(Constantes& m, const Text& number);
 
@@ -39,6 +46,32 @@ Long longitudFichero(const platform::FileSystem& files, const Text& path);
 // Looks for "<stem>.cat" in the subfolders of the catalogs directory (the last subfolder in
 // listing order that holds a non-empty file wins) and has the host load the catalog.
 bool cargaCatalogo(Context& ctx, host::Catalog& catalog);
+
+// A value read from a catalog table: which table, line and column, and what the host answered.
+struct TableCell {
+    Integer table;
+    const Text& line;  // the line's name
+    Long rank;         // the rank the host gave for that name (0: no such line)
+    Integer column;
+    const Text& value;
+};
+
+// The type mismatch for a table value that did not convert.
+Error cellNotANumber(const TableCell& cell);
+
+// Runs convert() on a table value; a type mismatch it raises says, in the catalog's terms, what
+// did not convert (a missing line, points or a column that are not a number). Other errors,
+// the host's own among them, pass unchanged.
+template <class Convert>
+auto convertCell(const TableCell& cell, Convert&& convert) -> decltype(convert()) {
+    try {
+        return convert();
+    } catch (const Error& e) {
+        if (e.code() != errors::kTypeMismatch)
+            throw;
+        throw cellNotANumber(cell);
+    }
+}
 
 // Reads the catalogs directory, loads the catalog and fills the fields that describe the object:
 // line name, reference, handle code and the columns of its table-3 line.

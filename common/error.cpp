@@ -31,6 +31,9 @@ Error overflow() {
 Error typeMismatch() {
     return own(kTypeMismatch, u"Type mismatch");
 }
+Error typeMismatch(const Text& what) {
+    return own(kTypeMismatch, u"Type mismatch: " + what);
+}
 Error fileNotFound() {
     return own(kFileNotFound, u"File not found");
 }

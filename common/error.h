@@ -57,6 +57,8 @@ inline constexpr std::int32_t kUnexpected = static_cast<std::int32_t>(0x8000FFFF
 Error invalidProcedureCall();
 Error overflow();
 Error typeMismatch();
+// The same code, with what did not convert: "Type mismatch: <what>".
+Error typeMismatch(const Text& what);
 Error fileNotFound();
 Error pathNotFound(const Text& path);
 Error objectNotSet();

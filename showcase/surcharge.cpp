@@ -1,6 +1,7 @@
 // The glass surcharge step, and a glass front priced on its own.
 #include <array>
 
+#include "catalog/catalog.h"
 #include "common/text.h"
 #include "host/info_codes.h"
 #include "showcase/showcase.h"
@@ -8,9 +9,6 @@
 namespace vpolv {
 
 namespace {
-
-constexpr Integer kTable4 = 4;
-constexpr Integer kColumnaPuntos = 3;
 
 struct GrupoCristal {
     std::u16string_view grupo;
@@ -27,8 +25,13 @@ constexpr std::u16string_view kCristalFusin = u"Cristal Fusin";
 constexpr std::u16string_view kSinLinea = u"0";
 constexpr std::u16string_view kLineaSinGrupo = u"_0_";
 
-Text half(const Locale& locale, const Text& number) {
-    return locale.doubleToText(locale.textToDouble(number) / 2);
+// Half a column of the object's table-3 line, as text.
+Text half(Context& ctx, const Text& value, Integer column) {
+    const auto& locale = ctx.sys.locale;
+    const double number =
+        convertCell({kTable3, ctx.f.sNombreLinea, ctx.f.lLineaTabla3, column, value},
+                    [&] { return locale.textToDouble(value); });
+    return locale.doubleToText(number / 2);
 }
 
 Text linePart(Context& ctx, LinePart part) {
@@ -39,10 +42,10 @@ Text linePart(Context& ctx, LinePart part) {
         case LinePart::Columna5:
             return f.sColumna5;
         case LinePart::MitadColumna3:
-            f.sValorTipo2 = half(ctx.sys.locale, f.sColumna3);
+            f.sValorTipo2 = half(ctx, f.sColumna3, 3);
             return f.sValorTipo2;
         case LinePart::MitadColumna5:
-            f.sValorTipo3 = half(ctx.sys.locale, f.sColumna5);
+            f.sValorTipo3 = half(ctx, f.sColumna5, 5);
             return f.sValorTipo3;
     }
     return {};
@@ -82,8 +85,10 @@ void aplicaIncrementoCristal(Context& ctx, host::ObjectArg target, LinePart firs
     f.lLineaTabla4 = catalog.TableGetLineRankFromName(
         m.lSessionId, kTable4, 0, 1, host::TextArg::byRef(f.sNombreLineaTabla4), false);
     f.sPuntos = catalog.TableGetLineInfo(m.lSessionId, kTable4, 0, f.lLineaTabla4, kColumnaPuntos);
-    f.lIncremento =
-        checkedMultiply(checkedAdd(ctx.sys.locale.textToLong(f.sPuntos), f.lBase), factor);
+    const Long puntos =
+        convertCell({kTable4, f.sNombreLineaTabla4, f.lLineaTabla4, kColumnaPuntos, f.sPuntos},
+                    [&] { return ctx.sys.locale.textToLong(f.sPuntos); });
+    f.lIncremento = checkedMultiply(checkedAdd(puntos, f.lBase), factor);
 
     f.sDescripcion += kNotaInicio;
     f.sDescripcion += u"Incremento por cristal " + m.sGrupo + u" (" + m.sCristal + u") de " +
