@@ -12,6 +12,9 @@
 namespace vpolv::winetest {
 namespace {
 
+constexpr bool k64Bit = sizeof(void*) == 8;
+constexpr const wchar_t* kSysKindKey = k64Bit ? L"win64" : L"win32";
+
 std::wstring classes(const std::wstring& key) {
     return L"Software\\Classes\\" + key;
 }
@@ -50,7 +53,10 @@ TEST(Registration, Regsvr32WritesTheClassAndUnregisteringRemovesEveryKey) {
     const std::wstring iface = classes(registeredKeys()[2]);
     EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, iface + L"\\ProxyStubClsid32", nullptr),
               L"{00020424-0000-0000-C000-000000000046}");
-    EXPECT_TRUE(keyExists(HKEY_LOCAL_MACHINE, classes(registeredKeys()[3] + L"\\1.0\\409\\win64")));
+    // The type library is entered for this DLL's bitness only.
+    const std::wstring libPaths = classes(registeredKeys()[3] + L"\\1.0\\409\\");
+    EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, libPaths + kSysKindKey, nullptr), paths().vpolvDll);
+    EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, libPaths + (k64Bit ? L"win32" : L"win64")));
 
     ASSERT_EQ(regsvr32(L"/u /s"), 0u);
     expectNoKeyLeft();
@@ -114,6 +120,9 @@ TEST(TypeLibrary, DescribesTheClassAndTheMethodTable) {
     EXPECT_EQ(libAttr->lcid, 0x0409u);
     EXPECT_EQ(libAttr->wMajorVerNum, 1);
     EXPECT_EQ(libAttr->wMinorVerNum, 0);
+    // Built for this DLL's bitness (a library of the other bitness loads too, so only this
+    // tells them apart).
+    EXPECT_EQ(libAttr->syskind, k64Bit ? SYS_WIN64 : SYS_WIN32);
     library->ReleaseTLibAttr(libAttr);
 
     // The coclass Plugin, creatable, with _Plugin as its default interface.
@@ -154,7 +163,7 @@ TEST(TypeLibrary, DescribesTheClassAndTheMethodTable) {
         FUNCDESC* func = nullptr;
         ASSERT_EQ(vtable->GetFuncDesc(static_cast<UINT>(i), &func), S_OK);
         EXPECT_EQ(func->memid, static_cast<MEMBERID>(method.dispId));
-        // IUnknown and IDispatch come first: seven slots of 8 bytes.
+        // IUnknown and IDispatch come first: seven pointer-sized slots.
         EXPECT_EQ(func->oVft, static_cast<SHORT>((7 + i) * sizeof(void*)));
         const bool hasResult = method.result != ResultType::None;
         ASSERT_EQ(static_cast<std::size_t>(func->cParams), method.params.size() + hasResult);
