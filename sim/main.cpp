@@ -9,6 +9,7 @@
 #include <system_error>
 #include <vector>
 
+#include "common/release.h"
 #include "sim/report.h"
 #include "sim/run.h"
 #include "sim/scene_file.h"
@@ -40,6 +41,7 @@ constexpr const char* kHelp =
     "  --json            print the report as JSON\n"
     "  --quiet           print only the writes and the warnings\n"
     "  --help            print this help\n"
+    "  --version         print the plug-in's version\n"
     "\n"
     "Exit status: 0 the event returned True, 1 it returned False (its error is reported),\n"
     "2 a bad command line or scene file.\n";
@@ -52,6 +54,7 @@ struct Options {
     bool json = false;
     bool quiet = false;
     bool help = false;
+    bool version = false;
 };
 
 struct UsageError {
@@ -95,6 +98,9 @@ Options parseCommandLine(const std::vector<std::string>& args) {
         if (arg == "--help" || arg == "-h") {
             noValue();
             options.help = true;
+        } else if (arg == "--version") {
+            noValue();
+            options.version = true;
         } else if (arg == "--event") {
             const std::string name = value();
             const auto kind = vpolv::sim::eventKindFromName(name);
@@ -120,7 +126,7 @@ Options parseCommandLine(const std::vector<std::string>& args) {
             scene = arg;
         }
     }
-    if (options.help)
+    if (options.help || options.version)
         return options;
     if (!scene)
         throw UsageError{"no scene file given"};
@@ -184,6 +190,10 @@ int main(int argc, char** argv) {
     }
     if (options.help) {
         std::cout << kUsage << "\n" << kHelp;
+        return kTrueResult;
+    }
+    if (options.version) {
+        std::cout << "vpolv " << vpolv::kVersion << "\n";
         return kTrueResult;
     }
     try {

@@ -3,7 +3,10 @@
 // The system headers first: see win32.h.
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "com/vpolv_h.h"
+#include "common/release.h"
 #include "common/text.h"
 #include "platform/windows/win32.h"
 #include "plugin/method_table.h"
@@ -81,7 +84,7 @@ TEST(Registration, Regsvr32WritesTheClassAndUnregisteringRemovesEveryKey) {
     EXPECT_TRUE(keyExists(HKEY_LOCAL_MACHINE, clsid));
 }
 
-TEST(VersionRecord, CarriesSelfRegistrationVersionAndSpanishLanguage) {
+TEST(VersionRecord, CarriesSelfRegistrationTheReleaseVersionAndSpanishLanguage) {
     DWORD handle = 0;
     const DWORD size = GetFileVersionInfoSizeW(paths().vpolvDll.c_str(), &handle);
     ASSERT_GT(size, 0u);
@@ -106,9 +109,24 @@ TEST(VersionRecord, CarriesSelfRegistrationVersionAndSpanishLanguage) {
         }
         return value;
     };
-    EXPECT_EQ(text(L"FileVersion"), L"1.00");
-    EXPECT_EQ(text(L"ProductVersion"), L"1.00");
+    // The release's version, in the form hosts and installers have always seen.
+    const std::wstring version(kVersion.begin(), kVersion.end());
+    EXPECT_TRUE(std::regex_match(version, std::wregex(L"[0-9]+\\.[0-9]{2}(\\.[0-9]+)?")))
+        << kVersion;
+    EXPECT_EQ(text(L"FileVersion"), version);
+    EXPECT_EQ(text(L"ProductVersion"), version);
     EXPECT_EQ(text(L"OLESelfRegister"), L"");
+
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    ASSERT_TRUE(VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    const DWORD high = kVersionNumbers[0] << 16 | kVersionNumbers[1];
+    const DWORD low = kVersionNumbers[2] << 16 | kVersionNumbers[3];
+    EXPECT_EQ(fixed->dwFileVersionMS, high);
+    EXPECT_EQ(fixed->dwFileVersionLS, low);
+    EXPECT_EQ(fixed->dwProductVersionMS, high);
+    EXPECT_EQ(fixed->dwProductVersionLS, low);
+    // Above the first release, 1.0.0.0, so that installers replace it.
+    EXPECT_GT(high, 1u << 16);
 }
 
 TEST(TypeLibrary, DescribesTheClassAndTheMethodTable) {
