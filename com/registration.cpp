@@ -82,13 +82,16 @@ void deleteTree(Scope scope, const std::wstring& path, REGSAM view = 0) {
 
 // The DLL the class is registered with in a registry view, or empty.
 std::wstring registeredServer(Scope scope, const std::wstring& classPath, REGSAM view) {
-    wchar_t path[MAX_PATH + 1] = {};
-    DWORD size = sizeof path - sizeof(wchar_t);
-    const std::wstring key = classesPath(classPath + L"\\InprocServer32");
-    if (RegGetValueW(classesRoot(scope), key.c_str(), nullptr, RRF_RT_REG_SZ | view, nullptr, path,
-                     &size) != ERROR_SUCCESS) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(classesRoot(scope), classesPath(classPath + L"\\InprocServer32").c_str(), 0,
+                      KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS) {
         return {};
     }
+    const win::UniqueKey owned(key);
+    wchar_t path[MAX_PATH + 1] = {};
+    DWORD size = sizeof path - sizeof(wchar_t);
+    if (RegGetValueW(key, nullptr, nullptr, RRF_RT_REG_SZ, nullptr, path, &size) != ERROR_SUCCESS)
+        return {};
     return path;
 }
 
