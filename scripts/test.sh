@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds every configuration and runs every test: natively, then the Windows builds of both
-# bitnesses under Wine.
+# bitnesses under Wine, then the release files (scripts/package.sh) and their deployment.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -39,5 +39,14 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
     [ "${status:-0}" -eq 0 ]
   done
 ' run "${windows_presets[@]}" || status=$?
-exit "$status"
+if [ "$status" -ne 0 ]; then
+  exit "$status"
+fi
 
+# -- Release files and their deployment --------------------------------------------------------
+# Both DLLs side by side through regsvr32, then the two MSI packages, in fresh prefixes.
+echo "== release files (scripts/package.sh)"
+bash scripts/package.sh
+echo "== deployment tests (under Wine)"
+bash tests/deploy/deploy_test.sh dist build/windows-x86/tests/wine/vpolv_probe.exe \
+  build/windows/tests/wine/vpolv_probe.exe build/deploy
