@@ -7,14 +7,16 @@
 #include "catalog/constantes.h"
 #include "catalog/context.h"
 #include "common/error.h"
+#include "common/release.h"
 #include "host/host.h"
 #include "platform/platform.h"
 
 namespace vpolv {
 
-// The catalog code both catalogs are supplied with (six lower-case letters, six digits); the
-// host needs it to open the catalog files and it goes unchanged to FileLoad.
-inline constexpr std::u16string_view kCodigoCatalogo = u"vpolvc261207";
+// The catalog code both catalogs are supplied with (six lower-case letters, six digits; set at
+// configuration, VPOLV_CATALOG_CODE); the host needs it to open the catalog files and it goes
+// unchanged to FileLoad.
+inline constexpr std::u16string_view kCodigoCatalogo = kBuiltCatalogCode;
 
 // Catalog numbers (information 2) and the stems of their files.
 inline constexpr std::u16string_view kCatalogo503 = u"503";

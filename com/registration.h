@@ -9,7 +9,8 @@ namespace vpolv::com {
 enum class Scope { Machine, User };
 
 // Both raise vpolv::Error on failure. Unregistering removes exactly what registering wrote
-// and does not mind what is already gone.
+// and does not mind what is already gone; while the DLL of the other bitness is registered in
+// the other registry view, it leaves the keys both share to it.
 void registerServer(Scope scope);
 void unregisterServer(Scope scope);
 

@@ -5,8 +5,9 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ libgtest-dev libgmock-dev googletest nlohmann-json3-dev
-  g++-mingw-w64-x86-64 mingw-w64-tools
-  wine wine64 libwine-dev xvfb xauth
+  g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools
+  wine wine64 wine32:i386 libwine-dev xvfb xauth
+  wixl msitools
 )
 
 missing=()
@@ -26,7 +27,13 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 1
 fi
 
+# The 32-bit Wine (wine32:i386) runs the 32-bit DLL and its tests.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  echo "Adding the i386 architecture"
+  dpkg --add-architecture i386
+fi
+
 echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-apt-get install -y -qq "${missing[@]}" >/dev/null
+apt-get -o DPkg::Lock::Timeout=600 update -qq
+apt-get -o DPkg::Lock::Timeout=600 install -y -qq "${missing[@]}" >/dev/null

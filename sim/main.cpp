@@ -9,6 +9,7 @@
 #include <system_error>
 #include <vector>
 
+#include "common/release.h"
 #include "sim/check.h"
 #include "sim/echo.h"
 #include "sim/files.h"
@@ -55,6 +56,7 @@ constexpr const char* kHelp =
     "                    points that are not whole numbers under the scene's separator\n"
     "  --help            print this help\n"
     "  --                the next argument is the scene file, even if it starts with '-'\n"
+    "  --version         print the plug-in's version\n"
     "\n"
     "Exit status: 0 the event returned True, 1 it returned False (its error is reported and\n"
     "also written to stderr), 2 a bad command line or scene file (nothing was run or written),\n"
@@ -70,6 +72,7 @@ struct Options {
     bool quiet = false;
     bool help = false;
     bool check = false;
+    bool version = false;
 };
 
 struct UsageError {
@@ -144,6 +147,9 @@ Options parseCommandLine(const std::vector<std::string>& args) {
         if (name == "--help") {
             noValue();
             options.help = true;
+        } else if (arg == "--version") {
+            noValue();
+            options.version = true;
         } else if (arg == "--event") {
             const std::string kind = value();
             const auto event = vpolv::sim::eventKindFromName(kind);
@@ -169,7 +175,7 @@ Options parseCommandLine(const std::vector<std::string>& args) {
             throw UsageError{"unknown option " + echo(arg)};
         }
     }
-    if (options.help)
+    if (options.help || options.version)
         return options;
     if (!scene)
         throw UsageError{"no scene file given"};
@@ -269,6 +275,9 @@ int main(int argc, char** argv) {
     }
     if (options.help)
         return print(std::string(kUsage) + "\n" + kHelp) ? kTrueResult : kNotWritten;
+    if (options.version) {
+        return print("vpolv " + std::string(vpolv::kVersion) + "\n") ? kTrueResult : kNotWritten;
+    }
     try {
         return options.check ? check(options) : run(options);
     } catch (const vpolv::sim::SceneError& e) {

@@ -3,6 +3,7 @@
 #   -DSIM=program -DWORKDIR=folder -DARGS=a^^b^^c -DEXIT=code   (lists use ^^ between items)
 #   -DGOLDEN=file       stdout must equal the file; with VPOLV_UPDATE_GOLDEN=1 in the
 #                       environment the file is rewritten instead
+#   -DSTDOUT=regex      stdout must match the regular expression
 #   -DSTDERR=regex      stderr must match the regular expression
 #   -DCHAIN_ARGS=a^^b   run these first, with --out to a scratch scene; "{out}" in ARGS
 #                       then stands for that scene
@@ -52,6 +53,9 @@ if(NOT rc STREQUAL "${EXIT}")
   message(FATAL_ERROR "vpolv-sim ${ARGS}: exit ${rc}, expected ${EXIT}\nstdout:\n${stdout}\nstderr:\n${stderr}")
 endif()
 
+if(DEFINED STDOUT AND NOT stdout MATCHES "${STDOUT}")
+  message(FATAL_ERROR "vpolv-sim ${ARGS}: stdout\n  ${stdout}does not match\n  ${STDOUT}")
+endif()
 if(DEFINED STDERR AND NOT stderr MATCHES "${STDERR}")
   message(FATAL_ERROR "vpolv-sim ${ARGS}: stderr\n  ${stderr}does not match\n  ${STDERR}")
 endif()

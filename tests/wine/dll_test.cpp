@@ -3,7 +3,10 @@
 // The system headers first: see win32.h.
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "com/vpolv_h.h"
+#include "common/release.h"
 #include "common/text.h"
 #include "platform/windows/win32.h"
 #include "plugin/method_table.h"
@@ -11,6 +14,9 @@
 
 namespace vpolv::winetest {
 namespace {
+
+constexpr bool k64Bit = sizeof(void*) == 8;
+constexpr const wchar_t* kSysKindKey = k64Bit ? L"win64" : L"win32";
 
 std::wstring classes(const std::wstring& key) {
     return L"Software\\Classes\\" + key;
@@ -50,7 +56,10 @@ TEST(Registration, Regsvr32WritesTheClassAndUnregisteringRemovesEveryKey) {
     const std::wstring iface = classes(registeredKeys()[2]);
     EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, iface + L"\\ProxyStubClsid32", nullptr),
               L"{00020424-0000-0000-C000-000000000046}");
-    EXPECT_TRUE(keyExists(HKEY_LOCAL_MACHINE, classes(registeredKeys()[3] + L"\\1.0\\409\\win64")));
+    // The type library is entered for this DLL's bitness only.
+    const std::wstring libPaths = classes(registeredKeys()[3] + L"\\1.0\\409\\");
+    EXPECT_EQ(readValue(HKEY_LOCAL_MACHINE, libPaths + kSysKindKey, nullptr), paths().vpolvDll);
+    EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, libPaths + (k64Bit ? L"win32" : L"win64")));
 
     ASSERT_EQ(regsvr32(L"/u /s"), 0u);
     expectNoKeyLeft();
@@ -75,7 +84,7 @@ TEST(Registration, Regsvr32WritesTheClassAndUnregisteringRemovesEveryKey) {
     EXPECT_TRUE(keyExists(HKEY_LOCAL_MACHINE, clsid));
 }
 
-TEST(VersionRecord, CarriesSelfRegistrationVersionAndSpanishLanguage) {
+TEST(VersionRecord, CarriesSelfRegistrationTheReleaseVersionAndSpanishLanguage) {
     DWORD handle = 0;
     const DWORD size = GetFileVersionInfoSizeW(paths().vpolvDll.c_str(), &handle);
     ASSERT_GT(size, 0u);
@@ -100,9 +109,24 @@ TEST(VersionRecord, CarriesSelfRegistrationVersionAndSpanishLanguage) {
         }
         return value;
     };
-    EXPECT_EQ(text(L"FileVersion"), L"1.00");
-    EXPECT_EQ(text(L"ProductVersion"), L"1.00");
+    // The release's version, in the form hosts and installers have always seen.
+    const std::wstring version(kVersion.begin(), kVersion.end());
+    EXPECT_TRUE(std::regex_match(version, std::wregex(L"[0-9]+\\.[0-9]{2}(\\.[0-9]+)?")))
+        << kVersion;
+    EXPECT_EQ(text(L"FileVersion"), version);
+    EXPECT_EQ(text(L"ProductVersion"), version);
     EXPECT_EQ(text(L"OLESelfRegister"), L"");
+
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    ASSERT_TRUE(VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    const DWORD high = kVersionNumbers[0] << 16 | kVersionNumbers[1];
+    const DWORD low = kVersionNumbers[2] << 16 | kVersionNumbers[3];
+    EXPECT_EQ(fixed->dwFileVersionMS, high);
+    EXPECT_EQ(fixed->dwFileVersionLS, low);
+    EXPECT_EQ(fixed->dwProductVersionMS, high);
+    EXPECT_EQ(fixed->dwProductVersionLS, low);
+    // Above the first release, 1.0.0.0, so that installers replace it.
+    EXPECT_GT(high, 1u << 16);
 }
 
 TEST(TypeLibrary, DescribesTheClassAndTheMethodTable) {
@@ -114,6 +138,9 @@ TEST(TypeLibrary, DescribesTheClassAndTheMethodTable) {
     EXPECT_EQ(libAttr->lcid, 0x0409u);
     EXPECT_EQ(libAttr->wMajorVerNum, 1);
     EXPECT_EQ(libAttr->wMinorVerNum, 0);
+    // Built for this DLL's bitness (a library of the other bitness loads too, so only this
+    // tells them apart).
+    EXPECT_EQ(libAttr->syskind, k64Bit ? SYS_WIN64 : SYS_WIN32);
     library->ReleaseTLibAttr(libAttr);
 
     // The coclass Plugin, creatable, with _Plugin as its default interface.
@@ -154,7 +181,7 @@ TEST(TypeLibrary, DescribesTheClassAndTheMethodTable) {
         FUNCDESC* func = nullptr;
         ASSERT_EQ(vtable->GetFuncDesc(static_cast<UINT>(i), &func), S_OK);
         EXPECT_EQ(func->memid, static_cast<MEMBERID>(method.dispId));
-        // IUnknown and IDispatch come first: seven slots of 8 bytes.
+        // IUnknown and IDispatch come first: seven pointer-sized slots.
         EXPECT_EQ(func->oVft, static_cast<SHORT>((7 + i) * sizeof(void*)));
         const bool hasResult = method.result != ResultType::None;
         ASSERT_EQ(static_cast<std::size_t>(func->cParams), method.params.size() + hasResult);

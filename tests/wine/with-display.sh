@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Runs a command with an X display: as it is when DISPLAY is set, otherwise inside xvfb-run.
+#
+#   with-display.sh WINEPREFIX COMMAND [ARGS...]
+#
 # Wine's server remembers whether it started with a display, so a server left running without
 # one is waited for first, and the one started here is stopped before the display goes away.
 set -euo pipefail
+export WINEPREFIX="$1"
+shift
 if [ -n "${DISPLAY:-}" ] || ! command -v xvfb-run >/dev/null; then
   exec "$@"
 fi
-here="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
-export WINEPREFIX="${VPOLV_WINEPREFIX:-$here/build/windows/wineprefix}"
 wineserver -w 2>/dev/null || true
 exec xvfb-run -a -s "-screen 0 1024x768x24" bash -c '"$@"; status=$?; wineserver -w 2>/dev/null || true; exit $status' run "$@"

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Builds the release files of both bitnesses and writes them to dist/:
+#   vpolv-<version>-x86.msi   the installer for 32-bit hosts
+#   vpolv-<version>-x64.msi   the installer for 64-bit hosts
+#   vpolv-<version>.zip       both DLLs (x86/, x64/) with their debug files, the deployment
+#                             guide and the notices of the runtime libraries linked in
+# The DLLs are Release builds, stripped; each one's debug information is in vpolv.dll.debug
+# beside it, which debuggers find through the DLL's .gnu_debuglink.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+
+for preset in release-x86 release-x64; do
+  echo "== $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+done
+
+version="$(cat build/release-x64/dist/VERSION)"
+if [ "$(cat build/release-x86/dist/VERSION)" != "$version" ]; then
+  echo "package.sh: the two release builds have different versions" >&2
+  exit 1
+fi
+
+rm -rf dist
+mkdir -p dist
+stage="$(mktemp -d)"
+trap 'rm -rf "$stage"' EXIT
+root="$stage/vpolv-$version"
+for arch in x86 x64; do
+  built="build/release-$arch/dist"
+  cp "$built/vpolv-$version-$arch.msi" dist/
+  mkdir -p "$root/$arch"
+  cp "$built/vpolv.dll" "$built/vpolv.dll.debug" "$root/$arch/"
+done
+cp docs/deployment.md "$root/"
+cp packaging/NOTICE.txt "$root/"
+(cd "$stage" && cmake -E tar cf "$OLDPWD/dist/vpolv-$version.zip" --format=zip "vpolv-$version")
+
+echo "== dist/"
+ls -l dist
