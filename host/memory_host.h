@@ -15,42 +15,10 @@
 
 #include "common/error.h"
 #include "common/locale.h"
+#include "host/call.h"
 #include "host/host.h"
 
 namespace vpolv::host {
-
-// One recorded argument: its automation kind and its value.
-struct Arg {
-    enum class Kind { I2, I4, I4Ref, Str, StrRef, Bool };
-    Kind kind;
-    Long number = 0;
-    Text text;
-
-    static Arg i2(Integer v) { return {Kind::I2, v, {}}; }
-    static Arg i4(Long v) { return {Kind::I4, v, {}}; }
-    static Arg i4Ref(Long v) { return {Kind::I4Ref, v, {}}; }
-    static Arg str(Text v, bool byRef) {
-        return {byRef ? Kind::StrRef : Kind::Str, 0, std::move(v)};
-    }
-    static Arg boolean(bool v) { return {Kind::Bool, v ? -1 : 0, {}}; }
-
-    // The kind's automation type name: "I2", "I4", "I4&", "BSTR", "BSTR&", "BOOL".
-    static const char* kindName(Kind kind);
-    // For example: I2 -2, I4& 7, BSTR& "_1_A_90", BOOL False.
-    std::string toString() const;
-    bool operator==(const Arg&) const = default;
-};
-
-// One recorded operation, or the creation or release of a host object.
-struct Call {
-    std::string object;     // "Appli", "Scene" or "Catalog"
-    std::string operation;  // SDK operation name, or "CreateObject" / "Release"
-    std::vector<Arg> args;
-
-    bool isLifecycle() const { return operation == "CreateObject" || operation == "Release"; }
-    // For example: Scene.ObjectGetInfo(I4& 1, I2 -2, I4 2)
-    std::string toString() const;
-};
 
 // A write made through ObjectSetInfo.
 struct Write {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <string_view>
 
 #include "platform/platform.h"
 
@@ -15,5 +16,10 @@ std::unique_ptr<FileSystem> makeFileSystem(Text moduleFolder = {});
 std::unique_ptr<Profile> makeProfile();
 // The user locale's number conversions.
 std::unique_ptr<Locale> makeUserLocale();
+// A trace that is always on, into file (the simulator's --trace).
+std::unique_ptr<Trace> makeFileTrace(Text file);
+// Appends a trace record to file with a single write, rotating the file at Trace::kMaxBytes;
+// false when it cannot.
+bool appendTraceRecord(const Text& file, std::string_view record) noexcept;
 
 }  // namespace vpolv::platform

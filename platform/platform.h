@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 #include "common/locale.h"
@@ -56,12 +57,28 @@ class Dialogs {
     virtual void show(const Text& text, const Text& title, Long style) = 0;
 };
 
-// The services one plug-in instance works with.
+// The diagnosis trace's switch and file.
+class Trace {
+  public:
+    virtual ~Trace() = default;
+    // A trace file grows to this size, then becomes "<file>.1" (replacing an older one) and a
+    // new file starts: at most about twice this on disk.
+    static constexpr std::int64_t kMaxBytes = 10 * 1024 * 1024;
+    // The trace file's full path, read anew at every call; empty when the trace is off.
+    virtual Text file() const = 0;
+    // Appends one record whole, with a single write, rotating the file first when it has reached
+    // kMaxBytes; several threads and processes may append to one file. False when it cannot be
+    // written; nothing is thrown.
+    virtual bool append(const Text& file, std::string_view record) const noexcept = 0;
+};
+
+// The services one plug-in instance works with. Without a trace, no event is traced.
 struct Services {
     const Locale& locale;
     const FileSystem& files;
     const Profile& profile;
     Dialogs& messages;
+    const Trace* trace = nullptr;
 };
 
 }  // namespace vpolv::platform

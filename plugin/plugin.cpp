@@ -7,6 +7,7 @@
 #include "common/text.h"
 #include "host/info_codes.h"
 #include "plugin/gola.h"
+#include "plugin/trace.h"
 #include "showcase/cabinet.h"
 #include "showcase/showcase.h"
 
@@ -120,11 +121,20 @@ Plugin::Plugin(host::Connector& host, const platform::Services& services)
     : host_(host), sys_(services) {}
 
 Boolean Plugin::runEvent(Context& ctx, Event event, Long lCallParamsBlock) {
+    static constexpr const char* kNames[] = {"place", "finishes", "scene"};
+    return traced(sys_, host_, kNames[static_cast<int>(event)], lCallParamsBlock, ctx,
+                  [&](host::Connector& host, platform::Dialogs& messages) {
+                      return runEvent(ctx, host, messages, event, lCallParamsBlock);
+                  });
+}
+
+Boolean Plugin::runEvent(Context& ctx, host::Connector& host, platform::Dialogs& messages,
+                         Event event, Long lCallParamsBlock) {
     Constantes& m = ctx.m;
     EventScope scope(m);
-    m.oAppli = host_.createAppli();
-    m.oScene = host_.createScene();
-    m.oCatalog = host_.createCatalog();
+    m.oAppli = host.createAppli();
+    m.oScene = host.createScene();
+    m.oCatalog = host.createCatalog();
     m.lSessionId = m.oAppli->StartSessionFromCallParams(lCallParamsBlock);
     scope.sessionStarted();
 
@@ -155,7 +165,7 @@ Boolean Plugin::runEvent(Context& ctx, Event event, Long lCallParamsBlock) {
 
     // Only an object this placement has read can have its handle checked.
     if (event == Event::Place && objetoLeido && esTiradorGola(ctx.f.sTirador)) {
-        avisoTiradorGola(sys_.messages);
+        avisoTiradorGola(messages);
     }
 
     scope.end();

@@ -52,6 +52,8 @@ class Plugin {
     class Entry;
     enum class Event { Place, Finishes, SceneGenericFinishes };
     Boolean runEvent(Context& ctx, Event event, Long lCallParamsBlock);
+    Boolean runEvent(Context& ctx, host::Connector& host, platform::Dialogs& messages, Event event,
+                     Long lCallParamsBlock);
 
     host::Connector& host_;
     const platform::Services& sys_;

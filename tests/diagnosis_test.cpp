@@ -1,10 +1,15 @@
-// What a failed event tells the people who support the plug-in: errors that name, in the
-// catalog's terms, what is missing, with the codes unchanged.
+// What an event tells the people who support the plug-in: errors that name, in the catalog's
+// terms, what is missing, with the codes unchanged; and the trace of every event.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <nlohmann/json.hpp>
+#include <thread>
 
 #include "common/text.h"
+#include "platform/native.h"
 #include "support/fake_platform.h"
 #include "support/nested_events.h"
 
@@ -79,6 +84,158 @@ TEST(Diagnosis, HostErrorsPassUntouched) {
     EXPECT_EQ(out.error->code(), hostError.code());
     EXPECT_EQ(out.error->description(), hostError.description());
     EXPECT_EQ(out.error->source(), hostError.source());
+}
+
+}  // namespace
+}  // namespace vpolv::testing
+
+namespace vpolv::testing {
+namespace {
+
+using namespace nested;
+
+struct Traced {
+    explicit Traced(host::SceneData scene) : h(std::move(scene)) {}
+    void traceInto(const std::filesystem::path& file) {
+        trace = platform::makeFileTrace(toText(file));
+        h.services.trace = trace.get();
+    }
+    PluginHarness h;
+    std::unique_ptr<platform::Trace> trace;
+};
+
+std::vector<std::string> lines(const std::filesystem::path& file) {
+    std::ifstream in(file);
+    std::vector<std::string> out;
+    for (std::string line; std::getline(in, line);)
+        out.push_back(line);
+    return out;
+}
+
+using Fire = Boolean (Plugin::*)(Long);
+
+// The same event, untraced and traced: the same calls, writes and outcome.
+TEST(Trace, ChangesNothingTheEventDoes) {
+    const struct {
+        Fire fire;
+        bool fail;
+    } cases[] = {{&Plugin::OnObjectPlaceAfter, false},
+                 {&Plugin::OnObjectFinishesAfter, false},
+                 {&Plugin::OnSceneGenericFinishesAfter, false},
+                 {&Plugin::OnObjectPlaceAfter, true}};
+    TempDir folder;
+    const auto file = folder.path() / "trace.jsonl";
+    for (const auto& c : cases) {
+        std::vector<std::string> logs[2];
+        std::vector<std::string> outcomes[2];
+        for (const bool on : {false, true}) {
+            host::SceneData scene = twoCabinets();
+            scene.sceneObjects = {kOuterCabinet, kInnerCabinet};
+            Traced t(std::move(scene));
+            if (c.fail) {
+                t.h.host.failOperation("TableGetLineInfo",
+                                       Error(static_cast<std::int32_t>(0x80041234), u"x", u"K"));
+            }
+            if (on)
+                t.traceInto(file);
+            const Outcome out = guarded([&] { return (t.h.plugin.*c.fire)(kOuterBlock); });
+            logs[on] = t.h.callLog();
+            outcomes[on] = {std::to_string(out.result),
+                            out.error ? out.error->what() : std::string("ok"),
+                            std::to_string(t.h.messages.shown.size())};
+        }
+        EXPECT_EQ(logs[0], logs[1]);
+        EXPECT_EQ(outcomes[0], outcomes[1]);
+    }
+    const auto records = lines(file);
+    ASSERT_EQ(records.size(), std::size(cases));
+    for (const auto& record : records) {
+        const auto json = nlohmann::json::parse(record);
+        EXPECT_EQ(json["format"], 1);
+    }
+    const auto place = nlohmann::json::parse(records[0]);
+    EXPECT_EQ(place["event"], "place");
+    EXPECT_EQ(place["callParams"], kOuterBlock);
+    EXPECT_EQ(place["decimalSeparator"], ".");
+    EXPECT_EQ(place["catalogFile"], "polvas10");
+    EXPECT_EQ(place["result"], true);
+    EXPECT_EQ(place["boxes"].size(), 1u);
+    EXPECT_EQ(place["calls"][0]["operation"], "CreateObject");
+    const auto& last = place["calls"].back();
+    EXPECT_EQ(last["operation"], "EndSession");
+    EXPECT_EQ(last["args"][0]["kind"], "I4&");
+    EXPECT_EQ(last["args"][0]["value"], kOuterSession);
+    const auto failed = nlohmann::json::parse(records[3]);
+    EXPECT_EQ(failed["result"], false);
+    EXPECT_EQ(failed["error"]["code"], "0x80041234");
+}
+
+TEST(Trace, KeepsTextsWhole) {
+    host::SceneData scene = twoCabinets();
+    const Text odd = {u'P', 0xD800, u'"', u'\n', 0xD83D, 0xDE00};  // lone and paired surrogates
+    scene.objects[kOuterGlass].infos[49] = odd;
+    Traced t(std::move(scene));
+    TempDir folder;
+    t.traceInto(folder.path() / "t.jsonl");
+    guarded([&] { return t.h.plugin.OnObjectPlaceAfter(kOuterBlock); });
+    const auto record = nlohmann::json::parse(lines(folder.path() / "t.jsonl").at(0));
+    bool found = false;
+    for (const auto& call : record["calls"]) {
+        if (call.contains("answer") && call["answer"].is_object()) {
+            std::vector<unsigned> units(odd.begin(), odd.end());
+            EXPECT_EQ(call["answer"]["utf16"].get<std::vector<unsigned>>(), units);
+            found = true;
+        }
+    }
+    EXPECT_TRUE(found);
+}
+
+TEST(Trace, ATraceThatCannotBeWrittenIsSkipped) {
+    TempDir folder;
+    folder.mkdir("a-folder");
+    for (const auto& file : {folder.path() / "missing" / "t.jsonl", folder.path() / "a-folder"}) {
+        Traced t(twoCabinets());
+        t.traceInto(file);
+        const Outcome out = guarded([&] { return t.h.plugin.OnObjectPlaceAfter(kOuterBlock); });
+        EXPECT_TRUE(out.ok());
+        EXPECT_EQ(t.h.host.writes().size(), 3u);
+        EXPECT_FALSE(platform::appendTraceRecord(toText(file), "{}\n"));
+    }
+    EXPECT_FALSE(std::filesystem::exists(folder.path() / "missing"));
+}
+
+TEST(Trace, AFullFileMakesWayForANewOne) {
+    TempDir folder;
+    const auto file = folder.path() / "t.jsonl";
+    std::ofstream(file) << "old\n";
+    std::filesystem::resize_file(file, platform::Trace::kMaxBytes);
+    Traced t(twoCabinets());
+    t.traceInto(file);
+    guarded([&] { return t.h.plugin.OnObjectPlaceAfter(kOuterBlock); });
+    EXPECT_EQ(std::filesystem::file_size(folder.path() / "t.jsonl.1"),
+              static_cast<std::uintmax_t>(platform::Trace::kMaxBytes));
+    EXPECT_EQ(lines(file).size(), 1u);
+}
+
+TEST(Trace, WritersOfSeveralThreadsNeverMixTheirLines) {
+    TempDir folder;
+    const auto file = folder.path() / "t.jsonl";
+    constexpr int kEvents = 40;
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 2; ++i) {
+        threads.emplace_back([&] {
+            Traced t(twoCabinets());
+            t.traceInto(file);
+            for (int k = 0; k < kEvents; ++k)
+                guarded([&] { return t.h.plugin.OnObjectPlaceAfter(kOuterBlock); });
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    const auto records = lines(file);
+    ASSERT_EQ(records.size(), 2u * kEvents);
+    for (const auto& record : records)
+        EXPECT_NO_THROW(nlohmann::json::parse(record));
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // The platform services on POSIX systems (Linux), for the simulator and the tests.
 #pragma once
 
+#include <string_view>
+
 #include "platform/platform.h"
 
 namespace vpolv::platform::posix {

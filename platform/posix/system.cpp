@@ -1,13 +1,16 @@
 // The platform services on POSIX systems, for the simulator and the native tests.
 #include <dirent.h>
+#include <fcntl.h>
 #include <langinfo.h>
 #include <locale.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <string>
 
@@ -129,6 +132,27 @@ char16_t environmentDecimalSeparator() {
 }  // namespace vpolv::platform::posix
 
 namespace vpolv::platform {
+
+bool appendTraceRecord(const Text& file, std::string_view record) noexcept {
+    // One process rotates at a time; the record itself goes in with a single write to a file
+    // opened for appending, so lines of several writers never interleave.
+    static std::mutex rotation;
+    try {
+        const std::string path = toUtf8(file);
+        const std::lock_guard lock(rotation);
+        struct stat info {};
+        if (stat(path.c_str(), &info) == 0 && info.st_size >= Trace::kMaxBytes)
+            std::rename(path.c_str(), (path + ".1").c_str());
+        const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        if (fd < 0)
+            return false;
+        const ssize_t written = write(fd, record.data(), record.size());
+        const bool closed = close(fd) == 0;
+        return closed && written == static_cast<ssize_t>(record.size());
+    } catch (...) {
+        return false;
+    }
+}
 
 std::unique_ptr<FileSystem> makeFileSystem(Text moduleFolder) {
     return std::make_unique<posix::PosixFileSystem>(std::move(moduleFolder));

@@ -1,4 +1,5 @@
 // File system, profile and message box services on the Win32 API.
+#include "platform/native.h"
 #include "platform/windows/com_support.h"
 #include "platform/windows/win32.h"
 #include "platform/windows/windows_platform.h"
@@ -84,12 +85,84 @@ void WindowsMessageBox::show(const Text& text, const Text& title, Long style) {
     MessageBoxW(owner, win::toWide(text).c_str(), win::toWide(title).c_str(), flags);
 }
 
+Text WindowsTrace::file() const {
+    for (const HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+        DWORD bytes = 0;
+        const LSTATUS status = RegGetValueW(root, L"Software\\vpolv", L"TraceFile", RRF_RT_REG_SZ,
+                                            nullptr, nullptr, &bytes);
+        if (status == ERROR_FILE_NOT_FOUND)
+            continue;  // no value here: the machine's, if any
+        if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA)
+            return {};
+        std::wstring value(bytes / sizeof(wchar_t) + 1, L'\0');
+        bytes = static_cast<DWORD>(value.size() * sizeof(wchar_t));
+        if (RegGetValueW(root, L"Software\\vpolv", L"TraceFile", RRF_RT_REG_SZ, nullptr,
+                         value.data(), &bytes) != ERROR_SUCCESS) {
+            return {};
+        }
+        value.resize(wcsnlen(value.c_str(), value.size()));
+        return win::fromWide(value);
+    }
+    return {};
+}
+
+bool WindowsTrace::append(const Text& file, std::string_view record) const noexcept {
+    return appendTraceRecord(file, record);
+}
+
+}  // namespace vpolv::platform::windows
+
+namespace vpolv::platform {
+
+bool appendTraceRecord(const Text& file, std::string_view record) noexcept {
+    try {
+        // Writers of every process of the session take turns, so that one rotates while no
+        // other writes; each record goes in with a single write at the end of the file.
+        const win::UniqueHandle turn(CreateMutexW(nullptr, FALSE, L"Local\\vpolv-trace"));
+        if (!turn || WaitForSingleObject(turn.get(), 5000) == WAIT_TIMEOUT)
+            return false;
+        struct Release {
+            HANDLE mutex;
+            ~Release() { ReleaseMutex(mutex); }
+        } release{turn.get()};
+        const std::wstring path = win::toWide(file);
+        const auto open = [&] {
+            return win::UniqueFile(
+                CreateFileW(path.c_str(), FILE_APPEND_DATA,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        };
+        win::UniqueFile out = open();
+        if (!out)
+            return false;
+        LARGE_INTEGER size{};
+        if (GetFileSizeEx(out.get(), &size) && size.QuadPart >= Trace::kMaxBytes) {
+            out.reset();
+            MoveFileExW(path.c_str(), (path + L".1").c_str(), MOVEFILE_REPLACE_EXISTING);
+            out = open();
+            if (!out)
+                return false;
+        }
+        DWORD written = 0;
+        return WriteFile(out.get(), record.data(), static_cast<DWORD>(record.size()), &written,
+                         nullptr) &&
+               written == record.size();
+    } catch (...) {
+        return false;
+    }
+}
+
+}  // namespace vpolv::platform
+
+namespace vpolv::platform::windows {
+
 const Services& services() {
     static const WindowsLocale locale;
     static const WindowsFileSystem files;
     static const WindowsProfile profile;
     static WindowsMessageBox messages;
-    static const Services bundle{locale, files, profile, messages};
+    static const WindowsTrace trace;
+    static const Services bundle{locale, files, profile, messages, &trace};
     return bundle;
 }
 

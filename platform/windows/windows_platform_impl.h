@@ -27,6 +27,14 @@ class WindowsProfile : public Profile {
     Text readString(const Text& file, const Text& section, const Text& key) const override;
 };
 
+// The trace is switched on by the REG_SZ value TraceFile under HKEY_CURRENT_USER\Software\vpolv,
+// or, when that value is absent, under HKEY_LOCAL_MACHINE\Software\vpolv: the trace file's path.
+class WindowsTrace : public Trace {
+  public:
+    Text file() const override;
+    bool append(const Text& file, std::string_view record) const noexcept override;
+};
+
 class WindowsMessageBox : public Dialogs {
   public:
     void show(const Text& text, const Text& title, Long style) override;
