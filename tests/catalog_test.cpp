@@ -12,8 +12,6 @@
 namespace vpolv::testing {
 namespace {
 
-const Error kInjected(static_cast<std::int32_t>(0x80041234), u"Injected host failure", u"KDSDK");
-
 TEST(IdentificaCatalogo, AcceptsExactlyTheTwoCatalogNumbers) {
     Constantes m;
     EXPECT_TRUE(identificaCatalogo(m, u"503"));
@@ -63,7 +61,7 @@ TEST(LongitudFichero, ReportsZeroForAnythingUnreadable) {
 
 // A placement of a plain article of catalog 503, with the catalogs directory set to dir.
 struct LoadCase {
-    PluginHarness h{cabinetScene({.reference = u"MUEBLE"})};
+    PluginHarness h{callObjectScene({.reference = u"MUEBLE"})};
     TempDir catalogs;
 
     void setDir(const std::string& dir) { h.writeSpaceIni("[Local]\nCatalogsDir=" + dir + "\n"); }
@@ -138,7 +136,7 @@ TEST(CargaCatalogo, AMissingCatalogsFolderFailsTheEventWithItsPath) {
 }
 
 TEST(Inicializa, ReadsTheObjectAndItsTable3LineInOrder) {
-    PluginHarness h(cabinetScene({.reference = u"MUEBLE", .handle = u"MA", .column3 = u"120"}));
+    PluginHarness h(callObjectScene({.reference = u"MUEBLE", .handle = u"MA", .column3 = u"120"}));
     EXPECT_EQ(h.plugin.OnObjectFinishesAfter(1), kTrue);
     EXPECT_THAT(
         h.callLog(),
@@ -166,13 +164,13 @@ TEST(Inicializa, ReadsTheObjectAndItsTable3LineInOrder) {
 
 TEST(Inicializa, VitrinaGColumn3IsThirtyLessUnderEitherSeparator) {
     for (const char16_t decimal : {u'.', u','}) {
-        PluginHarness g(cabinetScene({.reference = u"VITRINAG", .column3 = u"120"}), decimal);
+        PluginHarness g(callObjectScene({.reference = u"VITRINAG", .column3 = u"120"}), decimal);
         EXPECT_EQ(g.plugin.OnObjectFinishesAfter(1), kTrue);
         EXPECT_EQ(g.plugin.fields().sColumna3, u"90");
-        PluginHarness half(cabinetScene({.reference = u"VITRINAG", .column3 = u"100,5"}), u',');
+        PluginHarness half(callObjectScene({.reference = u"VITRINAG", .column3 = u"100,5"}), u',');
         EXPECT_EQ(half.plugin.OnObjectFinishesAfter(1), kTrue);
         EXPECT_EQ(half.plugin.fields().sColumna3, u"70,5");
-        PluginHarness plain(cabinetScene({.reference = u"VITRINA", .column3 = u"120"}), decimal);
+        PluginHarness plain(callObjectScene({.reference = u"VITRINA", .column3 = u"120"}), decimal);
         EXPECT_EQ(plain.plugin.OnObjectFinishesAfter(1), kTrue);
         EXPECT_EQ(plain.plugin.fields().sColumna3, u"120");
     }
@@ -190,7 +188,7 @@ TEST(Inicializa, AFailureAnywhereInsideFailsTheEventWithoutAWarning) {
                                                                     {"TableGetLineInfo", 2},
                                                                     {"TableGetLineInfo", 3}};
     for (const auto& [operation, nth] : steps) {
-        PluginHarness h(cabinetScene({.handle = u"MAGL"}));
+        PluginHarness h(callObjectScene({.handle = u"MAGL"}));
         h.host.failOperation(operation, kInjected, nth);
         const auto outcome = guarded([&] { return h.plugin.OnObjectPlaceAfter(1); });
         ASSERT_TRUE(outcome.error) << operation << " #" << nth;
@@ -198,7 +196,8 @@ TEST(Inicializa, AFailureAnywhereInsideFailsTheEventWithoutAWarning) {
         EXPECT_EQ(h.callLog().back(), "Appli.EndSession(I4& 7)");
         EXPECT_TRUE(h.messages.shown.empty()) << operation << " #" << nth;
     }
-    PluginHarness h(cabinetScene({.reference = u"VITRINAG", .handle = u"MAGL", .column3 = u"n/a"}));
+    PluginHarness h(
+        callObjectScene({.reference = u"VITRINAG", .handle = u"MAGL", .column3 = u"n/a"}));
     const auto outcome = guarded([&] { return h.plugin.OnObjectPlaceAfter(1); });
     ASSERT_TRUE(outcome.error);
     EXPECT_EQ(outcome.error->code(), errors::kTypeMismatch);
@@ -208,7 +207,7 @@ TEST(Inicializa, AFailureAnywhereInsideFailsTheEventWithoutAWarning) {
 TEST(Gola, APlacedGolaHandledObjectWarnsOnceWithTheExactTexts) {
     EXPECT_EQ(codigosGola().size(), 23u);
     for (const auto code : codigosGola()) {
-        PluginHarness h(cabinetScene({.reference = u"MUEBLE", .handle = Text(code)}));
+        PluginHarness h(callObjectScene({.reference = u"MUEBLE", .handle = Text(code)}));
         EXPECT_EQ(h.plugin.OnObjectPlaceAfter(1), kTrue);
         ASSERT_EQ(h.messages.shown.size(), 1u) << toUtf8(code);
         EXPECT_EQ(h.messages.shown[0].title, u"¡¡ATENCION!!");
@@ -223,19 +222,19 @@ TEST(Gola, APlacedGolaHandledObjectWarnsOnceWithTheExactTexts) {
 
 TEST(Gola, NoWarningWithoutAGolaCodeReadByThisPlacement) {
     for (const Text handle : {u"7", u"MA", u"magl", u"MAGL ", u"13GLX", u""}) {
-        PluginHarness h(cabinetScene({.reference = u"MUEBLE", .handle = handle}));
+        PluginHarness h(callObjectScene({.reference = u"MUEBLE", .handle = handle}));
         EXPECT_EQ(h.plugin.OnObjectPlaceAfter(1), kTrue);
         EXPECT_TRUE(h.messages.shown.empty()) << toUtf8(handle);
     }
     {
-        PluginHarness h(cabinetScene({.reference = u"MUEBLE", .handle = u"MAGL"}));
+        PluginHarness h(callObjectScene({.reference = u"MUEBLE", .handle = u"MAGL"}));
         EXPECT_EQ(h.plugin.OnObjectFinishesAfter(1), kTrue);
         EXPECT_EQ(h.plugin.OnSceneGenericFinishesAfter(1), kTrue);
         EXPECT_TRUE(h.messages.shown.empty());
     }
     // After a Gola-handled object, placing one of another catalog, or with no session, on the
     // same instance does not warn about the earlier object's handle.
-    auto scene = cabinetScene({.reference = u"MUEBLE", .handle = u"13GL"});
+    auto scene = callObjectScene({.reference = u"MUEBLE", .handle = u"13GL"});
     PluginHarness h(scene);
     EXPECT_EQ(h.plugin.OnObjectPlaceAfter(1), kTrue);
     EXPECT_EQ(h.messages.shown.size(), 1u);
@@ -247,7 +246,7 @@ TEST(Gola, NoWarningWithoutAGolaCodeReadByThisPlacement) {
 }
 
 TEST(Gola, AFailingRuleEndsThePlacementBeforeTheCheck) {
-    auto scene = cabinetScene({.handle = u"MAGL", .children = {201}});
+    auto scene = callObjectScene({.handle = u"MAGL", .children = {201}});
     PluginHarness h(scene);
     h.host.failOperation("ObjectGetChildId", kInjected);
     EXPECT_FALSE(guarded([&] { return h.plugin.OnObjectPlaceAfter(1); }).ok());

@@ -14,8 +14,6 @@ namespace {
 
 using ::testing::ElementsAre;
 
-const Error kInjected(static_cast<std::int32_t>(0x80041234), u"Injected host failure", u"KDSDK");
-
 std::vector<std::string> lifecycle(const PluginHarness& h) {
     std::vector<std::string> out;
     for (const auto& call : h.host.log()) {
@@ -42,7 +40,7 @@ TEST(MethodTable, FourteenMethodsWithConsecutiveDispatchIds) {
 }
 
 TEST(Events, ObjectOfAnotherCatalogOnlyOpensAndEndsTheSession) {
-    PluginHarness h(cabinetScene({.catalog = u"504"}));
+    PluginHarness h(callObjectScene({.catalog = u"504"}));
     const auto outcome = guarded([&] { return h.plugin.OnObjectPlaceAfter(4242); });
     EXPECT_EQ(outcome.result, kTrue);
     EXPECT_FALSE(outcome.error);
@@ -54,12 +52,11 @@ TEST(Events, ObjectOfAnotherCatalogOnlyOpensAndEndsTheSession) {
 }
 
 TEST(Events, NoSessionSkipsTheWorkButStillEndsIt) {
-    for (auto event : {&Plugin::OnObjectPlaceAfter, &Plugin::OnObjectFinishesAfter,
-                       &Plugin::OnSceneGenericFinishesAfter}) {
-        auto scene = cabinetScene({});
+    for (const Event event : kEvents) {
+        auto scene = callObjectScene({});
         scene.sessionId = 0;
         PluginHarness h(scene);
-        const auto outcome = guarded([&] { return (h.plugin.*event)(1); });
+        const auto outcome = guarded([&] { return fire(h.plugin, event, 1); });
         EXPECT_EQ(outcome.result, kTrue);
         EXPECT_THAT(h.callLog(), ElementsAre("Appli.StartSessionFromCallParams(I4& 1)",
                                              "Appli.EndSession(I4& 0)"));
@@ -70,7 +67,7 @@ TEST(Events, NoSessionSkipsTheWorkButStillEndsIt) {
 TEST(Events, PlacementAndFinishChangePassTheirOriginToTheRule) {
     // A type-1 cabinet with handle "25" reads keywords on placement and its own info 87 on a
     // finish change: the origin code reached the rule unchanged.
-    auto scene = cabinetScene({.handle = u"25", .children = {201}});
+    auto scene = callObjectScene({.handle = u"25", .children = {201}});
     addObject(scene, 201, {{4, u"FR_1PBVN"}, {49, u"Door"}});
     addLine(scene, 4, u"_0_", {{3, u"0"}});
     {
@@ -114,7 +111,7 @@ TEST(Events, SceneEventServesOnlyObjectsOfTheTwoCatalogsInRankOrder) {
 
 TEST(Events, SceneWithNoObjectsOrANegativeCountVisitsNothing) {
     for (const Text count : {u"0", u"-3"}) {
-        PluginHarness h(cabinetScene({}));
+        PluginHarness h(callObjectScene({}));
         h.host.answerWithText(2, count);  // the answer of SceneGetObjectsNb
         EXPECT_EQ(h.plugin.OnSceneGenericFinishesAfter(1), kTrue);
         EXPECT_THAT(h.callLog(),
@@ -124,7 +121,7 @@ TEST(Events, SceneWithNoObjectsOrANegativeCountVisitsNothing) {
 }
 
 TEST(EventFailures, AnErrorMidEventEndsTheSessionReleasesAndReportsIt) {
-    auto scene = cabinetScene({.children = {201}});
+    auto scene = callObjectScene({.children = {201}});
     PluginHarness h(scene);
     h.host.failOperation("ObjectGetChildrenNb", kInjected);
     const auto outcome = guarded([&] { return h.plugin.OnObjectPlaceAfter(1); });
@@ -141,7 +138,7 @@ TEST(EventFailures, AnErrorMidEventEndsTheSessionReleasesAndReportsIt) {
 }
 
 TEST(EventFailures, AFailingEndSessionDuringCleanupDoesNotHideTheOriginalError) {
-    PluginHarness h(cabinetScene({}));
+    PluginHarness h(callObjectScene({}));
     h.host.failOperation("ObjectGetInfo", kInjected);
     h.host.failOperation("EndSession", Error(static_cast<std::int32_t>(0x80049999), u"End failed"));
     const auto outcome = guarded([&] { return h.plugin.OnObjectFinishesAfter(1); });
@@ -152,7 +149,7 @@ TEST(EventFailures, AFailingEndSessionDuringCleanupDoesNotHideTheOriginalError) 
 }
 
 TEST(EventFailures, AFailingEndSessionOnTheNormalPathFailsTheEvent) {
-    PluginHarness h(cabinetScene({.catalog = u"1"}));
+    PluginHarness h(callObjectScene({.catalog = u"1"}));
     h.host.failOperation("EndSession", kInjected);
     const auto outcome = guarded([&] { return h.plugin.OnObjectPlaceAfter(1); });
     ASSERT_TRUE(outcome.error);
@@ -165,7 +162,7 @@ TEST(EventFailures, AFailingEndSessionOnTheNormalPathFailsTheEvent) {
 TEST(EventFailures, AHostObjectThatCannotBeCreatedFailsBeforeAnySession) {
     for (const auto progId : {host::Connector::kAppliProgId, host::Connector::kSceneProgId,
                               host::Connector::kCatalogProgId}) {
-        PluginHarness h(cabinetScene({}));
+        PluginHarness h(callObjectScene({}));
         h.host.failCreate(progId, errors::cannotCreateObject());
         const auto outcome = guarded([&] { return h.plugin.OnObjectPlaceAfter(1); });
         ASSERT_TRUE(outcome.error);
@@ -176,7 +173,7 @@ TEST(EventFailures, AHostObjectThatCannotBeCreatedFailsBeforeAnySession) {
 }
 
 TEST(EventFailures, AFailedSessionStartIsNotEnded) {
-    PluginHarness h(cabinetScene({}));
+    PluginHarness h(callObjectScene({}));
     h.host.answerWithText(1, u"not a session");
     const auto outcome = guarded([&] { return h.plugin.OnObjectPlaceAfter(1); });
     ASSERT_TRUE(outcome.error);
@@ -186,7 +183,7 @@ TEST(EventFailures, AFailedSessionStartIsNotEnded) {
 }
 
 TEST(EventFailures, APublicMethodCalledOutsideAnEventFailsCleanly) {
-    PluginHarness h(cabinetScene({}));
+    PluginHarness h(callObjectScene({}));
     const auto outcome = guarded([&] {
         h.plugin.Inicializa();
         return kTrue;
