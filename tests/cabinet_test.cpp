@@ -22,6 +22,7 @@ namespace {
 using host::SceneData;
 using host::SceneObject;
 using host::TableLine;
+using testing::errorCode;
 using testing::PluginHarness;
 
 constexpr Long kCabinet = 10;
@@ -73,24 +74,6 @@ void forEachRule(const std::function<void(int type, bool sceneRule)>& check) {
             check(type, sceneRule);
         }
     }
-}
-
-void expectError(std::int32_t code, const std::function<void()>& call) {
-    try {
-        call();
-        ADD_FAILURE() << "no error";
-    } catch (const Error& e) {
-        EXPECT_EQ(e.code(), code) << e.what();
-    }
-}
-
-// The writes as "object code value".
-std::vector<std::string> writesOf(const host::MemoryHost& host) {
-    std::vector<std::string> out;
-    for (const auto& w : host.writes())
-        out.push_back(std::to_string(w.object) + " " + std::to_string(w.code) + " " +
-                      toUtf8(w.newValue));
-    return out;
 }
 
 // A cabinet (the object of the call) with the given children, whose every choice source answers
@@ -165,7 +148,7 @@ struct Rig {
         }
         return out;
     }
-    std::vector<std::string> writes() const { return writesOf(h.host); }
+    std::vector<std::string> writes() const { return testing::writeLines(h.host); }
 
     PluginHarness h;
 };
@@ -456,7 +439,7 @@ TEST(CabinetRule, PointsTimesTheTypesFactor) {
         s.tables[4] = grupo1Lines(c.points);
         Rig rig(std::move(s));
         if (!c.written) {
-            expectError(errors::kOverflow, [&] { rig.run(c.type, false, 1, 1); });
+            EXPECT_EQ(errorCode([&] { rig.run(c.type, false, 1, 1); }), errors::kOverflow);
             EXPECT_TRUE(rig.writes().empty());
             continue;
         }
@@ -499,7 +482,7 @@ TEST(CabinetRule, NonNumericColumnFailsOnlyForAGroup) {
         rig.f().sColumna3 = c.columna3;
         rig.f().sColumna5 = c.columna5;
         if (c.line && Text(c.line) == u"!") {
-            expectError(errors::kTypeMismatch, [&] { rig.run(c.type, false, 1, 1); });
+            EXPECT_EQ(errorCode([&] { rig.run(c.type, false, 1, 1); }), errors::kTypeMismatch);
             EXPECT_TRUE(rig.writes().empty());
             continue;
         }
@@ -547,7 +530,7 @@ void expectWalkStopsAtSecondChild(std::int32_t code,
         sceneSetup(s);
         Rig rig(std::move(s));
         hostSetup(rig.h.host);
-        expectError(code, [&] { rig.run(type, sceneRule, 3, 1); });
+        EXPECT_EQ(errorCode([&] { rig.run(type, sceneRule, 3, 1); }), code);
         EXPECT_EQ(rig.writes(),
                   (std::vector<std::string>{
                       "21 43 0", "21 173 0",
@@ -671,7 +654,7 @@ TEST_P(CabinetEvent, WritesTheSurchargeOfEachGlassChild) {
                               "puntos.#"})
             want.push_back(w);
     }
-    EXPECT_EQ(writesOf(h.host), want);
+    EXPECT_EQ(testing::writeLines(h.host), want);
     EXPECT_EQ(h.host.liveObjects(), 0);
 }
 
@@ -680,7 +663,7 @@ INSTANTIATE_TEST_SUITE_P(AllTypes, CabinetEvent,
                          [](const ::testing::TestParamInfo<std::size_t>& info) {
                              const EndToEnd& c = kEndToEnd[info.param];
                              return toUtf8(c.reference) + "_" +
-                                    toUtf8(testing::methodOf(c.event).name);
+                                    toUtf8(testing::methodName(c.event));
                          });
 
 }  // namespace

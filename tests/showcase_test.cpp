@@ -228,13 +228,12 @@ TEST(AplicaIncrementoCristal, TheSumAndTheProductAreOverflowChecked) {
         s.h.plugin.fields().sColumna3 = u"90";
         s.h.plugin.fields().lBase = c.base;
         Context ctx{s.h.plugin.fields(), m, s.h.services};
-        try {
-            aplicaIncrementoCristal(ctx, host::ObjectArg::current(), LinePart::Columna5,
-                                    LinePart::Columna3, c.factor);
-            FAIL() << toUtf8(c.points);
-        } catch (const Error& e) {
-            EXPECT_EQ(e.code(), errors::kOverflow);
-        }
+        EXPECT_EQ(errorCode([&] {
+                      aplicaIncrementoCristal(ctx, host::ObjectArg::current(), LinePart::Columna5,
+                                              LinePart::Columna3, c.factor);
+                  }),
+                  errors::kOverflow)
+            << toUtf8(c.points);
         EXPECT_TRUE(s.h.host.writes().empty());
     }
 }

@@ -56,13 +56,6 @@ void PluginHarness::writeSpaceIni(const std::string& content) {
     module.write("SPACE.INI", content);
 }
 
-std::vector<std::string> PluginHarness::callLog() const {
-    std::vector<std::string> out;
-    for (const auto& call : host.calls())
-        out.push_back(call.toString());
-    return out;
-}
-
 void openSession(PluginHarness& harness, Long sessionId) {
     Constantes& m = constantes();
     m.oScene = harness.host.createScene();

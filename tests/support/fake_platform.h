@@ -51,8 +51,7 @@ struct PluginHarness {
     host::MemoryHost host;
     Plugin plugin;
 
-    // The recorded operations as text, one a line.
-    std::vector<std::string> callLog() const;
+    std::vector<std::string> callLog() const { return callLines(host); }
 };
 
 // Sets the thread's module state up as an event does before the rules run.

@@ -1,10 +1,13 @@
-// Scenes for the in-memory host, shared by the core tests and the DLL's.
+// Scenes for the in-memory host, and what it recorded as text: shared by the core tests and the
+// DLL's.
 #pragma once
 
 #include <map>
+#include <string>
 #include <utility>
 #include <vector>
 
+#include "common/text.h"
 #include "host/memory_host.h"
 
 namespace vpolv::testing {
@@ -47,6 +50,24 @@ inline host::SceneData callObjectScene(const CallObject& object) {
               object.children);
     addLine(scene, 3, object.line, {{3, object.column3}, {4, u"C4"}, {5, object.column5}});
     return scene;
+}
+
+// The recorded operations, one a line: "Scene.ObjectGetInfo(I4& 7, I2 -2, I4 2)".
+inline std::vector<std::string> callLines(const host::MemoryHost& host) {
+    std::vector<std::string> out;
+    for (const auto& call : host.calls())
+        out.push_back(call.toString());
+    return out;
+}
+
+// The writes, one a line: "object code value".
+inline std::vector<std::string> writeLines(const host::MemoryHost& host) {
+    std::vector<std::string> out;
+    for (const auto& w : host.writes()) {
+        out.push_back(std::to_string(w.object) + " " + std::to_string(w.code) + " " +
+                      toUtf8(w.newValue));
+    }
+    return out;
 }
 
 }  // namespace vpolv::testing

@@ -15,14 +15,17 @@
 #include "platform/windows/windows_platform_impl.h"
 #include "plugin/plugin.h"
 #include "sim/scene_file.h"
+#include "tests/support/scenes.h"
 #include "tests/wine/support.h"
 
 namespace vpolv::winetest {
 namespace {
 
 using host::SceneData;
+using testing::callLines;
 using testing::Event;
 using testing::kInjected;
+using testing::writeLines;
 
 // The same event run by the core in this process on the in-memory host, with the Windows
 // services and the test folder standing for the library's folder.
@@ -49,24 +52,7 @@ struct NativeRun {
             error = e;
         }
     }
-    std::vector<std::string> calls() const {
-        std::vector<std::string> lines;
-        for (const auto& call : memory.calls())
-            lines.push_back(call.toString());
-        return lines;
-    }
 };
-
-std::string text(const host::Write& w) {
-    return std::to_string(w.object) + "/" + std::to_string(w.code) + "=" + toUtf8(w.newValue);
-}
-
-std::vector<std::string> writes(const std::vector<host::Write>& all) {
-    std::vector<std::string> lines;
-    for (const auto& w : all)
-        lines.push_back(text(w));
-    return lines;
-}
 
 class Events : public ::testing::Test {
   protected:
@@ -168,9 +154,9 @@ TEST_F(Events, MatchTheCoreRunInProcess) {
         SCOPED_TRACE(c.name);
         const NativeRun native(c.scene, c.event);
         expectTrue(run(c.scene, c.event));
-        EXPECT_EQ(fakeHost().calls(), native.calls());
-        EXPECT_EQ(memoryCalls(), native.calls());
-        EXPECT_EQ(writes(fakeHost().memory().writes()), writes(native.memory.writes()));
+        EXPECT_EQ(fakeHost().calls(), callLines(native.memory));
+        EXPECT_EQ(callLines(fakeHost().memory()), callLines(native.memory));
+        EXPECT_EQ(writeLines(fakeHost().memory()), writeLines(native.memory));
         EXPECT_FALSE(fakeHost().calls().empty());
     }
 }
@@ -308,7 +294,7 @@ TEST_F(Events, ExampleScenesRunAsInTheCore) {
             runs.push_back({id, Event::Finishes});
         }
         for (const auto& [id, event] : runs) {
-            SCOPED_TRACE(std::to_string(id) + " " + toUtf8(testing::methodOf(event).name));
+            SCOPED_TRACE(std::to_string(id) + " " + toUtf8(testing::methodName(event)));
             SceneData scene = file.scene;
             if (id)
                 scene.currentObject = id;
@@ -322,8 +308,8 @@ TEST_F(Events, ExampleScenesRunAsInTheCore) {
             } else {
                 expectTrue(out);
             }
-            EXPECT_EQ(fakeHost().calls(), native.calls());
-            EXPECT_EQ(writes(fakeHost().memory().writes()), writes(native.memory.writes()));
+            EXPECT_EQ(fakeHost().calls(), callLines(native.memory));
+            EXPECT_EQ(writeLines(fakeHost().memory()), writeLines(native.memory));
             if (display) {
                 EXPECT_EQ(static_cast<std::size_t>(boxes.closed()), native.boxes.shown.size());
             }

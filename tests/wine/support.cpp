@@ -255,15 +255,8 @@ ComPtr<IDispatch> createPlugin() {
 }
 
 void fire(IDispatch* plugin, testing::Event event, Outcome& out, LONG callParamsBlock) {
-    const std::wstring name = win::toWide(Text(testing::methodOf(event).name));
+    const std::wstring name = win::toWide(Text(testing::methodName(event)));
     invoke(plugin, name.c_str(), {i4(callParamsBlock)}, out);
-}
-
-std::vector<std::string> memoryCalls() {
-    std::vector<std::string> lines;
-    for (const auto& call : fakeHost().memory().calls())
-        lines.push_back(call.toString());
-    return lines;
 }
 
 using testing::addLine;

@@ -80,9 +80,6 @@ ComPtr<IDispatch> createPlugin();
 // Runs an event method with a call-parameter block (5 unless given).
 void fire(IDispatch* plugin, testing::Event event, Outcome& out, LONG callParamsBlock = 5);
 
-// The fake host's operations and the in-memory host's own log, one line each.
-std::vector<std::string> memoryCalls();
-
 // Scenes. Object 10 is the object of the call.
 // A type-1 cabinet "VITRINA" (catalog 503, handle "25", session 7) with the children
 // 11 "FR_1PBVN", 12 "ESTANTE" (not glass) and 13 "FR_1PBVGL"; the scene's rubrics choose
