@@ -8,23 +8,14 @@ namespace vpolv {
 
 namespace {
 
-constexpr Integer kTable4 = 4;
-constexpr Integer kColumnaPuntos = 3;
-
-struct GrupoCristal {
-    std::u16string_view grupo;
-    std::u16string_view prefijo;
-};
 constexpr std::array<GrupoCristal, 4> kGrupos = {{
     {u"Grupo 1", u"_1_"},
     {u"Grupo 2", u"_2_"},
     {u"Grupo 3", u"_3_"},
     {u"Grupo 4", u"_4_"},
 }};
-// Fused glass is not priced: the description is rewritten without a surcharge line.
-constexpr std::u16string_view kCristalFusin = u"Cristal Fusin";
+// The line name kept for fused glass, which looks no line up.
 constexpr std::u16string_view kSinLinea = u"0";
-constexpr std::u16string_view kLineaSinGrupo = u"_0_";
 
 Text half(const Locale& locale, const Text& number) {
     return locale.doubleToText(locale.textToDouble(number) / 2);
@@ -48,6 +39,10 @@ Text linePart(Context& ctx, LinePart part) {
 }
 
 }  // namespace
+
+std::span<const GrupoCristal> gruposCristal() {
+    return kGrupos;
+}
 
 void aplicaIncrementoCristal(Context& ctx, host::ObjectArg target, LinePart first, LinePart second,
                              Long factor) {
@@ -79,8 +74,9 @@ void aplicaIncrementoCristal(Context& ctx, host::ObjectArg target, LinePart firs
 
     host::Catalog& catalog = m.catalog();
     f.lLineaTabla4 = catalog.TableGetLineRankFromName(
-        m.lSessionId, kTable4, 0, 1, host::TextArg::byRef(f.sNombreLineaTabla4), false);
-    f.sPuntos = catalog.TableGetLineInfo(m.lSessionId, kTable4, 0, f.lLineaTabla4, kColumnaPuntos);
+        m.lSessionId, kTablaIncrementos, 0, 1, host::TextArg::byRef(f.sNombreLineaTabla4), false);
+    f.sPuntos = catalog.TableGetLineInfo(m.lSessionId, kTablaIncrementos, 0, f.lLineaTabla4,
+                                         kColumnaPuntos);
     f.lIncremento =
         checkedMultiply(checkedAdd(ctx.sys.locale.textToLong(f.sPuntos), f.lBase), factor);
 
@@ -108,7 +104,7 @@ void vitrina3b(Context& ctx) {
     f.sDescripcion = formateaDescripcion(f.sDescripcion);
     m.sGrupo = scene.ObjectGetInfo(m.lSessionId, self, info::kEleccion85);
     m.sCristal = scene.ObjectGetInfo(m.lSessionId, self, info::kEleccion86);
-    aplicaIncrementoCristal(ctx, self, LinePart::Columna5, LinePart::Columna3, 1);
+    aplicaIncrementoCristal(ctx, self, kFrentePrimera, kFrenteSegunda, kFrenteFactor);
 }
 
 }  // namespace vpolv
