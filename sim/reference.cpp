@@ -291,8 +291,9 @@ void lineSection(Out& out) {
         << "). That number times the factor goes to informations " << info::kIncremento << " and "
         << info::kIncrementoBis << "; information " << info::kDescripcion
         << " gets the description with its old surcharge line cut off and a new one, which "
-           "shows the points as the table holds them (see the examples). A line that is not "
-           "there answers no points, which fails the event.\n\n";
+           "shows the points as the table holds them (see the examples). Points that are no number "
+           "fail the event; so does a line that is not "
+           "there, whose points come back empty from the simulator's host.\n\n";
 }
 
 // --- Worked examples ---
