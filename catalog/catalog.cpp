@@ -9,12 +9,6 @@
 
 namespace vpolv {
 
-namespace {
-constexpr std::u16string_view kVitrinaG = u"VITRINAG";
-// Column 3 of a "VITRINAG" cabinet is that of the matching "VITRINA" less this many.
-constexpr double kAjusteVitrinaG = 30;
-}  // namespace
-
 bool identificaCatalogo(Constantes& m, const Text& number) {
     std::u16string_view stem;
     if (number == kCatalogo503) {

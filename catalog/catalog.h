@@ -24,6 +24,11 @@ inline constexpr std::u16string_view kCatalogo570 = u"570";
 inline constexpr std::u16string_view kStem503 = u"polvas10";
 inline constexpr std::u16string_view kStem570 = u"polvas13";
 
+// Column 3 of a "VITRINAG" cabinet is that of the matching "VITRINA" less this many: the object
+// is read with the reduced value.
+inline constexpr std::u16string_view kVitrinaG = u"VITRINAG";
+inline constexpr double kAjusteVitrinaG = 30;
+
 // The host's configuration file in the plug-in's folder, and the key read from it.
 inline constexpr std::u16string_view kSpaceIni = u"SPACE.INI";
 inline constexpr std::u16string_view kCatalogsDirKey = u"CatalogsDir";

@@ -50,6 +50,16 @@ std::string Call::toString() const {
     return out + ")";
 }
 
+Answer answerOf(const Text& text) {
+    return {Answer::Kind::Text, text, std::nullopt};
+}
+Answer answerOf(Long number) {
+    return {Answer::Kind::Long, longToText(number), std::nullopt};
+}
+Answer answerOf(bool boolean) {
+    return {Answer::Kind::Boolean, boolean ? u"True" : u"False", std::nullopt};
+}
+
 Arg objectArg(ObjectArg object) {
     return object.isCurrent() ? Arg::i2(ObjectArg::kCurrentObject) : Arg::i4Ref(object.idRef());
 }

@@ -2,9 +2,11 @@
 // in-memory host keeps its log in this form, and so does the diagnosis trace.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "common/error.h"
 #include "common/types.h"
 #include "host/host.h"
 
@@ -32,16 +34,31 @@ struct Arg {
     bool operator==(const Arg&) const = default;
 };
 
+// What a recorded call answered: a value of the operation's result type, shown as text (a text
+// as it is, a number in decimal, a Boolean as "True" or "False"), nothing, or the error it raised.
+struct Answer {
+    enum class Kind { None, Text, Long, Boolean };
+    Kind kind = Kind::None;
+    Text value;
+    std::optional<Error> error;
+};
+
 // One recorded operation, or the creation or release of a host object.
 struct Call {
     std::string object;     // "Appli", "Scene" or "Catalog"
     std::string operation;  // SDK operation name, or "CreateObject" / "Release"
     std::vector<Arg> args;
+    Answer answer;  // kept once the call has returned or failed; a release answers nothing
 
     bool isLifecycle() const { return operation == "CreateObject" || operation == "Release"; }
     // For example: Scene.ObjectGetInfo(I4& 1, I2 -2, I4 2)
     std::string toString() const;
 };
+
+// The recorded answer of a call that returned text, a Long or a Boolean.
+Answer answerOf(const Text& text);
+Answer answerOf(Long number);
+Answer answerOf(bool boolean);
 
 // The recorded form of an object argument: I2 -2, or the id as I4&.
 Arg objectArg(ObjectArg object);

@@ -1,6 +1,7 @@
 #include "host/memory_host.h"
 
 #include <algorithm>
+#include <type_traits>
 #include <utility>
 
 #include "common/text.h"
@@ -15,22 +16,46 @@ Error hostError(const std::string& what) {
 
 }  // namespace
 
+template <class F>
+auto MemoryHost::perform(const char* object, const char* operation, std::vector<Arg> args,
+                         F&& body) {
+    const std::size_t entry = log_.size();
+    try {
+        const std::size_t n = record(Call{object, operation, std::move(args), {}});
+        if constexpr (std::is_void_v<decltype(body(n))>) {
+            body(n);
+            keepAnswer(entry, {});
+        } else {
+            auto result = body(n);
+            keepAnswer(entry, answerOf(result));
+            return result;
+        }
+    } catch (const Error& e) {
+        Answer failed;
+        failed.error = e;
+        keepAnswer(entry, std::move(failed));
+        throw;
+    }
+}
+
 class MemoryHost::AppliImpl : public Appli {
   public:
     explicit AppliImpl(MemoryHost& host) : host_(host) {}
     ~AppliImpl() override { host_.released("Appli"); }
 
     Long StartSessionFromCallParams(Long& callParamsBlock) override {
-        const auto n =
-            host_.record({"Appli", "StartSessionFromCallParams", {Arg::i4Ref(callParamsBlock)}});
-        const auto& sessions = host_.scene_.sessions;
-        const auto it = sessions.find(callParamsBlock);
-        return host_.longAnswer(
-            n, it == sessions.end() ? host_.scene_.sessionId : it->second.sessionId);
+        return host_.perform("Appli", "StartSessionFromCallParams", {Arg::i4Ref(callParamsBlock)},
+                             [&](std::size_t n) {
+                                 const auto& sessions = host_.scene_.sessions;
+                                 const auto it = sessions.find(callParamsBlock);
+                                 return host_.longAnswer(n, it == sessions.end()
+                                                                ? host_.scene_.sessionId
+                                                                : it->second.sessionId);
+                             });
     }
     bool EndSession(Long& sessionId) override {
-        const auto n = host_.record({"Appli", "EndSession", {Arg::i4Ref(sessionId)}});
-        return host_.longAnswer(n, -1) != 0;
+        return host_.perform("Appli", "EndSession", {Arg::i4Ref(sessionId)},
+                             [&](std::size_t n) { return host_.longAnswer(n, -1) != 0; });
     }
 
   private:
@@ -43,78 +68,87 @@ class MemoryHost::SceneImpl : public Scene {
     ~SceneImpl() override { host_.released("Scene"); }
 
     Text ObjectGetInfo(Long& sessionId, ObjectArg object, Long code) override {
-        const auto n = host_.record(
-            {"Scene", "ObjectGetInfo", {Arg::i4Ref(sessionId), objectArg(object), Arg::i4(code)}});
-        if (auto raw = host_.rawAnswer(n))
-            return *raw;
-        const auto& infos = host_.objectFor(sessionId, object).infos;
-        const auto it = infos.find(code);
-        return it == infos.end() ? Text() : it->second;
+        return host_.perform("Scene", "ObjectGetInfo",
+                             {Arg::i4Ref(sessionId), objectArg(object), Arg::i4(code)},
+                             [&](std::size_t n) {
+                                 if (auto raw = host_.rawAnswer(n))
+                                     return *raw;
+                                 const auto& infos = host_.objectFor(sessionId, object).infos;
+                                 const auto it = infos.find(code);
+                                 return it == infos.end() ? Text() : it->second;
+                             });
     }
 
     void ObjectSetInfo(Long& sessionId, ObjectArg object, TextArg value, Long code) override {
-        host_.record({"Scene",
-                      "ObjectSetInfo",
+        host_.perform("Scene", "ObjectSetInfo",
                       {Arg::i4Ref(sessionId), objectArg(object),
-                       Arg::str(value.text(), value.isByRef()), Arg::i4(code)}});
-        const Long id = host_.resolve(sessionId, object);
-        auto& infos = host_.objectFor(sessionId, object).infos;
-        Write write{id, code, std::nullopt, value.text()};
-        if (const auto it = infos.find(code); it != infos.end())
-            write.oldValue = it->second;
-        infos[code] = value.text();
-        host_.writes_.push_back(std::move(write));
+                       Arg::str(value.text(), value.isByRef()), Arg::i4(code)},
+                      [&](std::size_t) {
+                          const Long id = host_.resolve(sessionId, object);
+                          auto& infos = host_.objectFor(sessionId, object).infos;
+                          Write write{id, code, std::nullopt, value.text()};
+                          if (const auto it = infos.find(code); it != infos.end())
+                              write.oldValue = it->second;
+                          infos[code] = value.text();
+                          host_.writes_.push_back(std::move(write));
+                      });
     }
 
     Long SceneGetObjectsNb(Long& sessionId) override {
-        const auto n = host_.record({"Scene", "SceneGetObjectsNb", {Arg::i4Ref(sessionId)}});
-        return host_.longAnswer(n, static_cast<Long>(host_.scene_.sceneObjects.size()));
+        return host_.perform(
+            "Scene", "SceneGetObjectsNb", {Arg::i4Ref(sessionId)}, [&](std::size_t n) {
+                return host_.longAnswer(n, static_cast<Long>(host_.scene_.sceneObjects.size()));
+            });
     }
 
     Long SceneGetObjectId(Long& sessionId, Long& rank) override {
-        const auto n =
-            host_.record({"Scene", "SceneGetObjectId", {Arg::i4Ref(sessionId), Arg::i4Ref(rank)}});
-        if (host_.rawAnswer(n))
-            return host_.longAnswer(n, 0);
-        const auto& objects = host_.scene_.sceneObjects;
-        if (rank < 1 || static_cast<std::size_t>(rank) > objects.size()) {
-            throw hostError("No scene object of rank " + std::to_string(rank));
-        }
-        return objects[rank - 1];
+        return host_.perform(
+            "Scene", "SceneGetObjectId", {Arg::i4Ref(sessionId), Arg::i4Ref(rank)},
+            [&](std::size_t n) {
+                if (host_.rawAnswer(n))
+                    return host_.longAnswer(n, 0);
+                const auto& objects = host_.scene_.sceneObjects;
+                if (rank < 1 || static_cast<std::size_t>(rank) > objects.size()) {
+                    throw hostError("No scene object of rank " + std::to_string(rank));
+                }
+                return objects[rank - 1];
+            });
     }
 
     Long ObjectGetChildrenNb(Long& sessionId, ObjectArg object, Integer zero) override {
-        const auto n = host_.record({"Scene",
-                                     "ObjectGetChildrenNb",
-                                     {Arg::i4Ref(sessionId), objectArg(object), Arg::i2(zero)}});
-        if (host_.rawAnswer(n))
-            return host_.longAnswer(n, 0);
-        return static_cast<Long>(host_.objectFor(sessionId, object).children.size());
+        return host_.perform(
+            "Scene", "ObjectGetChildrenNb",
+            {Arg::i4Ref(sessionId), objectArg(object), Arg::i2(zero)}, [&](std::size_t n) {
+                if (host_.rawAnswer(n))
+                    return host_.longAnswer(n, 0);
+                return static_cast<Long>(host_.objectFor(sessionId, object).children.size());
+            });
     }
 
     Long ObjectGetChildId(Long& sessionId, ObjectArg object, Long& rank, Integer zero) override {
-        const auto n = host_.record(
-            {"Scene",
-             "ObjectGetChildId",
-             {Arg::i4Ref(sessionId), objectArg(object), Arg::i4Ref(rank), Arg::i2(zero)}});
-        if (host_.rawAnswer(n))
-            return host_.longAnswer(n, 0);
-        const auto& children = host_.objectFor(sessionId, object).children;
-        if (rank < 1 || static_cast<std::size_t>(rank) > children.size()) {
-            throw hostError("No child of rank " + std::to_string(rank));
-        }
-        return children[rank - 1];
+        return host_.perform(
+            "Scene", "ObjectGetChildId",
+            {Arg::i4Ref(sessionId), objectArg(object), Arg::i4Ref(rank), Arg::i2(zero)},
+            [&](std::size_t n) {
+                if (host_.rawAnswer(n))
+                    return host_.longAnswer(n, 0);
+                const auto& children = host_.objectFor(sessionId, object).children;
+                if (rank < 1 || static_cast<std::size_t>(rank) > children.size()) {
+                    throw hostError("No child of rank " + std::to_string(rank));
+                }
+                return children[rank - 1];
+            });
     }
 
     Text SceneGetKeywordInfo(Long& sessionId, TextArg keyword) override {
-        const auto n =
-            host_.record({"Scene",
-                          "SceneGetKeywordInfo",
-                          {Arg::i4Ref(sessionId), Arg::str(keyword.text(), keyword.isByRef())}});
-        if (auto raw = host_.rawAnswer(n))
-            return *raw;
-        const auto it = host_.scene_.keywords.find(keyword.text());
-        return it == host_.scene_.keywords.end() ? Text() : it->second;
+        return host_.perform("Scene", "SceneGetKeywordInfo",
+                             {Arg::i4Ref(sessionId), Arg::str(keyword.text(), keyword.isByRef())},
+                             [&](std::size_t n) {
+                                 if (auto raw = host_.rawAnswer(n))
+                                     return *raw;
+                                 const auto it = host_.scene_.keywords.find(keyword.text());
+                                 return it == host_.scene_.keywords.end() ? Text() : it->second;
+                             });
     }
 
   private:
@@ -128,45 +162,48 @@ class MemoryHost::CatalogImpl : public Catalog {
 
     Long TableGetLineRankFromName(Long& sessionId, Integer table, Integer zero, Integer one,
                                   TextArg lineName, bool flag) override {
-        const auto n =
-            host_.record({"Catalog",
-                          "TableGetLineRankFromName",
-                          {Arg::i4Ref(sessionId), Arg::i2(table), Arg::i2(zero), Arg::i2(one),
-                           Arg::str(lineName.text(), lineName.isByRef()), Arg::boolean(flag)}});
-        if (host_.rawAnswer(n))
-            return host_.longAnswer(n, 0);
-        const auto& lines = host_.table(table);
-        const auto it = std::find_if(lines.begin(), lines.end(), [&](const TableLine& line) {
-            return line.name == lineName.text();
-        });
-        // An unknown line name answers rank 0, which names no line.
-        return it == lines.end() ? 0 : static_cast<Long>(it - lines.begin()) + 1;
+        return host_.perform(
+            "Catalog", "TableGetLineRankFromName",
+            {Arg::i4Ref(sessionId), Arg::i2(table), Arg::i2(zero), Arg::i2(one),
+             Arg::str(lineName.text(), lineName.isByRef()), Arg::boolean(flag)},
+            [&](std::size_t n) {
+                if (host_.rawAnswer(n))
+                    return host_.longAnswer(n, 0);
+                const auto& lines = host_.table(table);
+                const auto it = std::find_if(lines.begin(), lines.end(), [&](const TableLine& l) {
+                    return l.name == lineName.text();
+                });
+                // An unknown line name answers rank 0, which names no line.
+                return it == lines.end() ? 0 : static_cast<Long>(it - lines.begin()) + 1;
+            });
     }
 
     Text TableGetLineInfo(Long& sessionId, Integer table, Integer zero, Long& rank,
                           Integer column) override {
-        const auto n = host_.record({"Catalog",
-                                     "TableGetLineInfo",
-                                     {Arg::i4Ref(sessionId), Arg::i2(table), Arg::i2(zero),
-                                      Arg::i4Ref(rank), Arg::i2(column)}});
-        if (auto raw = host_.rawAnswer(n))
-            return *raw;
-        const auto& lines = host_.table(table);
-        // A rank that names no line answers the empty text.
-        if (rank < 1 || static_cast<std::size_t>(rank) > lines.size())
-            return {};
-        const auto& columns = lines[rank - 1].columns;
-        const auto it = columns.find(column);
-        return it == columns.end() ? Text() : it->second;
+        return host_.perform("Catalog", "TableGetLineInfo",
+                             {Arg::i4Ref(sessionId), Arg::i2(table), Arg::i2(zero),
+                              Arg::i4Ref(rank), Arg::i2(column)},
+                             [&](std::size_t n) {
+                                 if (auto raw = host_.rawAnswer(n))
+                                     return *raw;
+                                 const auto& lines = host_.table(table);
+                                 // A rank that names no line answers the empty text.
+                                 if (rank < 1 || static_cast<std::size_t>(rank) > lines.size())
+                                     return Text();
+                                 const auto& columns = lines[rank - 1].columns;
+                                 const auto it = columns.find(column);
+                                 return it == columns.end() ? Text() : it->second;
+                             });
     }
 
     bool FileLoad(Long& sessionId, TextArg file, TextArg catalogCode) override {
-        const auto n = host_.record({"Catalog",
-                                     "FileLoad",
-                                     {Arg::i4Ref(sessionId), Arg::str(file.text(), file.isByRef()),
-                                      Arg::str(catalogCode.text(), catalogCode.isByRef())}});
-        host_.loads_.push_back({file.text(), catalogCode.text()});
-        return host_.longAnswer(n, -1) != 0;
+        return host_.perform("Catalog", "FileLoad",
+                             {Arg::i4Ref(sessionId), Arg::str(file.text(), file.isByRef()),
+                              Arg::str(catalogCode.text(), catalogCode.isByRef())},
+                             [&](std::size_t n) {
+                                 host_.loads_.push_back({file.text(), catalogCode.text()});
+                                 return host_.longAnswer(n, -1) != 0;
+                             });
     }
 
   private:
@@ -179,7 +216,7 @@ MemoryHost::MemoryHost(SceneData scene, const Locale& locale)
 MemoryHost::~MemoryHost() = default;
 
 void MemoryHost::lifecycle(const char* object, const char* what, std::u16string_view progId) {
-    Call call{object, what, {}};
+    Call call{object, what, {}, {}};
     if (!progId.empty())
         call.args.push_back(Arg::str(Text(progId), false));
     log_.push_back(std::move(call));
@@ -193,8 +230,10 @@ void MemoryHost::released(const char* object) {
 template <class Impl>
 std::unique_ptr<Impl> MemoryHost::create(const char* object, std::u16string_view progId) {
     lifecycle(object, "CreateObject", progId);
-    if (auto it = failCreate_.find(Text(progId)); it != failCreate_.end())
+    if (auto it = failCreate_.find(Text(progId)); it != failCreate_.end()) {
+        log_.back().answer.error = it->second;
         throw it->second;
+    }
     ++live_;
     return std::make_unique<Impl>(*this);
 }
@@ -266,6 +305,12 @@ std::size_t MemoryHost::record(Call call) {
             throw failure.error;
     }
     return n;
+}
+
+void MemoryHost::keepAnswer(std::size_t entry, Answer answer) {
+    // The records may have been cleared while the call ran.
+    if (entry < log_.size())
+        log_[entry].answer = std::move(answer);
 }
 
 std::optional<Text> MemoryHost::rawAnswer(std::size_t n) const {

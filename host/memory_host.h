@@ -1,5 +1,6 @@
 // An in-memory host: a scene held in memory that answers the SDK's twelve operations, records
-// every call with its arguments and their kinds, and stores what ObjectSetInfo writes.
+// every call with its arguments and their kinds and what it answered, and stores what
+// ObjectSetInfo writes.
 //
 // The simulator runs the plug-in against it, and the tests use it as their host double: it can
 // be told to fail a given call or the creation of any of the three automation objects.
@@ -90,7 +91,7 @@ class MemoryHost : public Connector {
     // --- What happened ---
     SceneData& scene() { return scene_; }
     const SceneData& scene() const { return scene_; }
-    // Every operation, creation and release, in order.
+    // Every operation, creation and release, in the order they started, each with its answer.
     const std::vector<Call>& log() const { return log_; }
     // The operations alone, in order.
     std::vector<Call> calls() const;
@@ -108,8 +109,13 @@ class MemoryHost : public Connector {
     friend class SceneImpl;
     friend class CatalogImpl;
 
+    // Records a call, applies the configured interruption and failure, then answers with
+    // body(operation number) and keeps that answer, or the error raised, in the call's entry.
+    template <class F>
+    auto perform(const char* object, const char* operation, std::vector<Arg> args, F&& body);
     // Records a call and applies the configured failure; returns its 1-based operation number.
     std::size_t record(Call call);
+    void keepAnswer(std::size_t entry, Answer answer);
     std::optional<Text> rawAnswer(std::size_t n) const;
     Long longAnswer(std::size_t n, Long normal) const;
     void lifecycle(const char* object, const char* what, std::u16string_view progId);

@@ -21,11 +21,11 @@ class TracedAppli final : public host::Appli {
     TracedAppli(TraceRecorder& trace, std::unique_ptr<host::Appli> inner)
         : trace_(trace), inner_(std::move(inner)) {}
     Long StartSessionFromCallParams(Long& block) override {
-        return trace_.pass({"Appli", "StartSessionFromCallParams", {Arg::i4Ref(block)}},
+        return trace_.pass("Appli", "StartSessionFromCallParams", {Arg::i4Ref(block)},
                            [&] { return inner_->StartSessionFromCallParams(block); });
     }
     bool EndSession(Long& session) override {
-        return trace_.pass({"Appli", "EndSession", {Arg::i4Ref(session)}},
+        return trace_.pass("Appli", "EndSession", {Arg::i4Ref(session)},
                            [&] { return inner_->EndSession(session); });
     }
 
@@ -39,37 +39,35 @@ class TracedScene final : public host::Scene {
     TracedScene(TraceRecorder& trace, std::unique_ptr<host::Scene> inner)
         : trace_(trace), inner_(std::move(inner)) {}
     Text ObjectGetInfo(Long& s, host::ObjectArg object, Long code) override {
-        return trace_.pass(
-            {"Scene", "ObjectGetInfo", {Arg::i4Ref(s), objectArg(object), Arg::i4(code)}},
-            [&] { return inner_->ObjectGetInfo(s, object, code); });
+        return trace_.pass("Scene", "ObjectGetInfo",
+                           {Arg::i4Ref(s), objectArg(object), Arg::i4(code)},
+                           [&] { return inner_->ObjectGetInfo(s, object, code); });
     }
     void ObjectSetInfo(Long& s, host::ObjectArg object, host::TextArg value, Long code) override {
-        trace_.pass({"Scene",
-                     "ObjectSetInfo",
-                     {Arg::i4Ref(s), objectArg(object), textArg(value), Arg::i4(code)}},
+        trace_.pass("Scene", "ObjectSetInfo",
+                    {Arg::i4Ref(s), objectArg(object), textArg(value), Arg::i4(code)},
                     [&] { inner_->ObjectSetInfo(s, object, value, code); });
     }
     Long SceneGetObjectsNb(Long& s) override {
-        return trace_.pass({"Scene", "SceneGetObjectsNb", {Arg::i4Ref(s)}},
+        return trace_.pass("Scene", "SceneGetObjectsNb", {Arg::i4Ref(s)},
                            [&] { return inner_->SceneGetObjectsNb(s); });
     }
     Long SceneGetObjectId(Long& s, Long& rank) override {
-        return trace_.pass({"Scene", "SceneGetObjectId", {Arg::i4Ref(s), Arg::i4Ref(rank)}},
+        return trace_.pass("Scene", "SceneGetObjectId", {Arg::i4Ref(s), Arg::i4Ref(rank)},
                            [&] { return inner_->SceneGetObjectId(s, rank); });
     }
     Long ObjectGetChildrenNb(Long& s, host::ObjectArg object, Integer zero) override {
-        return trace_.pass(
-            {"Scene", "ObjectGetChildrenNb", {Arg::i4Ref(s), objectArg(object), Arg::i2(zero)}},
-            [&] { return inner_->ObjectGetChildrenNb(s, object, zero); });
+        return trace_.pass("Scene", "ObjectGetChildrenNb",
+                           {Arg::i4Ref(s), objectArg(object), Arg::i2(zero)},
+                           [&] { return inner_->ObjectGetChildrenNb(s, object, zero); });
     }
     Long ObjectGetChildId(Long& s, host::ObjectArg object, Long& rank, Integer zero) override {
-        return trace_.pass({"Scene",
-                            "ObjectGetChildId",
-                            {Arg::i4Ref(s), objectArg(object), Arg::i4Ref(rank), Arg::i2(zero)}},
+        return trace_.pass("Scene", "ObjectGetChildId",
+                           {Arg::i4Ref(s), objectArg(object), Arg::i4Ref(rank), Arg::i2(zero)},
                            [&] { return inner_->ObjectGetChildId(s, object, rank, zero); });
     }
     Text SceneGetKeywordInfo(Long& s, host::TextArg keyword) override {
-        return trace_.pass({"Scene", "SceneGetKeywordInfo", {Arg::i4Ref(s), textArg(keyword)}},
+        return trace_.pass("Scene", "SceneGetKeywordInfo", {Arg::i4Ref(s), textArg(keyword)},
                            [&] { return inner_->SceneGetKeywordInfo(s, keyword); });
     }
 
@@ -85,22 +83,20 @@ class TracedCatalog final : public host::Catalog {
     Long TableGetLineRankFromName(Long& s, Integer table, Integer zero, Integer one,
                                   host::TextArg line, bool flag) override {
         return trace_.pass(
-            {"Catalog",
-             "TableGetLineRankFromName",
-             {Arg::i4Ref(s), Arg::i2(table), Arg::i2(zero), Arg::i2(one), textArg(line),
-              Arg::boolean(flag)}},
+            "Catalog", "TableGetLineRankFromName",
+            {Arg::i4Ref(s), Arg::i2(table), Arg::i2(zero), Arg::i2(one), textArg(line),
+             Arg::boolean(flag)},
             [&] { return inner_->TableGetLineRankFromName(s, table, zero, one, line, flag); });
     }
     Text TableGetLineInfo(Long& s, Integer table, Integer zero, Long& rank,
                           Integer column) override {
         return trace_.pass(
-            {"Catalog",
-             "TableGetLineInfo",
-             {Arg::i4Ref(s), Arg::i2(table), Arg::i2(zero), Arg::i4Ref(rank), Arg::i2(column)}},
+            "Catalog", "TableGetLineInfo",
+            {Arg::i4Ref(s), Arg::i2(table), Arg::i2(zero), Arg::i4Ref(rank), Arg::i2(column)},
             [&] { return inner_->TableGetLineInfo(s, table, zero, rank, column); });
     }
     bool FileLoad(Long& s, host::TextArg file, host::TextArg code) override {
-        return trace_.pass({"Catalog", "FileLoad", {Arg::i4Ref(s), textArg(file), textArg(code)}},
+        return trace_.pass("Catalog", "FileLoad", {Arg::i4Ref(s), textArg(file), textArg(code)},
                            [&] { return inner_->FileLoad(s, file, code); });
     }
 
@@ -189,7 +185,7 @@ TraceRecorder::~TraceRecorder() = default;
 template <class T>
 T TraceRecorder::created(const char* object, std::u16string_view progId,
                          T (host::Connector::*create)()) {
-    return pass({object, "CreateObject", {Arg::str(Text(progId), false)}},
+    return pass(object, "CreateObject", {Arg::str(Text(progId), false)},
                 [&] { return (host_.*create)(); });
 }
 
@@ -213,21 +209,6 @@ void TraceRecorder::show(const Text& text, const Text& title, Long style) {
     messages_.show(text, title, style);
 }
 
-void TraceRecorder::answered(Entry& entry, Long value) {
-    entry.answer = Entry::Answer::Number;
-    entry.number = value;
-}
-
-void TraceRecorder::answered(Entry& entry, const Text& value) {
-    entry.answer = Entry::Answer::Text;
-    entry.text = value;
-}
-
-void TraceRecorder::answered(Entry& entry, bool value) {
-    entry.answer = Entry::Answer::Boolean;
-    entry.number = value ? -1 : 0;
-}
-
 std::string TraceRecorder::record(const Event& event) const {
     const auto& sys = event.ctx.sys;
     const auto& m = event.ctx.m;
@@ -244,24 +225,24 @@ std::string TraceRecorder::record(const Event& event) const {
     out += ",\"catalogsDir\":";
     appendText(out, m.sCatalogsDir);
     out += ",\"catalogFile\":";
-    const Entry* load = nullptr;
-    for (const auto& entry : calls_) {
-        if (entry.call.operation == "FileLoad")
-            load = &entry;
+    const host::Call* load = nullptr;
+    for (const auto& call : calls_) {
+        if (call.operation == "FileLoad")
+            load = &call;
     }
     if (load)
-        appendText(out, load->call.args[1].text);
+        appendText(out, load->args[1].text);
     else
         out += "null";
 
     out += ",\"calls\":[";
     for (std::size_t i = 0; i < calls_.size(); ++i) {
-        const Entry& entry = calls_[i];
+        const host::Call& call = calls_[i];
         out += i ? ",{" : "{";
-        out += "\"object\":\"" + entry.call.object + "\",\"operation\":\"" + entry.call.operation +
+        out += "\"object\":\"" + call.object + "\",\"operation\":\"" + call.operation +
                "\",\"args\":[";
-        for (std::size_t a = 0; a < entry.call.args.size(); ++a) {
-            const Arg& arg = entry.call.args[a];
+        for (std::size_t a = 0; a < call.args.size(); ++a) {
+            const Arg& arg = call.args[a];
             out += a ? "," : "";
             out += "{\"kind\":\"" + std::string(Arg::kindName(arg.kind)) + "\",\"value\":";
             switch (arg.kind) {
@@ -278,16 +259,17 @@ std::string TraceRecorder::record(const Event& event) const {
             out += '}';
         }
         out += ']';
-        if (entry.error) {
+        const host::Answer& answer = call.answer;
+        if (answer.error) {
             out += ",\"error\":";
-            appendError(out, *entry.error);
-        } else if (entry.answer == Entry::Answer::Number) {
-            out += ",\"answer\":" + std::to_string(entry.number);
-        } else if (entry.answer == Entry::Answer::Text) {
+            appendError(out, *answer.error);
+        } else if (answer.kind == host::Answer::Kind::Long) {
+            out += ",\"answer\":" + toUtf8(answer.value);
+        } else if (answer.kind == host::Answer::Kind::Text) {
             out += ",\"answer\":";
-            appendText(out, entry.text);
-        } else if (entry.answer == Entry::Answer::Boolean) {
-            out += std::string(",\"answer\":") + (entry.number ? "true" : "false");
+            appendText(out, answer.value);
+        } else if (answer.kind == host::Answer::Kind::Boolean) {
+            out += std::string(",\"answer\":") + (answer.value == u"True" ? "true" : "false");
         }
         out += '}';
     }

@@ -31,16 +31,6 @@ class TraceRecorder final : public host::Connector, public platform::Dialogs {
     std::unique_ptr<host::Catalog> createCatalog() override;
     void show(const Text& text, const Text& title, Long style) override;
 
-    // One recorded call: what the host answered (a number, a text or a Boolean; nothing for
-    // ObjectSetInfo), or the error it raised.
-    struct Entry {
-        host::Call call;
-        enum class Answer { None, Number, Text, Boolean } answer = Answer::None;
-        Long number = 0;
-        Text text;
-        std::optional<Error> error;
-    };
-
     // What the event was, and how it ended.
     struct Event {
         const char* name;  // "place", "finishes", "scene"
@@ -53,21 +43,17 @@ class TraceRecorder final : public host::Connector, public platform::Dialogs {
     std::string record(const Event& event) const;
 
     // Records the call, runs it and records its answer or its error.
-    template <class Call>
-    auto pass(host::Call call, Call&& run) -> decltype(run());
+    template <class Run>
+    auto pass(const char* object, const char* operation, std::vector<host::Arg> args, Run&& run)
+        -> decltype(run());
 
   private:
     template <class T>
     T created(const char* object, std::u16string_view progId, T (host::Connector::*create)());
-    void answered(Entry& entry, Long value);
-    void answered(Entry& entry, const Text& value);
-    void answered(Entry& entry, bool value);
-    template <class Other>
-    void answered(Entry&, const Other&) {}  // a created object
 
     host::Connector& host_;
     platform::Dialogs& messages_;
-    std::vector<Entry> calls_;
+    std::vector<host::Call> calls_;
     struct Box {
         Text text;
         Text title;
@@ -76,21 +62,23 @@ class TraceRecorder final : public host::Connector, public platform::Dialogs {
     std::vector<Box> boxes_;
 };
 
-template <class Call>
-auto TraceRecorder::pass(host::Call call, Call&& run) -> decltype(run()) {
-    Entry& added = calls_.emplace_back();
-    added.call = std::move(call);
+template <class Run>
+auto TraceRecorder::pass(const char* object, const char* operation, std::vector<host::Arg> args,
+                         Run&& run) -> decltype(run()) {
+    calls_.push_back({object, operation, std::move(args), {}});
     const std::size_t at = calls_.size() - 1;
     try {
         if constexpr (std::is_void_v<decltype(run())>) {
             run();
         } else {
             auto value = run();
-            answered(calls_[at], value);
+            // A created object answers nothing worth keeping.
+            if constexpr (requires { host::answerOf(value); })
+                calls_[at].answer = host::answerOf(value);
             return value;
         }
     } catch (const Error& e) {
-        calls_[at].error = e;
+        calls_[at].answer.error = e;
         throw;
     }
 }

@@ -5,15 +5,16 @@
 #   bash scripts/main.sh --object 130          the same on another object (options go to vpolv-sim)
 #   bash scripts/main.sh SCENE [OPTIONS]       a scene of your own (a placement unless --event,
 #                                              or --check, is given)
+#   bash scripts/main.sh --reference           the pricing rules (no scene)
 #
 # Only the simulator's report goes to standard output; what the build says goes to standard error,
 # so that the report can be piped: bash scripts/main.sh --json | python3 -m json.tool
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 
-scene="$root/examples/showroom.json"
+scene=("$root/examples/showroom.json")
 if [ $# -gt 0 ] && [ "${1#-}" = "$1" ]; then
-  scene="$1"
+  scene=("$1")
   shift
 fi
 
@@ -21,6 +22,7 @@ event=(--event place)
 for arg in "$@"; do
   case "$arg" in
     --event | --event=* | --check | --help | -h) event=() ;;
+    --reference) event=() scene=() ;;
   esac
 done
 
@@ -31,4 +33,4 @@ done
   cmake --build --preset native --target vpolv-sim
 ) >&2
 
-exec "$root/build/native/sim/vpolv-sim" "$scene" "${event[@]}" "$@"
+exec "$root/build/native/sim/vpolv-sim" "${scene[@]}" "${event[@]}" "$@"

@@ -103,10 +103,7 @@ namespace {
 
 // The cabinets by reference: "VITRINAG" is a type-1 cabinet whose column 3 was reduced when the
 // object was read.
-constexpr struct {
-    std::u16string_view referencia;
-    const CabinetType* type;
-} kCabinets[] = {
+constexpr CabinetReference kCabinets[] = {
     {u"VITRINA", &kVitrinaTipo1},
     {u"VITRINAG", &kVitrinaTipo1},
     {u"VITRINA2", &kVitrinaTipo2},
@@ -121,6 +118,10 @@ const CabinetType* cabinetType(const Text& referencia) {
             return cabinet.type;
     }
     return nullptr;
+}
+
+std::span<const CabinetReference> cabinetReferences() {
+    return kCabinets;
 }
 
 std::span<const std::u16string_view> frentesVidrio() {

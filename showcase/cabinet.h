@@ -54,6 +54,13 @@ struct CabinetType {
 // The cabinet type of a cabinet reference (information 4), or null when it is none.
 const CabinetType* cabinetType(const Text& referencia);
 
+// Every cabinet reference with its type, in the order they are looked up.
+struct CabinetReference {
+    std::u16string_view referencia;
+    const CabinetType* type;
+};
+std::span<const CabinetReference> cabinetReferences();
+
 // The eight glass fronts that carry their own glass choice (infos 85 and 86): priced by
 // themselves when placed or changed on their own, and as children of a type-3 cabinet.
 std::span<const std::u16string_view> frentesVidrio();

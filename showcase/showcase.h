@@ -2,8 +2,10 @@
 // rule, and the rules themselves.
 #pragma once
 
+#include <span>
 #include <string_view>
 
+#include "catalog/catalog.h"
 #include "catalog/context.h"
 #include "host/host.h"
 
@@ -30,6 +32,22 @@ enum class LinePart {
     MitadColumna3,  // half of sColumna3, into sValorTipo2
     MitadColumna5,  // half of sColumna5, into sValorTipo3
 };
+
+// The glass choices (sGrupo) that name a surcharge line, and the prefix of the line's name.
+struct GrupoCristal {
+    std::u16string_view grupo;
+    std::u16string_view prefijo;
+};
+std::span<const GrupoCristal> gruposCristal();
+// Fused glass is not priced: the description is rewritten without a surcharge line.
+inline constexpr std::u16string_view kCristalFusin = u"Cristal Fusin";
+// The line name of any other choice.
+inline constexpr std::u16string_view kLineaSinGrupo = u"_0_";
+
+// A glass front priced on its own names its line from these parts and counts its points once.
+inline constexpr LinePart kFrentePrimera = LinePart::Columna5;
+inline constexpr LinePart kFrenteSegunda = LinePart::Columna3;
+inline constexpr Long kFrenteFactor = 1;
 
 // Turns the glass choice (sGrupo) into a table-4 line, reads its points and writes the surcharge
 // (codes 43 and 173, points plus lBase times factor) and the description with a fresh surcharge

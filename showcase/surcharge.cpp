@@ -10,20 +10,14 @@ namespace vpolv {
 
 namespace {
 
-struct GrupoCristal {
-    std::u16string_view grupo;
-    std::u16string_view prefijo;
-};
 constexpr std::array<GrupoCristal, 4> kGrupos = {{
     {u"Grupo 1", u"_1_"},
     {u"Grupo 2", u"_2_"},
     {u"Grupo 3", u"_3_"},
     {u"Grupo 4", u"_4_"},
 }};
-// Fused glass is not priced: the description is rewritten without a surcharge line.
-constexpr std::u16string_view kCristalFusin = u"Cristal Fusin";
+// The line name kept for fused glass, which looks no line up.
 constexpr std::u16string_view kSinLinea = u"0";
-constexpr std::u16string_view kLineaSinGrupo = u"_0_";
 
 // Half a column of the object's table-3 line, as text.
 Text half(Context& ctx, const Text& value, Integer column) {
@@ -52,6 +46,10 @@ Text linePart(Context& ctx, LinePart part) {
 }
 
 }  // namespace
+
+std::span<const GrupoCristal> gruposCristal() {
+    return kGrupos;
+}
 
 void aplicaIncrementoCristal(Context& ctx, host::ObjectArg target, LinePart first, LinePart second,
                              Long factor) {
@@ -114,7 +112,7 @@ void vitrina3b(Context& ctx) {
     f.sDescripcion = formateaDescripcion(f.sDescripcion);
     m.sGrupo = scene.ObjectGetInfo(m.lSessionId, self, info::kEleccion85);
     m.sCristal = scene.ObjectGetInfo(m.lSessionId, self, info::kEleccion86);
-    aplicaIncrementoCristal(ctx, self, LinePart::Columna5, LinePart::Columna3, 1);
+    aplicaIncrementoCristal(ctx, self, kFrentePrimera, kFrenteSegunda, kFrenteFactor);
 }
 
 }  // namespace vpolv

@@ -14,6 +14,7 @@
 #include "sim/echo.h"
 #include "sim/files.h"
 #include "sim/interrupt.h"
+#include "sim/reference.h"
 #include "sim/report.h"
 #include "sim/run.h"
 #include "sim/scene_file.h"
@@ -34,7 +35,8 @@ constexpr int kGaps = 1;
 constexpr const char* kUsage =
     "usage: vpolv-sim SCENE --event place|finishes|scene [--object ID] [--out FILE]\n"
     "                 [--json] [--quiet]\n"
-    "       vpolv-sim --check SCENE\n";
+    "       vpolv-sim --check SCENE\n"
+    "       vpolv-sim --reference\n";
 
 constexpr const char* kHelp =
     "Runs one host event of the vpolv plug-in on a scene file, in an in-memory host, and\n"
@@ -54,6 +56,9 @@ constexpr const char* kHelp =
     "  --check           run no event: list the surcharge lines (table 4) that the scene's\n"
     "                    cabinets and glass fronts would look up and do not find, and the\n"
     "                    points that are not whole numbers under the scene's separator\n"
+    "  --reference       run no event and read no scene: print the glass pricing rules as\n"
+    "                    Markdown, from the plug-in's own tables, with worked examples the\n"
+    "                    plug-in computes (docs/pricing-reference.md holds this output)\n"
     "  --help            print this help\n"
     "  --                the next argument is the scene file, even if it starts with '-'\n"
     "  --version         print the plug-in's version\n"
@@ -61,7 +66,8 @@ constexpr const char* kHelp =
     "Exit status: 0 the event returned True, 1 it returned False (its error is reported and\n"
     "also written to stderr), 2 a bad command line or scene file (nothing was run or written),\n"
     "3 the event ran but --out or the report could not be written.\n"
-    "With --check: 0 nothing is missing, 1 the report lists what is, 2 a bad scene file.\n";
+    "With --check: 0 nothing is missing, 1 the report lists what is, 2 a bad scene file.\n"
+    "With --reference: 0, or 3 when the document could not be written.\n";
 
 struct Options {
     fs::path scene;
@@ -73,6 +79,7 @@ struct Options {
     bool help = false;
     bool check = false;
     bool version = false;
+    bool reference = false;
 };
 
 struct UsageError {
@@ -171,12 +178,24 @@ Options parseCommandLine(const std::vector<std::string>& args) {
         } else if (arg == "--check") {
             noValue();
             options.check = true;
+        } else if (arg == "--reference") {
+            noValue();
+            options.reference = true;
         } else {
             throw UsageError{"unknown option " + echo(arg)};
         }
     }
     if (options.help || options.version)
         return options;
+    if (options.reference) {
+        if (scene)
+            throw UsageError{"--reference reads no scene file"};
+        for (const auto& name : seen) {
+            if (name != "--reference")
+                throw UsageError{echo(name) + " does not go with --reference"};
+        }
+        return options;
+    }
     if (!scene)
         throw UsageError{"no scene file given"};
     options.scene = *scene;
@@ -279,6 +298,8 @@ int main(int argc, char** argv) {
         return print("vpolv " + std::string(vpolv::kVersion) + "\n") ? kTrueResult : kNotWritten;
     }
     try {
+        if (options.reference)
+            return print(vpolv::sim::pricingReference()) ? kTrueResult : kNotWritten;
         return options.check ? check(options) : run(options);
     } catch (const vpolv::sim::SceneError& e) {
         std::cerr << "vpolv-sim: " << e.what() << "\n";

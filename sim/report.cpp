@@ -222,15 +222,15 @@ void spaceIniSection(std::ostringstream& out, const Shower& show, const SceneFil
     }
 }
 
-Json answerJson(const Shower& show, const Answer& answer) {
+Json answerJson(const Shower& show, const host::Answer& answer) {
     switch (answer.kind) {
-        case Answer::Kind::Text:
-            return show.plain(answer.text);
-        case Answer::Kind::Long:
-            return answer.number;
-        case Answer::Kind::Boolean:
-            return answer.boolean;
-        case Answer::Kind::None:
+        case host::Answer::Kind::Text:
+            return show.plain(answer.value);
+        case host::Answer::Kind::Long:
+            return answerNumber(answer);
+        case host::Answer::Kind::Boolean:
+            return answer.value == u"True";
+        case host::Answer::Kind::None:
             break;
     }
     return nullptr;
@@ -372,17 +372,13 @@ std::string textReport(const SceneFile& scene, const RunResult& run, ReportOptio
         char number[32];
         std::snprintf(number, sizeof number, "%4zu  ", i + 1);
         out << number << show.call(run.log[i]);
-        if (const auto it = run.answers.find(i); it != run.answers.end()) {
-            const Answer& answer = it->second;
-            if (answer.error) {
-                out << " -> error " << errorText(*answer.error);
-            } else if (answer.kind == Answer::Kind::Text) {
-                out << " -> " << show.quoted(answer.text);
-            } else if (answer.kind == Answer::Kind::Long) {
-                out << " -> " << answer.number;
-            } else if (answer.kind == Answer::Kind::Boolean) {
-                out << " -> " << (answer.boolean ? "True" : "False");
-            }
+        const host::Answer& answer = run.log[i].answer;
+        if (answer.error) {
+            out << " -> error " << errorText(*answer.error);
+        } else if (answer.kind == host::Answer::Kind::Text) {
+            out << " -> " << show.quoted(answer.value);
+        } else if (answer.kind != host::Answer::Kind::None) {
+            out << " -> " << toUtf8(answer.value);
         }
         out << "\n";
     }
@@ -430,12 +426,10 @@ std::string jsonReport(const SceneFile& scene, const RunResult& run, ReportOptio
                 args.push_back({{"type", Arg::kindName(a.kind)}, {"value", value}});
             }
             Json entry = {{"object", c.object}, {"operation", c.operation}, {"args", args}};
-            if (const auto it = run.answers.find(i); it != run.answers.end()) {
-                if (it->second.error) {
-                    entry["error"] = errorJson(*it->second.error);
-                } else if (it->second.kind != Answer::Kind::None) {
-                    entry["answer"] = answerJson(show, it->second);
-                }
+            if (c.answer.error) {
+                entry["error"] = errorJson(*c.answer.error);
+            } else if (c.answer.kind != host::Answer::Kind::None) {
+                entry["answer"] = answerJson(show, c.answer);
             }
             calls.push_back(std::move(entry));
         }

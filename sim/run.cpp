@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <stdexcept>
+#include <string>
 
 #include "common/fixed_locale.h"
 #include "common/text.h"
@@ -37,6 +38,15 @@ constexpr EventNames kEvents[] = {
     {EventKind::Scene, "scene", "OnSceneGenericFinishesAfter"},
 };
 
+// A message box that keeps what it was asked to show and returns at once.
+class RecordingMessageBox : public platform::Dialogs {
+  public:
+    void show(const Text& text, const Text& title, Long style) override {
+        shown.push_back({title, text, style});
+    }
+    std::vector<ShownBox> shown;
+};
+
 const EventNames& namesOf(EventKind kind) {
     for (const auto& event : kEvents) {
         if (event.kind == kind)
@@ -63,27 +73,31 @@ const char* eventMethodName(EventKind kind) {
     return namesOf(kind).method;
 }
 
+Long answerNumber(const host::Answer& answer) {
+    return static_cast<Long>(std::stol(toUtf8(answer.value)));
+}
+
 std::vector<TableLookup> tableLookups(const RunResult& run) {
     std::vector<TableLookup> lookups;
     for (std::size_t i = 0; i < run.log.size(); ++i) {
         const host::Call& call = run.log[i];
-        const auto answer = run.answers.find(i);
+        const host::Answer& answer = call.answer;
         if (call.operation == "TableGetLineRankFromName" && call.args.size() == 6) {
             TableLookup lookup;
             lookup.call = i;
             lookup.table = static_cast<Integer>(call.args[1].number);
             lookup.line = call.args[4].text;
-            if (answer == run.answers.end() || answer->second.error) {
+            if (answer.kind != host::Answer::Kind::Long || answer.error) {
                 lookup.failed = true;
             } else {
-                lookup.rank = answer->second.number;
+                lookup.rank = answerNumber(answer);
             }
             lookups.push_back(std::move(lookup));
         } else if (call.operation == "TableGetLineInfo" && call.args.size() == 5 &&
-                   !lookups.empty() && answer != run.answers.end() && !answer->second.error) {
+                   !lookups.empty() && answer.kind == host::Answer::Kind::Text && !answer.error) {
             TableLookup& last = lookups.back();
             if (call.args[1].number == last.table && call.args[3].number == last.rank) {
-                last.columns[static_cast<Integer>(call.args[4].number)] = answer->second.text;
+                last.columns[static_cast<Integer>(call.args[4].number)] = answer.value;
             }
         }
     }
@@ -117,10 +131,9 @@ RunResult runEvent(const SceneFile& scene, EventKind event, std::optional<Long> 
             host.failCreate(fromUtf8(failure.create), error);
         }
     }
-    AnsweringConnector connector(host);
     Outcome outcome;
     {
-        Plugin plugin(connector, services);
+        Plugin plugin(host, services);
         Long block = scene.callParamsBlock;
         outcome = guarded([&] {
             switch (event) {
@@ -134,9 +147,9 @@ RunResult runEvent(const SceneFile& scene, EventKind event, std::optional<Long> 
             return plugin.OnSceneGenericFinishesAfter(block);
         });
     }
-    RunResult result{event,         callObject,        host.log(),       connector.answers(),
-                     host.writes(), host.loads(),      messages.shown(), std::move(outcome),
-                     host.scene(),  host.liveObjects()};
+    RunResult result{
+        event,          callObject,         host.log(),   host.writes(),     host.loads(),
+        messages.shown, std::move(outcome), host.scene(), host.liveObjects()};
     // A failed event leaves the host objects in the thread's module state; free them now, after
     // the record was taken, so that a later run starts clean.
     releaseThreadConstantes();

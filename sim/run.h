@@ -9,7 +9,6 @@
 
 #include "host/memory_host.h"
 #include "plugin/plugin.h"
-#include "sim/recording.h"
 #include "sim/scene_file.h"
 
 namespace vpolv::sim {
@@ -21,18 +20,27 @@ std::optional<EventKind> eventKindFromName(const std::string& name);
 const char* eventName(EventKind kind);        // "place", ...
 const char* eventMethodName(EventKind kind);  // "OnObjectPlaceAfter", ...
 
+// A message box the plug-in showed.
+struct ShownBox {
+    Text title;
+    Text text;
+    Long style;
+};
+
 struct RunResult {
     EventKind event;
-    std::optional<Long> object;  // the object of the call, when the scene or the command names one
-    std::vector<host::Call> log;
-    std::map<std::size_t, Answer> answers;  // by index in log
+    std::optional<Long> object;   // the object of the call, when the scene or the command names one
+    std::vector<host::Call> log;  // with what each call answered
     std::vector<host::Write> writes;
     std::vector<host::FileLoadRecord> loads;
-    std::vector<RecordingMessageBox::Shown> warnings;
+    std::vector<ShownBox> warnings;
     Outcome outcome;
     host::SceneData after;
     int liveObjects = 0;  // host objects the event left unreleased
 };
+
+// The number a host call answered (its answer's kind is Long).
+Long answerNumber(const host::Answer& answer);
 
 // A table line looked up by name (TableGetLineRankFromName) during a run, and what came of it.
 struct TableLookup {

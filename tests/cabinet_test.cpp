@@ -22,6 +22,7 @@ namespace {
 using host::SceneData;
 using host::SceneObject;
 using host::TableLine;
+using testing::errorCode;
 using testing::PluginHarness;
 
 constexpr Long kCabinet = 10;
@@ -75,28 +76,10 @@ void forEachRule(const std::function<void(int type, bool sceneRule)>& check) {
     }
 }
 
-void expectError(std::int32_t code, const std::function<void()>& call) {
-    try {
-        call();
-        ADD_FAILURE() << "no error";
-    } catch (const Error& e) {
-        EXPECT_EQ(e.code(), code) << e.what();
-    }
-}
-
-// The writes as "object code value".
-std::vector<std::string> writesOf(const host::MemoryHost& host) {
-    std::vector<std::string> out;
-    for (const auto& w : host.writes())
-        out.push_back(std::to_string(w.object) + " " + std::to_string(w.code) + " " +
-                      toUtf8(w.newValue));
-    return out;
-}
-
-// A cabinet (the object of the call) with the given children. Every choice source answers its
-// own name: keyword N "kwN", cabinet info K "cabK", a child's info K "hijoK". Table 4 has a
+// A cabinet (the object of the call) with the given children, whose every choice source answers
+// its own name: keyword N "kwN", cabinet info K "cabK", a child's info K "hijoK". Table 4 has a
 // "_0_" line worth 0 points.
-SceneData cabinetScene(const std::vector<Text>& children) {
+SceneData namedSourcesScene(const std::vector<Text>& children) {
     SceneData s;
     s.currentObject = kCabinet;
     SceneObject cabinet;
@@ -165,7 +148,7 @@ struct Rig {
         }
         return out;
     }
-    std::vector<std::string> writes() const { return writesOf(h.host); }
+    std::vector<std::string> writes() const { return testing::writeLines(h.host); }
 
     PluginHarness h;
 };
@@ -227,7 +210,7 @@ TEST_P(GlassSource, ReadsTheChoiceFromTheRightSources) {
     const SourceCase& c = kSourceCases[index];
     const Sources want = type == 3 ? c.tipo3 : sceneRule ? c.tipo12Scene : c.tipo12;
 
-    Rig rig(cabinetScene({aGlassPart(type)}));
+    Rig rig(namedSourcesScene({aGlassPart(type)}));
     rig.f().sTirador = c.tirador;
     rig.run(type, sceneRule, 1, c.auxd);
 
@@ -256,7 +239,7 @@ INSTANTIATE_TEST_SUITE_P(AllRules, GlassSource,
 // One glass part through a scene rule, call by call: the group D row that the scene rule reads
 // from the keywords, the halved column 3 and the doubled points of type 2.
 TEST(CabinetRule, Tipo2SceneRuleCallsInOrder) {
-    SceneData s = cabinetScene({u"FR_2PBVGL"});
+    SceneData s = namedSourcesScene({u"FR_2PBVGL"});
     s.keywords[keyword(4)] = u"Grupo 3";
     s.keywords[keyword(5)] = u"Azul";
     s.tables[4].push_back(line(u"_3_90_37.5", u"35"));
@@ -286,7 +269,7 @@ TEST(CabinetRule, Tipo2SceneRuleCallsInOrder) {
 
 TEST(CabinetRule, AuxdThreeReadsNoChoiceAndKeepsThePreviousOne) {
     forEachRule([](int type, bool sceneRule) {
-        SceneData s = cabinetScene({aGlassPart(type), aGlassPart(type)});
+        SceneData s = namedSourcesScene({aGlassPart(type), aGlassPart(type)});
         s.tables[4] = grupo1Lines(u"12");
         Rig rig(std::move(s));
         constantes().sGrupo = u"Grupo 1";
@@ -320,7 +303,7 @@ TEST(CabinetRule, PricesOnlyItsOwnGlassParts) {
     const Long n = static_cast<Long>(refs.size());
 
     forEachRule([&](int type, bool sceneRule) {
-        Rig rig(cabinetScene(refs));
+        Rig rig(namedSourcesScene(refs));
         rig.run(type, sceneRule, n, 1);
 
         std::set<Long> want;
@@ -363,7 +346,7 @@ TEST(CabinetRule, Tipo3FrontReadsItsOwnChoice) {
             for (const Text tirador : {u"25", u"240", u"MA", u"99"}) {
                 SCOPED_TRACE(toUtf8(tirador) + " auxd " + std::to_string(auxd) +
                              (sceneRule ? " AG" : ""));
-                Rig rig(cabinetScene({u"FR_1PRVAYE"}));
+                Rig rig(namedSourcesScene({u"FR_1PRVAYE"}));
                 rig.f().sTirador = tirador;
                 rig.run(3, sceneRule, 1, auxd);
                 EXPECT_EQ(rig.choiceReads(),
@@ -381,7 +364,7 @@ TEST(CabinetRule, Tipo3FrontReadsItsOwnChoice) {
 TEST(CabinetRule, Tipo3FrontChoiceCarriesOverWhenAuxdReadsNothing) {
     for (bool sceneRule : {false, true}) {
         SCOPED_TRACE(sceneRule ? "AG" : "per object");
-        SceneData s = cabinetScene({u"FR_1PBVN", u"FR_1PABAR7", u"FR_1PAVA"});
+        SceneData s = namedSourcesScene({u"FR_1PBVN", u"FR_1PABAR7", u"FR_1PAVA"});
         s.objects[22].infos[85] = u"Grupo 2";
         s.objects[22].infos[86] = u"Gris";
         s.tables[4].push_back(line(u"_2_45_60", u"15"));
@@ -420,7 +403,7 @@ TEST(CabinetRule, LineNameHalvesTheTypesColumn) {
     for (const Case& c : cases) {
         for (bool sceneRule : {false, true}) {
             SCOPED_TRACE(toUtf8(c.line) + (sceneRule ? " AG" : ""));
-            SceneData s = cabinetScene({aGlassPart(c.type)});
+            SceneData s = namedSourcesScene({aGlassPart(c.type)});
             s.keywords[keyword(5)] = c.grupo;
             s.tables[4].push_back(line(c.line, u"10"));
             Rig rig(std::move(s), c.decimal);
@@ -451,12 +434,12 @@ TEST(CabinetRule, PointsTimesTheTypesFactor) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.type) + " " + toUtf8(c.points));
-        SceneData s = cabinetScene({aGlassPart(c.type)});
+        SceneData s = namedSourcesScene({aGlassPart(c.type)});
         s.keywords[keyword(5)] = u"Grupo 1";
         s.tables[4] = grupo1Lines(c.points);
         Rig rig(std::move(s));
         if (!c.written) {
-            expectError(errors::kOverflow, [&] { rig.run(c.type, false, 1, 1); });
+            EXPECT_EQ(errorCode([&] { rig.run(c.type, false, 1, 1); }), errors::kOverflow);
             EXPECT_TRUE(rig.writes().empty());
             continue;
         }
@@ -491,7 +474,7 @@ TEST(CabinetRule, NonNumericColumnFailsOnlyForAGroup) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.type) + " " + toUtf8(c.grupo));
-        SceneData s = cabinetScene({aGlassPart(c.type)});
+        SceneData s = namedSourcesScene({aGlassPart(c.type)});
         s.keywords[keyword(5)] = c.grupo;
         if (c.line)
             s.tables[4].push_back(line(c.line, u"5"));
@@ -499,7 +482,7 @@ TEST(CabinetRule, NonNumericColumnFailsOnlyForAGroup) {
         rig.f().sColumna3 = c.columna3;
         rig.f().sColumna5 = c.columna5;
         if (c.line && Text(c.line) == u"!") {
-            expectError(errors::kTypeMismatch, [&] { rig.run(c.type, false, 1, 1); });
+            EXPECT_EQ(errorCode([&] { rig.run(c.type, false, 1, 1); }), errors::kTypeMismatch);
             EXPECT_TRUE(rig.writes().empty());
             continue;
         }
@@ -517,7 +500,7 @@ TEST(CabinetRule, NonNumericColumnFailsOnlyForAGroup) {
 
 TEST(CabinetRule, EachPricedChildGetsItsOwnDescriptionAndChoice) {
     forEachRule([](int type, bool sceneRule) {
-        SceneData s = cabinetScene({aGlassPart(type), u"ESTANTE", aGlassPart(type)});
+        SceneData s = namedSourcesScene({aGlassPart(type), u"ESTANTE", aGlassPart(type)});
         s.objects[21].infos[49] = u"Puerta izquierda";
         s.objects[23].infos[49] = u"Puerta derecha\r\n#Incremento por cristal X () de 1 puntos.#";
         s.keywords[keyword(5)] = u"Grupo 1";
@@ -543,11 +526,11 @@ void expectWalkStopsAtSecondChild(std::int32_t code,
                                   const std::function<void(SceneData&)>& sceneSetup,
                                   const std::function<void(host::MemoryHost&)>& hostSetup) {
     forEachRule([&](int type, bool sceneRule) {
-        SceneData s = cabinetScene({aGlassPart(type), aGlassPart(type), aGlassPart(type)});
+        SceneData s = namedSourcesScene({aGlassPart(type), aGlassPart(type), aGlassPart(type)});
         sceneSetup(s);
         Rig rig(std::move(s));
         hostSetup(rig.h.host);
-        expectError(code, [&] { rig.run(type, sceneRule, 3, 1); });
+        EXPECT_EQ(errorCode([&] { rig.run(type, sceneRule, 3, 1); }), code);
         EXPECT_EQ(rig.writes(),
                   (std::vector<std::string>{
                       "21 43 0", "21 173 0",
@@ -565,10 +548,10 @@ void expectWalkStopsAtSecondChild(std::int32_t code,
 void noSceneChange(SceneData&) {}
 
 TEST(CabinetRule, FailingHostCallStopsTheWalk) {
-    const Error failure(static_cast<std::int32_t>(0x80040999), u"tabla", u"KDSDK");
-    expectWalkStopsAtSecondChild(failure.code(), noSceneChange, [&](host::MemoryHost& host) {
-        host.failOperation("TableGetLineRankFromName", failure, 2);
-    });
+    expectWalkStopsAtSecondChild(
+        testing::kInjected.code(), noSceneChange, [&](host::MemoryHost& host) {
+            host.failOperation("TableGetLineRankFromName", testing::kInjected, 2);
+        });
 }
 
 TEST(CabinetRule, ChildIdThatIsNoNumberStopsTheWalk) {
@@ -581,7 +564,7 @@ TEST(CabinetRule, ChildIdThatIsNoNumberStopsTheWalk) {
 // kept whole and the child is priced like any other.
 TEST(CabinetRule, HashInTheUsersDescriptionIsKept) {
     forEachRule([](int type, bool sceneRule) {
-        SceneData s = cabinetScene({aGlassPart(type)});
+        SceneData s = namedSourcesScene({aGlassPart(type)});
         s.objects[21].infos[49] = u"#roto";
         Rig rig(std::move(s));
         rig.run(type, sceneRule, 1, 1);
@@ -594,7 +577,7 @@ TEST(CabinetRule, NoChildNoHostCall) {
     for (Long n : {0, -1, std::numeric_limits<Long>::min()}) {
         SCOPED_TRACE(n);
         forEachRule([n](int type, bool sceneRule) {
-            Rig rig(cabinetScene({aGlassPart(type)}));
+            Rig rig(namedSourcesScene({aGlassPart(type)}));
             rig.f().lHijo = 7;
             rig.run(type, sceneRule, n, 1);
             EXPECT_TRUE(rig.h.host.calls().empty());
@@ -605,7 +588,7 @@ TEST(CabinetRule, NoChildNoHostCall) {
 
 // --- The events end to end ---
 
-enum class Event { Place, Finishes, SceneGeneric };
+using testing::Event;
 
 struct EndToEnd {
     const char16_t* reference;
@@ -622,28 +605,31 @@ struct EndToEnd {
 const EndToEnd kEndToEnd[] = {
     {u"VITRINA", u"FR_1PBVGL", Event::Place, "21", "Grupo 2 (Mate) de 21", false},
     {u"VITRINA", u"FR_1PBVGL", Event::Finishes, "21", "Grupo 2 (Mate) de 21", false},
-    {u"VITRINA", u"FR_1PBVGL", Event::SceneGeneric, "31", "Grupo 3 (Bronce) de 31", false},
+    {u"VITRINA", u"FR_1PBVGL", Event::Scene, "31", "Grupo 3 (Bronce) de 31", false},
     {u"VITRINAG", u"FR_PP2VN", Event::Place, "21", "Grupo 2 (Mate) de 21", false},
-    {u"VITRINAG", u"FR_PP2VN", Event::SceneGeneric, "31", "Grupo 3 (Bronce) de 31", false},
+    {u"VITRINAG", u"FR_PP2VN", Event::Scene, "31", "Grupo 3 (Bronce) de 31", false},
     {u"VITRINA2", u"FR_2PCVAAN", Event::Place, "44", "Grupo 2 (Mate) de 22", false},
     {u"VITRINA2", u"FR_2PCVAAN", Event::Finishes, "44", "Grupo 2 (Mate) de 22", false},
-    {u"VITRINA2", u"FR_2PCVAAN", Event::SceneGeneric, "64", "Grupo 3 (Bronce) de 32", false},
+    {u"VITRINA2", u"FR_2PCVAAN", Event::Scene, "64", "Grupo 3 (Bronce) de 32", false},
     {u"VITRINA3", u"FR_PP1VAN", Event::Place, "23", "Grupo 2 (Mate) de 23", true},
     {u"VITRINA3", u"FR_PP1VAN", Event::Finishes, "23", "Grupo 2 (Mate) de 23", true},
-    {u"VITRINA3", u"FR_PP1VAN", Event::SceneGeneric, "33", "Grupo 3 (Bronce) de 33", true},
+    {u"VITRINA3", u"FR_PP1VAN", Event::Scene, "33", "Grupo 3 (Bronce) de 33", true},
 };
 
 class CabinetEvent : public ::testing::TestWithParam<std::size_t> {};
 
 TEST_P(CabinetEvent, WritesTheSurchargeOfEachGlassChild) {
     const EndToEnd& c = kEndToEnd[GetParam()];
-    SceneData s;
-    s.currentObject = kCabinet;
-    s.sceneObjects = {kCabinet};
-    s.objects[kCabinet].infos = {{2, u"503"},   {7, u"V90"},      {4, c.reference},
-                                 {65, u"MA"},   {85, u"Grupo 1"}, {86, u"Grupo 2"},
-                                 {87, u"Mate"}, {88, u"Negro"}};
-    s.objects[kCabinet].children = {21, 22, 23};
+    const Text col3 = Text(c.reference) == u"VITRINAG" ? u"90" : u"60";
+    SceneData s = testing::callObjectScene({.id = kCabinet,
+                                            .line = u"V90",
+                                            .reference = c.reference,
+                                            .handle = u"MA",
+                                            .column3 = col3,
+                                            .column5 = u"90",
+                                            .children = {21, 22, 23}});
+    auto& cabinet = s.objects[kCabinet].infos;
+    cabinet.insert({{85, u"Grupo 1"}, {86, u"Grupo 2"}, {87, u"Mate"}, {88, u"Negro"}});
     s.objects[21].infos = {{4, c.glassPart},
                            {49, u"Vidrio\r\n#Incremento por cristal Grupo 1 (Claro) de 9 puntos.#"},
                            {85, u"Grupo 4"},
@@ -651,17 +637,12 @@ TEST_P(CabinetEvent, WritesTheSurchargeOfEachGlassChild) {
                            {87, u"Bronce"}};
     s.objects[22].infos = {{4, u"ESTANTE"}, {49, u"Estante"}};
     s.objects[23].infos = {{4, u"FR_1PABAME"}, {49, u"Frente"}, {85, u"Grupo 4"}, {86, u"Humo"}};
-    const Text col3 = Text(c.reference) == u"VITRINAG" ? u"90" : u"60";
-    s.tables[3] = {{u"V90", {{3, col3}, {4, u"0"}, {5, u"90"}}}};
     s.tables[4] = {line(u"_2_90_60", u"21"), line(u"_3_90_60", u"31"), line(u"_2_90_30", u"22"),
                    line(u"_3_90_30", u"32"), line(u"_2_45_60", u"23"), line(u"_3_45_60", u"33"),
                    line(u"_4_45_60", u"43")};
     PluginHarness h(std::move(s));
 
-    const Boolean result = c.event == Event::Place      ? h.plugin.OnObjectPlaceAfter(0)
-                           : c.event == Event::Finishes ? h.plugin.OnObjectFinishesAfter(0)
-                                                        : h.plugin.OnSceneGenericFinishesAfter(0);
-    EXPECT_EQ(result, kTrue);
+    EXPECT_EQ(testing::fire(h.plugin, c.event, 0), kTrue);
 
     const std::string p = c.points;
     std::vector<std::string> want = {
@@ -673,7 +654,7 @@ TEST_P(CabinetEvent, WritesTheSurchargeOfEachGlassChild) {
                               "puntos.#"})
             want.push_back(w);
     }
-    EXPECT_EQ(writesOf(h.host), want);
+    EXPECT_EQ(testing::writeLines(h.host), want);
     EXPECT_EQ(h.host.liveObjects(), 0);
 }
 
@@ -681,10 +662,8 @@ INSTANTIATE_TEST_SUITE_P(AllTypes, CabinetEvent,
                          ::testing::Range<std::size_t>(0, std::size(kEndToEnd)),
                          [](const ::testing::TestParamInfo<std::size_t>& info) {
                              const EndToEnd& c = kEndToEnd[info.param];
-                             const char* event = c.event == Event::Place      ? "Place"
-                                                 : c.event == Event::Finishes ? "Finishes"
-                                                                              : "SceneGeneric";
-                             return toUtf8(c.reference) + "_" + event;
+                             return toUtf8(c.reference) + "_" +
+                                    toUtf8(testing::methodName(c.event));
                          });
 
 }  // namespace

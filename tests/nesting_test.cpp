@@ -2,6 +2,8 @@
 // box, or from inside a host call, on the same instance or on another one.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "catalog/constantes.h"
 #include "common/text.h"
 #include "support/fake_platform.h"
@@ -64,19 +66,26 @@ INSTANTIATE_TEST_SUITE_P(InsideTheBoxAndHostCalls, Nesting,
 
 TEST(Nesting, AFailingInnerEventLeavesTheOuterOneWhole) {
     PluginHarness h(twoCabinets());
-    const Error hostError(static_cast<std::int32_t>(0x80041234), u"Injected", u"KDSDK");
     Outcome inner;
     h.host.interrupt("ObjectGetChildId", [&] {
-        h.host.failOperation("ObjectGetChildrenNb", hostError, 2);
+        h.host.failOperation("ObjectGetChildrenNb", kInjected, 2);
         inner = guarded([&] { return h.plugin.OnObjectPlaceAfter(kInnerBlock); });
     });
     const Outcome outer = guarded([&] { return h.plugin.OnObjectPlaceAfter(kOuterBlock); });
     ASSERT_FALSE(inner.ok());
-    EXPECT_EQ(inner.error->code(), hostError.code());
+    EXPECT_EQ(inner.error->code(), kInjected.code());
     EXPECT_TRUE(outer.ok());
     EXPECT_EQ(h.host.writes().size(), 3u);  // the outer glass alone
     EXPECT_EQ(h.host.liveObjects(), 0);
     EXPECT_EQ(h.plugin.fields().lIncremento, 100);
+
+    // The interrupted call keeps its own answer, though the inner event's calls were logged
+    // after it.
+    const auto calls = h.host.calls();
+    const auto childId = std::find_if(calls.begin(), calls.end(),
+                                      [](auto& c) { return c.operation == "ObjectGetChildId"; });
+    ASSERT_NE(childId, calls.end());
+    EXPECT_EQ(childId->answer.value, u"101");
 }
 
 }  // namespace

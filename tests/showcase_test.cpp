@@ -14,8 +14,6 @@ namespace {
 
 using ::testing::ElementsAre;
 
-const Error kInjected(static_cast<std::int32_t>(0x80041234), u"Injected host failure", u"KDSDK");
-
 TEST(FormateaDescripcion, CutsFromTheFirstSurchargeLineOn) {
     struct Case {
         Text in;
@@ -47,7 +45,7 @@ struct RouteCase {
 };
 
 host::SceneData routeScene(const Text& reference) {
-    auto scene = cabinetScene({.reference = reference, .handle = u"99", .children = {201}});
+    auto scene = callObjectScene({.reference = reference, .handle = u"99", .children = {201}});
     addObject(scene, 201, {{4, u"FR_1PBVN"}, {49, u"Puerta"}});
     scene.objects[100].infos[85] = u"Grupo 1";
     addObject(scene, 202, {{4, u"FR_2PBVN"}, {49, u"Puerta 2"}});
@@ -111,7 +109,7 @@ struct StepHarness {
     explicit StepHarness(const Text& grupo, const Text& points = u"40", char16_t decimal = u'.')
         : h(scene(grupo, points), decimal) {}
     static host::SceneData scene(const Text& grupo, const Text& points) {
-        auto s = cabinetScene({.reference = u"FR_1PRVAYE", .column3 = u"90", .column5 = u"A"});
+        auto s = callObjectScene({.reference = u"FR_1PRVAYE", .column3 = u"90", .column5 = u"A"});
         s.objects[100].infos[49] = u"Frente";
         s.objects[100].infos[85] = grupo;
         s.objects[100].infos[86] = u"Mate";
@@ -230,13 +228,12 @@ TEST(AplicaIncrementoCristal, TheSumAndTheProductAreOverflowChecked) {
         s.h.plugin.fields().sColumna3 = u"90";
         s.h.plugin.fields().lBase = c.base;
         Context ctx{s.h.plugin.fields(), m, s.h.services};
-        try {
-            aplicaIncrementoCristal(ctx, host::ObjectArg::current(), LinePart::Columna5,
-                                    LinePart::Columna3, c.factor);
-            FAIL() << toUtf8(c.points);
-        } catch (const Error& e) {
-            EXPECT_EQ(e.code(), errors::kOverflow);
-        }
+        EXPECT_EQ(errorCode([&] {
+                      aplicaIncrementoCristal(ctx, host::ObjectArg::current(), LinePart::Columna5,
+                                              LinePart::Columna3, c.factor);
+                  }),
+                  errors::kOverflow)
+            << toUtf8(c.points);
         EXPECT_TRUE(s.h.host.writes().empty());
     }
 }

@@ -4,6 +4,8 @@
 #   -DGOLDEN=file       stdout must equal the file; with VPOLV_UPDATE_GOLDEN=1 in the
 #                       environment the file is rewritten instead
 #   -DSTDOUT=regex      stdout must match the regular expression
+#   -DREGENERATE=cmd    the command, run from the repository's root, that rewrites GOLDEN: the
+#                       failure message gives it
 #   -DSTDERR=regex      stderr must match the regular expression
 #   -DCHAIN_ARGS=a^^b   run these first, with --out to a scratch scene; "{out}" in ARGS
 #                       then stands for that scene
@@ -82,6 +84,11 @@ if(DEFINED GOLDEN)
     set(actual "${SCRATCH}/${name}.actual")
     file(WRITE "${actual}" "${stdout}")
     execute_process(COMMAND diff -u "${GOLDEN}" "${actual}" OUTPUT_VARIABLE diff)
+    if(DEFINED REGENERATE)
+      message(FATAL_ERROR "${GOLDEN} is not what vpolv-sim ${ARGS} prints\n${diff}\n"
+                          "If the change is intended, regenerate it from the repository's root: "
+                          "${REGENERATE}")
+    endif()
     message(FATAL_ERROR "vpolv-sim ${ARGS}: report differs from ${GOLDEN}\n${diff}\n"
                         "If the change is intended: VPOLV_UPDATE_GOLDEN=1 ctest -R sim_golden")
   endif()

@@ -235,9 +235,9 @@ TEST_F(SceneFileTest, FailuresMakeTheHostFail) {
     EXPECT_EQ(run.outcome.error->code(), static_cast<std::int32_t>(0x80041234));
     // The second ObjectGetInfo failed, after the first answered.
     std::size_t reads = 0;
-    for (std::size_t i = 0; i < run.log.size(); ++i) {
-        if (run.log[i].operation == "ObjectGetInfo" && ++reads == 2) {
-            EXPECT_TRUE(run.answers.at(i).error);
+    for (const auto& call : run.log) {
+        if (call.operation == "ObjectGetInfo" && ++reads == 2) {
+            EXPECT_TRUE(call.answer.error);
         }
     }
     EXPECT_EQ(reads, 2u);

@@ -56,42 +56,6 @@ void PluginHarness::writeSpaceIni(const std::string& content) {
     module.write("SPACE.INI", content);
 }
 
-std::vector<std::string> PluginHarness::callLog() const {
-    std::vector<std::string> out;
-    for (const auto& call : host.calls())
-        out.push_back(call.toString());
-    return out;
-}
-
-}  // namespace vpolv::testing
-
-namespace vpolv::testing {
-
-void addObject(host::SceneData& scene, Long id, std::map<Long, Text> infos,
-               std::vector<Long> children) {
-    scene.objects[id] = host::SceneObject{std::move(infos), std::move(children)};
-}
-
-void addLine(host::SceneData& scene, Integer table, Text name, std::map<Integer, Text> columns) {
-    scene.tables[table].push_back(host::TableLine{std::move(name), std::move(columns)});
-}
-
-host::SceneData cabinetScene(const CabinetSpec& cabinet) {
-    host::SceneData scene;
-    scene.sessionId = 7;
-    scene.currentObject = 100;
-    addObject(scene, 100,
-              {{2, cabinet.catalog},
-               {7, u"L1"},
-               {4, cabinet.reference},
-               {65, cabinet.handle},
-               {49, u"Cabinet"}},
-              cabinet.children);
-    scene.sceneObjects = {100};
-    addLine(scene, 3, u"L1", {{3, cabinet.column3}, {4, u"C4"}, {5, cabinet.column5}});
-    return scene;
-}
-
 void openSession(PluginHarness& harness, Long sessionId) {
     Constantes& m = constantes();
     m.oScene = harness.host.createScene();

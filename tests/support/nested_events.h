@@ -11,6 +11,7 @@
 
 #include "common/text.h"
 #include "host/memory_host.h"
+#include "scenes.h"
 
 namespace vpolv::testing::nested {
 
@@ -27,25 +28,20 @@ inline host::SceneData twoCabinets() {
     host::SceneData scene;
     scene.sessions[kOuterBlock] = {kOuterSession, kOuterCabinet};
     scene.sessions[kInnerBlock] = {kInnerSession, kInnerCabinet};
-    auto object = [&](Long id, std::map<Long, Text> infos, std::vector<Long> children) {
-        scene.objects[id] = host::SceneObject{std::move(infos), std::move(children)};
-    };
-    auto line = [&](Integer table, Text name, std::map<Integer, Text> columns) {
-        scene.tables[table].push_back(host::TableLine{std::move(name), std::move(columns)});
-    };
-    object(
-        kOuterCabinet,
+    addObject(
+        scene, kOuterCabinet,
         {{2, u"503"}, {7, u"L1"}, {4, u"VITRINA"}, {65, u"MAGL"}, {85, u"Grupo 2"}, {86, u"Claro"}},
         {kOuterGlass});
-    object(kInnerCabinet, {{2, u"570"}, {7, u"L2"}, {4, u"VITRINA"}, {65, u"7"}}, {kInnerGlass});
+    addObject(scene, kInnerCabinet, {{2, u"570"}, {7, u"L2"}, {4, u"VITRINA"}, {65, u"7"}},
+              {kInnerGlass});
     for (const Long glass : {kOuterGlass, kInnerGlass})
-        object(glass, {{4, u"FR_1PBVN"}, {49, u"Puerta"}}, {});
+        addObject(scene, glass, {{4, u"FR_1PBVN"}, {49, u"Puerta"}});
     scene.keywords[u"@Rubrique.GénériqueChoixNom(,5)"] = u"Grupo 3";
     scene.keywords[u"@Rubrique.GénériqueChoixNom(,6)"] = u"Mate";
-    line(3, u"L1", {{3, u"90"}, {4, u""}, {5, u"H"}});
-    line(3, u"L2", {{3, u"60"}, {4, u""}, {5, u"K"}});
-    line(4, u"_2_H_90", {{3, u"100"}});
-    line(4, u"_3_K_60", {{3, u"7"}});
+    addLine(scene, 3, u"L1", {{3, u"90"}, {4, u""}, {5, u"H"}});
+    addLine(scene, 3, u"L2", {{3, u"60"}, {4, u""}, {5, u"K"}});
+    addLine(scene, 4, u"_2_H_90", {{3, u"100"}});
+    addLine(scene, 4, u"_3_K_60", {{3, u"7"}});
     return scene;
 }
 

@@ -15,12 +15,17 @@
 #include "platform/windows/windows_platform_impl.h"
 #include "plugin/plugin.h"
 #include "sim/scene_file.h"
+#include "tests/support/scenes.h"
 #include "tests/wine/support.h"
 
 namespace vpolv::winetest {
 namespace {
 
 using host::SceneData;
+using testing::callLines;
+using testing::Event;
+using testing::kInjected;
+using testing::writeLines;
 
 // The same event run by the core in this process on the in-memory host, with the Windows
 // services and the test folder standing for the library's folder.
@@ -29,55 +34,27 @@ struct NativeRun {
       public:
         Text moduleFolder() const override { return win::fromWide(paths().folder); }
     };
-    class Boxes : public platform::Dialogs {
-      public:
-        void show(const Text&, const Text&, Long) override { ++shown; }
-        int shown = 0;
-    };
 
     platform::windows::WindowsLocale locale;
     Folder files;
     platform::windows::WindowsProfile profile;
-    Boxes boxes;
+    testing::RecordingMessageBox boxes;
     platform::Services services{locale, files, profile, boxes};
     host::MemoryHost memory;
 
     std::optional<Error> error;
 
-    NativeRun(SceneData scene, const wchar_t* event) : memory(std::move(scene), locale) {
+    NativeRun(SceneData scene, Event event) : memory(std::move(scene), locale) {
         Plugin plugin(memory, services);
-        const std::wstring name = event;
         try {
-            if (name == L"OnObjectPlaceAfter")
-                plugin.OnObjectPlaceAfter(5);
-            if (name == L"OnObjectFinishesAfter")
-                plugin.OnObjectFinishesAfter(5);
-            if (name == L"OnSceneGenericFinishesAfter")
-                plugin.OnSceneGenericFinishesAfter(5);
+            testing::fire(plugin, event, 5);
         } catch (const Error& e) {
             error = e;
         }
     }
-    std::vector<std::string> calls() const {
-        std::vector<std::string> lines;
-        for (const auto& call : memory.calls())
-            lines.push_back(call.toString());
-        return lines;
-    }
 };
 
-std::string text(const host::Write& w) {
-    return std::to_string(w.object) + "/" + std::to_string(w.code) + "=" + toUtf8(w.newValue);
-}
-
-std::vector<std::string> writes(const std::vector<host::Write>& all) {
-    std::vector<std::string> lines;
-    for (const auto& w : all)
-        lines.push_back(text(w));
-    return lines;
-}
-
-class Events : public testing::Test {
+class Events : public ::testing::Test {
   protected:
     void SetUp() override { plugin_ = createPlugin(); }
     void TearDown() override {
@@ -86,7 +63,7 @@ class Events : public testing::Test {
         EXPECT_EQ(fakeHost().liveReferences(), 0);
     }
 
-    Outcome run(SceneData scene, const wchar_t* event) {
+    Outcome run(SceneData scene, Event event) {
         fakeHost().reset(std::move(scene));
         Outcome out;
         fire(plugin_.get(), event, out);
@@ -102,7 +79,7 @@ class Events : public testing::Test {
 };
 
 TEST_F(Events, PlacingACabinetSendsExactlyTheseCalls) {
-    const Outcome out = run(cabinetScene(), L"OnObjectPlaceAfter");
+    const Outcome out = run(cabinetScene(), Event::Place);
     expectTrue(out);
     const std::string code = toUtf8(fakeHost().memory().loads().at(0).catalogCode);
     const std::vector<std::string> expected = {
@@ -155,7 +132,7 @@ TEST_F(Events, MatchTheCoreRunInProcess) {
     struct Case {
         const char* name;
         SceneData scene;
-        const wchar_t* event;
+        Event event;
     };
     SceneData finishes = cabinetScene();
     finishes.objects[10].infos[87] = u"Grupo 1";
@@ -166,26 +143,26 @@ TEST_F(Events, MatchTheCoreRunInProcess) {
     SceneData front = mixedScene();
     front.currentObject = 30;
     const Case cases[] = {
-        {"cabinet placed", cabinetScene(), L"OnObjectPlaceAfter"},
-        {"cabinet finishes", finishes, L"OnObjectFinishesAfter"},
-        {"glass front placed", front, L"OnObjectPlaceAfter"},
-        {"scene generic finishes", mixedScene(), L"OnSceneGenericFinishesAfter"},
-        {"no session", noSession, L"OnObjectPlaceAfter"},
-        {"other catalog", cabinetlessScene(u"7"), L"OnObjectFinishesAfter"},
+        {"cabinet placed", cabinetScene(), Event::Place},
+        {"cabinet finishes", finishes, Event::Finishes},
+        {"glass front placed", front, Event::Place},
+        {"scene generic finishes", mixedScene(), Event::Scene},
+        {"no session", noSession, Event::Place},
+        {"other catalog", cabinetlessScene(u"7"), Event::Finishes},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const NativeRun native(c.scene, c.event);
         expectTrue(run(c.scene, c.event));
-        EXPECT_EQ(fakeHost().calls(), native.calls());
-        EXPECT_EQ(memoryCalls(), native.calls());
-        EXPECT_EQ(writes(fakeHost().memory().writes()), writes(native.memory.writes()));
+        EXPECT_EQ(fakeHost().calls(), callLines(native.memory));
+        EXPECT_EQ(callLines(fakeHost().memory()), callLines(native.memory));
+        EXPECT_EQ(writeLines(fakeHost().memory()), writeLines(native.memory));
         EXPECT_FALSE(fakeHost().calls().empty());
     }
 }
 
 TEST_F(Events, EachNameIsLookedUpOncePerHostObject) {
-    expectTrue(run(mixedScene(), L"OnSceneGenericFinishesAfter"));
+    expectTrue(run(mixedScene(), Event::Scene));
     const auto lookups = fakeHost().lookups();
     ASSERT_FALSE(lookups.empty());
     for (const auto& [who, count] : lookups)
@@ -200,32 +177,28 @@ TEST_F(Events, EachNameIsLookedUpOncePerHostObject) {
 TEST_F(Events, AHostErrorComesBackWithItsCodeAndDescription) {
     SceneData scene = cabinetScene();
     fakeHost().reset(scene);
-    fakeHost().memory().failOperation(
-        "TableGetLineInfo",
-        Error(static_cast<std::int32_t>(0x80040215), u"Tabla no cargada", u"KDSDK.Catalog"), 2);
+    fakeHost().memory().failOperation("TableGetLineInfo", kInjected, 2);
     Outcome out;
-    fire(plugin_.get(), L"OnObjectPlaceAfter", out);
+    fire(plugin_.get(), Event::Place, out);
     ASSERT_EQ(out.hr, DISP_E_EXCEPTION);
-    EXPECT_EQ(out.scode, static_cast<HRESULT>(0x80040215));
-    EXPECT_EQ(out.description, u"Tabla no cargada");
+    EXPECT_EQ(out.scode, kInjected.code());
+    EXPECT_EQ(out.description, kInjected.description());
     EXPECT_EQ(fakeHost().calls().back(), "Appli.EndSession(I4& 7)");
 
     // The same through the function table: the HRESULT, False, and the error information.
     fakeHost().reset(scene);
-    fakeHost().memory().failOperation(
-        "TableGetLineInfo",
-        Error(static_cast<std::int32_t>(0x80040215), u"Tabla no cargada", u"KDSDK.Catalog"), 2);
+    fakeHost().memory().failOperation("TableGetLineInfo", kInjected, 2);
     ComPtr<_Plugin> direct;
     ASSERT_EQ(plugin_->QueryInterface(IID__Plugin, direct.putVoid()), S_OK);
     VARIANT_BOOL result = VARIANT_TRUE;
-    EXPECT_EQ(direct->OnObjectPlaceAfter(5, &result), static_cast<HRESULT>(0x80040215));
+    EXPECT_EQ(direct->OnObjectPlaceAfter(5, &result), kInjected.code());
     EXPECT_EQ(result, VARIANT_FALSE);
     ComPtr<IErrorInfo> info;
     ASSERT_EQ(GetErrorInfo(0, info.put()), S_OK);
     BSTR rawDescription = nullptr;
     info->GetDescription(&rawDescription);
     const win::Bstr description(rawDescription);
-    EXPECT_EQ(win::fromBstr(description.get()), u"Tabla no cargada");
+    EXPECT_EQ(win::fromBstr(description.get()), kInjected.description());
     GUID guid{};
     info->GetGUID(&guid);
     EXPECT_EQ(guid, IID__Plugin);
@@ -237,13 +210,13 @@ TEST_F(Events, AnswersThatDoNotConvertAndBareFailures) {
     fakeHost().reset(scene);
     fakeHost().answerWithText(2, L" 0 ");
     Outcome out;
-    fire(plugin_.get(), L"OnSceneGenericFinishesAfter", out);
+    fire(plugin_.get(), Event::Scene, out);
     expectTrue(out);
     EXPECT_EQ(fakeHost().calls().size(), 3u);
 
     fakeHost().reset(scene);
     fakeHost().answerWithText(2, L"tres");
-    fire(plugin_.get(), L"OnSceneGenericFinishesAfter", out);
+    fire(plugin_.get(), Event::Scene, out);
     ASSERT_EQ(out.hr, DISP_E_EXCEPTION);
     EXPECT_EQ(out.scode, static_cast<HRESULT>(0x800A000D));
     EXPECT_EQ(out.description, u"Type mismatch");
@@ -251,7 +224,7 @@ TEST_F(Events, AnswersThatDoNotConvertAndBareFailures) {
     // A failing Invoke without exception information passes its own code on.
     fakeHost().reset(scene);
     fakeHost().failWithHresult(2, E_ACCESSDENIED);
-    fire(plugin_.get(), L"OnSceneGenericFinishesAfter", out);
+    fire(plugin_.get(), Event::Scene, out);
     ASSERT_EQ(out.hr, DISP_E_EXCEPTION);
     EXPECT_EQ(out.scode, E_ACCESSDENIED);
     EXPECT_FALSE(out.description.empty());
@@ -259,10 +232,9 @@ TEST_F(Events, AnswersThatDoNotConvertAndBareFailures) {
 
 TEST_F(Events, AHostObjectThatCannotBeCreatedFailsTheEvent) {
     fakeHost().reset(cabinetScene());
-    fakeHost().memory().failCreate(u"KDSDK.Catalog",
-                                   Error(static_cast<std::int32_t>(0x80040111), u"no"));
+    fakeHost().memory().failCreate(u"KDSDK.Catalog", kInjected);
     Outcome out;
-    fire(plugin_.get(), L"OnObjectPlaceAfter", out);
+    fire(plugin_.get(), Event::Place, out);
     ASSERT_EQ(out.hr, DISP_E_EXCEPTION);
     EXPECT_EQ(out.scode, static_cast<HRESULT>(0x800A01AD));
     EXPECT_TRUE(fakeHost().calls().empty());
@@ -272,7 +244,7 @@ TEST_F(Events, AHostObjectThatCannotBeCreatedFailsTheEvent) {
 TEST_F(Events, EveryFailingHostCallFailsThePlacementAndEndsTheSession) {
     fakeHost().reset(cabinetScene());
     Outcome out;
-    fire(plugin_.get(), L"OnObjectPlaceAfter", out);
+    fire(plugin_.get(), Event::Place, out);
     expectTrue(out);
     const std::size_t total = fakeHost().calls().size();
     ASSERT_GT(total, 30u);
@@ -283,7 +255,7 @@ TEST_F(Events, EveryFailingHostCallFailsThePlacementAndEndsTheSession) {
         const auto code = static_cast<std::int32_t>(0x80040200 + n);
         const Text description = u"Fallo inyectado " + longToText(static_cast<Long>(n));
         fakeHost().memory().failCall(n, Error(code, description, u"KDSDK"));
-        fire(plugin_.get(), L"OnObjectPlaceAfter", out);
+        fire(plugin_.get(), Event::Place, out);
         ASSERT_EQ(out.hr, DISP_E_EXCEPTION);
         EXPECT_EQ(out.scode, code);
         EXPECT_EQ(out.description, description);
@@ -316,13 +288,13 @@ TEST_F(Events, ExampleScenesRunAsInTheCore) {
             std::ofstream(std::filesystem::path(spaceIni), std::ios::binary)
                 << file.spaceIni.contents;
         }
-        std::vector<std::pair<Long, const wchar_t*>> runs = {{0, L"OnSceneGenericFinishesAfter"}};
+        std::vector<std::pair<Long, Event>> runs = {{0, Event::Scene}};
         for (Long id : file.scene.sceneObjects) {
-            runs.push_back({id, L"OnObjectPlaceAfter"});
-            runs.push_back({id, L"OnObjectFinishesAfter"});
+            runs.push_back({id, Event::Place});
+            runs.push_back({id, Event::Finishes});
         }
         for (const auto& [id, event] : runs) {
-            SCOPED_TRACE(std::to_string(id) + " " + toUtf8(win::fromWide(event)));
+            SCOPED_TRACE(std::to_string(id) + " " + toUtf8(testing::methodName(event)));
             SceneData scene = file.scene;
             if (id)
                 scene.currentObject = id;
@@ -336,10 +308,10 @@ TEST_F(Events, ExampleScenesRunAsInTheCore) {
             } else {
                 expectTrue(out);
             }
-            EXPECT_EQ(fakeHost().calls(), native.calls());
-            EXPECT_EQ(writes(fakeHost().memory().writes()), writes(native.memory.writes()));
+            EXPECT_EQ(fakeHost().calls(), callLines(native.memory));
+            EXPECT_EQ(writeLines(fakeHost().memory()), writeLines(native.memory));
             if (display) {
-                EXPECT_EQ(boxes.closed(), native.boxes.shown);
+                EXPECT_EQ(static_cast<std::size_t>(boxes.closed()), native.boxes.shown.size());
             }
         }
     }

@@ -71,7 +71,7 @@ LRESULT CALLBACK watch(int code, WPARAM wParam, LPARAM lParam) {
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-class GolaBox : public testing::Test {
+class GolaBox : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
         // Without a window manager a box takes seconds to close unless Wine manages it itself.
@@ -96,7 +96,7 @@ class GolaBox : public testing::Test {
         tBoxes = nullptr;
     }
 
-    void place(const Text& handle, const wchar_t* event = L"OnObjectPlaceAfter") {
+    void place(const Text& handle, testing::Event event = testing::Event::Place) {
         fakeHost().reset(cabinetlessScene(handle));
         Outcome out;
         fire(plugin_.get(), event, out);
@@ -127,7 +127,7 @@ TEST_F(GolaBox, OtherHandlesAndOtherEventsDoNotWarn) {
     place(u"MA");
     place(u"magl");
     place(u"13GL ");
-    place(u"13GL", L"OnObjectFinishesAfter");
+    place(u"13GL", testing::Event::Finishes);
     EXPECT_TRUE(boxes_.empty());
     place(u"13GL");
     EXPECT_EQ(boxes_.size(), 1u);

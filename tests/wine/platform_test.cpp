@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 
 #include "common/error.h"
 #include "common/text.h"
@@ -20,14 +19,7 @@ const platform::Services& services() {
     return platform::windows::services();
 }
 
-std::int32_t errorCode(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Error& e) {
-        return e.code();
-    }
-    return 0;
-}
+using testing::errorCode;
 
 Text folder() {
     return win::fromWide(paths().folder);

@@ -8,6 +8,7 @@
 #include "com/vpolv_h.h"
 #include "common/text.h"
 #include "platform/windows/win32.h"
+#include "tests/support/scenes.h"
 
 namespace vpolv::winetest {
 namespace {
@@ -249,67 +250,63 @@ ComPtr<IDispatch> createPlugin() {
     return plugin;
 }
 
-void fire(IDispatch* plugin, const wchar_t* event, Outcome& out, LONG callParamsBlock) {
-    invoke(plugin, event, {i4(callParamsBlock)}, out);
+void fire(IDispatch* plugin, testing::Event event, Outcome& out, LONG callParamsBlock) {
+    const std::wstring name = win::toWide(Text(testing::methodName(event)));
+    invoke(plugin, name.c_str(), {i4(callParamsBlock)}, out);
 }
 
-std::vector<std::string> memoryCalls() {
-    std::vector<std::string> lines;
-    for (const auto& call : fakeHost().memory().calls())
-        lines.push_back(call.toString());
-    return lines;
-}
+using testing::addLine;
+using testing::addObject;
 
 namespace {
 
-host::SceneObject object(std::map<Long, Text> infos, std::vector<Long> children = {}) {
-    return host::SceneObject{std::move(infos), std::move(children)};
-}
-
-void addTables(host::SceneData& scene) {
-    scene.tables[3] = {{u"LINEA_V", {{3, u"90"}, {4, u"60"}, {5, u"H"}}},
-                       {u"LINEA_M", {{3, u"120"}, {4, u"60"}, {5, u"A"}}}};
-    scene.tables[4] = {
-        {u"_0_H_90", {{3, u"0"}}}, {u"_2_H_90", {{3, u"40"}}}, {u"_1_A_120", {{3, u"12.5"}}}};
+// The surcharge lines every scene here is priced from.
+void addSurchargeLines(host::SceneData& scene) {
+    addLine(scene, 4, u"_0_H_90", {{3, u"0"}});
+    addLine(scene, 4, u"_2_H_90", {{3, u"40"}});
+    addLine(scene, 4, u"_1_A_120", {{3, u"12.5"}});
 }
 
 }  // namespace
 
 host::SceneData cabinetScene() {
-    host::SceneData scene;
-    scene.sessionId = 7;
-    scene.currentObject = 10;
-    scene.objects[10] =
-        object({{2, u"503"}, {4, u"VITRINA"}, {7, u"LINEA_V"}, {65, u"25"}}, {11, 12, 13});
-    scene.objects[11] = object({{4, u"FR_1PBVN"}, {49, u"Puerta\r\n#Incremento viejo#"}});
-    scene.objects[12] = object({{4, u"ESTANTE"}, {49, u"Estante"}});
-    scene.objects[13] = object({{4, u"FR_1PBVGL"}, {49, u"Puerta gola"}});
-    scene.sceneObjects = {10};
+    host::SceneData scene = testing::callObjectScene(
+        {.id = 10, .line = u"LINEA_V", .handle = u"25", .children = {11, 12, 13}});
+    addObject(scene, 11, {{4, u"FR_1PBVN"}, {49, u"Puerta\r\n#Incremento viejo#"}});
+    addObject(scene, 12, {{4, u"ESTANTE"}, {49, u"Estante"}});
+    addObject(scene, 13, {{4, u"FR_1PBVGL"}, {49, u"Puerta gola"}});
     scene.keywords[u"@Rubrique.GénériqueChoixNom(,5)"] = u"Grupo 2";
     scene.keywords[u"@Rubrique.GénériqueChoixNom(,6)"] = u"Claro";
-    addTables(scene);
+    // The line of the glass front of mixedScene().
+    addLine(scene, 3, u"LINEA_M", {{3, u"120"}, {4, u"60"}, {5, u"A"}});
+    addSurchargeLines(scene);
     return scene;
 }
 
 host::SceneData cabinetlessScene(const Text& handle) {
-    host::SceneData scene;
-    scene.currentObject = 10;
-    scene.objects[10] = object({{2, u"570"}, {4, u"MUEBLE"}, {7, u"LINEA_M"}, {65, handle}});
-    scene.sceneObjects = {10};
-    addTables(scene);
+    host::SceneData scene = testing::callObjectScene({.id = 10,
+                                                      .catalog = u"570",
+                                                      .line = u"LINEA_M",
+                                                      .reference = u"MUEBLE",
+                                                      .handle = handle,
+                                                      .column3 = u"120",
+                                                      .column5 = u"A"});
+    scene.sessionId = 1;
+    addSurchargeLines(scene);
     return scene;
 }
 
 host::SceneData mixedScene() {
     host::SceneData scene = cabinetScene();
     scene.currentObject = 0;
-    scene.objects[20] = object({{2, u"999"}, {4, u"VITRINA"}});
-    scene.objects[30] = object({{2, u"570"},
-                                {4, u"FR_1PRVAMA"},
-                                {7, u"LINEA_M"},
-                                {65, u"MA"},
-                                {85, u"Grupo 1"},
-                                {86, u"Mate"}});
+    addObject(scene, 20, {{2, u"999"}, {4, u"VITRINA"}});
+    addObject(scene, 30,
+              {{2, u"570"},
+               {4, u"FR_1PRVAMA"},
+               {7, u"LINEA_M"},
+               {65, u"MA"},
+               {85, u"Grupo 1"},
+               {86, u"Mate"}});
     scene.sceneObjects = {10, 20, 30};
     return scene;
 }

@@ -8,6 +8,7 @@
 #include "host/memory_host.h"
 #include "platform/windows/com_support.h"
 #include "platform/windows/win32.h"
+#include "tests/support/doubles.h"
 #include "tests/wine/fake_host/fake_host.h"
 
 namespace vpolv::winetest {
@@ -79,16 +80,14 @@ VARIANT bstrRef(BSTR* value);
 // A new Plugin object, created by its ProgID.
 ComPtr<IDispatch> createPlugin();
 // Runs an event method with a call-parameter block (5 unless given).
-void fire(IDispatch* plugin, const wchar_t* event, Outcome& out, LONG callParamsBlock = 5);
-
-// The fake host's operations and the in-memory host's own log, one line each.
-std::vector<std::string> memoryCalls();
+void fire(IDispatch* plugin, testing::Event event, Outcome& out, LONG callParamsBlock = 5);
 
 // Scenes. Object 10 is the object of the call.
-// A type-1 cabinet "VITRINA" (catalog 503, handle "25") with the children 11 "FR_1PBVN",
-// 12 "ESTANTE" (not glass) and 13 "FR_1PBVGL"; the scene's rubrics choose "Grupo 2".
+// A type-1 cabinet "VITRINA" (catalog 503, handle "25", session 7) with the children
+// 11 "FR_1PBVN", 12 "ESTANTE" (not glass) and 13 "FR_1PBVGL"; the scene's rubrics choose
+// "Grupo 2".
 host::SceneData cabinetScene();
-// A single object of catalog 570 with reference "MUEBLE" and the given handle code.
+// A single object of catalog 570 with reference "MUEBLE" and the given handle code (session 1).
 host::SceneData cabinetlessScene(const Text& handle);
 // Three scene objects: a type-1 cabinet (503), an object of catalog 999, a glass front (570).
 host::SceneData mixedScene();
