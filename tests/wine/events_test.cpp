@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <optional>
 
 #include "com/vpolv_h.h"
@@ -343,6 +344,64 @@ TEST_F(Events, RulesCalledByThemselvesWorkOnTheirByReferenceArguments) {
     children = 0;
     invoke(plugin_.get(), L"vitrina", {i4Ref(&children), i4Ref(&origin)}, out);
     EXPECT_EQ(out.hr, S_OK);
+}
+
+}  // namespace
+}  // namespace vpolv::winetest
+
+namespace vpolv::winetest {
+namespace {
+
+// The trace's switch in the registry, and the record a DLL placement writes. With VPOLV_DLL_TRACE
+// set, the record also goes there, for the simulator to replay.
+TEST_F(Events, TheTraceSwitchAndItsRecord) {
+    const std::wstring file = paths().folder + L"\\trace.jsonl";
+    const std::wstring key = L"Software\\vpolv";
+    auto set = [&](HKEY root, const wchar_t* value) {
+        if (!value) {
+            RegDeleteKeyValueW(root, key.c_str(), L"TraceFile");
+            return;
+        }
+        RegSetKeyValueW(root, key.c_str(), L"TraceFile", REG_SZ, value,
+                        static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)));
+    };
+    const struct {
+        const wchar_t* user;
+        const wchar_t* machine;
+        bool traced;
+    } cases[] = {{nullptr, nullptr, false},
+                 {file.c_str(), nullptr, true},
+                 {nullptr, file.c_str(), true},
+                 {L"", file.c_str(), false}};
+    for (const auto& c : cases) {
+        DeleteFileW(file.c_str());
+        set(HKEY_CURRENT_USER, c.user);
+        set(HKEY_LOCAL_MACHINE, c.machine);
+        expectTrue(run(cabinetScene(), Event::Place));
+        EXPECT_EQ(GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES, c.traced);
+    }
+    set(HKEY_LOCAL_MACHINE, nullptr);
+
+    std::wstring kept = file;
+    if (const char* wanted = std::getenv("VPOLV_DLL_TRACE")) {
+        kept = windowsPath(wanted);
+        DeleteFileW(kept.c_str());
+    }
+    set(HKEY_CURRENT_USER, kept.c_str());
+    expectTrue(run(cabinetScene(), Event::Place));
+    set(HKEY_CURRENT_USER, nullptr);
+    std::ifstream in{std::filesystem::path(kept)};
+    std::string line;
+    ASSERT_TRUE(std::getline(in, line));
+    const auto record = nlohmann::json::parse(line);
+    EXPECT_EQ(record["event"], "place");
+    EXPECT_EQ(record["result"], true);
+    EXPECT_EQ(record["decimalSeparator"], ".");
+    EXPECT_EQ(record["pathSeparator"], "\\");
+    // The three creations, then every operation the host received.
+    EXPECT_EQ(record["calls"].size(), 3 + fakeHost().calls().size());
+    EXPECT_EQ(record["catalogFile"],
+              toUtf8(win::fromWide(paths().catalogsDir)) + "B\\polvas10.cat");
 }
 
 }  // namespace
