@@ -7,6 +7,8 @@ packages=(
   cmake ninja-build g++ libgtest-dev libgmock-dev googletest nlohmann-json3-dev
   g++-mingw-w64-x86-64 mingw-w64-tools
   wine wine64 libwine-dev xvfb xauth
+  # The sanitizer build and the fuzz targets: clang with its sanitizer and libFuzzer runtimes.
+  clang libclang-rt-14-dev
 )
 
 missing=()

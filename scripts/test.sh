@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds both configurations and runs every test: natively, then the Windows build under Wine.
+# Builds every configuration and runs every test: natively (also under the sanitizers), then the
+# Windows build under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -9,6 +10,11 @@ echo "== native build and tests"
 cmake --preset native >/dev/null
 cmake --build --preset native
 ctest --preset native
+
+echo "== native build and tests under AddressSanitizer and UndefinedBehaviorSanitizer (clang)"
+cmake --preset native-asan >/dev/null
+cmake --build --preset native-asan
+ctest --preset native-asan
 
 echo "== Windows build and tests (under Wine)"
 cmake --preset windows >/dev/null
