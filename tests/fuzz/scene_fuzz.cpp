@@ -1,14 +1,17 @@
 // Scene files from arbitrary bytes. The reader either loads a scene or raises SceneError, nothing
-// else; a scene it loads, written back and loaded again, is the same scene.
+// else; a scene it loads keeps every entry of the file, and written back and loaded again, it is
+// the same scene.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
 #include <typeinfo>
+#include <vector>
 
 #include "common/text.h"
 #include "sim/scene_file.h"
@@ -134,6 +137,30 @@ std::string difference(const SceneFile& a, const SceneFile& b) {
     return difference(a.scene, b.scene);
 }
 
+// The entries a scene file gives under keys that stand for numbers: the infos of each object, the
+// tables, their lines and columns. Two keys for one number ("7" and "07") would leave the scene
+// with fewer of them than its file.
+std::vector<std::size_t> numberedEntries(std::string_view json) {
+    const auto file = nlohmann::ordered_json::parse(json);
+    std::vector<std::size_t> counts;
+    if (file.contains("objects")) {
+        for (const auto& object : file["objects"])
+            counts.push_back(object.contains("infos") ? object["infos"].size() : 0);
+    }
+    std::size_t tables = 0, lines = 0, columns = 0;
+    if (file.contains("tables")) {
+        for (const auto& [number, table] : file["tables"].items()) {
+            ++tables;
+            for (const auto& [name, line] : table.items()) {
+                ++lines;
+                columns += line.size();
+            }
+        }
+    }
+    counts.insert(counts.end(), {tables, lines, columns});
+    return counts;
+}
+
 std::string describe(const std::exception& e) {
     return std::string(typeid(e).name()) + ": " + e.what();
 }
@@ -164,6 +191,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const std::exception& e) {
         finding("a loaded scene, written back, does not load", describe(e) + "\n" + written);
     }
+    if (numberedEntries(json) != numberedEntries(written))
+        finding("a loaded scene lacks entries of its file", written);
     if (const std::string what = difference(scene, again); !what.empty())
         finding("a loaded scene, written back and loaded again, differs: " + what, written);
     return 0;
