@@ -16,7 +16,7 @@ cmake --preset native-asan >/dev/null
 cmake --build --preset native-asan
 ctest --preset native-asan
 
-echo "== fuzzing: a short run of each fuzz target"
+echo "== fuzzing: a short run of the fuzz targets"
 # The targets of this run; scripts/fuzz.sh runs any of them for longer. "scene" joins once the
 # scene reader's fixes are in: it finds the known faults within its run.
 fuzz_targets=(numbers description events)
