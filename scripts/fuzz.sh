@@ -54,7 +54,10 @@ fi
 cmake --preset native-asan >/dev/null
 cmake --build --preset native-asan --target "${targets[@]/#/fuzz_}"
 
-export ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:abort_on_error=0
+# The sanitizer keeps every distinct allocation stack for good; events nested in ever new ways
+# make ever new full-depth stacks, which would grow a long run past the memory limit. Ten frames
+# of allocation context keep that bounded and the reports readable.
+export ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:abort_on_error=0:malloc_context_size=10
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 bin=build/native-asan/tests/fuzz
@@ -76,6 +79,10 @@ for t in "${targets[@]}"; do
         seeds=("tests/fuzz/corpus/$t")
     fi
     mkdir -p "$work/findings"
+    # Temporary files of the target stay here, also those of a run that crashed.
+    export TMPDIR=$PWD/$work/tmp
+    rm -rf "$TMPDIR"
+    mkdir -p "$TMPDIR"
     if [ -f "tests/fuzz/$t.dict" ]; then
         options+=(-dict="tests/fuzz/$t.dict")
     fi
@@ -89,8 +96,11 @@ for t in "${targets[@]}"; do
     else
         status=1
         echo "   FAILED after $((SECONDS - started)) s:"
-        grep -E '^\*\*\*|runtime error|ERROR: (AddressSanitizer|LeakSanitizer|libFuzzer)|^SUMMARY' \
-            "$work/log" | grep -v 'NOTE: fuzzing was not performed' | head -n 8 | sed 's/^/   /'
+        {
+            grep -m1 -A1 '^\*\*\* ' "$work/log" || true
+            grep -E 'runtime error|ERROR: (Address|Leak)Sanitizer|ERROR: libFuzzer|^SUMMARY' \
+                "$work/log" | head -n 4 || true
+        } | cut -c1-300 | sed 's/^/   /'
         input=$(sed -n 's/.*Test unit written to \(.*\)$/\1/p' "$work/log" | tail -n 1)
         echo "   input: ${input:-(none written; see the log)}"
         [ -z "$input" ] || echo "   replay: $bin/fuzz_$t $input"
