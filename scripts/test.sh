@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds every configuration and runs every test: natively, then the Windows builds of both
-# bitnesses under Wine, then the release files (scripts/package.sh) and their deployment.
+# Builds every configuration and runs every test: natively (also under the sanitizers, and a
+# short fuzzing run), then the Windows builds of both bitnesses under Wine, then the release
+# files (scripts/package.sh) and their deployment.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,6 +11,16 @@ echo "== native build and tests"
 cmake --preset native >/dev/null
 cmake --build --preset native
 ctest --preset native
+
+echo "== native build and tests under AddressSanitizer and UndefinedBehaviorSanitizer (clang)"
+cmake --preset native-asan >/dev/null
+cmake --build --preset native-asan
+ctest --preset native-asan
+
+echo "== fuzzing: a short run of the fuzz targets"
+# The targets of this run; scripts/fuzz.sh runs any of them for longer.
+fuzz_targets=(scene numbers description events)
+bash scripts/fuzz.sh --ci 30 "${fuzz_targets[@]}"
 
 # -- Windows, both bitnesses: core tests and DLL tests under Wine -------------------------------
 # Each preset has a Wine prefix of its own in its build tree (64-bit with its 32-bit side; see
