@@ -197,10 +197,16 @@ class Builder {
     }
 
     // A list of ids by rank, with objects of no interest where the record read no rank.
-    std::vector<Long> ranked(const std::map<Long, Long>& ranks, Long count) {
-        Long size = count;
-        if (!ranks.empty())
+    std::vector<Long> ranked(const std::map<Long, Long>& ranks, std::optional<Long> count) {
+        Long size = count.value_or(0);
+        if (!ranks.empty()) {
+            if (count && ranks.rbegin()->first > *count) {
+                throw SceneError(where_ + ": an object at rank " +
+                                 std::to_string(ranks.rbegin()->first) + " of " +
+                                 std::to_string(*count) + "; a scene cannot express it");
+            }
             size = std::max(size, ranks.rbegin()->first);
+        }
         std::vector<Long> ids;
         for (Long r = 1; r <= size; ++r) {
             const auto it = ranks.find(r);
@@ -224,9 +230,12 @@ class Builder {
         for (const auto& [id, ranks] : children_)
             parents.insert(id);
         for (const Long id : parents) {
-            children[realId(id)] = ranked(children_[id], childCount_[id]);
+            const auto count = childCount_.find(id);
+            children[realId(id)] = ranked(children_[id], count == childCount_.end()
+                                                             ? std::optional<Long>()
+                                                             : std::optional<Long>(count->second));
         }
-        const std::vector<Long> sceneObjects = ranked(sceneObjects_, sceneCount_.value_or(0));
+        const std::vector<Long> sceneObjects = ranked(sceneObjects_, sceneCount_);
 
         std::set<Long> all = ids_;
         all.erase(kCallObject);
