@@ -10,14 +10,19 @@
 #include <vector>
 
 #include "common/release.h"
+#include "common/text.h"
+#include "platform/native.h"
 #include "sim/check.h"
 #include "sim/echo.h"
 #include "sim/files.h"
 #include "sim/interrupt.h"
 #include "sim/reference.h"
+#include "sim/replay.h"
 #include "sim/report.h"
 #include "sim/run.h"
 #include "sim/scene_file.h"
+#include "sim/scene_from_trace.h"
+#include "sim/trace_file.h"
 
 namespace {
 
@@ -34,7 +39,9 @@ constexpr int kGaps = 1;
 
 constexpr const char* kUsage =
     "usage: vpolv-sim SCENE --event place|finishes|scene [--object ID] [--out FILE]\n"
-    "                 [--json] [--quiet]\n"
+    "                 [--json] [--quiet] [--trace FILE]\n"
+    "       vpolv-sim --replay TRACE [--record N]\n"
+    "       vpolv-sim --scene-from-trace TRACE [--record N] --out SCENE\n"
     "       vpolv-sim --check SCENE\n"
     "       vpolv-sim --reference\n";
 
@@ -52,6 +59,8 @@ constexpr const char* kHelp =
     "  --out FILE        write the scene as the event left it (same format), to chain events;\n"
     "                    through a symbolic link to its target, whole or not at all\n"
     "  --json            print the report as JSON\n"
+    "  --trace FILE      have the plug-in append the event's record to this trace file\n"
+    "                    (docs/trace-format.md); the run and the report are unchanged\n"
     "  --quiet           print only the writes, the warnings and what deserves a look\n"
     "  --check           run no event: list the surcharge lines (table 4) that the scene's\n"
     "                    cabinets and glass fronts would look up and do not find, and the\n"
@@ -59,6 +68,14 @@ constexpr const char* kHelp =
     "  --reference       run no event and read no scene: print the glass pricing rules as\n"
     "                    Markdown, from the plug-in's own tables, with worked examples the\n"
     "                    plug-in computes (docs/pricing-reference.md holds this output)\n"
+    "  --replay TRACE    run the core once more on a traced event, against a host that answers\n"
+    "                    every call from the record, and compare: the same calls with the same\n"
+    "                    arguments in the same order (the writes among them), the same result\n"
+    "                    and error code; prints \"identical\" or the differences\n"
+    "  --scene-from-trace TRACE\n"
+    "                    write (--out) a scene file holding what the traced event read, so that\n"
+    "                    the same event on it makes the same writes\n"
+    "  --record N        the record of the trace to use, from 1 (default: the last)\n"
     "  --help            print this help\n"
     "  --                the next argument is the scene file, even if it starts with '-'\n"
     "  --version         print the plug-in's version\n"
@@ -67,7 +84,10 @@ constexpr const char* kHelp =
     "also written to stderr), 2 a bad command line or scene file (nothing was run or written),\n"
     "3 the event ran but --out or the report could not be written.\n"
     "With --check: 0 nothing is missing, 1 the report lists what is, 2 a bad scene file.\n"
-    "With --reference: 0, or 3 when the document could not be written.\n";
+    "With --reference: 0, or 3 when the document could not be written.\n"
+    "With --replay: 0 identical, 1 the report lists the differences, 2 a file that is not a\n"
+    "trace or a record number out of range. With --scene-from-trace: 0 written, 2 a bad trace\n"
+    "or a record a scene cannot express, 3 the scene could not be written.\n";
 
 struct Options {
     fs::path scene;
@@ -80,6 +100,10 @@ struct Options {
     bool check = false;
     bool version = false;
     bool reference = false;
+    std::optional<fs::path> trace;
+    std::optional<fs::path> replay;
+    std::optional<fs::path> sceneFromTrace;
+    std::optional<long long> record;
 };
 
 struct UsageError {
@@ -181,6 +205,20 @@ Options parseCommandLine(const std::vector<std::string>& args) {
         } else if (arg == "--reference") {
             noValue();
             options.reference = true;
+        } else if (arg == "--trace") {
+            options.trace = value();
+        } else if (arg == "--replay") {
+            options.replay = value();
+        } else if (arg == "--scene-from-trace") {
+            options.sceneFromTrace = value();
+        } else if (arg == "--record") {
+            const std::string text = value();
+            const bool digits = !text.empty() && text.size() <= 9 &&
+                                text.find_first_not_of("0123456789") == std::string::npos;
+            if (!digits)
+                throw UsageError{"--record needs a record number from 1, not \"" + echo(text) +
+                                 "\""};
+            options.record = std::stoll(text);
         } else {
             throw UsageError{"unknown option " + echo(arg)};
         }
@@ -196,11 +234,27 @@ Options parseCommandLine(const std::vector<std::string>& args) {
         }
         return options;
     }
+    if (options.replay || options.sceneFromTrace) {
+        const char* mode = options.replay ? "--replay" : "--scene-from-trace";
+        if (scene)
+            throw UsageError{std::string(mode) + " reads no scene file"};
+        for (const auto& name : seen) {
+            const bool fits =
+                name == mode || name == "--record" || (options.sceneFromTrace && name == "--out");
+            if (!fits)
+                throw UsageError{echo(name) + " does not go with " + mode};
+        }
+        if (options.sceneFromTrace && !options.out)
+            throw UsageError{"--scene-from-trace needs --out"};
+        return options;
+    }
+    if (options.record)
+        throw UsageError{"--record goes with --replay or --scene-from-trace"};
     if (!scene)
         throw UsageError{"no scene file given"};
     options.scene = *scene;
     if (options.check) {
-        for (const char* other : {"--event", "--object", "--out", "--json", "--quiet"}) {
+        for (const char* other : {"--event", "--object", "--out", "--json", "--quiet", "--trace"}) {
             for (const auto& name : seen) {
                 if (name == other)
                     throw UsageError{std::string(other) + " does not go with --check"};
@@ -254,7 +308,10 @@ int run(const Options& options) {
         throw vpolv::sim::SceneError(options.scene.string() +
                                      ": no \"callObject\" in the scene and no --object given");
     }
-    const auto result = vpolv::sim::runEvent(scene, options.event, options.object);
+    std::unique_ptr<vpolv::platform::Trace> trace;
+    if (options.trace)
+        trace = vpolv::platform::makeFileTrace(vpolv::fromUtf8(options.trace->string()));
+    const auto result = vpolv::sim::runEvent(scene, options.event, options.object, trace.get());
 
     // The event ran: from here on a failure to write is exit status 3.
     const vpolv::sim::ReportOptions report{options.quiet};
@@ -275,6 +332,32 @@ int run(const Options& options) {
     if (!written)
         return kNotWritten;
     return result.outcome.result == vpolv::kFalse ? kFalseResult : kTrueResult;
+}
+
+int replay(const Options& options) {
+    const auto records = vpolv::sim::loadTrace(*options.replay);
+    const auto& record = vpolv::sim::pickRecord(records, *options.replay, options.record);
+    const auto result = vpolv::sim::replay(record);
+    if (!print(vpolv::sim::replayReport(options.replay->string(), record, result)))
+        return kNotWritten;
+    return result.identical(record) ? kTrueResult : kFalseResult;
+}
+
+int sceneFromTrace(const Options& options) {
+    std::string reason;
+    const auto target = vpolv::sim::outputTarget(*options.out, reason);
+    if (!target)
+        throw vpolv::sim::SceneError("--out " + options.out->string() + ": " + reason);
+    const auto records = vpolv::sim::loadTrace(*options.sceneFromTrace);
+    const auto& record = vpolv::sim::pickRecord(records, *options.sceneFromTrace, options.record);
+    const std::string where = options.sceneFromTrace->string() + ":" + std::to_string(record.line);
+    const auto failed = vpolv::sim::writeSceneFromTrace(record, where, *target);
+    if (failed) {
+        std::cerr << "vpolv-sim: " << echo(options.out->string())
+                  << ": cannot be written: " << *failed << "\n";
+        return kNotWritten;
+    }
+    return kTrueResult;
 }
 
 }  // namespace
@@ -300,6 +383,10 @@ int main(int argc, char** argv) {
     try {
         if (options.reference)
             return print(vpolv::sim::pricingReference()) ? kTrueResult : kNotWritten;
+        if (options.replay)
+            return replay(options);
+        if (options.sceneFromTrace)
+            return sceneFromTrace(options);
         return options.check ? check(options) : run(options);
     } catch (const vpolv::sim::SceneError& e) {
         std::cerr << "vpolv-sim: " << e.what() << "\n";

@@ -104,7 +104,8 @@ std::vector<TableLookup> tableLookups(const RunResult& run) {
     return lookups;
 }
 
-RunResult runEvent(const SceneFile& scene, EventKind event, std::optional<Long> object) {
+RunResult runEvent(const SceneFile& scene, EventKind event, std::optional<Long> object,
+                   const platform::Trace* trace) {
     host::SceneData data = scene.scene;
     if (object) {
         if (!data.objects.count(*object)) {
@@ -120,7 +121,7 @@ RunResult runEvent(const SceneFile& scene, EventKind event, std::optional<Long> 
     const auto files = platform::makeFileSystem(fromUtf8(folder->path().string()));
     const auto profile = platform::makeProfile();
     RecordingMessageBox messages;
-    const platform::Services services{locale, *files, *profile, messages};
+    const platform::Services services{locale, *files, *profile, messages, trace};
 
     host::MemoryHost host(std::move(data), locale);
     for (const auto& failure : scene.failures) {

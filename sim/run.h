@@ -58,7 +58,9 @@ std::vector<TableLookup> tableLookups(const RunResult& run);
 
 // Runs the event with a new Plugin instance. object, when given, replaces the scene's object of
 // the call and must be an object of the scene (SceneError otherwise). The plug-in's folder is a
-// temporary folder holding the scene's "SPACE.INI", removed afterwards.
-RunResult runEvent(const SceneFile& scene, EventKind event, std::optional<Long> object = {});
+// temporary folder holding the scene's "SPACE.INI", removed afterwards. With a trace, the plug-in
+// appends the event's record to it.
+RunResult runEvent(const SceneFile& scene, EventKind event, std::optional<Long> object = {},
+                   const platform::Trace* trace = nullptr);
 
 }  // namespace vpolv::sim

@@ -1,0 +1,332 @@
+#include "sim/replay.h"
+
+#include <memory>
+
+#include "catalog/constantes.h"
+#include "common/fixed_locale.h"
+#include "common/text.h"
+#include "sim/echo.h"
+
+namespace vpolv::sim {
+
+namespace {
+
+using host::Arg;
+using host::Call;
+
+// What the replay raises to end the event once it has left the record.
+constexpr std::int32_t kStopCode = static_cast<std::int32_t>(0x80004004);
+
+// Answers each call with the recorded call at the same position, as long as they agree.
+class ReplayHost final : public host::Connector {
+  public:
+    ReplayHost(const std::vector<Call>& record, const Locale& locale)
+        : record_(record), locale_(locale) {}
+
+    std::unique_ptr<host::Appli> createAppli() override;
+    std::unique_ptr<host::Scene> createScene() override;
+    std::unique_ptr<host::Catalog> createCatalog() override;
+
+    // The recorded answer of call, or the recorded error raised.
+    host::Answer answer(Call call) {
+        calls_.push_back(std::move(call));
+        const Call& now = calls_.back();
+        if (first_)
+            throw stop();
+        if (next_ >= record_.size()) {
+            first_ = calls_.size() - 1;
+            throw stop();
+        }
+        const Call& then = record_[next_++];
+        if (then.object != now.object || then.operation != now.operation || then.args != now.args) {
+            first_ = calls_.size() - 1;
+            throw stop();
+        }
+        if (then.answer.error)
+            throw *then.answer.error;
+        return then.answer;
+    }
+
+    Text text(Call call) { return answer(std::move(call)).value; }
+    Long number(Call call) {
+        const host::Answer a = answer(std::move(call));
+        if (a.kind == host::Answer::Kind::Boolean)
+            return a.value == u"True" ? -1 : 0;
+        return locale_.textToLong(a.value);
+    }
+    bool boolean(Call call) {
+        const host::Answer a = answer(std::move(call));
+        if (a.kind == host::Answer::Kind::Boolean)
+            return a.value == u"True";
+        return locale_.textToLong(a.value) != 0;
+    }
+
+    Error stop() const {
+        return Error(kStopCode, u"the call differs from the record: the replay ends here",
+                     u"vpolv-sim");
+    }
+
+    const std::vector<Call>& calls() const { return calls_; }
+    std::optional<std::size_t> firstDifference() const {
+        if (!first_ && next_ < record_.size())
+            return calls_.size();
+        return first_;
+    }
+
+  private:
+    void created(const char* object, std::u16string_view progId) {
+        answer({object, "CreateObject", {Arg::str(Text(progId), false)}, {}});
+    }
+
+    const std::vector<Call>& record_;
+    const Locale& locale_;
+    std::vector<Call> calls_;
+    std::size_t next_ = 0;
+    std::optional<std::size_t> first_;
+};
+
+class ReplayAppli final : public host::Appli {
+  public:
+    explicit ReplayAppli(ReplayHost& host) : host_(host) {}
+    Long StartSessionFromCallParams(Long& block) override {
+        return host_.number({"Appli", "StartSessionFromCallParams", {Arg::i4Ref(block)}, {}});
+    }
+    bool EndSession(Long& session) override {
+        return host_.boolean({"Appli", "EndSession", {Arg::i4Ref(session)}, {}});
+    }
+
+  private:
+    ReplayHost& host_;
+};
+
+class ReplayScene final : public host::Scene {
+  public:
+    explicit ReplayScene(ReplayHost& host) : host_(host) {}
+    Text ObjectGetInfo(Long& s, host::ObjectArg object, Long code) override {
+        return host_.text(
+            {"Scene", "ObjectGetInfo", {Arg::i4Ref(s), objectArg(object), Arg::i4(code)}, {}});
+    }
+    void ObjectSetInfo(Long& s, host::ObjectArg object, host::TextArg value, Long code) override {
+        host_.answer({"Scene",
+                      "ObjectSetInfo",
+                      {Arg::i4Ref(s), objectArg(object), textArg(value), Arg::i4(code)},
+                      {}});
+    }
+    Long SceneGetObjectsNb(Long& s) override {
+        return host_.number({"Scene", "SceneGetObjectsNb", {Arg::i4Ref(s)}, {}});
+    }
+    Long SceneGetObjectId(Long& s, Long& rank) override {
+        return host_.number({"Scene", "SceneGetObjectId", {Arg::i4Ref(s), Arg::i4Ref(rank)}, {}});
+    }
+    Long ObjectGetChildrenNb(Long& s, host::ObjectArg object, Integer zero) override {
+        return host_.number({"Scene",
+                             "ObjectGetChildrenNb",
+                             {Arg::i4Ref(s), objectArg(object), Arg::i2(zero)},
+                             {}});
+    }
+    Long ObjectGetChildId(Long& s, host::ObjectArg object, Long& rank, Integer zero) override {
+        return host_.number({"Scene",
+                             "ObjectGetChildId",
+                             {Arg::i4Ref(s), objectArg(object), Arg::i4Ref(rank), Arg::i2(zero)},
+                             {}});
+    }
+    Text SceneGetKeywordInfo(Long& s, host::TextArg keyword) override {
+        return host_.text({"Scene", "SceneGetKeywordInfo", {Arg::i4Ref(s), textArg(keyword)}, {}});
+    }
+
+  private:
+    ReplayHost& host_;
+};
+
+class ReplayCatalog final : public host::Catalog {
+  public:
+    explicit ReplayCatalog(ReplayHost& host) : host_(host) {}
+    Long TableGetLineRankFromName(Long& s, Integer table, Integer zero, Integer one,
+                                  host::TextArg line, bool flag) override {
+        return host_.number({"Catalog",
+                             "TableGetLineRankFromName",
+                             {Arg::i4Ref(s), Arg::i2(table), Arg::i2(zero), Arg::i2(one),
+                              textArg(line), Arg::boolean(flag)},
+                             {}});
+    }
+    Text TableGetLineInfo(Long& s, Integer table, Integer zero, Long& rank,
+                          Integer column) override {
+        return host_.text(
+            {"Catalog",
+             "TableGetLineInfo",
+             {Arg::i4Ref(s), Arg::i2(table), Arg::i2(zero), Arg::i4Ref(rank), Arg::i2(column)},
+             {}});
+    }
+    bool FileLoad(Long& s, host::TextArg file, host::TextArg code) override {
+        return host_.boolean(
+            {"Catalog", "FileLoad", {Arg::i4Ref(s), textArg(file), textArg(code)}, {}});
+    }
+
+  private:
+    ReplayHost& host_;
+};
+
+std::unique_ptr<host::Appli> ReplayHost::createAppli() {
+    created("Appli", kAppliProgId);
+    return std::make_unique<ReplayAppli>(*this);
+}
+std::unique_ptr<host::Scene> ReplayHost::createScene() {
+    created("Scene", kSceneProgId);
+    return std::make_unique<ReplayScene>(*this);
+}
+std::unique_ptr<host::Catalog> ReplayHost::createCatalog() {
+    created("Catalog", kCatalogProgId);
+    return std::make_unique<ReplayCatalog>(*this);
+}
+
+// The plug-in's folder and the catalogs folder as the record saw them: the catalogs folder lists
+// the subfolders the record loaded from, and the files it loaded have a length.
+class ReplayFiles final : public platform::FileSystem {
+  public:
+    explicit ReplayFiles(const TraceRecord& record)
+        : record_(record), found_(foundCatalogs(record)), sep_(record.pathSeparator[0]) {}
+    Text moduleFolder() const override {
+        const auto at = record_.spaceIni.rfind(sep_);
+        return at == Text::npos ? Text() : record_.spaceIni.substr(0, at);
+    }
+    char16_t separator() const override { return sep_; }
+    bool isSeparator(char16_t c) const override { return c == sep_ || c == u'/'; }
+    std::vector<platform::DirEntry> listDirectory(const Text& directory) const override {
+        if (directory != record_.catalogsDir)
+            throw errors::pathNotFound(directory);
+        std::vector<platform::DirEntry> entries;
+        for (const Text& sub : found_.subfolders)
+            entries.push_back({sub, true});
+        return entries;
+    }
+    std::int64_t fileLength(const Text& path) const override {
+        if (std::find(found_.files.begin(), found_.files.end(), path) == found_.files.end())
+            throw errors::fileNotFound();
+        return 1;
+    }
+
+  private:
+    const TraceRecord& record_;
+    FoundCatalogs found_;
+    char16_t sep_;
+};
+
+// A SPACE.INI whose every section names the recorded catalogs folder.
+class ReplayProfile final : public platform::Profile {
+  public:
+    explicit ReplayProfile(const TraceRecord& record) : record_(record) {}
+    Text readString(const Text& file, const Text&, const Text&) const override {
+        return file == record_.spaceIni ? record_.catalogsDir : Text();
+    }
+
+  private:
+    const TraceRecord& record_;
+};
+
+class SilentDialogs final : public platform::Dialogs {
+  public:
+    void show(const Text&, const Text&, Long) override {}
+};
+
+std::string quoted(const Text& text) {
+    return "\"" + echo(toUtf8(text)) + "\"";
+}
+
+std::string errorText(const Error& error) {
+    return hexCode(error.code()) + " " + quoted(error.description()) + " (" +
+           echo(toUtf8(error.source())) + ")";
+}
+
+// What a differing write changed, when both calls write the same information.
+std::string writeDifference(const Call& then, const Call& now) {
+    if (then.operation != "ObjectSetInfo" || now.operation != "ObjectSetInfo" ||
+        then.args.size() != 4 || now.args.size() != 4 || then.args[1] != now.args[1] ||
+        then.args[3] != now.args[3])
+        return {};
+    const Arg& object = now.args[1];
+    const std::string who = object.kind == Arg::Kind::I2
+                                ? "the object of the call"
+                                : "object " + std::to_string(object.number);
+    return "    the write of information " + std::to_string(now.args[3].number) + " to " + who +
+           ": recorded " + quoted(then.args[2].text) + ", replayed " + quoted(now.args[2].text) +
+           "\n";
+}
+
+}  // namespace
+
+bool ReplayResult::identical(const TraceRecord& record) const {
+    const bool sameError = record.error.has_value() == outcome.error.has_value() &&
+                           (!record.error || record.error->code() == outcome.error->code());
+    return !firstDifference && record.result == (outcome.result != kFalse) && sameError;
+}
+
+ReplayResult replay(const TraceRecord& record) {
+    const FixedLocale locale(record.decimalSeparator.empty() ? u'.' : record.decimalSeparator[0]);
+    const ReplayFiles files(record);
+    const ReplayProfile profile(record);
+    SilentDialogs dialogs;
+    const platform::Services services{locale, files, profile, dialogs};
+    ReplayHost host(record.calls, locale);
+    ReplayResult result;
+    {
+        Plugin plugin(host, services);
+        Long block = record.callParams;
+        result.outcome = guarded([&] {
+            if (record.event == "place")
+                return plugin.OnObjectPlaceAfter(block);
+            if (record.event == "finishes")
+                return plugin.OnObjectFinishesAfter(block);
+            return plugin.OnSceneGenericFinishesAfter(block);
+        });
+    }
+    releaseThreadConstantes();
+    result.calls = host.calls();
+    result.firstDifference = host.firstDifference();
+    if (result.firstDifference)
+        result.stop = host.stop();
+    return result;
+}
+
+std::string replayReport(const std::string& file, const TraceRecord& record,
+                         const ReplayResult& result) {
+    std::size_t writes = 0;
+    for (const Call& call : record.calls)
+        writes += call.operation == "ObjectSetInfo";
+    const std::string which = "record of line " + std::to_string(record.line) + " of " + echo(file);
+    if (result.identical(record)) {
+        return "identical: " + which + " (" + record.event + ", " +
+               std::to_string(record.calls.size()) + " calls, " + std::to_string(writes) +
+               " writes, result " + (record.result ? "True" : "False") + ")\n";
+    }
+    std::string out = "differences from the " + which + " (" + record.event + "):\n";
+    if (const auto at = result.firstDifference) {
+        const std::string n = std::to_string(*at + 1);
+        if (*at >= result.calls.size()) {
+            out += "  the replay made " + std::to_string(result.calls.size()) +
+                   " calls, the record holds more; its call " + n +
+                   ":\n    recorded: " + record.calls[*at].toString() + "\n";
+        } else if (*at >= record.calls.size()) {
+            out += "  call " + n +
+                   " is not in the record:\n    replayed: " + result.calls[*at].toString() + "\n";
+        } else {
+            const Call& then = record.calls[*at];
+            const Call& now = result.calls[*at];
+            out += "  call " + n + " differs:\n    recorded: " + then.toString() +
+                   "\n    replayed: " + now.toString() + "\n" + writeDifference(then, now);
+        }
+    }
+    const bool replayed = result.outcome.result != kFalse;
+    if (record.result != replayed) {
+        out += std::string("  result: recorded ") + (record.result ? "True" : "False") +
+               ", replayed " + (replayed ? "True" : "False") + "\n";
+    }
+    const auto& now = result.outcome.error;
+    if (record.error.has_value() != now.has_value() ||
+        (record.error && record.error->code() != now->code())) {
+        out += "  error: recorded " + (record.error ? errorText(*record.error) : "none") +
+               ", replayed " + (now ? errorText(*now) : "none") + "\n";
+    }
+    return out;
+}
+
+}  // namespace vpolv::sim

@@ -1,0 +1,401 @@
+#include "sim/scene_from_trace.h"
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <system_error>
+
+#include "common/text.h"
+#include "sim/files.h"
+
+namespace vpolv::sim {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::ordered_json;
+using host::Arg;
+using host::Call;
+
+namespace {
+
+// The columns the scene format wants on every line of these tables.
+const std::map<Integer, std::vector<Integer>> kNeededColumns = {{3, {3, 4, 5}}, {4, {3}}};
+
+class Builder {
+  public:
+    Builder(const TraceRecord& record, const std::string& where) : record_(record), where_(where) {}
+
+    [[noreturn]] void cannot(std::size_t call, const std::string& what) const {
+        throw SceneError(where_ + ": call " + std::to_string(call + 1) + " (" +
+                         record_.calls[call].toString() + "): " + what +
+                         "; a scene cannot express it");
+    }
+
+    std::string utf8(const Text& text, std::size_t call) const {
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            const char16_t c = text[i];
+            if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+                text[i + 1] <= 0xDFFF) {
+                ++i;
+            } else if (c >= 0xD800 && c <= 0xDFFF) {
+                cannot(call, "a text holding an unpaired surrogate");
+            }
+        }
+        return toUtf8(text);
+    }
+
+    Long number(std::size_t call) const {
+        const host::Answer& answer = record_.calls[call].answer;
+        if (answer.kind != host::Answer::Kind::Long)
+            cannot(call, "its answer is not a plain number");
+        return static_cast<Long>(std::stol(toUtf8(answer.value)));
+    }
+
+    // The object an argument names: -2 is the object of the call.
+    Long object(const Arg& arg) {
+        if (arg.kind == Arg::Kind::I2) {
+            usesCallObject_ = true;
+            return kCallObject;
+        }
+        see(arg.number);
+        return arg.number;
+    }
+
+    void see(Long id) {
+        ids_.insert(id);
+        largest_ = std::max(largest_, id);
+    }
+
+    Json build() {
+        const auto& calls = record_.calls;
+        std::map<std::string, Long> counts;
+        for (std::size_t i = 0; i < calls.size(); ++i) {
+            const Call& call = calls[i];
+            const Long nth =
+                ++counts[call.operation +
+                         (call.operation == "CreateObject" ? call.object : std::string())];
+            const auto& args = call.args;
+            if (call.answer.error) {
+                failure(i, nth);
+                // The object a failed call names still has to be there for the calls after it.
+                if (call.object == "Scene" && args.size() > 1 &&
+                    call.operation.rfind("Object", 0) == 0)
+                    object(args[1]);
+                continue;
+            }
+            const std::string& op = call.operation;
+            if (op == "StartSessionFromCallParams") {
+                session_ = number(i);
+            } else if (op == "ObjectGetInfo") {
+                const Long id = object(args[1]);
+                const auto key = std::make_pair(id, args[2].number);
+                if (!written_.count(key) && !infos_[id].count(args[2].number))
+                    infos_[id][args[2].number] = utf8(call.answer.value, i);
+            } else if (op == "ObjectSetInfo") {
+                written_.insert({object(args[1]), args[3].number});
+            } else if (op == "ObjectGetChildrenNb") {
+                const Long n = number(i);
+                if (n < 0)
+                    cannot(i, "a negative number of children");
+                const Long id = object(args[1]);
+                if (childCount_.count(id) && childCount_[id] != n)
+                    cannot(i, "a number of children that differs from an earlier answer");
+                childCount_[id] = n;
+            } else if (op == "ObjectGetChildId") {
+                const Long id = object(args[1]);
+                rank(i, children_[id], args[2].number);
+            } else if (op == "SceneGetObjectsNb") {
+                const Long n = number(i);
+                if (n < 0 || (sceneCount_ && *sceneCount_ != n))
+                    cannot(i, "a number of scene objects that is negative or changes");
+                sceneCount_ = n;
+            } else if (op == "SceneGetObjectId") {
+                rank(i, sceneObjects_, args[1].number);
+            } else if (op == "SceneGetKeywordInfo") {
+                const std::string keyword = utf8(args[1].text, i);
+                if (!keywords_.contains(keyword))
+                    keywords_[keyword] = utf8(call.answer.value, i);
+            } else if (op == "TableGetLineRankFromName") {
+                lineRank(i);
+            } else if (op == "TableGetLineInfo") {
+                lineInfo(i);
+            }
+        }
+        return json();
+    }
+
+  private:
+    static constexpr Long kCallObject = 0x7FFFFFFF;  // stands for -2 until its id is known
+
+    void rank(std::size_t i, std::map<Long, Long>& ranks, Long r) {
+        const Long id = number(i);
+        if (r < 1)
+            cannot(i, "an object at a rank below 1");
+        if (ranks.count(r) && ranks[r] != id)
+            cannot(i, "a rank that held another object before");
+        ranks[r] = id;
+        see(id);
+    }
+
+    void lineRank(std::size_t i) {
+        const auto& args = record_.calls[i].args;
+        const auto table = static_cast<Integer>(args[1].number);
+        const Text& name = args[4].text;
+        const Long r = number(i);
+        auto& names = lineNames_[table];
+        if (r < 0)
+            cannot(i, "a negative rank");
+        if (r == 0) {
+            for (const auto& [at, known] : names) {
+                if (known == name)
+                    cannot(i, "a line that was found before");
+            }
+            absent_[table].insert(name);
+            return;
+        }
+        if (absent_[table].count(name))
+            cannot(i, "a line that was not found before");
+        for (const auto& [at, known] : names) {
+            if ((at == r) != (known == name))
+                cannot(i, "a line name and rank that disagree with an earlier answer");
+        }
+        utf8(name, i);
+        names[r] = name;
+    }
+
+    void lineInfo(std::size_t i) {
+        const Call& call = record_.calls[i];
+        const auto table = static_cast<Integer>(call.args[1].number);
+        const Long r = call.args[3].number;
+        const auto column = static_cast<Integer>(call.args[4].number);
+        if (r < 1) {
+            if (!call.answer.value.empty())
+                cannot(i, "a value for a rank that names no line");
+            return;
+        }
+        auto& columns = lines_[table][r];
+        const std::string value = utf8(call.answer.value, i);
+        if (columns.count(column) && columns[column] != value)
+            cannot(i, "a value that differs from an earlier answer");
+        columns[column] = value;
+    }
+
+    void failure(std::size_t i, Long nth) {
+        const Call& call = record_.calls[i];
+        const Error& error = *call.answer.error;
+        Json entry = Json::object();
+        if (call.operation == "CreateObject") {
+            entry["create"] = utf8(call.args.empty() ? Text() : call.args[0].text, i);
+        } else {
+            entry["operation"] = call.operation;
+            entry["nth"] = nth;
+        }
+        entry["code"] = hexCode(error.code());
+        entry["description"] = utf8(error.description(), i);
+        failures_.push_back(std::move(entry));
+    }
+
+    // A list of ids by rank, with objects of no interest where the record read no rank.
+    std::vector<Long> ranked(const std::map<Long, Long>& ranks, std::optional<Long> count) {
+        Long size = count.value_or(0);
+        if (!ranks.empty()) {
+            if (count && ranks.rbegin()->first > *count) {
+                throw SceneError(where_ + ": an object at rank " +
+                                 std::to_string(ranks.rbegin()->first) + " of " +
+                                 std::to_string(*count) + "; a scene cannot express it");
+            }
+            size = std::max(size, ranks.rbegin()->first);
+        }
+        std::vector<Long> ids;
+        for (Long r = 1; r <= size; ++r) {
+            const auto it = ranks.find(r);
+            ids.push_back(it != ranks.end() ? it->second : ++fresh_);
+            ids_.insert(ids.back());
+        }
+        return ids;
+    }
+
+    Json json() {
+        // The object of the call gets an id no other object has.
+        const Long callObject = largest_ == std::numeric_limits<Long>::min() ? 1 : largest_ + 1;
+        fresh_ = callObject;
+        auto realId = [&](Long id) { return id == kCallObject ? callObject : id; };
+        const bool wantCallObject = record_.event != "scene" || usesCallObject_;
+
+        std::map<Long, std::vector<Long>> children;
+        std::set<Long> parents;
+        for (const auto& [id, n] : childCount_)
+            parents.insert(id);
+        for (const auto& [id, ranks] : children_)
+            parents.insert(id);
+        for (const Long id : parents) {
+            const auto count = childCount_.find(id);
+            children[realId(id)] = ranked(children_[id], count == childCount_.end()
+                                                             ? std::optional<Long>()
+                                                             : std::optional<Long>(count->second));
+        }
+        const std::vector<Long> sceneObjects = ranked(sceneObjects_, sceneCount_);
+
+        std::set<Long> all = ids_;
+        all.erase(kCallObject);
+        if (wantCallObject)
+            all.insert(callObject);
+        for (const auto& [id, infos] : infos_)
+            all.insert(realId(id));
+
+        Json out = Json::object();
+        out["description"] = "What the traced event (" + record_.event + ") read: " + where_;
+        out["session"] = session_;
+        out["callParamsBlock"] = record_.callParams;
+        if (wantCallObject)
+            out["callObject"] = callObject;
+        const std::string separator = toUtf8(record_.decimalSeparator);
+        if (separator != "." && separator != ",")
+            throw SceneError(where_ + ": decimal separator \"" + separator +
+                             "\": a scene has \".\" or \",\"");
+        out["decimalSeparator"] = separator;
+        if (!catalogsFolder_.empty())
+            out["catalogsFolder"] = catalogsFolder_;
+        out["keywords"] = keywords_;
+        Json objects = Json::array();
+        for (const Long id : all) {
+            Json entry = {{"id", id}};
+            Json infos = Json::object();
+            const Long key = id == callObject && wantCallObject ? kCallObject : id;
+            if (const auto it = infos_.find(key); it != infos_.end()) {
+                for (const auto& [code, value] : it->second)
+                    infos[std::to_string(code)] = value;
+            }
+            entry["infos"] = infos;
+            if (const auto it = children.find(id); it != children.end())
+                entry["children"] = it->second;
+            objects.push_back(std::move(entry));
+        }
+        out["objects"] = objects;
+        out["sceneObjects"] = sceneObjects;
+        out["tables"] = tables();
+        if (!failures_.empty())
+            out["failures"] = failures_;
+        return out;
+    }
+
+    Json tables() {
+        Json out = Json::object();
+        std::set<Integer> numbers;
+        for (const auto& [table, names] : lineNames_)
+            numbers.insert(table);
+        for (const auto& [table, lines] : lines_)
+            numbers.insert(table);
+        for (const Integer table : numbers) {
+            auto& names = lineNames_[table];
+            auto& lines = lines_[table];
+            Long size = names.empty() ? 0 : names.rbegin()->first;
+            if (!lines.empty())
+                size = std::max(size, lines.rbegin()->first);
+            std::set<Text> taken = absent_[table];
+            for (const auto& [r, name] : names)
+                taken.insert(name);
+            Json rows = Json::object();
+            for (Long r = 1; r <= size; ++r) {
+                Text name;
+                if (const auto it = names.find(r); it != names.end()) {
+                    name = it->second;
+                } else {
+                    name = u"~unread line " + longToText(r);
+                    while (taken.count(name))
+                        name += u'~';
+                    taken.insert(name);
+                }
+                Json columns = Json::object();
+                auto& read = lines[r];
+                if (const auto needed = kNeededColumns.find(table);
+                    needed != kNeededColumns.end()) {
+                    for (const Integer column : needed->second)
+                        read.emplace(column, "");
+                }
+                for (const auto& [column, value] : read)
+                    columns[std::to_string(column)] = value;
+                rows[toUtf8(name)] = columns;
+            }
+            out[std::to_string(table)] = rows;
+        }
+        return out;
+    }
+
+  public:
+    std::string catalogsFolder_;
+
+  private:
+    const TraceRecord& record_;
+    const std::string& where_;
+    Long session_ = 1;
+    bool usesCallObject_ = false;
+    std::set<Long> ids_;
+    Long largest_ = std::numeric_limits<Long>::min();
+    Long fresh_ = 0;
+    std::map<Long, std::map<Long, std::string>> infos_;
+    std::set<std::pair<Long, Long>> written_;
+    std::map<Long, Long> childCount_;
+    std::map<Long, std::map<Long, Long>> children_;
+    std::optional<Long> sceneCount_;
+    std::map<Long, Long> sceneObjects_;
+    Json keywords_ = Json::object();
+    std::map<Integer, std::map<Long, Text>> lineNames_;
+    std::map<Integer, std::set<Text>> absent_;
+    std::map<Integer, std::map<Long, std::map<Integer, std::string>>> lines_;
+    Json failures_ = Json::array();
+};
+
+// The catalog files the record found, as subfolder and file name.
+std::vector<std::pair<std::string, std::string>> catalogStandIns(const TraceRecord& record,
+                                                                 const std::string& where) {
+    std::vector<std::pair<std::string, std::string>> out;
+    const char16_t sep = record.pathSeparator[0];
+    for (const Text& path : foundCatalogs(record).files) {
+        const auto last = path.rfind(sep);
+        const auto before = path.rfind(sep, last - 1);
+        const std::string sub = toUtf8(path.substr(before + 1, last - before - 1));
+        const std::string name = toUtf8(path.substr(last + 1));
+        for (const std::string& part : {sub, name}) {
+            if (part.empty() || part == "." || part == ".." || part.find('/') != std::string::npos)
+                throw SceneError(where + ": catalog file " + toUtf8(path) +
+                                 ": a name this system cannot hold");
+        }
+        out.emplace_back(sub, name);
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string sceneFromTrace(const TraceRecord& record, const std::string& where,
+                           const std::string& catalogsFolder) {
+    Builder builder(record, where);
+    builder.catalogsFolder_ = catalogsFolder;
+    return builder.build().dump(2) + "\n";
+}
+
+std::optional<std::string> writeSceneFromTrace(const TraceRecord& record, const std::string& where,
+                                               const fs::path& target) {
+    const auto standIns = catalogStandIns(record, where);
+    std::string folder;
+    if (!standIns.empty())
+        folder = target.stem().string() + ".catalogs";
+    // Built before anything is written, so that a record a scene cannot express leaves nothing.
+    const std::string json = sceneFromTrace(record, where, folder);
+    for (const auto& [sub, name] : standIns) {
+        const fs::path dir = target.parent_path() / folder / sub;
+        std::error_code error;
+        fs::create_directories(dir, error);
+        if (error)
+            return dir.string() + ": " + reasonOf(error);
+        std::ofstream file(dir / name, std::ios::binary | std::ios::trunc);
+        file << "A stand-in for the catalog file the traced event loaded.\n";
+        if (!file.flush())
+            return (dir / name).string() + ": cannot be written";
+    }
+    return writeWhole(target, json);
+}
+
+}  // namespace vpolv::sim
