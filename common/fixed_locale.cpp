@@ -1,6 +1,7 @@
 // Number conversions with a fixed decimal separator, as the automation runtime does them.
 #include "common/fixed_locale.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <string>
@@ -76,6 +77,30 @@ std::string canonicalNumber(const Text& text, char16_t decimal, char16_t thousan
     return out;
 }
 
+// Whether a canonical number that is out of the double's range is too small rather than too
+// large: the power of ten of its first significant digit is negative.
+bool tooSmall(const std::string& number) {
+    const std::size_t e = number.find('e');
+    const std::string mantissa = number.substr(number[0] == '-' ? 1 : 0, e);
+    long long power = 0;
+    if (e != std::string::npos) {
+        const bool negative = number[e + 1] == '-';
+        for (std::size_t i = e + 1; i < number.size(); ++i) {
+            if (isDigit(number[i]) && power < 1'000'000'000)
+                power = power * 10 + (number[i] - '0');
+        }
+        power = negative ? -power : power;
+    }
+    const std::size_t point = std::min(mantissa.find('.'), mantissa.size());
+    const std::size_t first = mantissa.find_first_not_of("0.");
+    if (first == std::string::npos)
+        return true;  // zero
+    // The first significant digit's place: 0 for units, -1 for tenths.
+    const long long place = first < point ? static_cast<long long>(point - first) - 1
+                                          : -static_cast<long long>(first - point);
+    return place + power < 0;
+}
+
 }  // namespace
 
 FixedLocale::FixedLocale(char16_t decimalSeparator)
@@ -87,6 +112,10 @@ double FixedLocale::textToDouble(const Text& text) const {
         throw errors::typeMismatch();
     double value = 0;
     const auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), value);
+    if (ec == std::errc::result_out_of_range && tooSmall(number)) {
+        // Below the smallest double: as near to nothing as a double can say.
+        return number[0] == '-' ? -0.0 : 0.0;
+    }
     if (ec == std::errc::result_out_of_range || !std::isfinite(value))
         throw errors::overflow();
     if (ec != std::errc() || end != number.data() + number.size())

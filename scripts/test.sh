@@ -41,6 +41,8 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   for preset in "$@"; do
     echo "== $preset tests (under Wine)"
     export WINEPREFIX="$PWD/build/$preset/wineprefix"
+    # The DLL tests leave a trace of one placement there, for the simulator to replay below.
+    export VPOLV_DLL_TRACE="$PWD/build/$preset/dll-trace.jsonl"
     wineserver -k 2>/dev/null || true
     cmake/wine-run.sh --prepare "$WINEPREFIX"
     # Message boxes close at once without a window manager.
@@ -53,6 +55,11 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
 if [ "$status" -ne 0 ]; then
   exit "$status"
 fi
+
+echo "== traces written by both DLLs, replayed by the native simulator"
+for preset in "${windows_presets[@]}"; do
+  ./build/native/sim/vpolv-sim --replay "build/$preset/dll-trace.jsonl"
+done
 
 # -- Release files and their deployment --------------------------------------------------------
 # Both DLLs side by side through regsvr32, then the two MSI packages, in fresh prefixes.

@@ -35,9 +35,15 @@ TEST(FixedLocale, TextToLongRejectsNonNumbersAndOverflow) {
     }
     EXPECT_EQ(point.textToLong(u"2147483647"), 2147483647);
     EXPECT_EQ(point.textToLong(u"-2147483648"), -2147483647 - 1);
-    for (const Text big : {u"2147483648", u"-2147483649", u"1e30"}) {
+    for (const Text big : {u"2147483648", u"-2147483649", u"1e30", u"1e400", u"0.001e312"}) {
         EXPECT_EQ(testing::errorCode([&] { point.textToLong(big); }), errors::kOverflow)
             << toUtf8(big);
+    }
+    // Below the smallest double is as good as nothing, not an overflow.
+    const Text tiny = u"0." + Text(323, u'0') + u"1";
+    for (const Text& small : std::vector<Text>{tiny, u"-1e-400", u"123e-400", u"0,000e-999"}) {
+        EXPECT_EQ(point.textToDouble(small), 0) << toUtf8(small);
+        EXPECT_EQ(point.textToLong(small), 0) << toUtf8(small);
     }
 }
 
