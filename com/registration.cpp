@@ -1,3 +1,4 @@
+// Writing and removing the registry keys of the class, the interface and the type library.
 #include "com/registration.h"
 
 #include <string>

@@ -1,3 +1,4 @@
+// The in-memory host: answering the twelve operations from a scene, recording every call.
 #include "host/memory_host.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// vpolv-sim --check: the table-4 lines each glass choice would look up, and what is missing.
 #include "sim/check.h"
 
 #include <algorithm>

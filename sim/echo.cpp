@@ -1,3 +1,4 @@
+// Showing file names, arguments and pieces of a scene file safely in messages.
 #include "sim/echo.h"
 
 #include <cstdio>

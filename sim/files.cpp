@@ -1,3 +1,4 @@
+// Bounded reads of regular files, the whole-or-nothing --out, and the temporary plug-in folder.
 #include "sim/files.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Removing the temporary files when the simulator is interrupted.
 #include "sim/interrupt.h"
 
 #include <array>

@@ -1,3 +1,4 @@
+// vpolv-sim --reference: the pricing rules printed from the plug-in's own tables.
 #include "sim/reference.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// vpolv-sim --replay: a traced event run again against its recorded answers, and compared.
 #include "sim/replay.h"
 
 #include <memory>

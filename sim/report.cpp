@@ -1,3 +1,4 @@
+// The report of one event: the calls, writes, boxes, notices and result, as text or JSON.
 #include "sim/report.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// Running one event on a scene in the in-memory host.
 #include "sim/run.h"
 
 #include <memory>

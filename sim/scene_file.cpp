@@ -1,3 +1,4 @@
+// Reading, checking and writing scene files.
 #include "sim/scene_file.h"
 
 #include <algorithm>

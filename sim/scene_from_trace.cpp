@@ -1,3 +1,4 @@
+// vpolv-sim --scene-from-trace: a scene file holding what a traced event read.
 #include "sim/scene_from_trace.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Reading trace files, record by record.
 #include "sim/trace_file.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Scene files: what loads, what is refused with which message, and what --out writes back.
 #include "sim/scene_file.h"
 
 #include <gtest/gtest.h>

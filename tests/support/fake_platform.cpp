@@ -1,3 +1,4 @@
+// Temporary folders, the plug-in harness on the in-memory host, and scene building helpers.
 #include "support/fake_platform.h"
 
 #include <algorithm>
