@@ -2,8 +2,9 @@
 #include "com/connector.h"
 
 #include <array>
-#include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/windows/com_support.h"
 
@@ -69,6 +70,13 @@ class Args {
         }
         return *this;
     }
+    // A text by value whose BSTR the caller keeps (the host only reads it).
+    Args& text(BSTR kept) {
+        VARIANT& v = next();
+        V_VT(&v) = VT_BSTR;
+        V_BSTR(&v) = kept;
+        return *this;
+    }
 
     // The arguments as IDispatch::Invoke takes them: last argument first.
     DISPPARAMS params() {
@@ -84,7 +92,7 @@ class Args {
             if (longTargets_[i])
                 *longTargets_[i] = longs_[i];
             if (textTargets_[i])
-                *textTargets_[i] = win::fromBstr(texts_[i].get());
+                win::assignFromBstr(*textTargets_[i], texts_[i].get());
         }
     }
 
@@ -123,8 +131,11 @@ Error hostFailure(HRESULT hr, EXCEPINFO& info) {
     return Error(static_cast<std::int32_t>(code), std::move(text), win::fromBstr(source.get()));
 }
 
-// Converts a host result in place; a result that does not convert is a type mismatch.
+// Converts a host result in place; a result that does not convert is a type mismatch. A result
+// of the right type already is left as it is.
 void coerce(Variant& value, VARTYPE type) {
+    if (V_VT(value.get()) == type)
+        return;
     const HRESULT hr = VariantChangeTypeEx(value.get(), value.get(), LOCALE_USER_DEFAULT, 0, type);
     if (hr == DISP_E_OVERFLOW)
         throw errors::overflow();
@@ -132,32 +143,63 @@ void coerce(Variant& value, VARTYPE type) {
         throw errors::typeMismatch();
 }
 
+// The SDK's operations, each called by name.
+enum class Op {
+    StartSessionFromCallParams,
+    EndSession,
+    ObjectGetInfo,
+    ObjectSetInfo,
+    SceneGetObjectsNb,
+    SceneGetObjectId,
+    ObjectGetChildrenNb,
+    ObjectGetChildId,
+    SceneGetKeywordInfo,
+    TableGetLineRankFromName,
+    TableGetLineInfo,
+    FileLoad,
+    Count
+};
+constexpr std::array<const wchar_t*, static_cast<std::size_t>(Op::Count)> kOpNames = {
+    L"StartSessionFromCallParams",
+    L"EndSession",
+    L"ObjectGetInfo",
+    L"ObjectSetInfo",
+    L"SceneGetObjectsNb",
+    L"SceneGetObjectId",
+    L"ObjectGetChildrenNb",
+    L"ObjectGetChildId",
+    L"SceneGetKeywordInfo",
+    L"TableGetLineRankFromName",
+    L"TableGetLineInfo",
+    L"FileLoad",
+};
+
 // One host object, called by operation name.
 class DispatchObject {
   public:
     explicit DispatchObject(std::u16string_view progId) : object_(create(progId)) {}
 
-    Long callLong(const wchar_t* name, Args& args) {
+    Long callLong(Op op, Args& args) {
         Variant result;
-        call(name, DISPATCH_METHOD | DISPATCH_PROPERTYGET, args, result);
+        call(op, DISPATCH_METHOD | DISPATCH_PROPERTYGET, args, result);
         coerce(result, VT_I4);
         return V_I4(result.get());
     }
-    Text callText(const wchar_t* name, Args& args) {
+    Text callText(Op op, Args& args) {
         Variant result;
-        call(name, DISPATCH_METHOD | DISPATCH_PROPERTYGET, args, result);
+        call(op, DISPATCH_METHOD | DISPATCH_PROPERTYGET, args, result);
         coerce(result, VT_BSTR);
         return win::fromBstr(V_BSTR(result.get()));
     }
-    bool callBool(const wchar_t* name, Args& args) {
+    bool callBool(Op op, Args& args) {
         Variant result;
-        call(name, DISPATCH_METHOD | DISPATCH_PROPERTYGET, args, result);
+        call(op, DISPATCH_METHOD | DISPATCH_PROPERTYGET, args, result);
         coerce(result, VT_BOOL);
         return V_BOOL(result.get()) != VARIANT_FALSE;
     }
-    void callVoid(const wchar_t* name, Args& args) {
+    void callVoid(Op op, Args& args) {
         Variant result;
-        call(name, DISPATCH_METHOD, args, result);
+        call(op, DISPATCH_METHOD, args, result);
     }
 
   private:
@@ -175,22 +217,23 @@ class DispatchObject {
     }
 
     // The dispatch id of an operation, looked up on first use only.
-    DISPID id(const wchar_t* name) {
-        const auto found = ids_.find(name);
-        if (found != ids_.end())
-            return found->second;
+    DISPID id(Op op) {
+        const auto at = static_cast<std::size_t>(op);
+        if (known_[at])
+            return ids_[at];
         DISPID id = DISPID_UNKNOWN;
-        LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+        LPOLESTR names[] = {const_cast<LPOLESTR>(kOpNames[at])};
         const HRESULT hr = object_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
         if (hr == DISP_E_UNKNOWNNAME || hr == DISP_E_MEMBERNOTFOUND)
             throw errors::noSuchMethod();
         win::check(hr);
-        ids_.emplace(name, id);
+        ids_[at] = id;
+        known_[at] = true;
         return id;
     }
 
-    void call(const wchar_t* name, WORD flags, Args& args, Variant& result) {
-        const DISPID dispId = id(name);
+    void call(Op op, WORD flags, Args& args, Variant& result) {
+        const DISPID dispId = id(op);
         DISPPARAMS params = args.params();
         EXCEPINFO info{};
         UINT argError = 0;
@@ -202,7 +245,8 @@ class DispatchObject {
     }
 
     ComPtr<IDispatch> object_;
-    std::map<std::wstring, DISPID> ids_;
+    std::array<DISPID, kOpNames.size()> ids_{};
+    std::array<bool, kOpNames.size()> known_{};
 };
 
 class AutomationAppli : public host::Appli {
@@ -212,12 +256,12 @@ class AutomationAppli : public host::Appli {
     Long StartSessionFromCallParams(Long& callParamsBlock) override {
         Args args;
         args.i4Ref(callParamsBlock);
-        return object_.callLong(L"StartSessionFromCallParams", args);
+        return object_.callLong(Op::StartSessionFromCallParams, args);
     }
     bool EndSession(Long& sessionId) override {
         Args args;
         args.i4Ref(sessionId);
-        return object_.callBool(L"EndSession", args);
+        return object_.callBool(Op::EndSession, args);
     }
 
   private:
@@ -231,43 +275,63 @@ class AutomationScene : public host::Scene {
     Text ObjectGetInfo(Long& sessionId, host::ObjectArg object, Long code) override {
         Args args;
         args.i4Ref(sessionId).object(object).i4(code);
-        return object_.callText(L"ObjectGetInfo", args);
+        return object_.callText(Op::ObjectGetInfo, args);
     }
     void ObjectSetInfo(Long& sessionId, host::ObjectArg object, host::TextArg value,
                        Long code) override {
         Args args;
         args.i4Ref(sessionId).object(object).text(value).i4(code);
-        object_.callVoid(L"ObjectSetInfo", args);
+        object_.callVoid(Op::ObjectSetInfo, args);
     }
     Long SceneGetObjectsNb(Long& sessionId) override {
         Args args;
         args.i4Ref(sessionId);
-        return object_.callLong(L"SceneGetObjectsNb", args);
+        return object_.callLong(Op::SceneGetObjectsNb, args);
     }
     Long SceneGetObjectId(Long& sessionId, Long& rank) override {
         Args args;
         args.i4Ref(sessionId).i4Ref(rank);
-        return object_.callLong(L"SceneGetObjectId", args);
+        return object_.callLong(Op::SceneGetObjectId, args);
     }
     Long ObjectGetChildrenNb(Long& sessionId, host::ObjectArg object, Integer zero) override {
         Args args;
         args.i4Ref(sessionId).object(object).i2(zero);
-        return object_.callLong(L"ObjectGetChildrenNb", args);
+        return object_.callLong(Op::ObjectGetChildrenNb, args);
     }
     Long ObjectGetChildId(Long& sessionId, host::ObjectArg object, Long& rank,
                           Integer zero) override {
         Args args;
         args.i4Ref(sessionId).object(object).i4Ref(rank).i2(zero);
-        return object_.callLong(L"ObjectGetChildId", args);
+        return object_.callLong(Op::ObjectGetChildId, args);
     }
     Text SceneGetKeywordInfo(Long& sessionId, host::TextArg keyword) override {
         Args args;
-        args.i4Ref(sessionId).text(keyword);
-        return object_.callText(L"SceneGetKeywordInfo", args);
+        args.i4Ref(sessionId);
+        if (BSTR kept = keyword.isByRef() ? nullptr : keptText(keyword.text())) {
+            args.text(kept);
+        } else {
+            args.text(keyword);
+        }
+        return object_.callText(Op::SceneGetKeywordInfo, args);
     }
 
   private:
+    // The keywords asked for are a handful of constant texts: each one's BSTR is made once per
+    // object and kept (null past the first few: those get one of their own per call).
+    static constexpr std::size_t kKeptKeywords = 8;
+    BSTR keptText(const Text& text) {
+        for (const auto& [kept, bstr] : keywords_) {
+            if (kept == text)
+                return bstr.get();
+        }
+        if (keywords_.size() == kKeptKeywords)
+            return nullptr;
+        keywords_.emplace_back(text, win::toBstr(text));
+        return keywords_.back().second.get();
+    }
+
     DispatchObject object_;
+    std::vector<std::pair<Text, Bstr>> keywords_;
 };
 
 class AutomationCatalog : public host::Catalog {
@@ -278,18 +342,18 @@ class AutomationCatalog : public host::Catalog {
                                   host::TextArg lineName, bool flag) override {
         Args args;
         args.i4Ref(sessionId).i2(table).i2(zero).i2(one).text(lineName).boolean(flag);
-        return object_.callLong(L"TableGetLineRankFromName", args);
+        return object_.callLong(Op::TableGetLineRankFromName, args);
     }
     Text TableGetLineInfo(Long& sessionId, Integer table, Integer zero, Long& rank,
                           Integer column) override {
         Args args;
         args.i4Ref(sessionId).i2(table).i2(zero).i4Ref(rank).i2(column);
-        return object_.callText(L"TableGetLineInfo", args);
+        return object_.callText(Op::TableGetLineInfo, args);
     }
     bool FileLoad(Long& sessionId, host::TextArg file, host::TextArg catalogCode) override {
         Args args;
         args.i4Ref(sessionId).text(file).text(catalogCode);
-        return object_.callBool(L"FileLoad", args);
+        return object_.callBool(Op::FileLoad, args);
     }
 
   private:

@@ -1,33 +1,47 @@
 // Text conversions, BSTRs, system messages and HRESULT checks for the Windows side.
 #include "platform/windows/com_support.h"
 
+#include <cstring>
 #include <new>
 
 namespace vpolv::win {
 
+// Both are UTF-16 code units: the conversions copy the units in bulk.
+static_assert(sizeof(wchar_t) == sizeof(char16_t) && sizeof(OLECHAR) == sizeof(char16_t));
+
 std::wstring toWide(const Text& text) {
-    return std::wstring(text.begin(), text.end());
+    std::wstring out(text.size(), L'\0');
+    std::memcpy(out.data(), text.data(), text.size() * sizeof(char16_t));
+    return out;
 }
 
 Text fromWide(const wchar_t* text, std::size_t length) {
-    return Text(text, text + length);
+    Text out(length, u'\0');
+    std::memcpy(out.data(), text, length * sizeof(char16_t));
+    return out;
 }
 
 Text fromWide(const std::wstring& text) {
-    return Text(text.begin(), text.end());
+    return fromWide(text.data(), text.size());
 }
 
 Bstr toBstr(const Text& text) {
     Bstr out(SysAllocStringLen(nullptr, static_cast<UINT>(text.size())));
     if (!out)
         throw std::bad_alloc();
-    for (std::size_t i = 0; i < text.size(); ++i)
-        out.get()[i] = static_cast<OLECHAR>(text[i]);
+    std::memcpy(out.get(), text.data(), text.size() * sizeof(char16_t));
     return out;
 }
 
 Text fromBstr(const BSTR text) {
     return text ? fromWide(text, SysStringLen(text)) : Text();
+}
+
+void assignFromBstr(Text& target, const BSTR text) {
+    const std::size_t length = text ? SysStringLen(text) : 0;
+    target.resize(length);
+    if (length)
+        std::memcpy(target.data(), text, length * sizeof(char16_t));
 }
 
 Text systemMessage(HRESULT hr) {

@@ -163,6 +163,8 @@ Text fromWide(const std::wstring& text);
 // A new BSTR holding text; raises E_OUTOFMEMORY when it cannot be allocated.
 Bstr toBstr(const Text& text);
 Text fromBstr(const BSTR text);
+// Replaces target's contents with the BSTR's, reusing target's storage.
+void assignFromBstr(Text& target, const BSTR text);
 
 // The system's message for a failure code, or "Automation error" when it has none.
 Text systemMessage(HRESULT hr);
