@@ -34,7 +34,8 @@ class FileSystem {
     // The entries of a directory, in the order the system returns them, directories included;
     // hidden and system entries are left out. A missing or unreadable directory raises an Error.
     virtual std::vector<DirEntry> listDirectory(const Text& directory) const = 0;
-    // Length in bytes of the file at path; raises an Error when it cannot be read.
+    // Length in bytes of the file at path; -1 when there is no file there (a folder is not one)
+    // or its length cannot be read. Looking for a file is no failure: nothing is raised for it.
     virtual std::int64_t fileLength(const Text& path) const = 0;
 };
 

@@ -47,9 +47,8 @@ std::vector<DirEntry> PosixFileSystem::listDirectory(const Text& directory) cons
 
 std::int64_t PosixFileSystem::fileLength(const Text& path) const {
     struct stat info {};
-    if (stat(toUtf8(path).c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        throw errors::fileNotFound();
-    }
+    if (stat(toUtf8(path).c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return -1;
     return static_cast<std::int64_t>(info.st_size);
 }
 

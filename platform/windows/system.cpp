@@ -1,4 +1,6 @@
 // File system, profile and message box services on the Win32 API.
+#include <iterator>
+
 #include "platform/native.h"
 #include "platform/windows/com_support.h"
 #include "platform/windows/win32.h"
@@ -13,7 +15,13 @@ void moduleAnchor() {}
 
 }  // namespace
 
+// The module stays where it is while loaded: its folder is looked up once.
 Text WindowsFileSystem::moduleFolder() const {
+    static const Text folder = lookUpModuleFolder();
+    return folder;
+}
+
+Text WindowsFileSystem::lookUpModuleFolder() {
     HMODULE module = nullptr;
     if (!GetModuleHandleExW(
             GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
@@ -53,7 +61,7 @@ std::int64_t WindowsFileSystem::fileLength(const Text& path) const {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExW(win::toWide(path).c_str(), GetFileExInfoStandard, &data) ||
         (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        throw errors::fileNotFound();
+        return -1;
     }
     return (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
@@ -63,11 +71,16 @@ Text WindowsProfile::readString(const Text& file, const Text& section, const Tex
     const std::wstring sectionName = win::toWide(section);
     const std::wstring keyName = win::toWide(key);
     // The function cuts a value that does not fit and then returns size - 1: grow until it fits.
-    std::wstring buffer(256, L'\0');
+    // Most values fit the buffer on the stack.
+    wchar_t small[256];
+    DWORD length = GetPrivateProfileStringW(sectionName.c_str(), keyName.c_str(), L"", small,
+                                            static_cast<DWORD>(std::size(small)), fileName.c_str());
+    if (length + 1 < std::size(small))
+        return win::fromWide(small, length);
+    std::wstring buffer(2 * std::size(small), L'\0');
     for (;;) {
-        const DWORD length =
-            GetPrivateProfileStringW(sectionName.c_str(), keyName.c_str(), L"", buffer.data(),
-                                     static_cast<DWORD>(buffer.size()), fileName.c_str());
+        length = GetPrivateProfileStringW(sectionName.c_str(), keyName.c_str(), L"", buffer.data(),
+                                          static_cast<DWORD>(buffer.size()), fileName.c_str());
         if (length + 1 < buffer.size())
             return win::fromWide(buffer.data(), length);
         buffer.assign(buffer.size() * 2, L'\0');

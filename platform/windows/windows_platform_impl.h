@@ -20,6 +20,9 @@ class WindowsFileSystem : public FileSystem {
     bool isSeparator(char16_t c) const override { return c == u'\\' || c == u'/'; }
     std::vector<DirEntry> listDirectory(const Text& directory) const override;
     std::int64_t fileLength(const Text& path) const override;
+
+  private:
+    static Text lookUpModuleFolder();
 };
 
 class WindowsProfile : public Profile {
