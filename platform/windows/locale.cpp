@@ -15,9 +15,27 @@ void checkConversion(HRESULT hr) {
     win::check(hr);
 }
 
+// Up to nine decimal digits and nothing else read the same under every locale, and always fit:
+// the common case of a points value, converted without the runtime's locale look-ups.
+constexpr std::size_t kPlainDigits = 9;
+bool plainDigits(const Text& text, Long& value) {
+    if (text.empty() || text.size() > kPlainDigits)
+        return false;
+    Long result = 0;
+    for (const char16_t c : text) {
+        if (c < u'0' || c > u'9')
+            return false;
+        result = result * 10 + (c - u'0');
+    }
+    value = result;
+    return true;
+}
+
 }  // namespace
 
 Long WindowsLocale::textToLong(const Text& text) const {
+    if (Long plain = 0; plainDigits(text, plain))
+        return plain;
     const win::Bstr value = win::toBstr(text);
     LONG result = 0;
     checkConversion(VarI4FromStr(value.get(), LOCALE_USER_DEFAULT, 0, &result));
