@@ -1,6 +1,8 @@
 // Recognising the served catalogs, finding and loading the catalog file, reading the object.
 #include "catalog/catalog.h"
 
+#include <array>
+#include <iterator>
 #include <limits>
 
 #include "common/error.h"
@@ -18,15 +20,21 @@ bool identificaCatalogo(Constantes& m, const Text& number) {
     } else {
         return false;
     }
-    m.sCatalogo = Text(stem);
-    m.sCodigoCatalogo = Text(kCodigoCatalogo);
+    m.sCatalogo.assign(stem);
+    m.sCodigoCatalogo.assign(kCodigoCatalogo);
     return true;
 }
 
 Text leeDirectorioCatalogos(const platform::Services& sys) {
-    const Text file = sys.files.moduleFolder() + sys.files.separator() + Text(kSpaceIni);
-    for (const auto section : kSpaceIniSections) {
-        Text value = sys.profile.readString(file, Text(section), Text(kCatalogsDirKey));
+    // The profile takes its names as Text: made once.
+    static const Text key(kCatalogsDirKey);
+    static const std::array<Text, std::size(kSpaceIniSections)> sections = {
+        Text(kSpaceIniSections[0]), Text(kSpaceIniSections[1]), Text(kSpaceIniSections[2])};
+    const char16_t separator[] = {sys.files.separator(), u'\0'};
+    Text file = sys.files.moduleFolder();
+    appendAll(file, separator, kSpaceIni);
+    for (const Text& section : sections) {
+        Text value = sys.profile.readString(file, section, key);
         if (!value.empty())
             return value;
     }
@@ -53,14 +61,17 @@ bool cargaCatalogo(Context& ctx, host::Catalog& catalog) {
         Text folder = m.sCatalogsDir;
         if (!files.isSeparator(folder.back()))
             folder += files.separator();
+        const char16_t separator[] = {files.separator(), u'\0'};
+        Text candidate;
         for (const auto& entry : files.listDirectory(m.sCatalogsDir)) {
             if (entry.name == u"." || entry.name == u"..")
                 continue;
             if (!entry.directory)
                 continue;
-            Text candidate = folder + entry.name + files.separator() + stem + u".cat";
+            candidate.assign(folder);
+            appendAll(candidate, entry.name, separator, stem, u".cat");
             if (longitudFichero(files, candidate) > 0)
-                m.sCatalogo = std::move(candidate);
+                m.sCatalogo = candidate;
         }
     }
     return catalog.FileLoad(m.lSessionId, host::TextArg::byRef(m.sCatalogo),

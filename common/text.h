@@ -24,6 +24,18 @@ inline bool contains(std::span<const std::u16string_view> list, std::u16string_v
     return std::find(list.begin(), list.end(), text) != list.end();
 }
 
+// Appends the parts to text in order, growing it at most once.
+template <class... Parts>
+void appendAll(Text& text, const Parts&... parts) {
+    const std::u16string_view views[] = {std::u16string_view(parts)...};
+    std::size_t size = text.size();
+    for (const auto view : views)
+        size += view.size();
+    text.reserve(size);
+    for (const auto view : views)
+        text += view;
+}
+
 // 32-bit arithmetic that raises the automation overflow error instead of wrapping.
 Long checkedAdd(Long a, Long b);
 Long checkedMultiply(Long a, Long b);

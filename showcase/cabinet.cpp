@@ -201,13 +201,22 @@ std::optional<SourceRow> glassSource(const CabinetType& type, Long auxd, const T
 
 namespace {
 
+// The keywords as texts, made once: a host call takes its text arguments as Text.
+const Text& keyword(Source source) {
+    static const std::array<Text, 4> texts = {
+        Text(keywordText(S::Keyword3)), Text(keywordText(S::Keyword4)),
+        Text(keywordText(S::Keyword5)), Text(keywordText(S::Keyword6))};
+    static_assert(static_cast<int>(S::Keyword6) - static_cast<int>(S::Keyword3) == 3);
+    return texts[static_cast<std::size_t>(static_cast<int>(source) -
+                                          static_cast<int>(S::Keyword3))];
+}
+
 Text readSource(Context& ctx, Source source, host::ObjectArg infoObject) {
     Constantes& m = ctx.m;
     const Long code = infoCode(source);
     if (code != 0)
         return m.scene().ObjectGetInfo(m.lSessionId, infoObject, code);
-    const Text keyword(keywordText(source));
-    return m.scene().SceneGetKeywordInfo(m.lSessionId, host::TextArg::byValue(keyword));
+    return m.scene().SceneGetKeywordInfo(m.lSessionId, host::TextArg::byValue(keyword(source)));
 }
 
 }  // namespace
@@ -235,7 +244,7 @@ void recorreVitrina(Context& ctx, const CabinetType& type, Long& nHijos, Long& a
 
         f.lBase = 0;
         f.sDescripcion = scene.ObjectGetInfo(m.lSessionId, child, info::kDescripcion);
-        f.sDescripcion = formateaDescripcion(f.sDescripcion);
+        formateaDescripcion(f.sDescripcion);
 
         if (front) {
             m.sGrupo = scene.ObjectGetInfo(m.lSessionId, child, info::kEleccion85);

@@ -28,7 +28,8 @@ Text half(Context& ctx, const Text& value, Integer column) {
     return locale.doubleToText(number / 2);
 }
 
-Text linePart(Context& ctx, LinePart part) {
+// The field that holds the part (a half is worked out into its field first).
+const Text& linePart(Context& ctx, LinePart part) {
     PluginFields& f = ctx.f;
     switch (part) {
         case LinePart::Columna3:
@@ -42,7 +43,7 @@ Text linePart(Context& ctx, LinePart part) {
             f.sValorTipo3 = half(ctx, f.sColumna5, 5);
             return f.sValorTipo3;
     }
-    return {};
+    return f.sColumna3;
 }
 
 }  // namespace
@@ -65,18 +66,17 @@ void aplicaIncrementoCristal(Context& ctx, host::ObjectArg target, LinePart firs
         }
     }
     if (grupo) {
-        Text name(grupo->prefijo);
-        name += linePart(ctx, first);
-        name += u'_';
-        name += linePart(ctx, second);
-        f.sNombreLineaTabla4 = std::move(name);
+        const Text& primera = linePart(ctx, first);
+        const Text& segunda = linePart(ctx, second);
+        f.sNombreLineaTabla4.clear();
+        appendAll(f.sNombreLineaTabla4, grupo->prefijo, primera, u"_", segunda);
     } else if (m.sGrupo == kCristalFusin) {
-        f.sNombreLineaTabla4 = Text(kSinLinea);
+        f.sNombreLineaTabla4.assign(kSinLinea);
         scene.ObjectSetInfo(m.lSessionId, target, host::TextArg::byRef(f.sDescripcion),
                             info::kDescripcion);
         return;
     } else {
-        f.sNombreLineaTabla4 = Text(kLineaSinGrupo);
+        f.sNombreLineaTabla4.assign(kLineaSinGrupo);
     }
 
     host::Catalog& catalog = m.catalog();
@@ -88,9 +88,8 @@ void aplicaIncrementoCristal(Context& ctx, host::ObjectArg target, LinePart firs
                     [&] { return ctx.sys.locale.textToLong(f.sPuntos); });
     f.lIncremento = checkedMultiply(checkedAdd(puntos, f.lBase), factor);
 
-    f.sDescripcion += kNotaInicio;
-    f.sDescripcion += u"Incremento por cristal " + m.sGrupo + u" (" + m.sCristal + u") de " +
-                      f.sPuntos + u" puntos.#";
+    appendAll(f.sDescripcion, kNotaInicio, u"Incremento por cristal ", m.sGrupo, u" (", m.sCristal,
+              u") de ", f.sPuntos, u" puntos.#");
 
     const Text incremento = longToText(f.lIncremento);
     scene.ObjectSetInfo(m.lSessionId, target, host::TextArg::byValue(incremento),
@@ -109,7 +108,7 @@ void vitrina3b(Context& ctx) {
 
     f.lBase = 0;
     f.sDescripcion = scene.ObjectGetInfo(m.lSessionId, self, info::kDescripcion);
-    f.sDescripcion = formateaDescripcion(f.sDescripcion);
+    formateaDescripcion(f.sDescripcion);
     m.sGrupo = scene.ObjectGetInfo(m.lSessionId, self, info::kEleccion85);
     m.sCristal = scene.ObjectGetInfo(m.lSessionId, self, info::kEleccion86);
     aplicaIncrementoCristal(ctx, self, kFrentePrimera, kFrenteSegunda, kFrenteFactor);
