@@ -325,7 +325,7 @@ Figures measure(const std::string& name, int rounds, double blockSeconds, Table&
               clearReplay, true};
     calibrate({&event, &replayed, &files, &bare}, blockSeconds);
     const auto t = interleave({&event, &replayed, &files, &bare}, rounds);
-    const auto& [te, tr, tf, tb] = std::tie(t[0], t[1], t[2], t[3]);
+    const auto &te = t[0], &tr = t[1], &tf = t[2], &tb = t[3];
     const double calls = static_cast<double>(bench.program.steps.size());
     const std::size_t n = te.size();
     const auto own = [&](std::size_t r) { return (te[r] - tr[r] - tf[r]) / calls; };
