@@ -77,7 +77,7 @@ VARIANT i4(LONG value);
 VARIANT i4Ref(LONG* value);
 VARIANT bstrRef(BSTR* value);
 
-// A new Plugin object, created by its ProgID.
+// A new Plugin object, created by its ProgID; throws std::runtime_error when it cannot be.
 ComPtr<IDispatch> createPlugin();
 // Runs an event method with a call-parameter block (5 unless given).
 void fire(IDispatch* plugin, testing::Event event, Outcome& out, LONG callParamsBlock = 5);

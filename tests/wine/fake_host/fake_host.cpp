@@ -193,6 +193,7 @@ class Server final : public Control {
     }
     host::MemoryHost& memory() override { return *memory_; }
     std::vector<std::string> calls() const override { return calls_; }
+    void clearRecords() override { calls_.clear(); }
     std::map<std::string, int> lookups() const override { return lookups_; }
     int liveObjects() const override { return live_; }
     long liveReferences() const override { return references_; }

@@ -30,6 +30,8 @@ class Control {
 
     // Every operation as it arrived over IDispatch, in order.
     virtual std::vector<std::string> calls() const = 0;
+    // Forgets the operations recorded so far (calls()); everything else stays.
+    virtual void clearRecords() = 0;
     // Name look-ups: "Scene#2.ObjectGetInfo" -> how often that object was asked for that name.
     virtual std::map<std::string, int> lookups() const = 0;
     // COM objects of the fake host alive now, and the references held on them.

@@ -1,0 +1,406 @@
+// The plug-in's own cost per host call on the in-memory host: each event through vpolv::Plugin
+// against a bare replay of the same host calls, SPACE.INI reads and catalogs-folder listings.
+//
+//   vpolv-bench-native [--quick] [--case NAME]
+//   vpolv-bench-native --case NAME --iterations N [--replay]
+//       runs only the event loop (or the replay loop), for callgrind or perf
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "bench/measure.h"
+#include "bench/scenes.h"
+#include "common/fixed_locale.h"
+#include "common/text.h"
+#include "host/memory_host.h"
+#include "platform/native.h"
+#include "plugin/plugin.h"
+
+namespace vpolv::bench {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The plug-in's folder: SPACE.INI naming a catalogs folder whose subfolder "B" holds the
+// catalog file ("A" an empty one, "C" none).
+class PluginFolder {
+  public:
+    PluginFolder()
+        : path_(fs::temp_directory_path() / ("vpolv-bench-" + std::to_string(getpid()))) {
+        fs::remove_all(path_);
+        for (const char* sub : {"A", "B", "C"})
+            fs::create_directories(path_ / "catalogs" / sub);
+        write("catalogs/A/polvas10.cat", "");
+        write("catalogs/B/polvas10.cat", "catalog");
+        write("catalogs/polvas13.cat", "catalog");
+        write("SPACE.INI", "[Local]\nCatalogsDir=\n[InSitu]\nCatalogsDir=" +
+                               (path_ / "catalogs").string() + "/\n");
+    }
+    ~PluginFolder() {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    const fs::path& path() const { return path_; }
+
+  private:
+    void write(const std::string& relative, const std::string& content) {
+        std::ofstream(path_ / relative, std::ios::binary) << content;
+    }
+    fs::path path_;
+};
+
+class NoBoxes : public platform::Dialogs {
+  public:
+    void show(const Text&, const Text&, Long) override { ++shown; }
+    int shown = 0;
+};
+
+struct Environment {
+    PluginFolder folder;
+    FixedLocale locale{u'.'};
+    std::unique_ptr<platform::FileSystem> files =
+        platform::makeFileSystem(fromUtf8(folder.path().string()));
+    std::unique_ptr<platform::Profile> profile = platform::makeProfile();
+    NoBoxes boxes;
+    platform::Services services{locale, *files, *profile, boxes, nullptr};
+};
+
+Boolean fire(Plugin& plugin, EventKind event) {
+    switch (event) {
+        case EventKind::Place:
+            return plugin.OnObjectPlaceAfter(kCallParams);
+        case EventKind::Finishes:
+            return plugin.OnObjectFinishesAfter(kCallParams);
+        case EventKind::Scene:
+            break;
+    }
+    return plugin.OnSceneGenericFinishesAfter(kCallParams);
+}
+
+// A recorded host call, ready to be made again: its numbers in variables of their own (the
+// by-reference ones among them, as a caller keeps them), its texts in the program's pool.
+struct Step {
+    enum class Op {
+        Start,
+        End,
+        GetInfo,
+        SetInfo,
+        ObjectsNb,
+        ObjectId,
+        ChildrenNb,
+        ChildId,
+        Keyword,
+        LineRank,
+        LineInfo,
+        FileLoad
+    };
+    static constexpr std::size_t kMax = 6;
+    Op op;
+    std::array<host::Arg::Kind, kMax> kinds{};
+    std::array<Long, kMax> longs{};
+    std::array<Text*, kMax> texts{};
+};
+
+Step::Op opOf(const std::string& name) {
+    static const std::map<std::string, Step::Op> kOps = {
+        {"StartSessionFromCallParams", Step::Op::Start},
+        {"EndSession", Step::Op::End},
+        {"ObjectGetInfo", Step::Op::GetInfo},
+        {"ObjectSetInfo", Step::Op::SetInfo},
+        {"SceneGetObjectsNb", Step::Op::ObjectsNb},
+        {"SceneGetObjectId", Step::Op::ObjectId},
+        {"ObjectGetChildrenNb", Step::Op::ChildrenNb},
+        {"ObjectGetChildId", Step::Op::ChildId},
+        {"SceneGetKeywordInfo", Step::Op::Keyword},
+        {"TableGetLineRankFromName", Step::Op::LineRank},
+        {"TableGetLineInfo", Step::Op::LineInfo},
+        {"FileLoad", Step::Op::FileLoad}};
+    return kOps.at(name);
+}
+
+struct Program {
+    std::vector<Step> steps;
+    std::deque<Text> texts;
+};
+
+Program programOf(const std::vector<host::Call>& calls) {
+    Program program;
+    for (const auto& call : calls) {
+        Step step{opOf(call.operation)};
+        for (std::size_t i = 0; i < call.args.size(); ++i) {
+            const host::Arg& arg = call.args[i];
+            step.kinds[i] = arg.kind;
+            step.longs[i] = arg.number;
+            if (arg.kind == host::Arg::Kind::Str || arg.kind == host::Arg::Kind::StrRef)
+                step.texts[i] = &program.texts.emplace_back(arg.text);
+        }
+        program.steps.push_back(step);
+    }
+    return program;
+}
+
+// The same host objects and calls as one event, made straight.
+void replay(host::MemoryHost& host, Program& program) {
+    const auto appli = host.createAppli();
+    const auto scene = host.createScene();
+    const auto catalog = host.createCatalog();
+    for (Step& s : program.steps) {
+        Long* l = s.longs.data();
+        const auto object = [&](std::size_t i) {
+            return s.kinds[i] == host::Arg::Kind::I2 ? host::ObjectArg::current()
+                                                     : host::ObjectArg::id(l[i]);
+        };
+        const auto text = [&](std::size_t i) {
+            return s.kinds[i] == host::Arg::Kind::StrRef ? host::TextArg::byRef(*s.texts[i])
+                                                         : host::TextArg::byValue(*s.texts[i]);
+        };
+        const auto i2 = [&](std::size_t i) { return static_cast<Integer>(l[i]); };
+        switch (s.op) {
+            case Step::Op::Start:
+                appli->StartSessionFromCallParams(l[0]);
+                break;
+            case Step::Op::End:
+                appli->EndSession(l[0]);
+                break;
+            case Step::Op::GetInfo:
+                scene->ObjectGetInfo(l[0], object(1), l[2]);
+                break;
+            case Step::Op::SetInfo:
+                scene->ObjectSetInfo(l[0], object(1), text(2), l[3]);
+                break;
+            case Step::Op::ObjectsNb:
+                scene->SceneGetObjectsNb(l[0]);
+                break;
+            case Step::Op::ObjectId:
+                scene->SceneGetObjectId(l[0], l[1]);
+                break;
+            case Step::Op::ChildrenNb:
+                scene->ObjectGetChildrenNb(l[0], object(1), i2(2));
+                break;
+            case Step::Op::ChildId:
+                scene->ObjectGetChildId(l[0], object(1), l[2], i2(3));
+                break;
+            case Step::Op::Keyword:
+                scene->SceneGetKeywordInfo(l[0], text(1));
+                break;
+            case Step::Op::LineRank:
+                catalog->TableGetLineRankFromName(l[0], i2(1), i2(2), i2(3), text(4), l[5] != 0);
+                break;
+            case Step::Op::LineInfo:
+                catalog->TableGetLineInfo(l[0], i2(1), i2(2), l[3], i2(4));
+                break;
+            case Step::Op::FileLoad:
+                catalog->FileLoad(l[0], text(1), text(2));
+                break;
+        }
+    }
+}
+
+// What the plug-in asks of the platform before each catalog load: the catalogs folder from
+// SPACE.INI, its listing and the length of the catalog file in each subfolder.
+void iniAndFolder(const platform::Services& sys) {
+    const Text ini = sys.files.moduleFolder() + u"/SPACE.INI";
+    Text dir;
+    for (const char16_t* section : {u"Local", u"InSitu", u"Remote"}) {
+        dir = sys.profile.readString(ini, section, u"CatalogsDir");
+        if (!dir.empty())
+            break;
+    }
+    for (const auto& entry : sys.files.listDirectory(dir)) {
+        if (!entry.directory || entry.name == u"." || entry.name == u"..")
+            continue;
+        try {
+            sys.files.fileLength(dir + entry.name + u"/polvas10.cat");
+        } catch (const Error&) {
+        }
+    }
+}
+
+std::size_t countOf(const Program& program, Step::Op op) {
+    std::size_t n = 0;
+    for (const auto& s : program.steps)
+        n += s.op == op;
+    return n;
+}
+
+// One case: the plug-in on its host, and the recorded calls to replay on another.
+struct Bench {
+    Case c;
+    Environment& env;
+    host::MemoryHost eventHost{c.scene, env.locale};
+    host::MemoryHost replayHost{c.scene, env.locale};
+    Plugin plugin{eventHost, env.services};
+    Program program;
+    std::size_t loads = 0;
+
+    Bench(Case cs, Environment& e) : c(std::move(cs)), env(e) {
+        // Twice: the second event reads what the first one wrote, as every later one does.
+        for (int run = 0; run < 2; ++run) {
+            eventHost.clearRecords();
+            if (fire(plugin, c.event) != kTrue)
+                throw std::runtime_error(c.name + ": the event did not succeed");
+        }
+        if (eventHost.writes().size() != c.writes || env.boxes.shown != 0 ||
+            eventHost.liveObjects() != 0) {
+            throw std::runtime_error(c.name + ": " + std::to_string(eventHost.writes().size()) +
+                                     " surcharge writes, " + std::to_string(c.writes) +
+                                     " expected");
+        }
+        program = programOf(eventHost.calls());
+        loads = countOf(program, Step::Op::FileLoad);
+        eventHost.clearRecords();
+    }
+
+    void event() {
+        if (fire(plugin, c.event) != kTrue)
+            std::abort();
+    }
+};
+
+}  // namespace
+
+// The loops run alone for profiling; kept out of line so that callgrind can count them alone
+// (--toggle-collect='*eventLoop*').
+[[gnu::noinline]] void eventLoop(Bench& bench, long iterations) {
+    for (long i = 0; i < iterations; ++i) {
+        bench.event();
+        bench.eventHost.clearRecords();
+    }
+}
+
+[[gnu::noinline]] void replayLoop(Bench& bench, long iterations) {
+    for (long i = 0; i < iterations; ++i) {
+        replay(bench.replayHost, bench.program);
+        for (std::size_t n = 0; n < bench.loads; ++n)
+            iniAndFolder(bench.env.services);
+        bench.replayHost.clearRecords();
+    }
+}
+
+namespace {
+
+int profileLoop(const std::string& name, long iterations, bool replaySide) {
+    Environment env;
+    Bench bench(makeCase(name), env);
+    if (replaySide) {
+        replayLoop(bench, iterations);
+    } else {
+        eventLoop(bench, iterations);
+    }
+    std::printf("%s: %ld %s, %zu host calls each\n", name.c_str(), iterations,
+                replaySide ? "replays" : "events", bench.program.steps.size());
+    return 0;
+}
+
+struct Figures {
+    double event = 0;  // seconds per event
+};
+
+Figures measure(const std::string& name, int rounds, double blockSeconds, Table& table) {
+    Environment env;
+    Bench bench(makeCase(name), env);
+    const auto clearEvent = [&] { bench.eventHost.clearRecords(); };
+    const auto clearReplay = [&] { bench.replayHost.clearRecords(); };
+    Side event{[&] { bench.event(); }, clearEvent};
+    Side replayed{[&] { replay(bench.replayHost, bench.program); }, clearReplay};
+    Side files{[&] {
+        for (std::size_t n = 0; n < bench.loads; ++n)
+            iniAndFolder(env.services);
+    }};
+    const auto bareScene = bench.replayHost.createScene();
+    Long session = bench.c.scene.sessionId;
+    Long object = bench.c.scene.sceneObjects.front();
+    Side bare{[&] { bareScene->ObjectGetInfo(session, host::ObjectArg::id(object), 2); },
+              clearReplay, true};
+    calibrate({&event, &replayed, &files, &bare}, blockSeconds);
+    const auto t = interleave({&event, &replayed, &files, &bare}, rounds);
+    const auto &te = t[0], &tr = t[1], &tf = t[2], &tb = t[3];
+    const double calls = static_cast<double>(bench.program.steps.size());
+    const std::size_t n = te.size();
+    const auto own = [&](std::size_t r) { return (te[r] - tr[r] - tf[r]) / calls; };
+    table.add({name, std::to_string(bench.program.steps.size()), fixed(median(te) * 1e6, 1),
+               fixed(median(tr) * 1e6, 1), fixed(median(tf) * 1e6, 1),
+               fixed(medianOver(n, [&](std::size_t r) { return te[r] / (tr[r] + tf[r]); }), 2),
+               fixed(medianOver(n, [&](std::size_t r) { return te[r] / tr[r]; }), 2),
+               fixed(medianOver(n, own) * 1e6, 3), fixed(median(tb) * 1e6, 3),
+               fixed(medianOver(n, [&](std::size_t r) { return own(r) / tb[r]; }), 2)});
+    return {median(te)};
+}
+
+int usage() {
+    std::fprintf(stderr,
+                 "usage: vpolv-bench-native [--quick] [--case NAME]\n"
+                 "       vpolv-bench-native --case NAME --iterations N [--replay]\n"
+                 "cases:");
+    for (const auto& name : caseNames())
+        std::fprintf(stderr, " %s", name.c_str());
+    std::fprintf(stderr, "\n");
+    return 2;
+}
+
+int run(int argc, char** argv) {
+    bool quick = false;
+    bool replaySide = false;
+    long iterations = -1;
+    std::vector<std::string> cases;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--quick") {
+            quick = true;
+        } else if (arg == "--replay") {
+            replaySide = true;
+        } else if (arg == "--case" && i + 1 < argc) {
+            cases.push_back(argv[++i]);
+        } else if (arg == "--iterations" && i + 1 < argc) {
+            iterations = std::atol(argv[++i]);
+        } else {
+            return usage();
+        }
+    }
+    if (iterations >= 0) {
+        if (cases.size() != 1)
+            return usage();
+        return profileLoop(cases.front(), iterations, replaySide);
+    }
+    if (cases.empty())
+        cases = caseNames();
+    const int rounds = quick ? 3 : 15;
+    const double blockSeconds = quick ? 0.02 : 0.1;
+
+    std::printf("native: the in-memory host, %d rounds of interleaved blocks of ~%.0f ms\n", rounds,
+                blockSeconds * 1e3);
+    Table table({"case", "calls", "event us", "replay us", "ini+dir us", "ev/(replay+ini)",
+                 "ev/replay", "own us/call", "bare call us", "own/bare"});
+    std::map<std::string, double> eventSeconds;
+    for (const auto& name : cases)
+        eventSeconds[name] = measure(name, rounds, blockSeconds, table).event;
+    table.print();
+    if (eventSeconds.count("scene200") && eventSeconds.count("scene2000")) {
+        std::printf("linearity: time(scene2000) / time(scene200) = %.2f\n",
+                    eventSeconds["scene2000"] / eventSeconds["scene200"]);
+    }
+    return 0;
+}
+
+}  // namespace
+}  // namespace vpolv::bench
+
+int main(int argc, char** argv) {
+    try {
+        return vpolv::bench::run(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "vpolv-bench-native: %s\n", e.what());
+        return 1;
+    }
+}
