@@ -98,7 +98,45 @@ void WindowsMessageBox::show(const Text& text, const Text& title, Long style) {
     MessageBoxW(owner, win::toWide(text).c_str(), win::toWide(title).c_str(), flags);
 }
 
+namespace {
+const HKEY kTraceRoots[] = {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE};
+}  // namespace
+
+bool WindowsTrace::arm(HKEY root, Watch& watch) {
+    if (!watch.key &&
+        RegOpenKeyExW(root, L"Software", 0, KEY_NOTIFY, watch.key.put()) != ERROR_SUCCESS) {
+        return false;
+    }
+    if (!watch.changed)
+        watch.changed.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    watch.armed = watch.changed &&
+                  RegNotifyChangeKeyValue(watch.key.get(), TRUE,
+                                          REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,
+                                          watch.changed.get(), TRUE) == ERROR_SUCCESS;
+    return watch.armed;
+}
+
 Text WindowsTrace::file() const {
+    const std::lock_guard lock(mutex_);
+    bool unchanged = valid_;
+    // A root whose event fired (or was never armed) is watched anew before the switch is read,
+    // so that no change made while reading goes unseen.
+    bool watched = true;
+    for (std::size_t i = 0; i < watches_.size(); ++i) {
+        Watch& watch = watches_[i];
+        if (watch.armed && WaitForSingleObject(watch.changed.get(), 0) == WAIT_TIMEOUT)
+            continue;
+        unchanged = false;
+        watched = arm(kTraceRoots[i], watch) && watched;
+    }
+    if (unchanged)
+        return cached_;
+    cached_ = readSwitch();
+    valid_ = watched;
+    return cached_;
+}
+
+Text WindowsTrace::readSwitch() {
     for (const HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
         DWORD bytes = 0;
         const LSTATUS status = RegGetValueW(root, L"Software\\vpolv", L"TraceFile", RRF_RT_REG_SZ,

@@ -1,7 +1,11 @@
 // The classes behind platform::windows::services(), visible to the tests of this folder.
 #pragma once
 
+#include <array>
+#include <mutex>
+
 #include "platform/platform.h"
+#include "platform/windows/com_support.h"
 #include "platform/windows/win32.h"
 
 namespace vpolv::platform::windows {
@@ -32,10 +36,31 @@ class WindowsProfile : public Profile {
 
 // The trace is switched on by the REG_SZ value TraceFile under HKEY_CURRENT_USER\Software\vpolv,
 // or, when that value is absent, under HKEY_LOCAL_MACHINE\Software\vpolv: the trace file's path.
+//
+// Reading the registry costs more than the rest of the plug-in's own work in an event, so the
+// switch is read again only after something changed below either Software key (the system
+// signals it through RegNotifyChangeKeyValue); where that cannot be watched, at every call.
 class WindowsTrace : public Trace {
   public:
     Text file() const override;
     bool append(const Text& file, std::string_view record) const noexcept override;
+
+  private:
+    // One watched root: its Software key and the event the system signals on a change below it
+    // (or when the thread that asked for the notification has ended).
+    struct Watch {
+        win::UniqueKey key;
+        win::UniqueHandle changed;
+        bool armed = false;
+    };
+    // Asks to be told of the next change below root's Software key; false when it cannot.
+    static bool arm(HKEY root, Watch& watch);
+    static Text readSwitch();
+
+    mutable std::mutex mutex_;
+    mutable std::array<Watch, 2> watches_;
+    mutable Text cached_;
+    mutable bool valid_ = false;
 };
 
 class WindowsMessageBox : public Dialogs {
