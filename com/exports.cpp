@@ -10,6 +10,7 @@
 #include "com/registration.h"
 #include "com/vpolv_h.h"
 #include "platform/windows/win32.h"
+#include "platform/windows/windows_platform.h"
 
 namespace {
 
@@ -62,7 +63,11 @@ HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID riid, void** out
 }
 
 HRESULT STDAPICALLTYPE DllCanUnloadNow() {
-    return vpolv::com::module::canUnload() ? S_OK : S_FALSE;
+    if (!vpolv::com::module::canUnload())
+        return S_FALSE;
+    // No object is left, so no event runs: the trace switch's waits end before the unload.
+    vpolv::platform::windows::stopWatchingTrace();
+    return S_OK;
 }
 
 HRESULT STDAPICALLTYPE DllRegisterServer() {

@@ -102,38 +102,69 @@ namespace {
 const HKEY kTraceRoots[] = {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE};
 }  // namespace
 
+// At unload the waits are only cancelled: a blocking wait under the loader lock (or at process
+// exit, with the pool's threads gone) could hang. DllCanUnloadNow stops them properly first.
+WindowsTrace::~WindowsTrace() {
+    for (Watch& watch : watches_) {
+        if (watch.wait)
+            UnregisterWaitEx(watch.wait, nullptr);
+    }
+}
+
+void CALLBACK WindowsTrace::changed(void* watch, BOOLEAN) {
+    static_cast<Watch*>(watch)->changed = true;
+}
+
 bool WindowsTrace::arm(HKEY root, Watch& watch) {
     if (!watch.key &&
         RegOpenKeyExW(root, L"Software", 0, KEY_NOTIFY, watch.key.put()) != ERROR_SUCCESS) {
         return false;
     }
-    if (!watch.changed)
-        watch.changed.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-    watch.armed = watch.changed &&
-                  RegNotifyChangeKeyValue(watch.key.get(), TRUE,
-                                          REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,
-                                          watch.changed.get(), TRUE) == ERROR_SUCCESS;
-    return watch.armed;
+    if (!watch.signal)
+        watch.signal.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    if (!watch.signal)
+        return false;
+    if (!watch.wait &&
+        !RegisterWaitForSingleObject(&watch.wait, watch.signal.get(), &WindowsTrace::changed,
+                                     &watch, INFINITE, WT_EXECUTEINWAITTHREAD)) {
+        watch.wait = nullptr;
+        return false;
+    }
+    return RegNotifyChangeKeyValue(watch.key.get(), TRUE,
+                                   REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,
+                                   watch.signal.get(), TRUE) == ERROR_SUCCESS;
 }
 
 Text WindowsTrace::file() const {
     const std::lock_guard lock(mutex_);
-    bool unchanged = valid_;
-    // A root whose event fired (or was never armed) is watched anew before the switch is read,
-    // so that no change made while reading goes unseen.
-    bool watched = true;
+    // A root that changed (or was never watched) is watched anew before the switch is read, so
+    // that no change made while reading goes unseen; one that cannot be watched stays changed,
+    // and the switch is then read at every call.
+    bool reread = false;
     for (std::size_t i = 0; i < watches_.size(); ++i) {
         Watch& watch = watches_[i];
-        if (watch.armed && WaitForSingleObject(watch.changed.get(), 0) == WAIT_TIMEOUT)
+        if (!watch.changed.exchange(false))
             continue;
-        unchanged = false;
-        watched = arm(kTraceRoots[i], watch) && watched;
+        reread = true;
+        if (!arm(kTraceRoots[i], watch))
+            watch.changed = true;
     }
-    if (unchanged)
-        return cached_;
-    cached_ = readSwitch();
-    valid_ = watched;
+    if (reread)
+        cached_ = readSwitch();
     return cached_;
+}
+
+void WindowsTrace::stopWatching() noexcept {
+    const std::lock_guard lock(mutex_);
+    for (Watch& watch : watches_) {
+        // Waits until a running callback has returned: the watch must outlive it.
+        if (watch.wait)
+            UnregisterWaitEx(watch.wait, INVALID_HANDLE_VALUE);
+        watch.wait = nullptr;
+        watch.signal.reset();
+        watch.key.reset();
+        watch.changed = true;
+    }
 }
 
 Text WindowsTrace::readSwitch() {
@@ -207,14 +238,24 @@ bool appendTraceRecord(const Text& file, std::string_view record) noexcept {
 
 namespace vpolv::platform::windows {
 
+namespace {
+WindowsTrace& traceSwitch() {
+    static WindowsTrace trace;
+    return trace;
+}
+}  // namespace
+
 const Services& services() {
     static const WindowsLocale locale;
     static const WindowsFileSystem files;
     static const WindowsProfile profile;
     static WindowsMessageBox messages;
-    static const WindowsTrace trace;
-    static const Services bundle{locale, files, profile, messages, &trace};
+    static const Services bundle{locale, files, profile, messages, &traceSwitch()};
     return bundle;
+}
+
+void stopWatchingTrace() noexcept {
+    traceSwitch().stopWatching();
 }
 
 }  // namespace vpolv::platform::windows

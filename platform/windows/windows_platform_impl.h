@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <mutex>
 
 #include "platform/platform.h"
@@ -38,29 +39,39 @@ class WindowsProfile : public Profile {
 // or, when that value is absent, under HKEY_LOCAL_MACHINE\Software\vpolv: the trace file's path.
 //
 // Reading the registry costs more than the rest of the plug-in's own work in an event, so the
-// switch is read again only after something changed below either Software key (the system
-// signals it through RegNotifyChangeKeyValue); where that cannot be watched, at every call.
+// switch is read again only after something changed below either Software key: the system
+// signals it (RegNotifyChangeKeyValue) and a wait of the thread pool marks the switch stale.
+// Where that cannot be set up, the switch is read at every call.
 class WindowsTrace : public Trace {
   public:
+    WindowsTrace() = default;
+    ~WindowsTrace() override;
+    WindowsTrace(const WindowsTrace&) = delete;
+    WindowsTrace& operator=(const WindowsTrace&) = delete;
+
     Text file() const override;
     bool append(const Text& file, std::string_view record) const noexcept override;
 
+    // Ends the watching, waiting for a running notification to return; the next call of file()
+    // reads the switch and watches again. Not to be called while the loader lock is held.
+    void stopWatching() noexcept;
+
   private:
-    // One watched root: its Software key and the event the system signals on a change below it
-    // (or when the thread that asked for the notification has ended).
+    // One watched root: its Software key, the event the system signals on a change below it (or
+    // when the thread that asked for the notification ends), and the wait on that event.
     struct Watch {
         win::UniqueKey key;
-        win::UniqueHandle changed;
-        bool armed = false;
+        win::UniqueHandle signal;
+        HANDLE wait = nullptr;
+        std::atomic<bool> changed{true};
     };
-    // Asks to be told of the next change below root's Software key; false when it cannot.
     static bool arm(HKEY root, Watch& watch);
+    static void CALLBACK changed(void* watch, BOOLEAN timedOut);
     static Text readSwitch();
 
     mutable std::mutex mutex_;
     mutable std::array<Watch, 2> watches_;
     mutable Text cached_;
-    mutable bool valid_ = false;
 };
 
 class WindowsMessageBox : public Dialogs {
