@@ -71,12 +71,14 @@ void aplicaIncrementoCristal(Context& ctx, host::ObjectArg target, LinePart firs
         f.sNombreLineaTabla4.clear();
         appendAll(f.sNombreLineaTabla4, grupo->prefijo, primera, u"_", segunda);
     } else if (m.sGrupo == kCristalFusin) {
-        f.sNombreLineaTabla4.assign(kSinLinea);
+        f.sNombreLineaTabla4.clear();
+        appendAll(f.sNombreLineaTabla4, kSinLinea);
         scene.ObjectSetInfo(m.lSessionId, target, host::TextArg::byRef(f.sDescripcion),
                             info::kDescripcion);
         return;
     } else {
-        f.sNombreLineaTabla4.assign(kLineaSinGrupo);
+        f.sNombreLineaTabla4.clear();
+        appendAll(f.sNombreLineaTabla4, kLineaSinGrupo);
     }
 
     host::Catalog& catalog = m.catalog();
