@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -111,6 +112,27 @@ class Table {
   private:
     std::vector<std::vector<std::string>> rows_;
 };
+
+// Measures every case, in full or --quick rounds, and prints what: the table (measure adds a
+// row per case and gives its seconds per event), then how the scene event scales.
+inline void measureCases(const char* what, const std::vector<std::string>& cases, bool quick,
+                         Table& table,
+                         const std::function<double(const std::string&, int rounds,
+                                                    double blockSeconds, Table&)>& measure) {
+    const int rounds = quick ? 3 : 15;
+    const double blockSeconds = quick ? 0.02 : 0.1;
+    std::printf("%s, %d rounds of interleaved blocks of ~%.0f ms\n", what, rounds,
+                blockSeconds * 1e3);
+    std::fflush(stdout);
+    std::map<std::string, double> eventSeconds;
+    for (const auto& name : cases)
+        eventSeconds[name] = measure(name, rounds, blockSeconds, table);
+    table.print();
+    if (eventSeconds.count("scene200") && eventSeconds.count("scene2000")) {
+        std::printf("linearity: time(scene2000) / time(scene200) = %.2f\n",
+                    eventSeconds["scene2000"] / eventSeconds["scene200"]);
+    }
+}
 
 inline std::string fixed(double value, int decimals) {
     char text[64];

@@ -375,21 +375,12 @@ int run(int argc, char** argv) {
     }
     if (cases.empty())
         cases = caseNames();
-    const int rounds = quick ? 3 : 15;
-    const double blockSeconds = quick ? 0.02 : 0.1;
-
-    std::printf("native: the in-memory host, %d rounds of interleaved blocks of ~%.0f ms\n", rounds,
-                blockSeconds * 1e3);
     Table table({"case", "calls", "event us", "replay us", "ini+dir us", "ev/(replay+ini)",
                  "ev/replay", "own us/call", "bare call us", "own/bare"});
-    std::map<std::string, double> eventSeconds;
-    for (const auto& name : cases)
-        eventSeconds[name] = measure(name, rounds, blockSeconds, table).event;
-    table.print();
-    if (eventSeconds.count("scene200") && eventSeconds.count("scene2000")) {
-        std::printf("linearity: time(scene2000) / time(scene200) = %.2f\n",
-                    eventSeconds["scene2000"] / eventSeconds["scene200"]);
-    }
+    measureCases("native: the in-memory host", cases, quick, table,
+                 [](const std::string& name, int rounds, double blockSeconds, Table& t) {
+                     return measure(name, rounds, blockSeconds, t).event;
+                 });
     return 0;
 }
 
