@@ -145,33 +145,13 @@ void coerce(Variant& value, VARTYPE type) {
 
 // The SDK's operations, each called by name.
 enum class Op {
-    StartSessionFromCallParams,
-    EndSession,
-    ObjectGetInfo,
-    ObjectSetInfo,
-    SceneGetObjectsNb,
-    SceneGetObjectId,
-    ObjectGetChildrenNb,
-    ObjectGetChildId,
-    SceneGetKeywordInfo,
-    TableGetLineRankFromName,
-    TableGetLineInfo,
-    FileLoad,
+#define VPOLV_OPERATION(object, name, params) name,
+#include "host/operations.def"
     Count
 };
 constexpr std::array<const wchar_t*, static_cast<std::size_t>(Op::Count)> kOpNames = {
-    L"StartSessionFromCallParams",
-    L"EndSession",
-    L"ObjectGetInfo",
-    L"ObjectSetInfo",
-    L"SceneGetObjectsNb",
-    L"SceneGetObjectId",
-    L"ObjectGetChildrenNb",
-    L"ObjectGetChildId",
-    L"SceneGetKeywordInfo",
-    L"TableGetLineRankFromName",
-    L"TableGetLineInfo",
-    L"FileLoad",
+#define VPOLV_OPERATION(object, name, params) L## #name,
+#include "host/operations.def"
 };
 
 // One host object, called by operation name.

@@ -122,18 +122,10 @@ std::string quote(const std::string& s) {
 }
 
 // The host's operations a scene file can make fail, and the objects whose creation can fail.
-constexpr std::string_view kOperations[] = {"StartSessionFromCallParams",
-                                            "EndSession",
-                                            "ObjectGetInfo",
-                                            "ObjectSetInfo",
-                                            "SceneGetObjectsNb",
-                                            "SceneGetObjectId",
-                                            "ObjectGetChildrenNb",
-                                            "ObjectGetChildId",
-                                            "SceneGetKeywordInfo",
-                                            "TableGetLineRankFromName",
-                                            "TableGetLineInfo",
-                                            "FileLoad"};
+constexpr std::string_view kOperations[] = {
+#define VPOLV_OPERATION(object, name, params) #name,
+#include "host/operations.def"
+};
 constexpr std::string_view kProgIds[] = {"KDSDK.Appli", "KDSDK.Scene", "KDSDK.Catalog"};
 
 // An error code written as hexadecimal text: "0x" and one to eight hexadecimal digits.

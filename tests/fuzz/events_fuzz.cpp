@@ -69,18 +69,10 @@ constexpr Words kRaw[] = {u"7",          u"0",           u"-1",   u"abc", u"",
                           u"2147483648", u"-2147483649", u"1e10", u"2,5", u" 12 "};
 constexpr Words kCatalogsDirs[] = {u"", u"/catalogs", u"/catalogs/"};
 
-const char* const kOperations[] = {"StartSessionFromCallParams",
-                                   "EndSession",
-                                   "ObjectGetInfo",
-                                   "ObjectSetInfo",
-                                   "SceneGetObjectsNb",
-                                   "SceneGetObjectId",
-                                   "ObjectGetChildrenNb",
-                                   "ObjectGetChildId",
-                                   "SceneGetKeywordInfo",
-                                   "TableGetLineRankFromName",
-                                   "TableGetLineInfo",
-                                   "FileLoad"};
+const char* const kOperations[] = {
+#define VPOLV_OPERATION(object, name, params) #name,
+#include "host/operations.def"
+};
 
 constexpr Long kBlocks = 4;  // call-parameter blocks 1 to 4, sessions 11 to 14
 

@@ -44,29 +44,18 @@ const char* kindName(Kind kind) {
     return "?";
 }
 
-// Parameter kinds of the SDK's operations:
-//   S session id (I4&), O object (I2 -2 or I4&), L Long by value (I4), R Long by reference (I4&),
-//   I Integer (I2), T text (BSTR or BSTR&), B Boolean (BOOL).
+// The SDK's operations (their parameter kinds are explained in host/operations.def); an
+// operation's dispatch id is its place in this table plus one.
 struct Operation {
     const wchar_t* name;
     Kind kind;
     const char* params;
 };
 
-constexpr std::array<Operation, 12> kOperations = {{
-    {L"StartSessionFromCallParams", Kind::Appli, "R"},
-    {L"EndSession", Kind::Appli, "S"},
-    {L"ObjectGetInfo", Kind::Scene, "SOL"},
-    {L"ObjectSetInfo", Kind::Scene, "SOTL"},
-    {L"SceneGetObjectsNb", Kind::Scene, "S"},
-    {L"SceneGetObjectId", Kind::Scene, "SR"},
-    {L"ObjectGetChildrenNb", Kind::Scene, "SOI"},
-    {L"ObjectGetChildId", Kind::Scene, "SORI"},
-    {L"SceneGetKeywordInfo", Kind::Scene, "ST"},
-    {L"TableGetLineRankFromName", Kind::Catalog, "SIIITB"},
-    {L"TableGetLineInfo", Kind::Catalog, "SIIRI"},
-    {L"FileLoad", Kind::Catalog, "STT"},
-}};
+constexpr Operation kOperations[] = {
+#define VPOLV_OPERATION(object, name, params) {L## #name, Kind::object, params},
+#include "host/operations.def"
+};
 
 std::string narrow(const wchar_t* text) {
     return toUtf8(win::fromWide(text, wcslen(text)));
@@ -296,7 +285,7 @@ class FakeObject final : public com::ComObject<FakeObject, IDispatch, com::NoMod
                           narrow(names[0]));
         for (UINT i = 0; i < count; ++i)
             ids[i] = DISPID_UNKNOWN;
-        for (std::size_t i = 0; i < kOperations.size(); ++i) {
+        for (std::size_t i = 0; i < std::size(kOperations); ++i) {
             if (kOperations[i].kind == kind_ && _wcsicmp(kOperations[i].name, names[0]) == 0) {
                 ids[0] = static_cast<DISPID>(i + 1);
                 return count == 1 ? S_OK : DISP_E_UNKNOWNNAME;
@@ -308,7 +297,7 @@ class FakeObject final : public com::ComObject<FakeObject, IDispatch, com::NoMod
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params,
                                      VARIANT* result, EXCEPINFO* exception,
                                      UINT* argError) override {
-        if (id < 1 || id > static_cast<DISPID>(kOperations.size()) ||
+        if (id < 1 || id > static_cast<DISPID>(std::size(kOperations)) ||
             kOperations[id - 1].kind != kind_) {
             return DISP_E_MEMBERNOTFOUND;
         }
