@@ -87,6 +87,12 @@ inline double medianOver(std::size_t rounds, const std::function<double(std::siz
     return median(values);
 }
 
+inline std::string fixed(double value, int decimals) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
 // A table printed with aligned columns.
 class Table {
   public:
@@ -113,10 +119,54 @@ class Table {
     std::vector<std::vector<std::string>> rows_;
 };
 
+// What a case is timed on: the event, the bare replay of its host calls, the SPACE.INI and
+// catalogs-folder work of its catalog loads, and one bare host call.
+struct CaseSides {
+    Side& event;
+    Side& replay;
+    Side& files;
+    Side& bare;
+};
+
+// The columns of every table; a benchmark may add its own after them.
+inline std::vector<std::string> caseColumns() {
+    return {"case",         "calls",           "event us",  "replay us",   "ini+dir us",
+            "bare call us", "ev/(replay+ini)", "ev/replay", "own us/call", "own/bare"};
+}
+
+// Times the sides in interleaved blocks and adds the case's row (extra cells at its end): the
+// medians over the rounds of the times, of the ratios, and of the own time per host call
+// ((event - replay - files) / calls). Gives the median seconds per event.
+inline double timeCase(const std::string& name, std::size_t calls, CaseSides sides, int rounds,
+                       double blockSeconds, Table& table, std::vector<std::string> extra = {}) {
+    const std::vector<Side*> all = {&sides.event, &sides.replay, &sides.files, &sides.bare};
+    calibrate(all, blockSeconds);
+    const auto t = interleave(all, rounds);
+    const auto &te = t[0], &tr = t[1], &tf = t[2], &tb = t[3];
+    const std::size_t n = te.size();
+    const auto own = [&](std::size_t r) {
+        return (te[r] - tr[r] - tf[r]) / static_cast<double>(calls);
+    };
+    std::vector<std::string> row = {
+        name,
+        std::to_string(calls),
+        fixed(median(te) * 1e6, 1),
+        fixed(median(tr) * 1e6, 1),
+        fixed(median(tf) * 1e6, 1),
+        fixed(median(tb) * 1e6, 3),
+        fixed(medianOver(n, [&](std::size_t r) { return te[r] / (tr[r] + tf[r]); }), 2),
+        fixed(medianOver(n, [&](std::size_t r) { return te[r] / tr[r]; }), 2),
+        fixed(medianOver(n, own) * 1e6, 3),
+        fixed(medianOver(n, [&](std::size_t r) { return own(r) / tb[r]; }), 2)};
+    row.insert(row.end(), extra.begin(), extra.end());
+    table.add(std::move(row));
+    return median(te);
+}
+
 // Measures every case, in full or --quick rounds, and prints what: the table (measure adds a
 // row per case and gives its seconds per event), then how the scene event scales.
 inline void measureCases(const char* what, const std::vector<std::string>& cases, bool quick,
-                         Table& table,
+                         std::vector<std::string> extraColumns,
                          const std::function<double(const std::string&, int rounds,
                                                     double blockSeconds, Table&)>& measure) {
     const int rounds = quick ? 3 : 15;
@@ -124,6 +174,9 @@ inline void measureCases(const char* what, const std::vector<std::string>& cases
     std::printf("%s, %d rounds of interleaved blocks of ~%.0f ms\n", what, rounds,
                 blockSeconds * 1e3);
     std::fflush(stdout);
+    std::vector<std::string> columns = caseColumns();
+    columns.insert(columns.end(), extraColumns.begin(), extraColumns.end());
+    Table table(std::move(columns));
     std::map<std::string, double> eventSeconds;
     for (const auto& name : cases)
         eventSeconds[name] = measure(name, rounds, blockSeconds, table);
@@ -132,12 +185,6 @@ inline void measureCases(const char* what, const std::vector<std::string>& cases
         std::printf("linearity: time(scene2000) / time(scene200) = %.2f\n",
                     eventSeconds["scene2000"] / eventSeconds["scene200"]);
     }
-}
-
-inline std::string fixed(double value, int decimals) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
 }
 
 }  // namespace vpolv::bench

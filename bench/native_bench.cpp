@@ -92,18 +92,8 @@ Boolean fire(Plugin& plugin, EventKind event) {
 // by-reference ones among them, as a caller keeps them), its texts in the program's pool.
 struct Step {
     enum class Op {
-        Start,
-        End,
-        GetInfo,
-        SetInfo,
-        ObjectsNb,
-        ObjectId,
-        ChildrenNb,
-        ChildId,
-        Keyword,
-        LineRank,
-        LineInfo,
-        FileLoad
+#define VPOLV_OPERATION(object, name, params) name,
+#include "host/operations.def"
     };
     static constexpr std::size_t kMax = 6;
     Op op;
@@ -114,18 +104,9 @@ struct Step {
 
 Step::Op opOf(const std::string& name) {
     static const std::map<std::string, Step::Op> kOps = {
-        {"StartSessionFromCallParams", Step::Op::Start},
-        {"EndSession", Step::Op::End},
-        {"ObjectGetInfo", Step::Op::GetInfo},
-        {"ObjectSetInfo", Step::Op::SetInfo},
-        {"SceneGetObjectsNb", Step::Op::ObjectsNb},
-        {"SceneGetObjectId", Step::Op::ObjectId},
-        {"ObjectGetChildrenNb", Step::Op::ChildrenNb},
-        {"ObjectGetChildId", Step::Op::ChildId},
-        {"SceneGetKeywordInfo", Step::Op::Keyword},
-        {"TableGetLineRankFromName", Step::Op::LineRank},
-        {"TableGetLineInfo", Step::Op::LineInfo},
-        {"FileLoad", Step::Op::FileLoad}};
+#define VPOLV_OPERATION(object, name, params) {#name, Step::Op::name},
+#include "host/operations.def"
+    };
     return kOps.at(name);
 }
 
@@ -167,37 +148,37 @@ void replay(host::MemoryHost& host, Program& program) {
         };
         const auto i2 = [&](std::size_t i) { return static_cast<Integer>(l[i]); };
         switch (s.op) {
-            case Step::Op::Start:
+            case Step::Op::StartSessionFromCallParams:
                 appli->StartSessionFromCallParams(l[0]);
                 break;
-            case Step::Op::End:
+            case Step::Op::EndSession:
                 appli->EndSession(l[0]);
                 break;
-            case Step::Op::GetInfo:
+            case Step::Op::ObjectGetInfo:
                 scene->ObjectGetInfo(l[0], object(1), l[2]);
                 break;
-            case Step::Op::SetInfo:
+            case Step::Op::ObjectSetInfo:
                 scene->ObjectSetInfo(l[0], object(1), text(2), l[3]);
                 break;
-            case Step::Op::ObjectsNb:
+            case Step::Op::SceneGetObjectsNb:
                 scene->SceneGetObjectsNb(l[0]);
                 break;
-            case Step::Op::ObjectId:
+            case Step::Op::SceneGetObjectId:
                 scene->SceneGetObjectId(l[0], l[1]);
                 break;
-            case Step::Op::ChildrenNb:
+            case Step::Op::ObjectGetChildrenNb:
                 scene->ObjectGetChildrenNb(l[0], object(1), i2(2));
                 break;
-            case Step::Op::ChildId:
+            case Step::Op::ObjectGetChildId:
                 scene->ObjectGetChildId(l[0], object(1), l[2], i2(3));
                 break;
-            case Step::Op::Keyword:
+            case Step::Op::SceneGetKeywordInfo:
                 scene->SceneGetKeywordInfo(l[0], text(1));
                 break;
-            case Step::Op::LineRank:
+            case Step::Op::TableGetLineRankFromName:
                 catalog->TableGetLineRankFromName(l[0], i2(1), i2(2), i2(3), text(4), l[5] != 0);
                 break;
-            case Step::Op::LineInfo:
+            case Step::Op::TableGetLineInfo:
                 catalog->TableGetLineInfo(l[0], i2(1), i2(2), l[3], i2(4));
                 break;
             case Step::Op::FileLoad:
@@ -303,11 +284,8 @@ int profileLoop(const std::string& name, long iterations, bool replaySide) {
     return 0;
 }
 
-struct Figures {
-    double event = 0;  // seconds per event
-};
-
-Figures measure(const std::string& name, int rounds, double blockSeconds, Table& table) {
+// Times the case against its bare replay; adds its row and gives its seconds per event.
+double measure(const std::string& name, int rounds, double blockSeconds, Table& table) {
     Environment env;
     Bench bench(makeCase(name), env);
     const auto clearEvent = [&] { bench.eventHost.clearRecords(); };
@@ -323,19 +301,8 @@ Figures measure(const std::string& name, int rounds, double blockSeconds, Table&
     Long object = bench.c.scene.sceneObjects.front();
     Side bare{[&] { bareScene->ObjectGetInfo(session, host::ObjectArg::id(object), 2); },
               clearReplay, true};
-    calibrate({&event, &replayed, &files, &bare}, blockSeconds);
-    const auto t = interleave({&event, &replayed, &files, &bare}, rounds);
-    const auto &te = t[0], &tr = t[1], &tf = t[2], &tb = t[3];
-    const double calls = static_cast<double>(bench.program.steps.size());
-    const std::size_t n = te.size();
-    const auto own = [&](std::size_t r) { return (te[r] - tr[r] - tf[r]) / calls; };
-    table.add({name, std::to_string(bench.program.steps.size()), fixed(median(te) * 1e6, 1),
-               fixed(median(tr) * 1e6, 1), fixed(median(tf) * 1e6, 1),
-               fixed(medianOver(n, [&](std::size_t r) { return te[r] / (tr[r] + tf[r]); }), 2),
-               fixed(medianOver(n, [&](std::size_t r) { return te[r] / tr[r]; }), 2),
-               fixed(medianOver(n, own) * 1e6, 3), fixed(median(tb) * 1e6, 3),
-               fixed(medianOver(n, [&](std::size_t r) { return own(r) / tb[r]; }), 2)});
-    return {median(te)};
+    return timeCase(name, bench.program.steps.size(), {event, replayed, files, bare}, rounds,
+                    blockSeconds, table);
 }
 
 int usage() {
@@ -375,12 +342,7 @@ int run(int argc, char** argv) {
     }
     if (cases.empty())
         cases = caseNames();
-    Table table({"case", "calls", "event us", "replay us", "ini+dir us", "ev/(replay+ini)",
-                 "ev/replay", "own us/call", "bare call us", "own/bare"});
-    measureCases("native: the in-memory host", cases, quick, table,
-                 [](const std::string& name, int rounds, double blockSeconds, Table& t) {
-                     return measure(name, rounds, blockSeconds, t).event;
-                 });
+    measureCases("native: the in-memory host", cases, quick, {}, measure);
     return 0;
 }
 

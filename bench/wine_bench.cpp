@@ -289,11 +289,9 @@ struct Bench {
     }
 };
 
-struct Figures {
-    double event = 0;
-};
-
-Figures measure(const std::string& name, int rounds, double blockSeconds, Table& table) {
+// Times the case against its bare replay; adds its row (with the look-ups) and gives its
+// seconds per event.
+double measure(const std::string& name, int rounds, double blockSeconds, Table& table) {
     Bench bench(makeCase(name));
     Side event{[&] { bench.event(); }, clearRecords};
     Side replayed{[&] { replay(bench.steps); }, clearRecords};
@@ -311,20 +309,8 @@ Figures measure(const std::string& name, int rounds, double blockSeconds, Table&
                    {VT_I4, 2, {}}}};
     Side bare{[&] { call(scene.get(), bareStep); }, clearRecords, true};
 
-    calibrate({&event, &replayed, &files, &bare}, blockSeconds);
-    const auto t = interleave({&event, &replayed, &files, &bare}, rounds);
-    const auto &te = t[0], &tr = t[1], &tf = t[2], &tb = t[3];
-    const double calls = static_cast<double>(bench.steps.size());
-    const std::size_t n = te.size();
-    const auto own = [&](std::size_t r) { return (te[r] - tr[r] - tf[r]) / calls; };
-    table.add({name, std::to_string(bench.steps.size()), fixed(median(te) * 1e6, 0),
-               fixed(median(tr) * 1e6, 0), fixed(median(tf) * 1e6, 0), fixed(median(tb) * 1e6, 2),
-               fixed(medianOver(n, [&](std::size_t r) { return te[r] / (tr[r] + tf[r]); }), 2),
-               fixed(medianOver(n, [&](std::size_t r) { return te[r] / tr[r]; }), 2),
-               fixed(medianOver(n, own) * 1e6, 2),
-               fixed(medianOver(n, [&](std::size_t r) { return own(r) / tb[r]; }), 2),
-               std::to_string(bench.lookups)});
-    return {median(te)};
+    return timeCase(name, bench.steps.size(), {event, replayed, files, bare}, rounds, blockSeconds,
+                    table, {std::to_string(bench.lookups)});
 }
 
 int usage() {
@@ -333,12 +319,8 @@ int usage() {
 }
 
 int run(const std::vector<std::string>& cases, bool quick) {
-    Table table({"case", "calls", "event us", "replay us", "ini+dir us", "bare call us",
-                 "ev/(replay+ini)", "ev/replay", "own us/call", "own/bare", "lookups"});
-    measureCases("wine: vpolv.dll under COM against the fake host", cases, quick, table,
-                 [](const std::string& name, int rounds, double blockSeconds, Table& t) {
-                     return measure(name, rounds, blockSeconds, t).event;
-                 });
+    measureCases("wine: vpolv.dll under COM against the fake host", cases, quick, {"lookups"},
+                 measure);
     return 0;
 }
 
