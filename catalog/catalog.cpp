@@ -1,9 +1,9 @@
 // Recognising the served catalogs, finding and loading the catalog file, reading the object.
 #include "catalog/catalog.h"
 
-#include <array>
 #include <iterator>
 #include <limits>
+#include <vector>
 
 #include "common/error.h"
 #include "common/text.h"
@@ -28,11 +28,11 @@ bool identificaCatalogo(Constantes& m, const Text& number) {
 Text leeDirectorioCatalogos(const platform::Services& sys) {
     // The profile takes its names as Text: made once.
     static const Text key(kCatalogsDirKey);
-    static const std::array<Text, std::size(kSpaceIniSections)> sections = {
-        Text(kSpaceIniSections[0]), Text(kSpaceIniSections[1]), Text(kSpaceIniSections[2])};
-    const char16_t separator[] = {sys.files.separator(), u'\0'};
+    static const std::vector<Text> sections(std::begin(kSpaceIniSections),
+                                            std::end(kSpaceIniSections));
     Text file = sys.files.moduleFolder();
-    appendAll(file, separator, kSpaceIni);
+    file += sys.files.separator();
+    file += kSpaceIni;
     for (const Text& section : sections) {
         Text value = sys.profile.readString(file, section, key);
         if (!value.empty())
@@ -61,7 +61,6 @@ bool cargaCatalogo(Context& ctx, host::Catalog& catalog) {
         Text folder = m.sCatalogsDir;
         if (!files.isSeparator(folder.back()))
             folder += files.separator();
-        const char16_t separator[] = {files.separator(), u'\0'};
         Text candidate;
         for (const auto& entry : files.listDirectory(m.sCatalogsDir)) {
             if (entry.name == u"." || entry.name == u"..")
@@ -69,7 +68,10 @@ bool cargaCatalogo(Context& ctx, host::Catalog& catalog) {
             if (!entry.directory)
                 continue;
             candidate.assign(folder);
-            appendAll(candidate, entry.name, separator, stem, u".cat");
+            candidate += entry.name;
+            candidate += files.separator();
+            candidate += stem;
+            candidate += u".cat";
             if (longitudFichero(files, candidate) > 0)
                 m.sCatalogo = candidate;
         }

@@ -73,17 +73,17 @@ Text WindowsProfile::readString(const Text& file, const Text& section, const Tex
     // The function cuts a value that does not fit and then returns size - 1: grow until it fits.
     // Most values fit the buffer on the stack.
     wchar_t small[256];
-    DWORD length = GetPrivateProfileStringW(sectionName.c_str(), keyName.c_str(), L"", small,
-                                            static_cast<DWORD>(std::size(small)), fileName.c_str());
-    if (length + 1 < std::size(small))
-        return win::fromWide(small, length);
-    std::wstring buffer(2 * std::size(small), L'\0');
+    std::wstring large;
+    wchar_t* buffer = small;
+    DWORD size = static_cast<DWORD>(std::size(small));
     for (;;) {
-        length = GetPrivateProfileStringW(sectionName.c_str(), keyName.c_str(), L"", buffer.data(),
-                                          static_cast<DWORD>(buffer.size()), fileName.c_str());
-        if (length + 1 < buffer.size())
-            return win::fromWide(buffer.data(), length);
-        buffer.assign(buffer.size() * 2, L'\0');
+        const DWORD length = GetPrivateProfileStringW(sectionName.c_str(), keyName.c_str(), L"",
+                                                      buffer, size, fileName.c_str());
+        if (length + 1 < size)
+            return win::fromWide(buffer, length);
+        large.assign(2 * static_cast<std::size_t>(size), L'\0');
+        buffer = large.data();
+        size = static_cast<DWORD>(large.size());
     }
 }
 
@@ -168,7 +168,7 @@ void WindowsTrace::stopWatching() noexcept {
 }
 
 Text WindowsTrace::readSwitch() {
-    for (const HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+    for (const HKEY root : kTraceRoots) {
         DWORD bytes = 0;
         const LSTATUS status = RegGetValueW(root, L"Software\\vpolv", L"TraceFile", RRF_RT_REG_SZ,
                                             nullptr, nullptr, &bytes);
