@@ -2,6 +2,7 @@
 #include "com/connector.h"
 
 #include <array>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -199,8 +200,8 @@ class DispatchObject {
     // The dispatch id of an operation, looked up on first use only.
     DISPID id(Op op) {
         const auto at = static_cast<std::size_t>(op);
-        if (known_[at])
-            return ids_[at];
+        if (ids_[at])
+            return *ids_[at];
         DISPID id = DISPID_UNKNOWN;
         LPOLESTR names[] = {const_cast<LPOLESTR>(kOpNames[at])};
         const HRESULT hr = object_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
@@ -208,7 +209,6 @@ class DispatchObject {
             throw errors::noSuchMethod();
         win::check(hr);
         ids_[at] = id;
-        known_[at] = true;
         return id;
     }
 
@@ -225,8 +225,7 @@ class DispatchObject {
     }
 
     ComPtr<IDispatch> object_;
-    std::array<DISPID, kOpNames.size()> ids_{};
-    std::array<bool, kOpNames.size()> known_{};
+    std::array<std::optional<DISPID>, kOpNames.size()> ids_{};
 };
 
 class AutomationAppli : public host::Appli {
