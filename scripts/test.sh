@@ -1,70 +1,78 @@
 #!/usr/bin/env bash
-# Builds every configuration and runs every test: natively (also under the sanitizers, and a
-# short fuzzing run), then the Windows builds of both bitnesses under Wine, then the release
-# files (scripts/package.sh) and their deployment.
+# Builds and tests the plug-in by stage.
+#
+#   bash scripts/test.sh [STAGE...]   the stages named, in the order listed below (default: all)
+#   bash scripts/test.sh --list       the stages, with what each one runs
+#
+# A stage is two lines below: `stage NAME "what it runs"` and the function stage_NAME (dashes
+# in NAME become underscores). To add one, add both where it should run; a stage that needs
+# more than a line or two calls a script of its own.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/install-deps.sh
+stages=()
+declare -A about
+stage() {
+  stages+=("$1")
+  about[$1]="$2"
+}
 
-echo "== native build and tests"
-cmake --preset native >/dev/null
-cmake --build --preset native
-ctest --preset native
+# Configures, builds and runs the tests of one preset through its workflow preset.
+workflow() { cmake --workflow --preset "$1"; }
 
-echo "== native build and tests under AddressSanitizer and UndefinedBehaviorSanitizer (clang)"
-cmake --preset native-asan >/dev/null
-cmake --build --preset native-asan
-ctest --preset native-asan
+# Builds a Windows preset and runs its tests under Wine inside Xvfb (scripts/wine-ctest.sh),
+# then replays the trace its DLL's tests wrote with the native simulator.
+windows_stage() {
+  cmake --preset "$1" >/dev/null
+  cmake --build --preset "$1"
+  xvfb-run -a -s "-screen 0 1024x768x24" bash scripts/wine-ctest.sh "$1"
+  echo "== the trace written by $1's DLL, replayed by the native simulator"
+  cmake --preset native >/dev/null
+  cmake --build --preset native --target vpolv-sim
+  ./build/native/sim/vpolv-sim --replay "build/$1/dll-trace.jsonl"
+}
 
-echo "== fuzzing: a short run of the fuzz targets"
-# The targets of this run; scripts/fuzz.sh runs any of them for longer.
-fuzz_targets=(scene numbers description events)
-bash scripts/fuzz.sh --ci 30 "${fuzz_targets[@]}"
+stage native "g++ build; unit, golden, trace and command-line tests"
+stage_native() { workflow native; }
 
-# -- Windows, both bitnesses: core tests and DLL tests under Wine -------------------------------
-# Each preset has a Wine prefix of its own in its build tree (64-bit with its 32-bit side; see
-# cmake/wine-run.sh, which also makes it anew when it lacks that side).
-windows_presets=(windows windows-x86)
-for preset in "${windows_presets[@]}"; do
-  echo "== $preset build"
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset"
-done
+stage native-asan "clang build under AddressSanitizer and UndefinedBehaviorSanitizer; its tests"
+stage_native_asan() { workflow native-asan; }
 
-export WINEDEBUG=-all
-# Windows need a display (message boxes among them): the Wine runs happen under Xvfb, and each
-# prefix's wineserver is started inside it and stopped afterwards.
-status=0
-xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
-  set -e
-  for preset in "$@"; do
-    echo "== $preset tests (under Wine)"
-    export WINEPREFIX="$PWD/build/$preset/wineprefix"
-    # The DLL tests leave a trace of one placement there, for the simulator to replay below.
-    export VPOLV_DLL_TRACE="$PWD/build/$preset/dll-trace.jsonl"
-    wineserver -k 2>/dev/null || true
-    cmake/wine-run.sh --prepare "$WINEPREFIX"
-    # Message boxes close at once without a window manager.
-    wine reg add "HKCU\\Software\\Wine\\X11 Driver" /v Managed /d N /f >/dev/null 2>&1 || true
-    ctest --preset "$preset" || status=$?
-    wineserver -k 2>/dev/null || true
-    [ "${status:-0}" -eq 0 ]
-  done
-' run "${windows_presets[@]}" || status=$?
-if [ "$status" -ne 0 ]; then
-  exit "$status"
+stage fuzz "a short fixed run of the fuzz targets (scripts/fuzz.sh --ci)"
+stage_fuzz() { bash scripts/fuzz.sh --ci 30 scene numbers description events; }
+
+stage windows "64-bit MinGW build; core and DLL tests under Wine; its DLL's trace replayed"
+stage_windows() { windows_stage windows; }
+
+stage windows-x86 "32-bit MinGW build; core and DLL tests under Wine; its DLL's trace replayed"
+stage_windows_x86() { windows_stage windows-x86; }
+
+stage deploy "release files (scripts/package.sh), then side-by-side and installer tests under Wine"
+stage_deploy() { workflow deploy; }
+
+# -- The command line --------------------------------------------------------------------------
+if [ "${1:-}" = "--list" ] || [ "${1:-}" = "-h" ] || [ "${1:-}" = "--help" ]; then
+  for s in "${stages[@]}"; do printf '%-12s %s\n' "$s" "${about[$s]}"; done
+  exit 0
 fi
-
-echo "== traces written by both DLLs, replayed by the native simulator"
-for preset in "${windows_presets[@]}"; do
-  ./build/native/sim/vpolv-sim --replay "build/$preset/dll-trace.jsonl"
+chosen=()
+for s in "${stages[@]}"; do
+  if [ $# -eq 0 ] || [[ " $* " == *" $s "* ]]; then chosen+=("$s"); fi
+done
+for s in "$@"; do
+  if [ -z "${about[$s]:-}" ]; then
+    echo "test.sh: no stage \"$s\"; the stages: ${stages[*]}" >&2
+    exit 2
+  fi
 done
 
-# -- Release files and their deployment --------------------------------------------------------
-# Both DLLs side by side through regsvr32, then the two MSI packages, in fresh prefixes.
-echo "== release files (scripts/package.sh)"
-bash scripts/package.sh
-echo "== deployment tests (under Wine)"
-bash tests/deploy/deploy_test.sh dist build/windows-x86/tests/wine/vpolv_probe.exe \
-  build/windows/tests/wine/vpolv_probe.exe build/deploy
+bash scripts/install-deps.sh
+current=""
+trap 'status=$?; if [ $status -ne 0 ] && [ -n "$current" ]; then echo "== stage $current failed" >&2; fi' EXIT
+for s in "${chosen[@]}"; do
+  current=$s
+  echo "==== stage $s: ${about[$s]}"
+  "stage_${s//-/_}"
+done
+current=""
+echo "==== passed: ${chosen[*]}"
