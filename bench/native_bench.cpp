@@ -4,15 +4,12 @@
 //   vpolv-bench-native [--quick] [--case NAME]
 //   vpolv-bench-native --case NAME --iterations N [--replay]
 //       runs only the event loop (or the replay loop), for callgrind or perf
-#include <unistd.h>
-
 #include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -26,6 +23,8 @@
 #include "host/memory_host.h"
 #include "platform/native.h"
 #include "plugin/plugin.h"
+#include "testkit/doubles.h"
+#include "testkit/temporary_folder.h"
 
 namespace vpolv::bench {
 namespace {
@@ -34,36 +33,15 @@ namespace fs = std::filesystem;
 
 // The plug-in's folder: SPACE.INI naming a catalogs folder whose subfolder "B" holds the
 // catalog file ("A" an empty one, "C" none).
-class PluginFolder {
-  public:
-    PluginFolder()
-        : path_(fs::temp_directory_path() / ("vpolv-bench-" + std::to_string(getpid()))) {
-        fs::remove_all(path_);
-        for (const char* sub : {"A", "B", "C"})
-            fs::create_directories(path_ / "catalogs" / sub);
+struct PluginFolder : testing::TemporaryFolder {
+    PluginFolder() : TemporaryFolder("vpolv-bench-") {
         write("catalogs/A/polvas10.cat", "");
         write("catalogs/B/polvas10.cat", "catalog");
+        mkdir("catalogs/C");
         write("catalogs/polvas13.cat", "catalog");
         write("SPACE.INI", "[Local]\nCatalogsDir=\n[InSitu]\nCatalogsDir=" +
-                               (path_ / "catalogs").string() + "/\n");
+                               (path() / "catalogs").string() + "/\n");
     }
-    ~PluginFolder() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    const fs::path& path() const { return path_; }
-
-  private:
-    void write(const std::string& relative, const std::string& content) {
-        std::ofstream(path_ / relative, std::ios::binary) << content;
-    }
-    fs::path path_;
-};
-
-class NoBoxes : public platform::Dialogs {
-  public:
-    void show(const Text&, const Text&, Long) override { ++shown; }
-    int shown = 0;
 };
 
 struct Environment {
@@ -72,21 +50,9 @@ struct Environment {
     std::unique_ptr<platform::FileSystem> files =
         platform::makeFileSystem(fromUtf8(folder.path().string()));
     std::unique_ptr<platform::Profile> profile = platform::makeProfile();
-    NoBoxes boxes;
+    testing::RecordingMessageBox boxes;
     platform::Services services{locale, *files, *profile, boxes, nullptr};
 };
-
-Boolean fire(Plugin& plugin, EventKind event) {
-    switch (event) {
-        case EventKind::Place:
-            return plugin.OnObjectPlaceAfter(kCallParams);
-        case EventKind::Finishes:
-            return plugin.OnObjectFinishesAfter(kCallParams);
-        case EventKind::Scene:
-            break;
-    }
-    return plugin.OnSceneGenericFinishesAfter(kCallParams);
-}
 
 // A recorded host call, ready to be made again: its numbers in variables of their own (the
 // by-reference ones among them, as a caller keeps them), its texts in the program's pool.
@@ -229,10 +195,10 @@ struct Bench {
         // Twice: the second event reads what the first one wrote, as every later one does.
         for (int run = 0; run < 2; ++run) {
             eventHost.clearRecords();
-            if (fire(plugin, c.event) != kTrue)
+            if (plugin.fire(c.event, kCallParams) != kTrue)
                 throw std::runtime_error(c.name + ": the event did not succeed");
         }
-        if (eventHost.writes().size() != c.writes || env.boxes.shown != 0 ||
+        if (eventHost.writes().size() != c.writes || !env.boxes.shown.empty() ||
             eventHost.liveObjects() != 0) {
             throw std::runtime_error(c.name + ": " + std::to_string(eventHost.writes().size()) +
                                      " surcharge writes, " + std::to_string(c.writes) +
@@ -244,7 +210,7 @@ struct Bench {
     }
 
     void event() {
-        if (fire(plugin, c.event) != kTrue)
+        if (plugin.fire(c.event, kCallParams) != kTrue)
             std::abort();
     }
 };

@@ -3,7 +3,7 @@
 
 #include <stdexcept>
 
-#include "tests/support/scenes.h"
+#include "testkit/scenes.h"
 
 namespace vpolv::bench {
 
@@ -47,7 +47,7 @@ void addPart(host::SceneData& scene, Long id, const char16_t* reference) {
     addObject(scene, id, {{4, reference}, {49, u"Puerta"}});
 }
 
-Case objectCase(const std::string& name, EventKind event) {
+Case objectCase(const std::string& name, Event event) {
     host::SceneData scene;
     scene.sessionId = 7;
     scene.currentObject = 10;
@@ -75,7 +75,7 @@ Case sceneCase(const std::string& name, Long cabinets) {
         scene.sceneObjects.push_back(id);
     }
     addCatalog(scene);
-    return {name, EventKind::Scene, std::move(scene), static_cast<std::size_t>(cabinets) * 9};
+    return {name, Event::Scene, std::move(scene), static_cast<std::size_t>(cabinets) * 9};
 }
 
 }  // namespace
@@ -86,9 +86,9 @@ std::vector<std::string> caseNames() {
 
 Case makeCase(const std::string& name) {
     if (name == "placement")
-        return objectCase(name, EventKind::Place);
+        return objectCase(name, Event::Place);
     if (name == "finishes")
-        return objectCase(name, EventKind::Finishes);
+        return objectCase(name, Event::Finishes);
     if (name == "scene200")
         return sceneCase(name, 200);
     if (name == "scene2000")

@@ -6,14 +6,13 @@
 #include <vector>
 
 #include "host/memory_host.h"
+#include "plugin/plugin.h"
 
 namespace vpolv::bench {
 
-enum class EventKind { Place, Finishes, Scene };
-
 struct Case {
     std::string name;
-    EventKind event;
+    Event event;
     host::SceneData scene;
     std::size_t writes;  // surcharge writes one event makes (three per priced glass part)
 };

@@ -222,18 +222,6 @@ void iniAndFolder() {
     }
 }
 
-const wchar_t* methodOf(EventKind event) {
-    switch (event) {
-        case EventKind::Place:
-            return L"OnObjectPlaceAfter";
-        case EventKind::Finishes:
-            return L"OnObjectFinishesAfter";
-        case EventKind::Scene:
-            break;
-    }
-    return L"OnSceneGenericFinishesAfter";
-}
-
 void clearRecords() {
     fakeHost().clearRecords();
     fakeHost().memory().clearRecords();
@@ -242,7 +230,7 @@ void clearRecords() {
 struct Bench {
     Case c;
     ComPtr<IDispatch> plugin = winetest::createPlugin();
-    DISPID method = lookUp(plugin.get(), methodOf(c.event));
+    DISPID method = lookUp(plugin.get(), win::toWide(fromUtf8(eventMethodName(c.event))));
     std::vector<Step> steps;
     std::size_t loads = 0;
     int lookups = 0;  // the most look-ups of one name on one host object during an event

@@ -117,12 +117,38 @@ class Plugin::Entry {
     Context ctx_;
 };
 
+namespace {
+struct EventNames {
+    std::string_view name;
+    std::string_view method;
+};
+constexpr EventNames kEventNames[] = {{"place", "OnObjectPlaceAfter"},
+                                      {"finishes", "OnObjectFinishesAfter"},
+                                      {"scene", "OnSceneGenericFinishesAfter"}};
+}  // namespace
+
+std::string_view eventName(Event event) {
+    return kEventNames[static_cast<int>(event)].name;
+}
+
+std::optional<Event> eventNamed(std::string_view name) {
+    for (const Event event : kEvents) {
+        if (eventName(event) == name)
+            return event;
+    }
+    return std::nullopt;
+}
+
+std::string_view eventMethodName(Event event) {
+    return kEventNames[static_cast<int>(event)].method;
+}
+
 Plugin::Plugin(host::Connector& host, const platform::Services& services)
     : host_(host), sys_(services) {}
 
 Boolean Plugin::runEvent(Context& ctx, Event event, Long lCallParamsBlock) {
-    static constexpr const char* kNames[] = {"place", "finishes", "scene"};
-    return traced(sys_, host_, kNames[static_cast<int>(event)], lCallParamsBlock, ctx,
+    // The names are literals, so the view's data ends with a null.
+    return traced(sys_, host_, eventName(event).data(), lCallParamsBlock, ctx,
                   [&](host::Connector& host, platform::Dialogs& messages) {
                       return runEvent(ctx, host, messages, event, lCallParamsBlock);
                   });
@@ -140,7 +166,7 @@ Boolean Plugin::runEvent(Context& ctx, host::Connector& host, platform::Dialogs&
 
     bool objetoLeido = false;
     if (m.lSessionId != 0) {
-        if (event == Event::SceneGenericFinishes) {
+        if (event == Event::Scene) {
             const Long n = m.scene().SceneGetObjectsNb(m.lSessionId);
             for (Long i = 1; i <= n; i = checkedAdd(i, 1)) {
                 Long id = m.scene().SceneGetObjectId(m.lSessionId, i);
@@ -189,7 +215,19 @@ Boolean Plugin::OnObjectFinishesAfter(Long lCallParamsBlock) {
 
 Boolean Plugin::OnSceneGenericFinishesAfter(Long lCallParamsBlock) {
     Entry call(*this);
-    return runEvent(call.context(), Event::SceneGenericFinishes, lCallParamsBlock);
+    return runEvent(call.context(), Event::Scene, lCallParamsBlock);
+}
+
+Boolean Plugin::fire(Event event, Long lCallParamsBlock) {
+    switch (event) {
+        case Event::Place:
+            return OnObjectPlaceAfter(lCallParamsBlock);
+        case Event::Finishes:
+            return OnObjectFinishesAfter(lCallParamsBlock);
+        case Event::Scene:
+            break;
+    }
+    return OnSceneGenericFinishesAfter(lCallParamsBlock);
 }
 
 Boolean Plugin::casoPolvast(Long /*lCallParamsBlock*/, Long& d) {

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <optional>
+#include <string_view>
 #include <utility>
 
 #include "catalog/context.h"
@@ -24,6 +25,16 @@
 
 namespace vpolv {
 
+// The host's three events, in the order of their methods in the method table.
+enum class Event { Place, Finishes, Scene };
+inline constexpr Event kEvents[] = {Event::Place, Event::Finishes, Event::Scene};
+// "place", "finishes", "scene": an event's name in traces and on the simulator's command line.
+std::string_view eventName(Event event);
+// The event of a name; nullopt for anything else.
+std::optional<Event> eventNamed(std::string_view name);
+// "OnObjectPlaceAfter", "OnObjectFinishesAfter", "OnSceneGenericFinishesAfter".
+std::string_view eventMethodName(Event event);
+
 class Plugin {
   public:
     Plugin(host::Connector& host, const platform::Services& services);
@@ -33,6 +44,8 @@ class Plugin {
     Boolean OnObjectPlaceAfter(Long lCallParamsBlock);
     Boolean OnObjectFinishesAfter(Long lCallParamsBlock);
     Boolean OnSceneGenericFinishesAfter(Long lCallParamsBlock);
+    // The method of an event, by its kind.
+    Boolean fire(Event event, Long lCallParamsBlock);
     Boolean casoPolvast(Long lCallParamsBlock, Long& d);
     Boolean casoPolvastAG(Long lCallParamsBlock, Long& d, Long& lObjectId);
     Text formateaDescripcion(Text& desc);
@@ -50,7 +63,6 @@ class Plugin {
 
   private:
     class Entry;
-    enum class Event { Place, Finishes, SceneGenericFinishes };
     Boolean runEvent(Context& ctx, Event event, Long lCallParamsBlock);
     Boolean runEvent(Context& ctx, host::Connector& host, platform::Dialogs& messages, Event event,
                      Long lCallParamsBlock);

@@ -1,12 +1,9 @@
-// Bounded reads of regular files, the whole-or-nothing --out, and the temporary plug-in folder.
+// Bounded reads of regular files and the whole-or-nothing --out.
 #include "sim/files.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <fstream>
-#include <random>
-#include <stdexcept>
 #include <vector>
 
 namespace vpolv::sim {
@@ -19,14 +16,6 @@ namespace {
 std::string lastSystemReason() {
     return errno != 0 ? reasonOf(std::error_code(errno, std::generic_category()))
                       : std::string("input/output error");
-}
-
-// A name part no other run is likely to choose.
-std::string uniqueSuffix() {
-    static std::mt19937_64 random(
-        std::random_device{}() ^
-        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
-    return std::to_string(random() % 1000000000000ULL);
 }
 
 // Where a path's relative parts start: its folder, or the current folder for a bare name.
@@ -152,7 +141,8 @@ std::optional<fs::path> outputTarget(const fs::path& out, std::string& reason) {
 }
 
 std::optional<std::string> writeWhole(const fs::path& target, std::string_view contents) {
-    const fs::path partial = folderOf(target) / (".vpolv-sim-" + uniqueSuffix() + ".partial");
+    const fs::path partial =
+        folderOf(target) / (".vpolv-sim-" + testing::uniqueSuffix() + ".partial");
     const Leftover leftover(partial, Leftover::Kind::File);
     std::error_code error;
     if (auto failed = writeFile(partial, contents)) {
@@ -169,36 +159,6 @@ std::optional<std::string> writeWhole(const fs::path& target, std::string_view c
         return reasonOf(error);
     }
     return std::nullopt;
-}
-
-TemporaryFolder::TemporaryFolder(std::string_view prefix) {
-    std::error_code error;
-    const fs::path base = fs::temp_directory_path(error);
-    if (error) {
-        throw std::runtime_error("the temporary folder cannot be used: " + reasonOf(error));
-    }
-    for (int attempt = 0; path_.empty(); ++attempt) {
-        const fs::path candidate = base / (std::string(prefix) + uniqueSuffix());
-        if (fs::create_directory(candidate, error)) {
-            path_ = candidate;
-        } else if (error || attempt == 100) {
-            throw std::runtime_error("cannot create a temporary folder in " + base.string() + ": " +
-                                     (error ? reasonOf(error) : std::string("names all taken")));
-        }
-    }
-    folder_ = std::make_unique<Leftover>(path_, Leftover::Kind::Folder);
-}
-
-TemporaryFolder::~TemporaryFolder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-}
-
-void TemporaryFolder::write(const std::string& name, std::string_view contents) {
-    const fs::path file = path_ / name;
-    files_.push_back(std::make_unique<Leftover>(file, Leftover::Kind::File));
-    if (const auto failed = writeFile(file, contents))
-        throw std::runtime_error("cannot write " + file.string() + ": " + *failed);
 }
 
 }  // namespace vpolv::sim

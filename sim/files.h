@@ -1,21 +1,26 @@
 // The simulator's file access: reads that take regular files only and only up to a size, the
-// target of --out and its whole-or-nothing write, and the temporary folder that stands for the
-// plug-in's folder. Failures come back as reasons in the system's words ("No such file or
-// directory") or ours ("is a folder"); nothing here raises a std::filesystem exception.
+// target of --out and its whole-or-nothing write. Failures come back as reasons in the system's
+// words ("No such file or directory") or ours ("is a folder"); nothing here raises a
+// std::filesystem exception.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
-#include <vector>
 
-#include "sim/interrupt.h"
+#include "testkit/interrupt.h"
+#include "testkit/temporary_folder.h"
 
 namespace vpolv::sim {
+
+// The temporary folder that stands for the plug-in's folder, and the removal of what is left on
+// an interrupt, are the test kit's.
+using testing::Leftover;
+using testing::removeLeftoversOnInterrupt;
+using testing::TemporaryFolder;
 
 inline constexpr std::uintmax_t kMiB = 1024 * 1024;
 
@@ -40,25 +45,5 @@ std::optional<std::filesystem::path> outputTarget(const std::filesystem::path& o
 // existing target's permissions are kept). nullopt when written, else the reason.
 std::optional<std::string> writeWhole(const std::filesystem::path& target,
                                       std::string_view contents);
-
-// A new folder in the system's temporary folder, with the files written into it, removed with
-// everything registered in it when the object goes (or the process is interrupted).
-class TemporaryFolder {
-  public:
-    // Raises std::runtime_error with the reason when the folder cannot be made.
-    explicit TemporaryFolder(std::string_view prefix);
-    ~TemporaryFolder();
-    TemporaryFolder(const TemporaryFolder&) = delete;
-    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
-
-    const std::filesystem::path& path() const { return path_; }
-    // Writes a file of the folder; raises std::runtime_error with the reason on failure.
-    void write(const std::string& name, std::string_view contents);
-
-  private:
-    std::filesystem::path path_;
-    std::unique_ptr<Leftover> folder_;
-    std::vector<std::unique_ptr<Leftover>> files_;
-};
 
 }  // namespace vpolv::sim

@@ -15,7 +15,6 @@
 #include "sim/check.h"
 #include "sim/echo.h"
 #include "sim/files.h"
-#include "sim/interrupt.h"
 #include "sim/reference.h"
 #include "sim/replay.h"
 #include "sim/report.h"
@@ -23,6 +22,7 @@
 #include "sim/scene_file.h"
 #include "sim/scene_from_trace.h"
 #include "sim/trace_file.h"
+#include "testkit/interrupt.h"
 
 namespace {
 
@@ -183,7 +183,7 @@ Options parseCommandLine(const std::vector<std::string>& args) {
             options.version = true;
         } else if (arg == "--event") {
             const std::string kind = value();
-            const auto event = vpolv::sim::eventKindFromName(kind);
+            const auto event = vpolv::eventNamed(kind);
             if (!event) {
                 throw UsageError{"unknown event \"" + echo(kind) + "\" (place, finishes or scene)"};
             }
@@ -367,7 +367,7 @@ int main(int argc, char** argv) {
     // A reader that went away is a write error to report, not a silent end.
     std::signal(SIGPIPE, SIG_IGN);
 #endif
-    vpolv::sim::removeLeftoversOnInterrupt();
+    vpolv::testing::removeLeftoversOnInterrupt();
     Options options;
     try {
         options = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));

@@ -27,52 +27,7 @@ std::unique_ptr<TemporaryFolder> pluginFolder(const SpaceIni& ini) {
     }
 }
 
-struct EventNames {
-    EventKind kind;
-    const char* name;
-    const char* method;
-};
-
-constexpr EventNames kEvents[] = {
-    {EventKind::Place, "place", "OnObjectPlaceAfter"},
-    {EventKind::Finishes, "finishes", "OnObjectFinishesAfter"},
-    {EventKind::Scene, "scene", "OnSceneGenericFinishesAfter"},
-};
-
-// A message box that keeps what it was asked to show and returns at once.
-class RecordingMessageBox : public platform::Dialogs {
-  public:
-    void show(const Text& text, const Text& title, Long style) override {
-        shown.push_back({title, text, style});
-    }
-    std::vector<ShownBox> shown;
-};
-
-const EventNames& namesOf(EventKind kind) {
-    for (const auto& event : kEvents) {
-        if (event.kind == kind)
-            return event;
-    }
-    return kEvents[0];
-}
-
 }  // namespace
-
-std::optional<EventKind> eventKindFromName(const std::string& name) {
-    for (const auto& event : kEvents) {
-        if (name == event.name)
-            return event.kind;
-    }
-    return std::nullopt;
-}
-
-const char* eventName(EventKind kind) {
-    return namesOf(kind).name;
-}
-
-const char* eventMethodName(EventKind kind) {
-    return namesOf(kind).method;
-}
 
 Long answerNumber(const host::Answer& answer) {
     return static_cast<Long>(std::stol(toUtf8(answer.value)));
@@ -121,7 +76,7 @@ RunResult runEvent(const SceneFile& scene, EventKind event, std::optional<Long> 
     const FixedLocale locale(scene.decimalSeparator);
     const auto files = platform::makeFileSystem(fromUtf8(folder->path().string()));
     const auto profile = platform::makeProfile();
-    RecordingMessageBox messages;
+    testing::RecordingMessageBox messages;
     const platform::Services services{locale, *files, *profile, messages, trace};
 
     host::MemoryHost host(std::move(data), locale);
@@ -137,17 +92,7 @@ RunResult runEvent(const SceneFile& scene, EventKind event, std::optional<Long> 
     {
         Plugin plugin(host, services);
         Long block = scene.callParamsBlock;
-        outcome = guarded([&] {
-            switch (event) {
-                case EventKind::Place:
-                    return plugin.OnObjectPlaceAfter(block);
-                case EventKind::Finishes:
-                    return plugin.OnObjectFinishesAfter(block);
-                case EventKind::Scene:
-                    break;
-            }
-            return plugin.OnSceneGenericFinishesAfter(block);
-        });
+        outcome = guarded([&] { return plugin.fire(event, block); });
     }
     RunResult result{
         event,          callObject,         host.log(),   host.writes(),     host.loads(),

@@ -10,22 +10,15 @@
 #include "host/memory_host.h"
 #include "plugin/plugin.h"
 #include "sim/scene_file.h"
+#include "testkit/doubles.h"
 
 namespace vpolv::sim {
 
-enum class EventKind { Place, Finishes, Scene };
+using EventKind = Event;
 
-// "place", "finishes", "scene"; nullopt for anything else.
-std::optional<EventKind> eventKindFromName(const std::string& name);
-const char* eventName(EventKind kind);        // "place", ...
-const char* eventMethodName(EventKind kind);  // "OnObjectPlaceAfter", ...
+// The events by name: see eventName(), eventNamed() and eventMethodName() in plugin/plugin.h.
 
-// A message box the plug-in showed.
-struct ShownBox {
-    Text title;
-    Text text;
-    Long style;
-};
+using testing::ShownBox;
 
 struct RunResult {
     EventKind event;

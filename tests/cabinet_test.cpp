@@ -14,7 +14,7 @@
 #include "catalog/constantes.h"
 #include "common/error.h"
 #include "common/text.h"
-#include "support/fake_platform.h"
+#include "support/harness.h"
 
 namespace vpolv {
 namespace {
@@ -588,8 +588,6 @@ TEST(CabinetRule, NoChildNoHostCall) {
 
 // --- The events end to end ---
 
-using testing::Event;
-
 struct EndToEnd {
     const char16_t* reference;
     const char16_t* glassPart;
@@ -642,7 +640,7 @@ TEST_P(CabinetEvent, WritesTheSurchargeOfEachGlassChild) {
                    line(u"_4_45_60", u"43")};
     PluginHarness h(std::move(s));
 
-    EXPECT_EQ(testing::fire(h.plugin, c.event, 0), kTrue);
+    EXPECT_EQ(h.plugin.fire(c.event, 0), kTrue);
 
     const std::string p = c.points;
     std::vector<std::string> want = {
@@ -663,7 +661,7 @@ INSTANTIATE_TEST_SUITE_P(AllTypes, CabinetEvent,
                          [](const ::testing::TestParamInfo<std::size_t>& info) {
                              const EndToEnd& c = kEndToEnd[info.param];
                              return toUtf8(c.reference) + "_" +
-                                    toUtf8(testing::methodName(c.event));
+                                    std::string(eventMethodName(c.event));
                          });
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "common/text.h"
-#include "support/fake_platform.h"
+#include "support/harness.h"
 
 namespace vpolv::testing {
 namespace {
@@ -60,7 +60,7 @@ TEST(LongitudFichero, ReportsZeroForAnythingUnreadable) {
 // A placement of a plain article of catalog 503, with the catalogs directory set to dir.
 struct LoadCase {
     PluginHarness h{callObjectScene({.reference = u"MUEBLE"})};
-    TempDir catalogs;
+    TemporaryFolder catalogs;
 
     void setDir(const std::string& dir) { h.writeSpaceIni("[Local]\nCatalogsDir=" + dir + "\n"); }
     std::string root() const { return toUtf8(toText(catalogs.path())); }

@@ -8,7 +8,7 @@
 #include "common/error.h"
 #include "common/fixed_locale.h"
 #include "common/text.h"
-#include "support/doubles.h"
+#include "testkit/doubles.h"
 
 namespace vpolv {
 namespace {

@@ -10,7 +10,7 @@
 
 #include "common/text.h"
 #include "platform/native.h"
-#include "support/fake_platform.h"
+#include "support/harness.h"
 #include "support/nested_events.h"
 
 namespace vpolv::testing {
@@ -123,7 +123,7 @@ TEST(Trace, ChangesNothingTheEventDoes) {
                  {&Plugin::OnObjectFinishesAfter, false},
                  {&Plugin::OnSceneGenericFinishesAfter, false},
                  {&Plugin::OnObjectPlaceAfter, true}};
-    TempDir folder;
+    TemporaryFolder folder;
     const auto file = folder.path() / "trace.jsonl";
     for (const auto& c : cases) {
         std::vector<std::string> logs[2];
@@ -175,7 +175,7 @@ TEST(Trace, KeepsTextsWhole) {
     const Text odd = {u'P', 0xD800, u'"', u'\n', 0xD83D, 0xDE00};  // lone and paired surrogates
     scene.objects[kOuterGlass].infos[49] = odd;
     Traced t(std::move(scene));
-    TempDir folder;
+    TemporaryFolder folder;
     t.traceInto(folder.path() / "t.jsonl");
     guarded([&] { return t.h.plugin.OnObjectPlaceAfter(kOuterBlock); });
     const auto record = nlohmann::json::parse(lines(folder.path() / "t.jsonl").at(0));
@@ -191,7 +191,7 @@ TEST(Trace, KeepsTextsWhole) {
 }
 
 TEST(Trace, ATraceThatCannotBeWrittenIsSkipped) {
-    TempDir folder;
+    TemporaryFolder folder;
     folder.mkdir("a-folder");
     for (const auto& file : {folder.path() / "missing" / "t.jsonl", folder.path() / "a-folder"}) {
         Traced t(twoCabinets());
@@ -205,7 +205,7 @@ TEST(Trace, ATraceThatCannotBeWrittenIsSkipped) {
 }
 
 TEST(Trace, AFullFileMakesWayForANewOne) {
-    TempDir folder;
+    TemporaryFolder folder;
     const auto file = folder.path() / "t.jsonl";
     std::ofstream(file) << "old\n";
     std::filesystem::resize_file(file, platform::Trace::kMaxBytes);
@@ -218,7 +218,7 @@ TEST(Trace, AFullFileMakesWayForANewOne) {
 }
 
 TEST(Trace, WritersOfSeveralThreadsNeverMixTheirLines) {
-    TempDir folder;
+    TemporaryFolder folder;
     const auto file = folder.path() / "t.jsonl";
     constexpr int kEvents = 40;
     std::vector<std::thread> threads;

@@ -6,7 +6,7 @@
 
 #include "catalog/constantes.h"
 #include "common/text.h"
-#include "support/fake_platform.h"
+#include "support/harness.h"
 #include "support/nested_events.h"
 
 namespace vpolv::testing {

@@ -8,7 +8,7 @@
 
 #include "catalog/constantes.h"
 #include "plugin/method_table.h"
-#include "support/fake_platform.h"
+#include "support/harness.h"
 
 namespace vpolv::testing {
 namespace {
@@ -68,7 +68,7 @@ TEST(Events, NoSessionSkipsTheWorkButStillEndsIt) {
         auto scene = callObjectScene({});
         scene.sessionId = 0;
         PluginHarness h(scene);
-        const auto outcome = guarded([&] { return fire(h.plugin, event, 1); });
+        const auto outcome = guarded([&] { return h.plugin.fire(event, 1); });
         EXPECT_EQ(outcome.result, kTrue);
         EXPECT_THAT(h.callLog(), ElementsAre("Appli.StartSessionFromCallParams(I4& 1)",
                                              "Appli.EndSession(I4& 0)"));

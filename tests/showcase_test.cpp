@@ -7,7 +7,7 @@
 
 #include "catalog/constantes.h"
 #include "common/text.h"
-#include "support/fake_platform.h"
+#include "support/harness.h"
 
 namespace vpolv::testing {
 namespace {

@@ -31,6 +31,7 @@
 #include "host/info_codes.h"
 #include "host/memory_host.h"
 #include "plugin/plugin.h"
+#include "testkit/doubles.h"
 
 namespace {
 
@@ -235,13 +236,13 @@ class SessionWatch : public host::Connector {
 
 // --- The run ---
 
-class Run : public platform::Dialogs {
+class Run {
   public:
     explicit Run(FuzzedDataProvider& in)
         : in_(in),
           locale_(in.ConsumeBool() ? u',' : u'.'),
           surroundings_(in),
-          services_{locale_, surroundings_, surroundings_, *this},
+          services_{locale_, surroundings_, surroundings_, box_},
           host_(buildScene(in), locale_),
           watch_(host_),
           plugins_{Plugin(watch_, services_), Plugin(watch_, services_)} {}
@@ -255,7 +256,7 @@ class Run : public platform::Dialogs {
             host_.interrupt(operation, method(), n);
         }
         if (in_.ConsumeBool())
-            whileShown_ = method();
+            box_.whileShown = method();
         const int events = in_.ConsumeIntegralInRange(1, 3);
         for (int k = 0; k < events; ++k)
             method()();
@@ -271,12 +272,6 @@ class Run : public platform::Dialogs {
         }
         if (host_.liveObjects() != 0)
             finding(std::to_string(host_.liveObjects()) + " host objects left unreleased");
-    }
-
-    // The warning box: what the host does while it is shown.
-    void show(const Text&, const Text&, Long) override {
-        if (auto action = std::exchange(whileShown_, nullptr))
-            action();
     }
 
   private:
@@ -339,17 +334,13 @@ class Run : public platform::Dialogs {
         return [this, &plugin, which, block, a, b, id]() mutable {
             watch_.begin();
             const Outcome outcome = guarded([&]() -> Boolean {
+                if (which <= 6) {
+                    return plugin.fire(which <= 2   ? Event::Place
+                                       : which <= 4 ? Event::Finishes
+                                                    : Event::Scene,
+                                       block);
+                }
                 switch (which) {
-                    case 0:
-                    case 1:
-                    case 2:
-                        return plugin.OnObjectPlaceAfter(block);
-                    case 3:
-                    case 4:
-                        return plugin.OnObjectFinishesAfter(block);
-                    case 5:
-                    case 6:
-                        return plugin.OnSceneGenericFinishesAfter(block);
                     case 7:
                         plugin.Inicializa();
                         return kTrue;
@@ -382,11 +373,12 @@ class Run : public platform::Dialogs {
     FuzzedDataProvider& in_;
     FixedLocale locale_;
     Surroundings surroundings_;
+    // The warning box, and what the host does while it is shown.
+    testing::RecordingMessageBox box_;
     platform::Services services_;
     host::MemoryHost host_;
     SessionWatch watch_;
     Plugin plugins_[2];
-    std::function<void()> whileShown_;
 };
 
 }  // namespace

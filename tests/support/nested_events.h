@@ -11,7 +11,7 @@
 
 #include "common/text.h"
 #include "host/memory_host.h"
-#include "scenes.h"
+#include "testkit/scenes.h"
 
 namespace vpolv::testing::nested {
 

@@ -16,7 +16,7 @@
 #include "platform/windows/windows_platform_impl.h"
 #include "plugin/plugin.h"
 #include "sim/scene_file.h"
-#include "tests/support/scenes.h"
+#include "testkit/scenes.h"
 #include "tests/wine/support.h"
 
 namespace vpolv::winetest {
@@ -24,7 +24,6 @@ namespace {
 
 using host::SceneData;
 using testing::callLines;
-using testing::Event;
 using testing::kInjected;
 using testing::writeLines;
 
@@ -48,7 +47,7 @@ struct NativeRun {
     NativeRun(SceneData scene, Event event) : memory(std::move(scene), locale) {
         Plugin plugin(memory, services);
         try {
-            testing::fire(plugin, event, 5);
+            plugin.fire(event, 5);
         } catch (const Error& e) {
             error = e;
         }
@@ -295,7 +294,7 @@ TEST_F(Events, ExampleScenesRunAsInTheCore) {
             runs.push_back({id, Event::Finishes});
         }
         for (const auto& [id, event] : runs) {
-            SCOPED_TRACE(std::to_string(id) + " " + toUtf8(testing::methodName(event)));
+            SCOPED_TRACE(std::to_string(id) + " " + std::string(eventMethodName(event)));
             SceneData scene = file.scene;
             if (id)
                 scene.currentObject = id;

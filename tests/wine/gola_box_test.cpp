@@ -96,7 +96,7 @@ class GolaBox : public ::testing::Test {
         tBoxes = nullptr;
     }
 
-    void place(const Text& handle, testing::Event event = testing::Event::Place) {
+    void place(const Text& handle, Event event = Event::Place) {
         fakeHost().reset(cabinetlessScene(handle));
         Outcome out;
         fire(plugin_.get(), event, out);
@@ -127,7 +127,7 @@ TEST_F(GolaBox, OtherHandlesAndOtherEventsDoNotWarn) {
     place(u"MA");
     place(u"magl");
     place(u"13GL ");
-    place(u"13GL", testing::Event::Finishes);
+    place(u"13GL", Event::Finishes);
     EXPECT_TRUE(boxes_.empty());
     place(u"13GL");
     EXPECT_EQ(boxes_.size(), 1u);

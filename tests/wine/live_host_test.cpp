@@ -118,7 +118,7 @@ TEST_P(LiveHost, TheBoxIsModalToTheHost) {
     {
         const auto plugin = createPlugin();
         Outcome out;
-        fire(plugin.get(), testing::Event::Place, out, kOuterBlock);
+        fire(plugin.get(), Event::Place, out, kOuterBlock);
         ASSERT_EQ(out.hr, S_OK) << toUtf8(out.description);
     }
     EXPECT_TRUE(seen.boxShown);
@@ -139,8 +139,8 @@ TEST_P(LiveHost, APlacementInsideTheBoxRunsOnItsOwnState) {
         const auto plugin = createPlugin();
         const auto second = sameInstance ? plugin : createPlugin();
         Outcome inner, outer;
-        host.whileBoxIsUp([&] { fire(second.get(), testing::Event::Place, inner, kInnerBlock); });
-        fire(plugin.get(), testing::Event::Place, outer, kOuterBlock);
+        host.whileBoxIsUp([&] { fire(second.get(), Event::Place, inner, kInnerBlock); });
+        fire(plugin.get(), Event::Place, outer, kOuterBlock);
         for (const Outcome* out : {&outer, &inner}) {
             ASSERT_EQ(out->hr, S_OK) << toUtf8(out->description);
             EXPECT_EQ(V_BOOL(out->value.get()), VARIANT_TRUE);
@@ -182,7 +182,7 @@ TEST(Apartments, InstancesOfTwoApartmentsShareNothing) {
                                                plugin.putVoid()))) {
                     for (Long k = 1; k <= kPlacements; ++k) {
                         Outcome out;
-                        fire(plugin.get(), testing::Event::Place, out, thread * 1000 + k);
+                        fire(plugin.get(), Event::Place, out, thread * 1000 + k);
                         ok += out.hr == S_OK && V_BOOL(out.value.get()) == VARIANT_TRUE;
                     }
                 }

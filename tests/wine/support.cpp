@@ -7,7 +7,7 @@
 #include "com/vpolv_h.h"
 #include "common/text.h"
 #include "platform/windows/win32.h"
-#include "tests/support/scenes.h"
+#include "testkit/scenes.h"
 
 namespace vpolv::winetest {
 namespace {
@@ -249,8 +249,8 @@ ComPtr<IDispatch> createPlugin() {
     return plugin;
 }
 
-void fire(IDispatch* plugin, testing::Event event, Outcome& out, LONG callParamsBlock) {
-    const std::wstring name = win::toWide(Text(testing::methodName(event)));
+void fire(IDispatch* plugin, Event event, Outcome& out, LONG callParamsBlock) {
+    const std::wstring name = win::toWide(fromUtf8(eventMethodName(event)));
     invoke(plugin, name.c_str(), {i4(callParamsBlock)}, out);
 }
 

@@ -8,7 +8,7 @@
 #include "host/memory_host.h"
 #include "platform/windows/com_support.h"
 #include "platform/windows/win32.h"
-#include "tests/support/doubles.h"
+#include "testkit/doubles.h"
 #include "tests/wine/fake_host/fake_host.h"
 
 namespace vpolv::winetest {
@@ -80,7 +80,7 @@ VARIANT bstrRef(BSTR* value);
 // A new Plugin object, created by its ProgID; throws std::runtime_error when it cannot be.
 ComPtr<IDispatch> createPlugin();
 // Runs an event method with a call-parameter block (5 unless given).
-void fire(IDispatch* plugin, testing::Event event, Outcome& out, LONG callParamsBlock = 5);
+void fire(IDispatch* plugin, Event event, Outcome& out, LONG callParamsBlock = 5);
 
 // Scenes. Object 10 is the object of the call.
 // A type-1 cabinet "VITRINA" (catalog 503, handle "25", session 7) with the children

@@ -1,17 +1,15 @@
-// What the core tests and the DLL's share around the plug-in: the error a host call is made to
-// raise and the code of an error raised, a message box that records what it shows, and the
-// three events fired by kind.
+// Doubles around the plug-in, for the tests, the fuzz targets, the benchmarks and the simulator:
+// the error a host call is made to raise and the code of an error raised, and a message box that
+// records what it shows.
 #pragma once
 
 #include <cstdint>
 #include <functional>
-#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "common/error.h"
 #include "platform/platform.h"
-#include "plugin/plugin.h"
 
 namespace vpolv::testing {
 
@@ -29,12 +27,14 @@ inline std::int32_t errorCode(const std::function<void()>& call) {
     return 0;
 }
 
+// A message box the plug-in showed.
 struct ShownBox {
     Text text;
     Text title;
     Long style;
 };
 
+// Keeps what it is asked to show and returns at once, as if the user had closed the box.
 class RecordingMessageBox : public platform::Dialogs {
   public:
     void show(const Text& text, const Text& title, Long style) override {
@@ -46,20 +46,5 @@ class RecordingMessageBox : public platform::Dialogs {
     std::vector<ShownBox> shown;
     std::function<void()> whileShown;
 };
-
-// The host's three events, and the method of each with its name, in the same order.
-enum class Event { Place, Finishes, Scene };
-inline constexpr Event kEvents[] = {Event::Place, Event::Finishes, Event::Scene};
-inline constexpr std::pair<Boolean (Plugin::*)(Long), std::u16string_view> kEventMethods[] = {
-    {&Plugin::OnObjectPlaceAfter, u"OnObjectPlaceAfter"},
-    {&Plugin::OnObjectFinishesAfter, u"OnObjectFinishesAfter"},
-    {&Plugin::OnSceneGenericFinishesAfter, u"OnSceneGenericFinishesAfter"}};
-
-inline std::u16string_view methodName(Event event) {
-    return kEventMethods[static_cast<int>(event)].second;
-}
-inline Boolean fire(Plugin& plugin, Event event, Long callParamsBlock) {
-    return (plugin.*kEventMethods[static_cast<int>(event)].first)(callParamsBlock);
-}
 
 }  // namespace vpolv::testing

@@ -1,5 +1,5 @@
-// Removing the temporary files when the simulator is interrupted.
-#include "sim/interrupt.h"
+// Removing the temporary files when the program is interrupted.
+#include "testkit/interrupt.h"
 
 #include <array>
 #include <atomic>
@@ -13,7 +13,7 @@
 #include <unistd.h>
 #endif
 
-namespace vpolv::sim {
+namespace vpolv::testing {
 
 namespace {
 
@@ -101,4 +101,4 @@ void removeLeftovers() noexcept {
     }
 }
 
-}  // namespace vpolv::sim
+}  // namespace vpolv::testing

@@ -1,5 +1,4 @@
-// Scenes for the in-memory host, and what it recorded as text: shared by the core tests and the
-// DLL's.
+// Scenes for the in-memory host, and what it recorded as text.
 #pragma once
 
 #include <map>

@@ -1,14 +1,14 @@
-// Leaving nothing behind when the simulator is interrupted.
+// Leaving nothing behind when a program is interrupted.
 //
-// The files and folders a run creates for a while (the folder that stands for the plug-in's
-// folder, its "SPACE.INI", the temporary file of --out) are registered here while they exist. On
-// SIGINT or SIGTERM a handler removes them with async-signal-safe calls only, then ends the
-// process by the same signal.
+// The files and folders a run creates for a while (a temporary folder and the files written into
+// it, the simulator's temporary file of --out) are registered here while they exist. Once a
+// program installs the handler, SIGINT or SIGTERM removes them with async-signal-safe calls
+// only, then ends the process by the same signal.
 #pragma once
 
 #include <filesystem>
 
-namespace vpolv::sim {
+namespace vpolv::testing {
 
 // Installs the handler for SIGINT and SIGTERM.
 void removeLeftoversOnInterrupt();
@@ -31,4 +31,4 @@ class Leftover {
 // registered folder. Async-signal-safe.
 void removeLeftovers() noexcept;
 
-}  // namespace vpolv::sim
+}  // namespace vpolv::testing

@@ -1,4 +1,4 @@
-// A temporary folder, and a fixture that runs the plug-in on the in-memory host with the
+// A fixture that runs the plug-in on the in-memory host with the
 // platform's own file services.
 #pragma once
 
@@ -12,24 +12,11 @@
 #include "platform/native.h"
 #include "platform/platform.h"
 #include "plugin/plugin.h"
-#include "support/doubles.h"
-#include "support/scenes.h"
+#include "testkit/doubles.h"
+#include "testkit/scenes.h"
+#include "testkit/temporary_folder.h"
 
 namespace vpolv::testing {
-
-// A temporary folder that is removed with everything in it.
-class TempDir {
-  public:
-    TempDir();
-    ~TempDir();
-    const std::filesystem::path& path() const { return path_; }
-    // Writes a file (creating folders on the way) and returns its path.
-    std::filesystem::path write(const std::string& relative, const std::string& content);
-    void mkdir(const std::string& relative);
-
-  private:
-    std::filesystem::path path_;
-};
 
 Text toText(const std::filesystem::path& path);
 
@@ -42,7 +29,7 @@ struct PluginHarness {
     // Writes "SPACE.INI" into the module folder.
     void writeSpaceIni(const std::string& content);
 
-    TempDir module;
+    TemporaryFolder module;
     FixedLocale locale;
     std::unique_ptr<platform::FileSystem> files;
     std::unique_ptr<platform::Profile> profile;
