@@ -21,7 +21,7 @@
 #include "bench/scenes.h"
 #include "common/text.h"
 #include "platform/windows/com_support.h"
-#include "tests/wine/support.h"
+#include "testkit/wine/support.h"
 
 namespace vpolv::bench {
 namespace {

@@ -10,7 +10,7 @@
 #include "common/text.h"
 #include "platform/windows/win32.h"
 #include "plugin/method_table.h"
-#include "tests/wine/support.h"
+#include "testkit/wine/support.h"
 
 namespace vpolv::winetest {
 namespace {

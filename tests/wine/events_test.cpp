@@ -17,7 +17,7 @@
 #include "plugin/plugin.h"
 #include "sim/scene_file.h"
 #include "testkit/scenes.h"
-#include "tests/wine/support.h"
+#include "testkit/wine/support.h"
 
 namespace vpolv::winetest {
 namespace {

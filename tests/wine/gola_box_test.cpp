@@ -8,7 +8,7 @@
 #include "common/text.h"
 #include "platform/windows/com_support.h"
 #include "platform/windows/win32.h"
-#include "tests/wine/support.h"
+#include "testkit/wine/support.h"
 
 namespace vpolv::winetest {
 namespace {

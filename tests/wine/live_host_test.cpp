@@ -11,8 +11,8 @@
 
 #include "common/text.h"
 #include "platform/windows/win32.h"
+#include "testkit/wine/support.h"
 #include "tests/support/nested_events.h"
-#include "tests/wine/support.h"
 
 namespace vpolv::winetest {
 namespace {

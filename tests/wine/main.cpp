@@ -9,7 +9,7 @@
 #include <string>
 
 #include "platform/windows/win32.h"
-#include "tests/wine/support.h"
+#include "testkit/wine/support.h"
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);

@@ -10,7 +10,7 @@
 #include "platform/windows/win32.h"
 #include "platform/windows/windows_platform.h"
 #include "platform/windows/windows_platform_impl.h"
-#include "tests/wine/support.h"
+#include "testkit/wine/support.h"
 
 namespace vpolv::winetest {
 namespace {

@@ -8,8 +8,9 @@
 #include "host/memory_host.h"
 #include "platform/windows/com_support.h"
 #include "platform/windows/win32.h"
+#include "plugin/plugin.h"
 #include "testkit/doubles.h"
-#include "tests/wine/fake_host/fake_host.h"
+#include "testkit/wine/fake_host/fake_host.h"
 
 namespace vpolv::winetest {
 

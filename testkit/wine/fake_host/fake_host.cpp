@@ -1,5 +1,5 @@
 // The fake host SDK server: three automation classes answering from an in-memory host.
-#include "tests/wine/fake_host/fake_host.h"
+#include "testkit/wine/fake_host/fake_host.h"
 
 #include <array>
 #include <atomic>

@@ -1,5 +1,5 @@
 // The system headers first: see win32.h.
-#include "tests/wine/support.h"
+#include "testkit/wine/support.h"
 
 #include <fstream>
 #include <stdexcept>
