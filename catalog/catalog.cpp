@@ -53,11 +53,11 @@ Long longitudFichero(const platform::FileSystem& files, const Text& path) {
 }
 
 bool cargaCatalogo(Context& ctx, host::Catalog& catalog) {
-    Constantes& m = ctx.m;
+    Constantes& m = ctx.module;
     const Text stem = m.sCatalogo;
     // An empty catalogs directory means there is nothing to scan: the host gets the bare stem.
     if (!m.sCatalogsDir.empty()) {
-        const auto& files = ctx.sys.files;
+        const auto& files = ctx.services.files;
         Text folder = m.sCatalogsDir;
         if (!files.isSeparator(folder.back()))
             folder += files.separator();
@@ -95,10 +95,10 @@ Error cellNotANumber(const TableCell& cell) {
                                 u" is not a number");
 }
 
-void inicializaObjeto(Context& ctx, host::ObjectArg object) {
-    PluginFields& f = ctx.f;
-    Constantes& m = ctx.m;
-    m.sCatalogsDir = leeDirectorioCatalogos(ctx.sys);
+void readObject(Context& ctx, host::ObjectArg object) {
+    PluginFields& f = ctx.fields;
+    Constantes& m = ctx.module;
+    m.sCatalogsDir = leeDirectorioCatalogos(ctx.services);
     cargaCatalogo(ctx, m.catalog());
 
     host::Scene& scene = m.scene();
@@ -114,7 +114,7 @@ void inicializaObjeto(Context& ctx, host::ObjectArg object) {
     f.sColumna5 = catalog.TableGetLineInfo(m.lSessionId, kTable3, 0, f.lLineaTabla3, 5);
 
     if (f.sReferencia == kVitrinaG) {
-        const auto& locale = ctx.sys.locale;
+        const auto& locale = ctx.services.locale;
         const double columna3 =
             convertCell({kTable3, f.sNombreLinea, f.lLineaTabla3, 3, f.sColumna3},
                         [&] { return locale.textToDouble(f.sColumna3); });

@@ -82,6 +82,6 @@ auto convertCell(const TableCell& cell, Convert&& convert) -> decltype(convert()
 
 // Reads the catalogs directory, loads the catalog and fills the fields that describe the object:
 // line name, reference, handle code and the columns of its table-3 line.
-void inicializaObjeto(Context& ctx, host::ObjectArg object);
+void readObject(Context& ctx, host::ObjectArg object);
 
 }  // namespace vpolv

@@ -32,12 +32,9 @@ Constantes& constantes();
 
 // Marks a call from outside the plug-in (an event, or any public method) for as long as it runs
 // on this thread. The outermost call works on the thread's module state itself, so what it leaves
-// is what the next call starts with. A call that enters while another one runs on the thread
-// (the host handling its messages inside the warning box, or inside a host call that pumps them)
-// works on a state of its own: the texts of the running call's state, without its host objects
-// or session. The interrupted call's state is never touched, so every reference it holds stays
-// valid, and it is the current state again when the inner call ends; the inner state and its
-// host objects go with it.
+// is what the next call starts with; a nested call works on a state of its own, made of the
+// texts of the running call's state without its host objects or session (see "Nested calls" in
+// plugin/plugin.h).
 class ModuleStateScope {
   public:
     ModuleStateScope();

@@ -9,9 +9,14 @@
 namespace vpolv {
 
 struct Context {
-    PluginFields& f;
-    Constantes& m;
-    const platform::Services& sys;
+    // The fields of the Plugin instance the running call works on (a copy of its own for a
+    // nested call: see "Nested calls" in plugin/plugin.h).
+    PluginFields& fields;
+    // The module state of the running call: its host objects, session, catalog and glass choice
+    // (see constantes()).
+    Constantes& module;
+    // The locale, files, profile, message box and trace of the platform.
+    const platform::Services& services;
 };
 
 }  // namespace vpolv

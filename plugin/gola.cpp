@@ -6,21 +6,21 @@
 namespace vpolv {
 
 namespace {
-constexpr std::u16string_view kCodigosGola[] = {
+constexpr std::u16string_view kGolaHandleCodes[] = {
     u"1GL",    u"2GL",   u"7GL",   u"8GL",  u"13GL", u"14GL", u"234GL", u"235GL",
     u"236GL",  u"19GL",  u"20GL",  u"25GL", u"26GL", u"32GL", u"66GL",  u"1071GL",
     u"1131GL", u"134GL", u"137GL", u"MAGL", u"MEGL", u"R7GL", u"YEGL"};
 }  // namespace
 
-std::span<const std::u16string_view> codigosGola() {
-    return kCodigosGola;
+std::span<const std::u16string_view> golaHandleCodes() {
+    return kGolaHandleCodes;
 }
 
-bool esTiradorGola(const Text& tirador) {
-    return contains(kCodigosGola, tirador);
+bool isGolaHandle(const Text& tirador) {
+    return contains(kGolaHandleCodes, tirador);
 }
 
-void avisoTiradorGola(platform::Dialogs& messages) {
+void warnOfGolaHandle(platform::Dialogs& messages) {
     messages.show(Text(kGolaTexto), Text(kGolaTitulo), kGolaEstilo);
 }
 

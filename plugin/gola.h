@@ -17,12 +17,12 @@ inline constexpr std::u16string_view kGolaTexto =
 inline constexpr Long kGolaEstilo = platform::Dialogs::kOk | platform::Dialogs::kIconExclamation;
 
 // The Gola handle codes, in the order tested.
-std::span<const std::u16string_view> codigosGola();
+std::span<const std::u16string_view> golaHandleCodes();
 
 // Whether the handle code equals one of the Gola codes exactly.
-bool esTiradorGola(const Text& tirador);
+bool isGolaHandle(const Text& tirador);
 
 // Shows the warning and waits until the user closes it.
-void avisoTiradorGola(platform::Dialogs& messages);
+void warnOfGolaHandle(platform::Dialogs& messages);
 
 }  // namespace vpolv

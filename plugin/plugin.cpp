@@ -57,32 +57,32 @@ class EventScope {
 };
 
 // The per-object dispatch: a cabinet to the rule of its type, a glass front to its own.
-void despacha(Context& ctx, Long& d) {
-    PluginFields& f = ctx.f;
-    Constantes& m = ctx.m;
+void dispatchCallObject(Context& ctx, Long& d) {
+    PluginFields& f = ctx.fields;
+    Constantes& m = ctx.module;
     f.lNumHijos = m.scene().ObjectGetChildrenNb(m.lSessionId, host::ObjectArg::current(), 0);
     if (const CabinetType* type = cabinetType(f.sReferencia)) {
-        recorreVitrina(ctx, *type, f.lNumHijos, d, nullptr);
-    } else if (contains(frentesVidrio(), f.sReferencia)) {
+        priceCabinetGlass(ctx, *type, f.lNumHijos, d, host::ObjectArg::current());
+    } else if (contains(glassFronts(), f.sReferencia)) {
         vpolv::vitrina3b(ctx);
     }
 }
 
 // The scene event's dispatch of one scene object, initialised first; glass fronts by
 // themselves are not priced here.
-void despachaObjeto(Context& ctx, Long& d, Long& lObjectId) {
-    PluginFields& f = ctx.f;
-    Constantes& m = ctx.m;
-    inicializaObjeto(ctx, host::ObjectArg::id(lObjectId));
+void dispatchSceneObject(Context& ctx, Long& d, Long& lObjectId) {
+    PluginFields& f = ctx.fields;
+    Constantes& m = ctx.module;
+    readObject(ctx, host::ObjectArg::id(lObjectId));
     f.lNumHijos = m.scene().ObjectGetChildrenNb(m.lSessionId, host::ObjectArg::id(lObjectId), 0);
     if (const CabinetType* type = cabinetType(f.sReferencia))
-        recorreVitrina(ctx, *type, f.lNumHijos, d, &lObjectId);
+        priceCabinetGlass(ctx, *type, f.lNumHijos, d, host::ObjectArg::id(lObjectId));
 }
 
 }  // namespace
 
-// One call of a public method, from its start to its end: the state it works on (see the class
-// comment). The methods call one another through the functions they share, never through
+// One call of a public method, from its start to its end: the state it works on (see "Nested
+// calls" in plugin.h). The methods call one another through the functions they share, never through
 // their public entries, so an Entry always stands for a call from outside.
 class Plugin::Entry {
   public:
@@ -90,7 +90,7 @@ class Plugin::Entry {
         : plugin_(plugin),
           interrupted_(plugin.active_),
           ctx_{fieldsFor(plugin), module_.state(), plugin.sys_} {
-        plugin_.active_ = &ctx_.f;
+        plugin_.active_ = &ctx_.fields;
         ++plugin_.calls_;
     }
     ~Entry() {
@@ -156,7 +156,7 @@ Boolean Plugin::runEvent(Context& ctx, Event event, Long lCallParamsBlock) {
 
 Boolean Plugin::runEvent(Context& ctx, host::Connector& host, platform::Dialogs& messages,
                          Event event, Long lCallParamsBlock) {
-    Constantes& m = ctx.m;
+    Constantes& m = ctx.module;
     EventScope scope(m);
     m.oAppli = host.createAppli();
     m.oScene = host.createScene();
@@ -164,7 +164,7 @@ Boolean Plugin::runEvent(Context& ctx, host::Connector& host, platform::Dialogs&
     m.lSessionId = m.oAppli->StartSessionFromCallParams(lCallParamsBlock);
     scope.sessionStarted();
 
-    bool objetoLeido = false;
+    bool objectRead = false;
     if (m.lSessionId != 0) {
         if (event == Event::Scene) {
             const Long n = m.scene().SceneGetObjectsNb(m.lSessionId);
@@ -173,25 +173,25 @@ Boolean Plugin::runEvent(Context& ctx, host::Connector& host, platform::Dialogs&
                 const Text catalogo =
                     m.scene().ObjectGetInfo(m.lSessionId, host::ObjectArg::id(id), info::kCatalogo);
                 if (identificaCatalogo(m, catalogo)) {
-                    Long d = kOrigenColocado;
-                    despachaObjeto(ctx, d, id);
+                    Long d = kOriginPlaced;
+                    dispatchSceneObject(ctx, d, id);
                 }
             }
         } else {
             const Text catalogo =
                 m.scene().ObjectGetInfo(m.lSessionId, host::ObjectArg::current(), info::kCatalogo);
             if (identificaCatalogo(m, catalogo)) {
-                inicializaObjeto(ctx, host::ObjectArg::current());
-                objetoLeido = true;
-                Long d = event == Event::Place ? kOrigenColocado : kOrigenAcabados;
-                despacha(ctx, d);
+                readObject(ctx, host::ObjectArg::current());
+                objectRead = true;
+                Long d = event == Event::Place ? kOriginPlaced : kOriginFinishes;
+                dispatchCallObject(ctx, d);
             }
         }
     }
 
     // Only an object this placement has read can have its handle checked.
-    if (event == Event::Place && objetoLeido && esTiradorGola(ctx.f.sTirador)) {
-        avisoTiradorGola(messages);
+    if (event == Event::Place && objectRead && isGolaHandle(ctx.fields.sTirador)) {
+        warnOfGolaHandle(messages);
     }
 
     scope.end();
@@ -200,7 +200,7 @@ Boolean Plugin::runEvent(Context& ctx, host::Connector& host, platform::Dialogs&
 
 void Plugin::Inicializa() {
     Entry call(*this);
-    inicializaObjeto(call.context(), host::ObjectArg::current());
+    readObject(call.context(), host::ObjectArg::current());
 }
 
 Boolean Plugin::OnObjectPlaceAfter(Long lCallParamsBlock) {
@@ -232,13 +232,13 @@ Boolean Plugin::fire(Event event, Long lCallParamsBlock) {
 
 Boolean Plugin::casoPolvast(Long /*lCallParamsBlock*/, Long& d) {
     Entry call(*this);
-    despacha(call.context(), d);
+    dispatchCallObject(call.context(), d);
     return kTrue;
 }
 
 Boolean Plugin::casoPolvastAG(Long /*lCallParamsBlock*/, Long& d, Long& lObjectId) {
     Entry call(*this);
-    despachaObjeto(call.context(), d, lObjectId);
+    dispatchSceneObject(call.context(), d, lObjectId);
     return kTrue;
 }
 
@@ -248,17 +248,17 @@ Text Plugin::formateaDescripcion(Text& desc) {
 
 void Plugin::vitrina(Long& nHijos, Long& auxd) {
     Entry call(*this);
-    recorreVitrina(call.context(), kVitrinaTipo1, nHijos, auxd, nullptr);
+    priceCabinetGlass(call.context(), kVitrinaTipo1, nHijos, auxd, host::ObjectArg::current());
 }
 
 void Plugin::vitrina2(Long& nHijos, Long& auxd) {
     Entry call(*this);
-    recorreVitrina(call.context(), kVitrinaTipo2, nHijos, auxd, nullptr);
+    priceCabinetGlass(call.context(), kVitrinaTipo2, nHijos, auxd, host::ObjectArg::current());
 }
 
 void Plugin::vitrina3(Long& nHijos, Long& auxd) {
     Entry call(*this);
-    recorreVitrina(call.context(), kVitrinaTipo3, nHijos, auxd, nullptr);
+    priceCabinetGlass(call.context(), kVitrinaTipo3, nHijos, auxd, host::ObjectArg::current());
 }
 
 void Plugin::vitrina3b() {
@@ -268,17 +268,17 @@ void Plugin::vitrina3b() {
 
 void Plugin::vitrinaAG(Long& nHijos, Long& auxd, Long& lObjectId) {
     Entry call(*this);
-    recorreVitrina(call.context(), kVitrinaTipo1, nHijos, auxd, &lObjectId);
+    priceCabinetGlass(call.context(), kVitrinaTipo1, nHijos, auxd, host::ObjectArg::id(lObjectId));
 }
 
 void Plugin::vitrina2AG(Long& nHijos, Long& auxd, Long& lObjectId) {
     Entry call(*this);
-    recorreVitrina(call.context(), kVitrinaTipo2, nHijos, auxd, &lObjectId);
+    priceCabinetGlass(call.context(), kVitrinaTipo2, nHijos, auxd, host::ObjectArg::id(lObjectId));
 }
 
 void Plugin::vitrina3AG(Long& nHijos, Long& auxd, Long& lObjectId) {
     Entry call(*this);
-    recorreVitrina(call.context(), kVitrinaTipo3, nHijos, auxd, &lObjectId);
+    priceCabinetGlass(call.context(), kVitrinaTipo3, nHijos, auxd, host::ObjectArg::id(lObjectId));
 }
 
 }  // namespace vpolv

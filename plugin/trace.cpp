@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "catalog/catalog.h"
 #include "common/release.h"
 #include "common/text.h"
 
@@ -210,8 +211,8 @@ void TraceRecorder::show(const Text& text, const Text& title, Long style) {
 }
 
 std::string TraceRecorder::record(const Event& event) const {
-    const auto& sys = event.ctx.sys;
-    const auto& m = event.ctx.m;
+    const auto& sys = event.ctx.services;
+    const auto& m = event.ctx.module;
     std::string out = "{\"format\":" + std::to_string(kFormat) + ",\"plugin\":";
     appendText(out, kVersion);
     out += ",\"time\":\"" + utcNow() + "\",\"event\":\"" + event.name + "\"";
@@ -221,7 +222,7 @@ std::string TraceRecorder::record(const Event& event) const {
     out += ",\"pathSeparator\":";
     appendText(out, Text(1, sys.files.separator()));
     out += ",\"spaceIni\":";
-    appendText(out, sys.files.moduleFolder() + sys.files.separator() + u"SPACE.INI");
+    appendText(out, sys.files.moduleFolder() + sys.files.separator() + Text(kSpaceIni));
     out += ",\"catalogsDir\":";
     appendText(out, m.sCatalogsDir);
     out += ",\"catalogFile\":";

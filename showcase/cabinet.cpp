@@ -24,7 +24,7 @@ constexpr Refs kGroupD[] = {u"1GL", u"2GL", u"8GL", u"14GL", u"234GL", u"235GL",
 constexpr Refs kGroupE[] = {u"MAGL", u"MEGL", u"R7GL", u"YEGL"};
 
 // Glass parts of each type.
-constexpr Refs kGlassTipo1[] = {
+constexpr Refs kGlassType1[] = {
     u"FR_1PBVN",  u"FR_1PBVCH",  u"FR_1PHVN",  u"FR_1PHVCH",  u"FR_1PRVN",  u"FR_1PRVCH",
     u"FR_1GVN",   u"FR_1CVCH",   u"FR_1PABVN", u"FR_1PABVCH", u"FR_1PRRVN", u"FR_1PEVCH",
     u"FR_1PARVN", u"FR_PP2VN",   u"FR_PP2VAN", u"FR_1PRVA",   u"FR_1PHVA",  u"FR_1PRVVERT",
@@ -45,10 +45,10 @@ using G = HandleGroup;
 using S = Source;
 
 // Glass sources of types 1 and 2 (the same table).
-constexpr Long kPlaced = kOrigenColocado;
-constexpr Long kFinishes = kOrigenAcabados;
+constexpr Long kPlaced = kOriginPlaced;
+constexpr Long kFinishes = kOriginFinishes;
 
-constexpr SourceRow kSourcesTipo1y2[] = {
+constexpr SourceRow kSourcesTypes1And2[] = {
     // auxd, group, sGrupo, sCristal
     {kPlaced, G::A, S::Keyword5, S::Keyword6},
     {kPlaced, G::B, S::Keyword3, S::Keyword4},
@@ -73,20 +73,20 @@ constexpr SourceRow kSourcesTipo3[] = {
 }  // namespace
 
 const CabinetType kVitrinaTipo1{
-    .glassParts = kGlassTipo1,
+    .glassParts = kGlassType1,
     .fronts = {},
-    .sources = kSourcesTipo1y2,
-    .first = LinePart::Columna5,
-    .second = LinePart::Columna3,
+    .sources = kSourcesTypes1And2,
+    .first = LinePart::Column5,
+    .second = LinePart::Column3,
     .factor = 1,
 };
 // Type 2 prices the line of half its column 3 and writes twice the points.
 const CabinetType kVitrinaTipo2{
     .glassParts = kGlassTipo2,
     .fronts = {},
-    .sources = kSourcesTipo1y2,
-    .first = LinePart::Columna5,
-    .second = LinePart::MitadColumna3,
+    .sources = kSourcesTypes1And2,
+    .first = LinePart::Column5,
+    .second = LinePart::HalfColumn3,
     .factor = 2,
 };
 // Type 3 prices the line of half its column 5, and its glass fronts with their own choice.
@@ -94,8 +94,8 @@ const CabinetType kVitrinaTipo3{
     .glassParts = kGlassTipo3,
     .fronts = kFrentesVidrio,
     .sources = kSourcesTipo3,
-    .first = LinePart::MitadColumna5,
-    .second = LinePart::Columna3,
+    .first = LinePart::HalfColumn5,
+    .second = LinePart::Column3,
     .factor = 1,
 };
 
@@ -124,7 +124,7 @@ std::span<const CabinetReference> cabinetReferences() {
     return kCabinets;
 }
 
-std::span<const std::u16string_view> frentesVidrio() {
+std::span<const std::u16string_view> glassFronts() {
     return kFrentesVidrio;
 }
 
@@ -212,7 +212,7 @@ const Text& keyword(Source source) {
 }
 
 Text readSource(Context& ctx, Source source, host::ObjectArg infoObject) {
-    Constantes& m = ctx.m;
+    Constantes& m = ctx.module;
     const Long code = infoCode(source);
     if (code != 0)
         return m.scene().ObjectGetInfo(m.lSessionId, infoObject, code);
@@ -221,12 +221,11 @@ Text readSource(Context& ctx, Source source, host::ObjectArg infoObject) {
 
 }  // namespace
 
-void recorreVitrina(Context& ctx, const CabinetType& type, Long& nHijos, Long& auxd,
-                    Long* cabinet) {
-    PluginFields& f = ctx.f;
-    Constantes& m = ctx.m;
-    const bool sceneRule = cabinet != nullptr;
-    const auto parent = sceneRule ? host::ObjectArg::id(*cabinet) : host::ObjectArg::current();
+void priceCabinetGlass(Context& ctx, const CabinetType& type, Long& nHijos, Long& auxd,
+                       host::ObjectArg cabinet) {
+    PluginFields& f = ctx.fields;
+    Constantes& m = ctx.module;
+    const bool sceneRule = !cabinet.isCurrent();
     const auto child = host::ObjectArg::id(f.lHijoId);
     // The per-object rules read the cabinet's own choices; the scene rules the child's.
     const auto infoObject = sceneRule ? child : host::ObjectArg::current();
@@ -234,7 +233,7 @@ void recorreVitrina(Context& ctx, const CabinetType& type, Long& nHijos, Long& a
     const Long end = nHijos;
     for (f.lHijo = 1; f.lHijo <= end; f.lHijo = checkedAdd(f.lHijo, 1)) {
         host::Scene& scene = m.scene();
-        f.lHijoId = scene.ObjectGetChildId(m.lSessionId, parent, f.lHijo, 0);
+        f.lHijoId = scene.ObjectGetChildId(m.lSessionId, cabinet, f.lHijo, 0);
         f.sReferenciaHijo = scene.ObjectGetInfo(m.lSessionId, child, info::kReferencia);
 
         const bool glassPart = contains(type.glassParts, f.sReferenciaHijo);
@@ -249,7 +248,7 @@ void recorreVitrina(Context& ctx, const CabinetType& type, Long& nHijos, Long& a
         if (front) {
             m.sGrupo = scene.ObjectGetInfo(m.lSessionId, child, info::kEleccion85);
             m.sCristal = scene.ObjectGetInfo(m.lSessionId, child, info::kEleccion86);
-        } else if (const auto row = glassSource(type, auxd, ctx.f.sTirador, sceneRule)) {
+        } else if (const auto row = glassSource(type, auxd, ctx.fields.sTirador, sceneRule)) {
             m.sGrupo = readSource(ctx, row->grupo, infoObject);
             m.sCristal = readSource(ctx, row->cristal, infoObject);
         }

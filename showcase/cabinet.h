@@ -35,7 +35,7 @@ Long infoCode(Source source);                    // for Info85..Info88
 
 // One row of a type's glass-source table.
 struct SourceRow {
-    Long auxd;                   // kOrigenColocado or kOrigenAcabados
+    Long auxd;                   // kOriginPlaced or kOriginFinishes
     HandleGroup group;           // Other: every code that no other row of this auxd takes
     Source grupo;                // where sGrupo is read
     Source cristal;              // where sCristal is read
@@ -63,7 +63,7 @@ std::span<const CabinetReference> cabinetReferences();
 
 // The eight glass fronts that carry their own glass choice (infos 85 and 86): priced by
 // themselves when placed or changed on their own, and as children of a type-3 cabinet.
-std::span<const std::u16string_view> frentesVidrio();
+std::span<const std::u16string_view> glassFronts();
 
 // The row that gives the glass sources for a handle code, or none when auxd is neither 1 nor 2
 // (the previous choice is then kept).

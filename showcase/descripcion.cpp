@@ -4,7 +4,7 @@
 namespace vpolv {
 
 Text formateaDescripcion(Text& desc) {
-    const auto note = desc.find(kNotaInicio);
+    const auto note = desc.find(kSurchargeLineStart);
     if (note != Text::npos)
         desc.resize(note);
     return desc;

@@ -13,11 +13,11 @@ namespace vpolv {
 
 // Where an event comes from, as the rules receive it (auxd): a placement, or the scene's generic
 // finishes changed; the finishes of one object changed. The scene rules always get a placement.
-inline constexpr Long kOrigenColocado = 1;
-inline constexpr Long kOrigenAcabados = 2;
+inline constexpr Long kOriginPlaced = 1;
+inline constexpr Long kOriginFinishes = 2;
 
 // The surcharge line the rules append to a description: CR LF, then "#...#".
-inline constexpr std::u16string_view kNotaInicio = u"\r\n#";
+inline constexpr std::u16string_view kSurchargeLineStart = u"\r\n#";
 
 // Cuts a surcharge line, and everything after it, off a description. The line begins at the
 // first CR LF that is immediately followed by "#"; without one the text comes back unchanged.
@@ -27,26 +27,26 @@ Text formateaDescripcion(Text& desc);
 // Where a part of the table-4 line name comes from. The halves are worked out only when the
 // glass choice is one of the four groups, and are kept in their own fields.
 enum class LinePart {
-    Columna3,
-    Columna5,
-    MitadColumna3,  // half of sColumna3, into sValorTipo2
-    MitadColumna5,  // half of sColumna5, into sValorTipo3
+    Column3,
+    Column5,
+    HalfColumn3,  // half of sColumna3, into sValorTipo2
+    HalfColumn5,  // half of sColumna5, into sValorTipo3
 };
 
 // The glass choices (sGrupo) that name a surcharge line, and the prefix of the line's name.
-struct GrupoCristal {
-    std::u16string_view grupo;
-    std::u16string_view prefijo;
+struct GlassGroup {
+    std::u16string_view choice;
+    std::u16string_view prefix;
 };
-std::span<const GrupoCristal> gruposCristal();
+std::span<const GlassGroup> glassGroups();
 // Fused glass is not priced: the description is rewritten without a surcharge line.
 inline constexpr std::u16string_view kCristalFusin = u"Cristal Fusin";
 // The line name of any other choice.
-inline constexpr std::u16string_view kLineaSinGrupo = u"_0_";
+inline constexpr std::u16string_view kNoGroupLine = u"_0_";
 
 // A glass front priced on its own names its line from these parts and counts its points once.
-inline constexpr LinePart kFrentePrimera = LinePart::Columna5;
-inline constexpr LinePart kFrenteSegunda = LinePart::Columna3;
+inline constexpr LinePart kFrentePrimera = LinePart::Column5;
+inline constexpr LinePart kFrenteSegunda = LinePart::Column3;
 inline constexpr Long kFrenteFactor = 1;
 
 // Turns the glass choice (sGrupo) into a table-4 line, reads its points and writes the surcharge
@@ -64,8 +64,10 @@ extern const CabinetType kVitrinaTipo1;
 extern const CabinetType kVitrinaTipo2;
 extern const CabinetType kVitrinaTipo3;
 
-// Walks the cabinet's children and prices its glass. cabinet is null for the object of the
-// call (the per-object events) and the cabinet's id for the scene event.
-void recorreVitrina(Context& ctx, const CabinetType& type, Long& nHijos, Long& auxd, Long* cabinet);
+// Walks the cabinet's children and prices its glass. The cabinet chooses the rule: the object of
+// the call (ObjectArg::current()) gets the per-object rule of the placement and finish events,
+// a scene object given by its id the scene rule of the generic finishes event.
+void priceCabinetGlass(Context& ctx, const CabinetType& type, Long& nHijos, Long& auxd,
+                       host::ObjectArg cabinet);
 
 }  // namespace vpolv

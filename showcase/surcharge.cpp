@@ -10,36 +10,36 @@ namespace vpolv {
 
 namespace {
 
-constexpr std::array<GrupoCristal, 4> kGrupos = {{
+constexpr std::array<GlassGroup, 4> kGlassGroups = {{
     {u"Grupo 1", u"_1_"},
     {u"Grupo 2", u"_2_"},
     {u"Grupo 3", u"_3_"},
     {u"Grupo 4", u"_4_"},
 }};
 // The line name kept for fused glass, which looks no line up.
-constexpr std::u16string_view kSinLinea = u"0";
+constexpr std::u16string_view kFusedGlassLine = u"0";
 
 // Half a column of the object's table-3 line, as text.
 Text half(Context& ctx, const Text& value, Integer column) {
-    const auto& locale = ctx.sys.locale;
+    const auto& locale = ctx.services.locale;
     const double number =
-        convertCell({kTable3, ctx.f.sNombreLinea, ctx.f.lLineaTabla3, column, value},
+        convertCell({kTable3, ctx.fields.sNombreLinea, ctx.fields.lLineaTabla3, column, value},
                     [&] { return locale.textToDouble(value); });
     return locale.doubleToText(number / 2);
 }
 
 // The field that holds the part (a half is worked out into its field first).
 const Text& linePart(Context& ctx, LinePart part) {
-    PluginFields& f = ctx.f;
+    PluginFields& f = ctx.fields;
     switch (part) {
-        case LinePart::Columna3:
+        case LinePart::Column3:
             return f.sColumna3;
-        case LinePart::Columna5:
+        case LinePart::Column5:
             return f.sColumna5;
-        case LinePart::MitadColumna3:
+        case LinePart::HalfColumn3:
             f.sValorTipo2 = half(ctx, f.sColumna3, 3);
             return f.sValorTipo2;
-        case LinePart::MitadColumna5:
+        case LinePart::HalfColumn5:
             f.sValorTipo3 = half(ctx, f.sColumna5, 5);
             return f.sValorTipo3;
     }
@@ -48,19 +48,19 @@ const Text& linePart(Context& ctx, LinePart part) {
 
 }  // namespace
 
-std::span<const GrupoCristal> gruposCristal() {
-    return kGrupos;
+std::span<const GlassGroup> glassGroups() {
+    return kGlassGroups;
 }
 
 void aplicaIncrementoCristal(Context& ctx, host::ObjectArg target, LinePart first, LinePart second,
                              Long factor) {
-    PluginFields& f = ctx.f;
-    Constantes& m = ctx.m;
+    PluginFields& f = ctx.fields;
+    Constantes& m = ctx.module;
     host::Scene& scene = m.scene();
 
-    const GrupoCristal* grupo = nullptr;
-    for (const auto& g : kGrupos) {
-        if (m.sGrupo == g.grupo) {
+    const GlassGroup* grupo = nullptr;
+    for (const auto& g : kGlassGroups) {
+        if (m.sGrupo == g.choice) {
             grupo = &g;
             break;
         }
@@ -69,16 +69,16 @@ void aplicaIncrementoCristal(Context& ctx, host::ObjectArg target, LinePart firs
         const Text& primera = linePart(ctx, first);
         const Text& segunda = linePart(ctx, second);
         f.sNombreLineaTabla4.clear();
-        appendAll(f.sNombreLineaTabla4, grupo->prefijo, primera, u"_", segunda);
+        appendAll(f.sNombreLineaTabla4, grupo->prefix, primera, u"_", segunda);
     } else if (m.sGrupo == kCristalFusin) {
         f.sNombreLineaTabla4.clear();
-        appendAll(f.sNombreLineaTabla4, kSinLinea);
+        appendAll(f.sNombreLineaTabla4, kFusedGlassLine);
         scene.ObjectSetInfo(m.lSessionId, target, host::TextArg::byRef(f.sDescripcion),
                             info::kDescripcion);
         return;
     } else {
         f.sNombreLineaTabla4.clear();
-        appendAll(f.sNombreLineaTabla4, kLineaSinGrupo);
+        appendAll(f.sNombreLineaTabla4, kNoGroupLine);
     }
 
     host::Catalog& catalog = m.catalog();
@@ -87,11 +87,11 @@ void aplicaIncrementoCristal(Context& ctx, host::ObjectArg target, LinePart firs
     f.sPuntos = catalog.TableGetLineInfo(m.lSessionId, kTable4, 0, f.lLineaTabla4, kColumnaPuntos);
     const Long puntos =
         convertCell({kTable4, f.sNombreLineaTabla4, f.lLineaTabla4, kColumnaPuntos, f.sPuntos},
-                    [&] { return ctx.sys.locale.textToLong(f.sPuntos); });
+                    [&] { return ctx.services.locale.textToLong(f.sPuntos); });
     f.lIncremento = checkedMultiply(checkedAdd(puntos, f.lBase), factor);
 
-    appendAll(f.sDescripcion, kNotaInicio, u"Incremento por cristal ", m.sGrupo, u" (", m.sCristal,
-              u") de ", f.sPuntos, u" puntos.#");
+    appendAll(f.sDescripcion, kSurchargeLineStart, u"Incremento por cristal ", m.sGrupo, u" (",
+              m.sCristal, u") de ", f.sPuntos, u" puntos.#");
 
     const Text incremento = longToText(f.lIncremento);
     scene.ObjectSetInfo(m.lSessionId, target, host::TextArg::byValue(incremento),
@@ -103,8 +103,8 @@ void aplicaIncrementoCristal(Context& ctx, host::ObjectArg target, LinePart firs
 }
 
 void vitrina3b(Context& ctx) {
-    PluginFields& f = ctx.f;
-    Constantes& m = ctx.m;
+    PluginFields& f = ctx.fields;
+    Constantes& m = ctx.module;
     host::Scene& scene = m.scene();
     const auto self = host::ObjectArg::current();
 

@@ -9,6 +9,7 @@
 #include "common/text.h"
 #include "host/info_codes.h"
 #include "showcase/cabinet.h"
+#include "showcase/showcase.h"
 #include "sim/echo.h"
 #include "sim/run.h"
 
@@ -16,13 +17,18 @@ namespace vpolv::sim {
 
 namespace {
 
-constexpr const char* kChoices[] = {"Grupo 1", "Grupo 2", "Grupo 3", "Grupo 4", ""};
+// The glass choices that name a surcharge line, then no choice ("").
+std::vector<std::string> choices() {
+    std::vector<std::string> out;
+    for (const GlassGroup& group : glassGroups())
+        out.push_back(toUtf8(Text(group.choice)));
+    out.emplace_back();
+    return out;
+}
 constexpr Source kRubrics[] = {Source::Keyword3, Source::Keyword4, Source::Keyword5,
                                Source::Keyword6};
 constexpr Long kChoiceInfos[] = {info::kEleccion85, info::kEleccion86, info::kEleccion87,
                                  info::kEleccion88};
-constexpr Integer kTable3 = 3;
-constexpr Integer kPointsColumn = 3;
 
 // The scene with every place a glass choice is read from, for object, set to choice.
 SceneFile withChoice(const SceneFile& scene, Long object, const std::string& choice) {
@@ -116,7 +122,7 @@ std::string choiceName(const std::string& choice) {
 // "Grupo 3: object 100 (VITRINA); no choice: objects 100 (VITRINA), 140 (FR_1PRVAMA)"
 std::string usesText(const SceneFile& scene, const std::vector<CheckResult::Use>& uses) {
     std::string out;
-    for (const char* choice : kChoices) {
+    for (const std::string& choice : choices()) {
         std::vector<Long> objects;
         for (const auto& use : uses) {
             if (use.choice == choice)
@@ -150,7 +156,7 @@ CheckResult checkTables(const SceneFile& scene) {
         if (children.count(id))
             continue;
         bool checked = false;
-        for (const std::string choice : kChoices) {
+        for (const std::string& choice : choices()) {
             const RunResult run = runEvent(withChoice(scene, id, choice), EventKind::Place, id);
             const auto lookups = tableLookups(run);
             const bool priced = std::any_of(lookups.begin(), lookups.end(),
@@ -181,7 +187,7 @@ CheckResult checkTables(const SceneFile& scene) {
                     explained = true;
                     continue;
                 }
-                const auto points = lookup.columns.find(kPointsColumn);
+                const auto points = lookup.columns.find(kColumnaPuntos);
                 if (points == lookup.columns.end())
                     continue;
                 if (const auto fault = pointsFault(locale, points->second)) {

@@ -110,7 +110,7 @@ void glassPartsSection(Out& out) {
                 << "): " << codeList(type->fronts) << ".\n\n";
         }
     }
-    const auto fronts = frentesVidrio();
+    const auto fronts = glassFronts();
     out << "### Glass fronts priced on their own\n\n"
         << "Placed or changed by itself (not by the scene change), a glass front is priced on "
            "itself with its own choice: sGrupo is its information "
@@ -138,9 +138,9 @@ struct EventRule {
 };
 
 const EventRule kEventRules[] = {
-    {"placement", kOrigenColocado, false},
-    {"finish change", kOrigenAcabados, false},
-    {"scene change", kOrigenColocado, true},
+    {"placement", kOriginPlaced, false},
+    {"finish change", kOriginFinishes, false},
+    {"scene change", kOriginPlaced, true},
 };
 
 std::string sourceText(Source source, bool sceneRule) {
@@ -163,8 +163,8 @@ void whereReadSection(Out& out) {
            "they are read depends on the cabinet's type, the event and the handle group:\n\n"
         << "- placement (`OnObjectPlaceAfter`) and scene change (`OnSceneGenericFinishesAfter`) "
            "run the rows of origin "
-        << kOrigenColocado << ", finish change (`OnObjectFinishesAfter`) those of origin "
-        << kOrigenAcabados
+        << kOriginPlaced << ", finish change (`OnObjectFinishesAfter`) those of origin "
+        << kOriginFinishes
         << ";\n"
            "- the placement and the finish change read the informations of the cabinet (the "
            "object of the call), the scene change those of the child being priced; the scene "
@@ -224,21 +224,21 @@ void golaSection(Out& out) {
            "handle code equals one of these exactly, the plug-in shows a warning box, once, "
            "before the event ends; it does not when the placement failed, nor after the other "
            "events ("
-        << codigosGola().size() << " codes):\n\n"
-        << codeList(codigosGola()) << ".\n\n"
+        << golaHandleCodes().size() << " codes):\n\n"
+        << codeList(golaHandleCodes()) << ".\n\n"
         << "The box: title " << code(kGolaTitulo) << ", text " << code(kGolaTexto) << ", style "
         << kGolaEstilo << " (OK button, exclamation icon).\n\n";
 }
 
 std::string partText(LinePart part) {
     switch (part) {
-        case LinePart::Columna3:
+        case LinePart::Column3:
             return "<column 3>";
-        case LinePart::Columna5:
+        case LinePart::Column5:
             return "<column 5>";
-        case LinePart::MitadColumna3:
+        case LinePart::HalfColumn3:
             return "<half of column 3>";
-        case LinePart::MitadColumna5:
+        case LinePart::HalfColumn5:
             return "<half of column 5>";
     }
     return {};
@@ -253,18 +253,18 @@ void lineSection(Out& out) {
     const FixedLocale comma(u',');
     out << "## The surcharge line\n\n"
         << "### Its name\n\n"
-        << "The glass choice sGrupo gives the prefix of the line's name in table "
-        << kTable4 << ", exactly as written:\n\n"
+        << "The glass choice sGrupo gives the prefix of the line's name in table " << kTable4
+        << ", exactly as written:\n\n"
         << "| sGrupo | Line name |\n|---|---|\n";
-    for (const auto& grupo : gruposCristal()) {
-        out << "| " << code(grupo.grupo) << " | prefix " << code(grupo.prefijo)
+    for (const auto& grupo : glassGroups()) {
+        out << "| " << code(grupo.choice) << " | prefix " << code(grupo.prefix)
             << ", then the two parts below |\n";
     }
     out << "| " << code(kCristalFusin)
         << " | none: no line is looked up, the description is rewritten without a surcharge "
            "line, and informations "
         << info::kIncremento << " and " << info::kIncrementoBis << " keep what they held |\n"
-        << "| any other text | " << code(kLineaSinGrupo) << ", the whole name |\n\n"
+        << "| any other text | " << code(kNoGroupLine) << ", the whole name |\n\n"
         << "| Priced | Line name | Points written |\n|---|---|---|\n";
     for (const CabinetType* type : kTypes) {
         out << "| type " << typeNumber(type) << " glass part"
@@ -282,8 +282,7 @@ void lineSection(Out& out) {
         << code(comma.doubleToText(comma.textToDouble(u"75") / 2))
         << " under a decimal comma; a column that is no number then fails the event.\n\n"
         << "### Its points\n\n"
-        << "The points are column " << kColumnaPuntos << " of the line found in table "
-        << kTable4
+        << "The points are column " << kColumnaPuntos << " of the line found in table " << kTable4
         << ", read as a whole number under the user locale: a fraction rounds to the nearest "
            "whole number, a half to the even one (`2.5` gives "
         << point.textToLong(u"2.5") << ", `3.5` gives " << point.textToLong(u"3.5")
@@ -426,8 +425,7 @@ std::vector<PricedPart> pricedParts(const RunResult& run, Long callObject) {
                                 args[2].number <= info::kEleccion88;
         if (call.operation == "SceneGetKeywordInfo" || choiceInfo) {
             part.reads.push_back(&call);
-        } else if (call.operation == "TableGetLineRankFromName" &&
-                   args[1].number == kTable4) {
+        } else if (call.operation == "TableGetLineRankFromName" && args[1].number == kTable4) {
             part.line = args[4].text;
         } else if (call.operation == "TableGetLineInfo" && args[1].number == kTable4) {
             part.points = call.answer.value;

@@ -20,9 +20,11 @@ using host::Arg;
 // The version of the JSON report's shape; it changes when a field changes its meaning or goes.
 constexpr int kJsonFormat = 1;
 
-class Shower {
+// Writes the run's texts into a report: as UTF-8, with the scene's folder shown as "<scene>/", so
+// that a report does not depend on where the scene lies; quoted where a value is shown.
+class ReportTexts {
   public:
-    explicit Shower(const SceneFile& scene) {
+    explicit ReportTexts(const SceneFile& scene) {
         folder_ = scene.folder.string();
         if (folder_.empty() || folder_.back() != '/')
             folder_ += '/';
@@ -136,24 +138,24 @@ std::optional<Text> surchargeLine(const Text& description) {
     return description.substr(p);
 }
 
-void writesSection(std::ostringstream& out, const Shower& show, const RunResult& run) {
+void writesSection(std::ostringstream& out, const ReportTexts& texts, const RunResult& run) {
     out << "Writes\n";
     if (run.writes.empty())
         out << "  none\n";
     for (const auto& w : run.writes) {
         out << "  " << objectName(run, w.object) << ", info " << w.code << ": "
-            << (w.oldValue ? show.quoted(*w.oldValue) : std::string("(none)")) << " -> "
-            << show.quoted(w.newValue) << "\n";
+            << (w.oldValue ? texts.quoted(*w.oldValue) : std::string("(none)")) << " -> "
+            << texts.quoted(w.newValue) << "\n";
     }
 }
 
-void warningsSection(std::ostringstream& out, const Shower& show, const RunResult& run) {
+void warningsSection(std::ostringstream& out, const ReportTexts& texts, const RunResult& run) {
     out << "Warnings\n";
     if (run.warnings.empty())
         out << "  none\n";
     for (const auto& box : run.warnings) {
-        out << "  [" << show.plain(box.title) << "] (style " << box.style << ")\n";
-        std::string text = show.plain(box.text);
+        out << "  [" << texts.plain(box.title) << "] (style " << box.style << ")\n";
+        std::string text = texts.plain(box.text);
         std::size_t start = 0;
         for (;;) {
             const auto end = text.find("\r\n", start);
@@ -166,7 +168,7 @@ void warningsSection(std::ostringstream& out, const Shower& show, const RunResul
 }
 
 // One entry per object whose description or surcharge the event wrote, in the order of writes.
-void pricedSection(std::ostringstream& out, const Shower& show, const RunResult& run) {
+void pricedSection(std::ostringstream& out, const ReportTexts& texts, const RunResult& run) {
     std::vector<Long> order;
     for (const auto& w : run.writes) {
         if (std::find(order.begin(), order.end(), w.object) == order.end())
@@ -181,20 +183,20 @@ void pricedSection(std::ostringstream& out, const Shower& show, const RunResult&
         for (const auto& w : run.writes) {
             if (w.object != id)
                 continue;
-            if (w.code == 43)
+            if (w.code == info::kIncremento)
                 points = w.newValue;
-            if (w.code == 49)
+            if (w.code == info::kDescripcion)
                 description = w.newValue;
         }
         out << "  " << objectName(run, id) << ": ";
         if (points) {
-            out << show.plain(*points) << " points\n";
+            out << texts.plain(*points) << " points\n";
         } else {
             out << "no surcharge written\n";
         }
         if (description) {
             if (const auto line = surchargeLine(*description)) {
-                out << "    " << show.plain(*line) << "\n";
+                out << "    " << texts.plain(*line) << "\n";
             } else {
                 out << "    (no surcharge line)\n";
             }
@@ -202,14 +204,14 @@ void pricedSection(std::ostringstream& out, const Shower& show, const RunResult&
     }
 }
 
-void spaceIniSection(std::ostringstream& out, const Shower& show, const SceneFile& scene) {
+void spaceIniSection(std::ostringstream& out, const ReportTexts& texts, const SceneFile& scene) {
     static const char* const kSources[] = {"none", "generated", "from the scene", "from "};
     const auto& ini = scene.spaceIni;
     out << "SPACE.INI  " << kSources[static_cast<int>(ini.source)];
     if (ini.source == SpaceIni::Source::File)
         out << ini.written;
     out << "\n";
-    std::string contents = show.plain(fromUtf8(ini.contents));
+    std::string contents = texts.plain(fromUtf8(ini.contents));
     std::size_t start = 0;
     while (start < contents.size()) {
         auto end = contents.find('\n', start);
@@ -223,10 +225,10 @@ void spaceIniSection(std::ostringstream& out, const Shower& show, const SceneFil
     }
 }
 
-Json answerJson(const Shower& show, const host::Answer& answer) {
+Json answerJson(const ReportTexts& texts, const host::Answer& answer) {
     switch (answer.kind) {
         case host::Answer::Kind::Text:
-            return show.plain(answer.value);
+            return texts.plain(answer.value);
         case host::Answer::Kind::Long:
             return answerNumber(answer);
         case host::Answer::Kind::Boolean:
@@ -252,7 +254,7 @@ std::string callList(const std::vector<std::size_t>& calls) {
     return out;
 }
 
-std::vector<Notice> notices(const Shower& show, const RunResult& run) {
+std::vector<Notice> notices(const ReportTexts& texts, const RunResult& run) {
     std::vector<Notice> out;
     // FileLoad with a name and no folder: no catalog file was found in the catalogs folder.
     std::vector<std::pair<Text, std::vector<std::size_t>>> bare;
@@ -271,25 +273,25 @@ std::vector<Notice> notices(const Shower& show, const RunResult& run) {
     }
     for (const auto& [file, calls] : bare) {
         out.push_back({"noCatalogFile",
-                       "no catalog file found: FileLoad got the bare name " + show.quoted(file) +
+                       "no catalog file found: FileLoad got the bare name " + texts.quoted(file) +
                            " (" + callList(calls) + ")",
-                       {{"file", show.plain(file)}, {"calls", calls}}});
+                       {{"file", texts.plain(file)}, {"calls", calls}}});
     }
     for (const auto& lookup : tableLookups(run)) {
         if (lookup.failed || lookup.rank != 0)
             continue;
         out.push_back({"lineNotFound",
                        "table " + std::to_string(lookup.table) + " has no line " +
-                           show.quoted(lookup.line) + " (call " + std::to_string(lookup.call + 1) +
+                           texts.quoted(lookup.line) + " (call " + std::to_string(lookup.call + 1) +
                            " answered rank 0)",
                        {{"table", lookup.table},
-                        {"line", show.plain(lookup.line)},
+                        {"line", texts.plain(lookup.line)},
                         {"call", lookup.call + 1}}});
     }
     // A description rewritten without a surcharge line, while the points written before stay.
     std::vector<Long> rewritten;
     for (const auto& w : run.writes) {
-        if (w.code == info::kDescripcion && w.newValue.find(kNotaInicio) == Text::npos &&
+        if (w.code == info::kDescripcion && w.newValue.find(kSurchargeLineStart) == Text::npos &&
             std::find(rewritten.begin(), rewritten.end(), w.object) == rewritten.end()) {
             rewritten.push_back(w.object);
         }
@@ -311,8 +313,8 @@ std::vector<Notice> notices(const Shower& show, const RunResult& run) {
                 continue;
             }
             kept += (kept.empty() ? "" : " and ") + std::string("info ") + std::to_string(code) +
-                    " " + show.quoted(value->second);
-            infos[std::to_string(code)] = show.plain(value->second);
+                    " " + texts.quoted(value->second);
+            infos[std::to_string(code)] = texts.plain(value->second);
         }
         if (kept.empty())
             continue;
@@ -351,12 +353,12 @@ Json errorJson(const Error& e) {
 }  // namespace
 
 std::string textReport(const SceneFile& scene, const RunResult& run, ReportOptions options) {
-    const Shower show(scene);
+    const ReportTexts texts(scene);
     std::ostringstream out;
-    const auto found = notices(show, run);
+    const auto found = notices(texts, run);
     if (options.quiet) {
-        writesSection(out, show, run);
-        warningsSection(out, show, run);
+        writesSection(out, texts, run);
+        warningsSection(out, texts, run);
         noticesSection(out, found);
         return out.str();
     }
@@ -367,28 +369,28 @@ std::string textReport(const SceneFile& scene, const RunResult& run, ReportOptio
     if (run.event != EventKind::Scene && run.object)
         out << " on " << objectName(run, *run.object);
     out << "\nLocale  decimal separator \"" << static_cast<char>(scene.decimalSeparator) << "\"\n";
-    spaceIniSection(out, show, scene);
+    spaceIniSection(out, texts, scene);
     out << "\nHost calls\n";
     for (std::size_t i = 0; i < run.log.size(); ++i) {
         char number[32];
         std::snprintf(number, sizeof number, "%4zu  ", i + 1);
-        out << number << show.call(run.log[i]);
+        out << number << texts.call(run.log[i]);
         const host::Answer& answer = run.log[i].answer;
         if (answer.error) {
             out << " -> error " << errorText(*answer.error);
         } else if (answer.kind == host::Answer::Kind::Text) {
-            out << " -> " << show.quoted(answer.value);
+            out << " -> " << texts.quoted(answer.value);
         } else if (answer.kind != host::Answer::Kind::None) {
             out << " -> " << toUtf8(answer.value);
         }
         out << "\n";
     }
     out << "\n";
-    writesSection(out, show, run);
+    writesSection(out, texts, run);
     out << "\n";
-    pricedSection(out, show, run);
+    pricedSection(out, texts, run);
     out << "\n";
-    warningsSection(out, show, run);
+    warningsSection(out, texts, run);
     if (!found.empty()) {
         out << "\n";
         noticesSection(out, found);
@@ -403,7 +405,7 @@ std::string textReport(const SceneFile& scene, const RunResult& run, ReportOptio
 }
 
 std::string jsonReport(const SceneFile& scene, const RunResult& run, ReportOptions options) {
-    const Shower show(scene);
+    const ReportTexts texts(scene);
     Json json = Json::object();
     json["format"] = kJsonFormat;
     if (!options.quiet) {
@@ -418,7 +420,7 @@ std::string jsonReport(const SceneFile& scene, const RunResult& run, ReportOptio
             for (const auto& a : c.args) {
                 Json value;
                 if (a.kind == Arg::Kind::Str || a.kind == Arg::Kind::StrRef) {
-                    value = show.plain(a.text);
+                    value = texts.plain(a.text);
                 } else if (a.kind == Arg::Kind::Bool) {
                     value = a.number != 0;
                 } else {
@@ -430,7 +432,7 @@ std::string jsonReport(const SceneFile& scene, const RunResult& run, ReportOptio
             if (c.answer.error) {
                 entry["error"] = errorJson(*c.answer.error);
             } else if (c.answer.kind != host::Answer::Kind::None) {
-                entry["answer"] = answerJson(show, c.answer);
+                entry["answer"] = answerJson(texts, c.answer);
             }
             calls.push_back(std::move(entry));
         }
@@ -440,23 +442,23 @@ std::string jsonReport(const SceneFile& scene, const RunResult& run, ReportOptio
     for (const auto& w : run.writes) {
         writes.push_back({{"object", w.object},
                           {"code", w.code},
-                          {"old", w.oldValue ? Json(show.plain(*w.oldValue)) : Json(nullptr)},
-                          {"new", show.plain(w.newValue)}});
+                          {"old", w.oldValue ? Json(texts.plain(*w.oldValue)) : Json(nullptr)},
+                          {"new", texts.plain(w.newValue)}});
     }
     json["writes"] = writes;
     Json warnings = Json::array();
     for (const auto& box : run.warnings) {
-        warnings.push_back({{"title", show.plain(box.title)},
-                            {"text", show.plain(box.text)},
+        warnings.push_back({{"title", texts.plain(box.title)},
+                            {"text", texts.plain(box.text)},
                             {"style", box.style}});
     }
     json["warnings"] = warnings;
-    json["notices"] = noticesJson(notices(show, run));
+    json["notices"] = noticesJson(notices(texts, run));
     if (!options.quiet) {
         Json loads = Json::array();
         for (const auto& load : run.loads) {
             loads.push_back(
-                {{"file", show.plain(load.file)}, {"code", show.plain(load.catalogCode)}});
+                {{"file", texts.plain(load.file)}, {"code", texts.plain(load.catalogCode)}});
         }
         json["loads"] = loads;
     }

@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "catalog/catalog.h"
 #include "common/fixed_locale.h"
 #include "common/text.h"
 #include "platform/native.h"
@@ -20,7 +21,7 @@ std::unique_ptr<TemporaryFolder> pluginFolder(const SpaceIni& ini) {
     try {
         auto folder = std::make_unique<TemporaryFolder>("vpolv-sim-");
         if (ini.source != SpaceIni::Source::None)
-            folder->write("SPACE.INI", ini.contents);
+            folder->write(toUtf8(Text(kSpaceIni)), ini.contents);
         return folder;
     } catch (const std::runtime_error& e) {
         throw SceneError(e.what());

@@ -1,5 +1,5 @@
 // Recognising the catalogs, the catalogs directory from "SPACE.INI", finding and loading the
-// catalog file, reading the object, and the Gola warning, on a real folder tree.
+// catalog file and reading the object, on a real folder tree.
 #include "catalog/catalog.h"
 
 #include <gmock/gmock.h>
@@ -198,54 +198,6 @@ TEST(Inicializa, AFailureAnywhereInsideFailsTheEventWithoutAWarning) {
     const auto outcome = guarded([&] { return h.plugin.OnObjectPlaceAfter(1); });
     ASSERT_TRUE(outcome.error);
     EXPECT_EQ(outcome.error->code(), errors::kTypeMismatch);
-    EXPECT_TRUE(h.messages.shown.empty());
-}
-
-TEST(Gola, APlacedGolaHandledObjectWarnsOnceWithTheExactTexts) {
-    for (const Text code : {u"1GL", u"236GL", u"32GL", u"1131GL", u"137GL", u"YEGL"}) {
-        PluginHarness h(callObjectScene({.reference = u"MUEBLE", .handle = code}));
-        EXPECT_EQ(h.plugin.OnObjectPlaceAfter(1), kTrue);
-        ASSERT_EQ(h.messages.shown.size(), 1u) << toUtf8(code);
-        EXPECT_EQ(h.messages.shown[0].title, u"¡¡ATENCION!!");
-        EXPECT_EQ(h.messages.shown[0].text,
-                  u"Tirador Gola no presupuestado.\r\nIntroduzca el tirador correspondiente del "
-                  u"capítulo 'Tirador Gola' junto con los accesorios.");
-        EXPECT_EQ(h.messages.shown[0].style, 48);
-        // The box comes before the session ends.
-        EXPECT_EQ(h.callLog().back(), "Appli.EndSession(I4& 7)");
-    }
-}
-
-TEST(Gola, NoWarningWithoutAGolaCodeReadByThisPlacement) {
-    for (const Text handle : {u"7", u"MA", u"magl", u"MAGL ", u"13GLX", u"GL", u"3GL", u""}) {
-        PluginHarness h(callObjectScene({.reference = u"MUEBLE", .handle = handle}));
-        EXPECT_EQ(h.plugin.OnObjectPlaceAfter(1), kTrue);
-        EXPECT_TRUE(h.messages.shown.empty()) << toUtf8(handle);
-    }
-    {
-        PluginHarness h(callObjectScene({.reference = u"MUEBLE", .handle = u"MAGL"}));
-        EXPECT_EQ(h.plugin.OnObjectFinishesAfter(1), kTrue);
-        EXPECT_EQ(h.plugin.OnSceneGenericFinishesAfter(1), kTrue);
-        EXPECT_TRUE(h.messages.shown.empty());
-    }
-    // After a Gola-handled object, placing one of another catalog, or with no session, on the
-    // same instance does not warn about the earlier object's handle.
-    auto scene = callObjectScene({.reference = u"MUEBLE", .handle = u"13GL"});
-    PluginHarness h(scene);
-    EXPECT_EQ(h.plugin.OnObjectPlaceAfter(1), kTrue);
-    EXPECT_EQ(h.messages.shown.size(), 1u);
-    h.host.scene().objects[100].infos[2] = u"999";
-    EXPECT_EQ(h.plugin.OnObjectPlaceAfter(1), kTrue);
-    h.host.scene().sessionId = 0;
-    EXPECT_EQ(h.plugin.OnObjectPlaceAfter(1), kTrue);
-    EXPECT_EQ(h.messages.shown.size(), 1u);
-}
-
-TEST(Gola, AFailingRuleEndsThePlacementBeforeTheCheck) {
-    auto scene = callObjectScene({.handle = u"MAGL", .children = {201}});
-    PluginHarness h(scene);
-    h.host.failOperation("ObjectGetChildId", kInjected);
-    EXPECT_FALSE(guarded([&] { return h.plugin.OnObjectPlaceAfter(1); }).ok());
     EXPECT_TRUE(h.messages.shown.empty());
 }
 

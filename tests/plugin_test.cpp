@@ -1,5 +1,5 @@
 // The event skeleton: host objects, session, the per-object and scene events, and what happens
-// when something fails on the way.
+// when something fails on the way; routing objects to their rule; the Gola warning.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -202,6 +202,125 @@ TEST(EventFailures, APublicMethodCalledOutsideAnEventFailsCleanly) {
     });
     ASSERT_TRUE(outcome.error);
     EXPECT_EQ(outcome.error->code(), errors::kObjectNotSet);
+}
+
+// --- Routing objects to their rule ---
+
+// The object of the call is an article with the given reference and one glass child of type 1.
+struct RouteCase {
+    Text reference;
+    bool priced;     // a glass part of the cabinet, or the object itself, was priced
+    bool childWalk;  // the cabinet's children were visited
+};
+
+host::SceneData routeScene(const Text& reference) {
+    auto scene = callObjectScene({.reference = reference, .handle = u"99", .children = {201}});
+    addObject(scene, 201, {{4, u"FR_1PBVN"}, {49, u"Puerta"}});
+    scene.objects[100].infos[85] = u"Grupo 1";
+    addObject(scene, 202, {{4, u"FR_2PBVN"}, {49, u"Puerta 2"}});
+    addObject(scene, 203, {{4, u"FR_1PRVAMA"}, {49, u"Frente"}});
+    addLine(scene, 4, u"_0_", {{3, u"5"}});
+    addLine(scene, 4, u"_1_H_90", {{3, u"40"}});
+    return scene;
+}
+
+TEST(CasoPolvast, RoutesByReference) {
+    const RouteCase cases[] = {
+        {u"VITRINA", true, true},     {u"VITRINAG", true, true},    {u"VITRINA2", false, true},
+        {u"VITRINA3", true, true},    {u"FR_1PRVAMA", true, false}, {u"FR_1PRVAME", true, false},
+        {u"FR_1PRVAR7", true, false}, {u"FR_1PRVAYE", true, false}, {u"FR_1PABAMA", true, false},
+        {u"FR_1PABAME", true, false}, {u"FR_1PABAR7", true, false}, {u"FR_1PABAYE", true, false},
+        {u"vitrina", false, false},   {u"MUEBLE", false, false},    {u"", false, false},
+    };
+    for (const auto& c : cases) {
+        PluginHarness h(routeScene(c.reference));
+        EXPECT_EQ(h.plugin.OnObjectPlaceAfter(1), kTrue) << toUtf8(c.reference);
+        // The child count is read whatever the reference.
+        EXPECT_TRUE(called(h, "Scene.ObjectGetChildrenNb(I4& 7, I2 -2, I2 0)"));
+        EXPECT_EQ(called(h, "Scene.ObjectGetChildId(I4& 7, I2 -2, I4& 1, I2 0)"), c.childWalk)
+            << toUtf8(c.reference);
+        EXPECT_EQ(!h.host.writes().empty(), c.priced) << toUtf8(c.reference);
+    }
+    // A glass front on its own is priced on itself, with its own choice.
+    PluginHarness h(routeScene(u"FR_1PABAYE"));
+    EXPECT_EQ(h.plugin.OnObjectFinishesAfter(1), kTrue);
+    EXPECT_TRUE(called(h, "Scene.ObjectGetInfo(I4& 7, I2 -2, I4 85)"));
+    EXPECT_TRUE(called(h, "Scene.ObjectSetInfo(I4& 7, I2 -2, BSTR \"40\", I4 43)"));
+}
+
+TEST(CasoPolvastAG, RoutesCabinetsOnlyAndPassesTheObjectId) {
+    const RouteCase cases[] = {
+        {u"VITRINA", true, true},      {u"VITRINAG", true, true},     {u"VITRINA3", true, true},
+        {u"FR_1PABAYE", false, false}, {u"FR_1PRVAMA", false, false}, {u"MUEBLE", false, false},
+    };
+    for (const auto& c : cases) {
+        PluginHarness h(routeScene(c.reference));
+        h.host.scene().objects[201].infos[85] = u"Grupo 1";
+        EXPECT_EQ(h.plugin.OnSceneGenericFinishesAfter(1), kTrue) << toUtf8(c.reference);
+        EXPECT_TRUE(called(h, "Scene.ObjectGetChildrenNb(I4& 7, I4& 100, I2 0)"));
+        EXPECT_EQ(called(h, "Scene.ObjectGetChildId(I4& 7, I4& 100, I4& 1, I2 0)"), c.childWalk)
+            << toUtf8(c.reference);
+        EXPECT_EQ(!h.host.writes().empty(), c.priced) << toUtf8(c.reference);
+    }
+}
+
+TEST(CasoPolvastAG, InitialisesTheGivenObjectItself) {
+    PluginHarness h(routeScene(u"VITRINAG"));
+    EXPECT_EQ(h.plugin.OnSceneGenericFinishesAfter(1), kTrue);
+    EXPECT_TRUE(called(h, "Scene.ObjectGetInfo(I4& 7, I4& 100, I4 7)"));
+    EXPECT_TRUE(called(h, "Scene.ObjectGetInfo(I4& 7, I4& 100, I4 65)"));
+    EXPECT_EQ(h.plugin.fields().sColumna3, u"60");
+    EXPECT_FALSE(called(h, "Scene.ObjectGetInfo(I4& 7, I2 -2, I4 7)"));
+}
+
+// --- The Gola warning ---
+
+TEST(Gola, APlacedGolaHandledObjectWarnsOnceWithTheExactTexts) {
+    for (const Text code : {u"1GL", u"236GL", u"32GL", u"1131GL", u"137GL", u"YEGL"}) {
+        PluginHarness h(callObjectScene({.reference = u"MUEBLE", .handle = code}));
+        EXPECT_EQ(h.plugin.OnObjectPlaceAfter(1), kTrue);
+        ASSERT_EQ(h.messages.shown.size(), 1u) << toUtf8(code);
+        EXPECT_EQ(h.messages.shown[0].title, u"¡¡ATENCION!!");
+        EXPECT_EQ(h.messages.shown[0].text,
+                  u"Tirador Gola no presupuestado.\r\nIntroduzca el tirador correspondiente del "
+                  u"capítulo 'Tirador Gola' junto con los accesorios.");
+        EXPECT_EQ(h.messages.shown[0].style, 48);
+        // The box comes before the session ends.
+        EXPECT_EQ(h.callLog().back(), "Appli.EndSession(I4& 7)");
+    }
+}
+
+TEST(Gola, NoWarningWithoutAGolaCodeReadByThisPlacement) {
+    for (const Text handle : {u"7", u"MA", u"magl", u"MAGL ", u"13GLX", u"GL", u"3GL", u""}) {
+        PluginHarness h(callObjectScene({.reference = u"MUEBLE", .handle = handle}));
+        EXPECT_EQ(h.plugin.OnObjectPlaceAfter(1), kTrue);
+        EXPECT_TRUE(h.messages.shown.empty()) << toUtf8(handle);
+    }
+    {
+        PluginHarness h(callObjectScene({.reference = u"MUEBLE", .handle = u"MAGL"}));
+        EXPECT_EQ(h.plugin.OnObjectFinishesAfter(1), kTrue);
+        EXPECT_EQ(h.plugin.OnSceneGenericFinishesAfter(1), kTrue);
+        EXPECT_TRUE(h.messages.shown.empty());
+    }
+    // After a Gola-handled object, placing one of another catalog, or with no session, on the
+    // same instance does not warn about the earlier object's handle.
+    auto scene = callObjectScene({.reference = u"MUEBLE", .handle = u"13GL"});
+    PluginHarness h(scene);
+    EXPECT_EQ(h.plugin.OnObjectPlaceAfter(1), kTrue);
+    EXPECT_EQ(h.messages.shown.size(), 1u);
+    h.host.scene().objects[100].infos[2] = u"999";
+    EXPECT_EQ(h.plugin.OnObjectPlaceAfter(1), kTrue);
+    h.host.scene().sessionId = 0;
+    EXPECT_EQ(h.plugin.OnObjectPlaceAfter(1), kTrue);
+    EXPECT_EQ(h.messages.shown.size(), 1u);
+}
+
+TEST(Gola, AFailingRuleEndsThePlacementBeforeTheCheck) {
+    auto scene = callObjectScene({.handle = u"MAGL", .children = {201}});
+    PluginHarness h(scene);
+    h.host.failOperation("ObjectGetChildId", kInjected);
+    EXPECT_FALSE(guarded([&] { return h.plugin.OnObjectPlaceAfter(1); }).ok());
+    EXPECT_TRUE(h.messages.shown.empty());
 }
 
 }  // namespace

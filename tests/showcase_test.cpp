@@ -1,5 +1,4 @@
-// Routing objects to their rule, cutting the surcharge line off a description, and the glass
-// surcharge step.
+// Cutting the surcharge line off a description, and the glass surcharge step.
 #include "showcase/showcase.h"
 
 #include <gmock/gmock.h>
@@ -35,73 +34,6 @@ TEST(FormateaDescripcion, CutsFromTheFirstSurchargeLineOn) {
         EXPECT_EQ(desc, c.out) << toUtf8(c.in);
         EXPECT_EQ(returned, c.out);
     }
-}
-
-// The object of the call is an article with the given reference and one glass child of type 1.
-struct RouteCase {
-    Text reference;
-    bool priced;     // a glass part of the cabinet, or the object itself, was priced
-    bool childWalk;  // the cabinet's children were visited
-};
-
-host::SceneData routeScene(const Text& reference) {
-    auto scene = callObjectScene({.reference = reference, .handle = u"99", .children = {201}});
-    addObject(scene, 201, {{4, u"FR_1PBVN"}, {49, u"Puerta"}});
-    scene.objects[100].infos[85] = u"Grupo 1";
-    addObject(scene, 202, {{4, u"FR_2PBVN"}, {49, u"Puerta 2"}});
-    addObject(scene, 203, {{4, u"FR_1PRVAMA"}, {49, u"Frente"}});
-    addLine(scene, 4, u"_0_", {{3, u"5"}});
-    addLine(scene, 4, u"_1_H_90", {{3, u"40"}});
-    return scene;
-}
-
-TEST(CasoPolvast, RoutesByReference) {
-    const RouteCase cases[] = {
-        {u"VITRINA", true, true},     {u"VITRINAG", true, true},    {u"VITRINA2", false, true},
-        {u"VITRINA3", true, true},    {u"FR_1PRVAMA", true, false}, {u"FR_1PRVAME", true, false},
-        {u"FR_1PRVAR7", true, false}, {u"FR_1PRVAYE", true, false}, {u"FR_1PABAMA", true, false},
-        {u"FR_1PABAME", true, false}, {u"FR_1PABAR7", true, false}, {u"FR_1PABAYE", true, false},
-        {u"vitrina", false, false},   {u"MUEBLE", false, false},    {u"", false, false},
-    };
-    for (const auto& c : cases) {
-        PluginHarness h(routeScene(c.reference));
-        EXPECT_EQ(h.plugin.OnObjectPlaceAfter(1), kTrue) << toUtf8(c.reference);
-        // The child count is read whatever the reference.
-        EXPECT_TRUE(called(h, "Scene.ObjectGetChildrenNb(I4& 7, I2 -2, I2 0)"));
-        EXPECT_EQ(called(h, "Scene.ObjectGetChildId(I4& 7, I2 -2, I4& 1, I2 0)"), c.childWalk)
-            << toUtf8(c.reference);
-        EXPECT_EQ(!h.host.writes().empty(), c.priced) << toUtf8(c.reference);
-    }
-    // A glass front on its own is priced on itself, with its own choice.
-    PluginHarness h(routeScene(u"FR_1PABAYE"));
-    EXPECT_EQ(h.plugin.OnObjectFinishesAfter(1), kTrue);
-    EXPECT_TRUE(called(h, "Scene.ObjectGetInfo(I4& 7, I2 -2, I4 85)"));
-    EXPECT_TRUE(called(h, "Scene.ObjectSetInfo(I4& 7, I2 -2, BSTR \"40\", I4 43)"));
-}
-
-TEST(CasoPolvastAG, RoutesCabinetsOnlyAndPassesTheObjectId) {
-    const RouteCase cases[] = {
-        {u"VITRINA", true, true},      {u"VITRINAG", true, true},     {u"VITRINA3", true, true},
-        {u"FR_1PABAYE", false, false}, {u"FR_1PRVAMA", false, false}, {u"MUEBLE", false, false},
-    };
-    for (const auto& c : cases) {
-        PluginHarness h(routeScene(c.reference));
-        h.host.scene().objects[201].infos[85] = u"Grupo 1";
-        EXPECT_EQ(h.plugin.OnSceneGenericFinishesAfter(1), kTrue) << toUtf8(c.reference);
-        EXPECT_TRUE(called(h, "Scene.ObjectGetChildrenNb(I4& 7, I4& 100, I2 0)"));
-        EXPECT_EQ(called(h, "Scene.ObjectGetChildId(I4& 7, I4& 100, I4& 1, I2 0)"), c.childWalk)
-            << toUtf8(c.reference);
-        EXPECT_EQ(!h.host.writes().empty(), c.priced) << toUtf8(c.reference);
-    }
-}
-
-TEST(CasoPolvastAG, InitialisesTheGivenObjectItself) {
-    PluginHarness h(routeScene(u"VITRINAG"));
-    EXPECT_EQ(h.plugin.OnSceneGenericFinishesAfter(1), kTrue);
-    EXPECT_TRUE(called(h, "Scene.ObjectGetInfo(I4& 7, I4& 100, I4 7)"));
-    EXPECT_TRUE(called(h, "Scene.ObjectGetInfo(I4& 7, I4& 100, I4 65)"));
-    EXPECT_EQ(h.plugin.fields().sColumna3, u"60");
-    EXPECT_FALSE(called(h, "Scene.ObjectGetInfo(I4& 7, I2 -2, I4 7)"));
 }
 
 // The surcharge step on a glass front placed on its own (target -2).
@@ -229,8 +161,8 @@ TEST(AplicaIncrementoCristal, TheSumAndTheProductAreOverflowChecked) {
         s.h.plugin.fields().lBase = c.base;
         Context ctx{s.h.plugin.fields(), m, s.h.services};
         EXPECT_EQ(errorCode([&] {
-                      aplicaIncrementoCristal(ctx, host::ObjectArg::current(), LinePart::Columna5,
-                                              LinePart::Columna3, c.factor);
+                      aplicaIncrementoCristal(ctx, host::ObjectArg::current(), LinePart::Column5,
+                                              LinePart::Column3, c.factor);
                   }),
                   errors::kOverflow)
             << toUtf8(c.points);

@@ -50,10 +50,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         finding("the cut text is not what the variable holds", input);
     if (input.compare(0, result.size(), result) != 0)
         finding("the cut text is no prefix of the description", input);
-    if (result.find(vpolv::kNotaInicio) != Text::npos)
+    if (result.find(vpolv::kSurchargeLineStart) != Text::npos)
         finding("the cut text keeps a surcharge line", input);
     if (result.size() < input.size() &&
-        input.compare(result.size(), vpolv::kNotaInicio.size(), vpolv::kNotaInicio) != 0) {
+        input.compare(result.size(), vpolv::kSurchargeLineStart.size(),
+                      vpolv::kSurchargeLineStart) != 0) {
         finding("the description is cut where no surcharge line begins", input);
     }
     if (again != result)
