@@ -3,16 +3,16 @@
 // Every public method raises vpolv::Error on failure; the event methods first end the host
 // session and release the host objects, so a failing event never leaves a session open.
 //
-// Nested calls (the one explanation; the code that keeps them apart points here). Calls may
-// nest: the host handles its messages inside the Gola warning box, and may do so inside any of
-// its own operations, so another event (on this instance or another one) can start before the
-// running one has ended. A call that enters while another runs on the same thread works on
-// state of its own: its own host objects and session, its own copy of the module state's texts
-// (ModuleStateScope, catalog/constantes.h) and, on the same instance, its own copy of the fields
-// (Plugin::Entry). When it ends, the interrupted call finds its state exactly as it left it, so
-// every reference it holds stays valid; the inner state and its host objects go with the inner
-// call. Its lasting effects are its host calls alone. Calls that do not nest see the state the
-// previous call left, as before.
+// Nested calls (the code that keeps them apart points here). Calls may nest: the host handles its
+// messages inside the Gola warning box, and may do so inside any of its own operations, so another
+// event (on this instance or another one) can start before the running one has ended. A call that
+// enters while another runs on the same thread works on state of its own: its own host objects and
+// session, its own copy of the module state's texts (ModuleStateScope, catalog/constantes.h) and,
+// on the same instance, its own copy of the fields (Plugin::Entry). When it ends, the interrupted
+// call finds its state exactly as it left it, so every reference it holds stays valid; the inner
+// state and its host objects go with the inner call. Its lasting effects are its host calls alone.
+// Calls that do not nest see the state the previous call left, as before.
+//
 // Outcome/guarded turn a call into the host's view: a result, or False plus the error.
 #pragma once
 
@@ -47,8 +47,6 @@ class Plugin {
     Boolean OnObjectPlaceAfter(Long lCallParamsBlock);
     Boolean OnObjectFinishesAfter(Long lCallParamsBlock);
     Boolean OnSceneGenericFinishesAfter(Long lCallParamsBlock);
-    // The method of an event, by its kind.
-    Boolean fire(Event event, Long lCallParamsBlock);
     Boolean casoPolvast(Long lCallParamsBlock, Long& d);
     Boolean casoPolvastAG(Long lCallParamsBlock, Long& d, Long& lObjectId);
     Text formateaDescripcion(Text& desc);
@@ -59,6 +57,9 @@ class Plugin {
     void vitrinaAG(Long& nHijos, Long& auxd, Long& lObjectId);
     void vitrina2AG(Long& nHijos, Long& auxd, Long& lObjectId);
     void vitrina3AG(Long& nHijos, Long& auxd, Long& lObjectId);
+
+    // The method of an event, by the event's kind.
+    Boolean fire(Event event, Long lCallParamsBlock);
 
     // The fields the instance keeps between calls.
     PluginFields& fields() { return f_; }
