@@ -102,19 +102,6 @@ namespace {
 const HKEY kTraceRoots[] = {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE};
 }  // namespace
 
-// At unload the waits are only cancelled: a blocking wait under the loader lock (or at process
-// exit, with the pool's threads gone) could hang. DllCanUnloadNow stops them properly first.
-WindowsTrace::~WindowsTrace() {
-    for (Watch& watch : watches_) {
-        if (watch.wait)
-            UnregisterWaitEx(watch.wait, nullptr);
-    }
-}
-
-void CALLBACK WindowsTrace::changed(void* watch, BOOLEAN) {
-    static_cast<Watch*>(watch)->changed = true;
-}
-
 bool WindowsTrace::arm(HKEY root, Watch& watch) {
     if (!watch.key &&
         RegOpenKeyExW(root, L"Software", 0, KEY_NOTIFY, watch.key.put()) != ERROR_SUCCESS) {
@@ -122,49 +109,33 @@ bool WindowsTrace::arm(HKEY root, Watch& watch) {
     }
     if (!watch.signal)
         watch.signal.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-    if (!watch.signal)
-        return false;
-    if (!watch.wait &&
-        !RegisterWaitForSingleObject(&watch.wait, watch.signal.get(), &WindowsTrace::changed,
-                                     &watch, INFINITE, WT_EXECUTEINWAITTHREAD)) {
-        watch.wait = nullptr;
-        return false;
-    }
-    return RegNotifyChangeKeyValue(watch.key.get(), TRUE,
+    return watch.signal &&
+           RegNotifyChangeKeyValue(watch.key.get(), TRUE,
                                    REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,
                                    watch.signal.get(), TRUE) == ERROR_SUCCESS;
 }
 
 Text WindowsTrace::file() const {
     const std::lock_guard lock(mutex_);
-    // A root that changed (or was never watched) is watched anew before the switch is read, so
-    // that no change made while reading goes unseen; one that cannot be watched stays changed,
-    // and the switch is then read at every call.
-    bool reread = false;
+    // A root whose event is set (or that was never watched) is watched anew before the switch is
+    // read, so that no change made while reading goes unseen.
+    bool changed = !valid_;
+    bool watched = true;
     for (std::size_t i = 0; i < watches_.size(); ++i) {
         Watch& watch = watches_[i];
-        if (!watch.changed.exchange(false))
+        if (watch.armed && WaitForSingleObject(watch.signal.get(), 0) == WAIT_TIMEOUT)
             continue;
-        reread = true;
-        if (!arm(kTraceRoots[i], watch))
-            watch.changed = true;
+        changed = true;
+        watch.armed = arm(kTraceRoots[i], watch);
+        watched = watched && watch.armed;
     }
-    if (reread)
-        cached_ = readSwitch();
+    if (!changed)
+        return cached_;
+    // Stale until read whole: a read that fails is made again by the next call.
+    valid_ = false;
+    cached_ = readSwitch();
+    valid_ = watched;
     return cached_;
-}
-
-void WindowsTrace::stopWatching() noexcept {
-    const std::lock_guard lock(mutex_);
-    for (Watch& watch : watches_) {
-        // Waits until a running callback has returned: the watch must outlive it.
-        if (watch.wait)
-            UnregisterWaitEx(watch.wait, INVALID_HANDLE_VALUE);
-        watch.wait = nullptr;
-        watch.signal.reset();
-        watch.key.reset();
-        watch.changed = true;
-    }
 }
 
 Text WindowsTrace::readSwitch() {
@@ -252,10 +223,6 @@ const Services& services() {
     static WindowsMessageBox messages;
     static const Services bundle{locale, files, profile, messages, &traceSwitch()};
     return bundle;
-}
-
-void stopWatchingTrace() noexcept {
-    traceSwitch().stopWatching();
 }
 
 }  // namespace vpolv::platform::windows
