@@ -83,8 +83,11 @@ bool cargaCatalogo(Context& ctx, host::Catalog& catalog) {
 Error cellNotANumber(const TableCell& cell) {
     const Text table = longToText(cell.table);
     const Text line = u"\"" + cell.line + u"\"";
-    if (cell.rank == 0 && cell.value.empty())
-        return errors::typeMismatch(u"catalog table " + table + u" has no line " + line);
+    // A rank that is not a line's means the host has no such line, whatever it read from it.
+    if (cell.rank <= 0) {
+        return errors::typeMismatch(u"catalog table " + table + u" has no line " + line +
+                                    u" (rank " + longToText(cell.rank) + u")");
+    }
     const Text value = u"\"" + cell.value + u"\"";
     if (cell.table == kTable4 && cell.column == kColumnaPuntos) {
         return errors::typeMismatch(u"the points " + value + u" of line " + line +
