@@ -3,6 +3,7 @@
 
 #include <iterator>
 #include <limits>
+#include <new>
 #include <vector>
 
 #include "common/error.h"
@@ -47,6 +48,8 @@ Long longitudFichero(const platform::FileSystem& files, const Text& path) {
         if (length < 0 || length > std::numeric_limits<Long>::max())
             return 0;
         return static_cast<Long>(length);
+    } catch (const std::bad_alloc&) {
+        throw;  // memory running out is no missing file
     } catch (...) {
         return 0;
     }

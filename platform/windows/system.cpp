@@ -1,5 +1,6 @@
 // File system, profile and message box services on the Win32 API.
 #include <iterator>
+#include <new>
 
 #include "platform/native.h"
 #include "platform/windows/com_support.h"
@@ -42,10 +43,13 @@ std::vector<DirEntry> WindowsFileSystem::listDirectory(const Text& directory) co
     const win::UniqueFind find(FindFirstFileW(win::toWide(pattern).c_str(), &data));
     std::vector<DirEntry> entries;
     if (!find) {
-        // A folder without any entry (a drive's empty root) lists nothing; anything else is a
-        // folder that cannot be read.
-        if (GetLastError() == ERROR_FILE_NOT_FOUND)
+        // A folder without any entry (a drive's empty root) lists nothing; memory running out
+        // is no missing folder; anything else is a folder that cannot be read.
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND)
             return entries;
+        if (error == ERROR_NOT_ENOUGH_MEMORY || error == ERROR_OUTOFMEMORY)
+            throw std::bad_alloc();
         throw errors::pathNotFound(directory);
     }
     do {
