@@ -121,20 +121,26 @@ bool WindowsTrace::arm(HKEY root, Watch& watch) {
 
 Text WindowsTrace::file() const {
     const std::lock_guard lock(mutex_);
-    // A root whose event is set (or that was never watched) is watched anew before the switch is
+    // With every root watched, one look at both events tells whether anything changed.
+    std::size_t fired = watches_.size();
+    if (valid_) {
+        const HANDLE signals[] = {watches_[0].signal.get(), watches_[1].signal.get()};
+        const DWORD first = WaitForMultipleObjects(2, signals, FALSE, 0);
+        if (first == WAIT_TIMEOUT)
+            return cached_;
+        if (first < WAIT_OBJECT_0 + 2)
+            fired = first - WAIT_OBJECT_0;  // that look reset it
+    }
+    // A root whose event is set (or that is not watched) is watched anew before the switch is
     // read, so that no change made while reading goes unseen.
-    bool changed = !valid_;
     bool watched = true;
     for (std::size_t i = 0; i < watches_.size(); ++i) {
         Watch& watch = watches_[i];
-        if (watch.armed && WaitForSingleObject(watch.signal.get(), 0) == WAIT_TIMEOUT)
+        if (i != fired && watch.armed && WaitForSingleObject(watch.signal.get(), 0) == WAIT_TIMEOUT)
             continue;
-        changed = true;
         watch.armed = arm(kTraceRoots[i], watch);
         watched = watched && watch.armed;
     }
-    if (!changed)
-        return cached_;
     // Stale until read whole: a read that fails is made again by the next call.
     valid_ = false;
     cached_ = readSwitch();

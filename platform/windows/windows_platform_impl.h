@@ -40,10 +40,10 @@ class WindowsProfile : public Profile {
 // Reading the registry costs more than the rest of the plug-in's own work in an event, so the
 // switch is read again only after something changed below either Software key. The system sets
 // an event on such a change (RegNotifyChangeKeyValue) before the call that made it returns, and
-// also when the thread that asked for the notification ends; each call looks at the events
-// without waiting, so the first call after a change reads the switch anew. Nothing runs outside
-// the calls, so nothing has to be stopped before the library is unloaded. Where the watch cannot
-// be set up, the switch is read at every call.
+// also when the thread that asked for the notification ends; each call looks at both events at
+// once without waiting, so the first call after a change reads the switch anew. Nothing runs
+// outside the calls, so nothing has to be stopped before the library is unloaded. Where the watch
+// cannot be set up, the switch is read at every call.
 class WindowsTrace : public Trace {
   public:
     Text file() const override;
@@ -62,7 +62,7 @@ class WindowsTrace : public Trace {
     mutable std::mutex mutex_;
     mutable std::array<Watch, 2> watches_;
     mutable Text cached_;
-    mutable bool valid_ = false;
+    mutable bool valid_ = false;  // cached_ is the switch and every root is watched
 };
 
 class WindowsMessageBox : public Dialogs {
