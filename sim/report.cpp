@@ -278,7 +278,7 @@ std::vector<Notice> notices(const ReportTexts& texts, const RunResult& run) {
                        {{"file", texts.plain(file)}, {"calls", calls}}});
     }
     for (const auto& lookup : tableLookups(run)) {
-        if (lookup.failed || lookup.rank != 0)
+        if (lookup.failed || lookup.rank > 0)
             continue;
         out.push_back({"lineNotFound",
                        "table " + std::to_string(lookup.table) + " has no line " +
