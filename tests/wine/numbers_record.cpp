@@ -7,9 +7,6 @@
 // runtime departs from the documented conversion (FixedLocale), the cell keeps both, and the
 // departure is listed on stderr for review. Run it under Wine in 64 bits
 // (scripts/record-numbers.sh).
-#include <oleauto.h>
-#include <windows.h>
-
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -19,6 +16,7 @@
 #include <vector>
 
 #include "common/fixed_locale.h"
+#include "platform/windows/win32.h"
 #include "tests/support/number_table.h"
 
 namespace {

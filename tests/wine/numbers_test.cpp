@@ -35,10 +35,12 @@ NumberAnswer runtime(const Text& text, LCID lcid, int kind) {
     const win::Bstr value = win::toBstr(text);
     if (kind == 0) {
         LONG result = 0;
-        return fromResult(VarI4FromStr(value.get(), lcid, 0, &result), result);
+        const HRESULT hr = VarI4FromStr(value.get(), lcid, 0, &result);
+        return fromResult(hr, result);
     }
     double result = 0;
-    return fromResult(VarR8FromStr(value.get(), lcid, 0, &result), result);
+    const HRESULT hr = VarR8FromStr(value.get(), lcid, 0, &result);
+    return fromResult(hr, result);
 }
 
 // Each input converts to the runtime's value or error, or to the departure of this runtime that
