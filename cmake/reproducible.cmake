@@ -1,0 +1,49 @@
+# Release builds are reproducible: the same commit built in any two folders, at any time, gives
+# the same bytes. This holds for both kinds of linker the Windows builds may use (GNU ld and
+# lld in MinGW mode):
+#
+#   - the folders of the sources and of the build tree are replaced, in debug information and
+#     in __FILE__, by fixed names: the sources are /vpolv, the build tree /vpolv/build (point a
+#     debugger's source path at a checkout of the commit);
+#   - a PE image's header carries no link time (its time stamp is 0);
+#   - tools that write the current time into what they make (widl, into the type library) run
+#     with the clock stopped at the time of the sources: SOURCE_DATE_EPOCH when it is set at
+#     configure time (scripts/package.sh takes it from the commit), else the configure time.
+#
+# Other build types keep the real folders, which debuggers find without help.
+if(CMAKE_BUILD_TYPE STREQUAL "Release")
+  set(_reproducible_default ON)
+else()
+  set(_reproducible_default OFF)
+endif()
+option(VPOLV_REPRODUCIBLE "Build folders and link time left out of the binaries"
+       ${_reproducible_default})
+
+# What the source folder is called in the binaries.
+set(VPOLV_SOURCE_MAP /vpolv)
+
+if(VPOLV_REPRODUCIBLE)
+  # The build tree may lie inside the source folder: its map is given last, and is the longer
+  # prefix, so that it wins with either compiler.
+  add_compile_options(-ffile-prefix-map=${PROJECT_SOURCE_DIR}=${VPOLV_SOURCE_MAP}
+                      -ffile-prefix-map=${PROJECT_BINARY_DIR}=${VPOLV_SOURCE_MAP}/build)
+  if(WIN32)
+    add_link_options(-Wl,--no-insert-timestamp)
+  endif()
+endif()
+
+# VPOLV_FIXED_TIME: put before a tool's command, in add_custom_command.
+set(VPOLV_FIXED_TIME)
+if(VPOLV_REPRODUCIBLE)
+  find_program(VPOLV_FAKETIME faketime REQUIRED)
+  string(TIMESTAMP _source_time "%Y-%m-%d %H:%M:%S" UTC)
+  set(VPOLV_FIXED_TIME ${CMAKE_COMMAND} -E env TZ=UTC ${VPOLV_FAKETIME} "${_source_time}")
+endif()
+
+# vpolv_map_include_root(TARGET ROOT): headers reached through the include root ROOT (which
+# holds a link named after a source folder, to that folder) are named as in the sources.
+function(vpolv_map_include_root target root)
+  if(VPOLV_REPRODUCIBLE)
+    target_compile_options(${target} PUBLIC -ffile-prefix-map=${root}=${VPOLV_SOURCE_MAP})
+  endif()
+endfunction()
