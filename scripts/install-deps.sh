@@ -13,6 +13,8 @@ packages=(
   faketime osslsigncode openssl zip unzip
   # The sanitizer build and the fuzz targets: clang with its sanitizer and libFuzzer runtimes.
   clang libclang-rt-14-dev
+  # The release builds (clang and lld in MinGW mode, PDBs) and the check of their symbols.
+  clang-16 lld-16 llvm
 )
 
 missing=()

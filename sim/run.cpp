@@ -110,7 +110,7 @@ RunResult runEvent(const SceneFile& scene, EventKind event, std::optional<Long> 
     host::SceneData data = scene.scene;
     if (object) {
         if (!data.objects.count(*object)) {
-            throw SceneError(scene.file.string() + ": --object " + std::to_string(*object) +
+            throw SceneError(utf8Path(scene.file) + ": --object " + std::to_string(*object) +
                              ": no object has this id");
         }
         data.currentObject = *object;
@@ -119,7 +119,7 @@ RunResult runEvent(const SceneFile& scene, EventKind event, std::optional<Long> 
 
     const auto folder = pluginFolder(scene.spaceIni);
     const FixedLocale locale(scene.decimalSeparator);
-    const auto files = platform::makeFileSystem(fromUtf8(folder->path().string()));
+    const auto files = platform::makeFileSystem(fromUtf8(utf8Path(folder->path())));
     const auto profile = platform::makeProfile();
     RecordingMessageBox messages;
     const platform::Services services{locale, *files, *profile, messages, trace};
