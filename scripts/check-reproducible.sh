@@ -21,10 +21,12 @@ unset VPOLV_SIGN_CERT VPOLV_SIGN_PASS_FILE VPOLV_SIGN_TIMESTAMP_URL VPOLV_SIGNAT
 
 copies=("$work/one/vpolv" "$work/two/another-folder/sources")
 for copy in "${copies[@]}"; do
-  echo "== release built in $copy"
   mkdir -p "$copy"
   git ls-files -z --cached --others --exclude-standard |
     tar --null --ignore-failed-read -T - -cf - 2>/dev/null | tar -C "$copy" -xf -
+done
+for copy in "${copies[@]}"; do
+  echo "== release built in $copy"
   if ! (cd "$copy" && bash scripts/package.sh) >"$copy.log" 2>&1; then
     tail -n 30 "$copy.log"
     echo "check-reproducible.sh: the release build in $copy failed (log: $copy.log)" >&2

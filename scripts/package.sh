@@ -2,11 +2,10 @@
 # Builds the release files of both bitnesses and writes them to dist/:
 #   vpolv-<version>-x86.msi   the installer for 32-bit hosts
 #   vpolv-<version>-x64.msi   the installer for 64-bit hosts
-#   vpolv-<version>.zip       both DLLs (x86/, x64/) with their debug files, the deployment
-#                             guide and the notices of the runtime libraries linked in
+#   vpolv-<version>.zip       each bitness's programs (x86/, x64/) with their symbols, as
+#                             packaging/CMakeLists.txt lists them, the deployment guide and the
+#                             notices of the runtime libraries linked in
 #   SHA256SUMS                the digests of these files and of the files in the zip
-# The DLLs are Release builds, stripped; each one's debug information is in vpolv.dll.debug
-# beside it, which debuggers find through the DLL's .gnu_debuglink.
 #
 # Signed when given a certificate (see scripts/sign.sh: VPOLV_SIGN_CERT, VPOLV_SIGN_PASS_FILE,
 # VPOLV_SIGN_TIMESTAMP_URL): the programs first, then the installers made with them. The
@@ -46,15 +45,16 @@ trap 'rm -rf "$stage"' EXIT
 out="$stage/dist"
 name="vpolv-$version"
 mkdir -p "$out"
+# Each bitness's programs and their symbols, as the build made them (its installer aside).
 for arch in x86 x64; do
-  built="build/release-$arch/dist"
   mkdir -p "$stage/$name/$arch"
-  cp "$built/vpolv.dll" "$built/vpolv.dll.debug" "$stage/$name/$arch/"
+  find "build/release-$arch/dist" -maxdepth 1 -type f ! -name '*.msi' ! -name VERSION \
+    ! -name MSI_VERSION -exec cp {} "$stage/$name/$arch/" \;
 done
 cp docs/deployment.md packaging/NOTICE.txt "$stage/$name/"
 
 # Every program of the release, signed before it goes into the installers and the zip.
-programs=("$name/x86/vpolv.dll" "$name/x64/vpolv.dll")
+mapfile -t programs < <(cd "$stage" && find "$name" -name '*.dll' -o -name '*.exe' | LC_ALL=C sort)
 bash scripts/sign.sh "$stage" "${programs[@]}"
 
 msis=()

@@ -106,7 +106,8 @@ for f in "${signed[@]}"; do
       ;;
   esac
 done
-expect "signed files" 4 "${#signed[@]}"
+expect "both DLLs and both installers among the signed files" 4 \
+  "$(printf '%s\n' "${signed[@]}" | grep -c 'vpolv\.dll$\|\.msi$')"
 for f in vpolv-*/x64/vpolv.dll vpolv-*-x86.msi; do
   cp "$unpacked"/$f "$work/changed"
   size="$(stat -c %s "$work/changed")"
