@@ -2,10 +2,12 @@
 # Builds the release files of both bitnesses and writes them to dist/:
 #   vpolv-<version>-x86.msi   the installer for 32-bit hosts
 #   vpolv-<version>-x64.msi   the installer for 64-bit hosts
-#   vpolv-<version>.zip       each bitness's programs (x86/, x64/) with their symbols, as
-#                             packaging/CMakeLists.txt lists them, the deployment guide and the
-#                             notices of the runtime libraries linked in
-#   SHA256SUMS                the digests of these files and of the files in the zip
+#   vpolv-<version>.zip       both DLLs (x86/, x64/) with their PDBs, the host simulator
+#                             vpolv-sim.exe (32-bit, runs on every Windows) with its PDB, the
+#                             guides and the notices of the runtime libraries linked in
+#   SHA256SUMS                the SHA-256 of each of these files, and of each file in the zip
+# The programs are Release builds of clang and lld; each one's symbols are in the PDB beside it,
+# which its CodeView record names (GUID and age), for WinDbg and Visual Studio.
 #
 # Signed when given a certificate (see scripts/sign.sh: VPOLV_SIGN_CERT, VPOLV_SIGN_PASS_FILE,
 # VPOLV_SIGN_TIMESTAMP_URL): the programs first, then the installers made with them. The
@@ -45,13 +47,13 @@ trap 'rm -rf "$stage"' EXIT
 out="$stage/dist"
 name="vpolv-$version"
 mkdir -p "$out"
-# Each bitness's programs and their symbols, as the build made them (its installer aside).
 for arch in x86 x64; do
   mkdir -p "$stage/$name/$arch"
-  find "build/release-$arch/dist" -maxdepth 1 -type f ! -name '*.msi' ! -name VERSION \
-    ! -name MSI_VERSION -exec cp {} "$stage/$name/$arch/" \;
+  cp "build/release-$arch/dist/vpolv.dll" "build/release-$arch/dist/vpolv.pdb" "$stage/$name/$arch/"
 done
-cp docs/deployment.md packaging/NOTICE.txt "$stage/$name/"
+cp build/release-x86/dist/vpolv-sim.exe build/release-x86/dist/vpolv-sim.pdb "$stage/$name/"
+cp docs/deployment.md docs/support.md docs/trace-format.md docs/scene-format.md \
+  docs/pricing-reference.md packaging/NOTICE.txt "$stage/$name/"
 
 # Every program of the release, signed before it goes into the installers and the zip.
 mapfile -t programs < <(cd "$stage" && find "$name" -name '*.dll' -o -name '*.exe' | LC_ALL=C sort)
@@ -72,8 +74,10 @@ bash scripts/sign.sh "$out" "${msis[@]}"
   find "$name" -exec touch -d "@$SOURCE_DATE_EPOCH" {} +
   find "$name" -type f | LC_ALL=C sort >files
   TZ=UTC zip -X -D -q "$out/$name.zip" -@ <files
-  (cd "$out" && sha256sum "${msis[@]}" "$name.zip") >"$out/SHA256SUMS"
-  xargs -d '\n' sha256sum <files >>"$out/SHA256SUMS"
+  # The release files, then the zip's.
+  (cd "$out" && export LC_ALL=C && sha256sum -- *) >sums
+  xargs -d '\n' sha256sum <files >>sums
+  mv sums "$out/SHA256SUMS"
 )
 
 rm -rf dist

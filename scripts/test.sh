@@ -72,6 +72,12 @@ echo "== deployment tests of the signed release (under Wine)"
 bash tests/deploy/deploy_test.sh dist build/windows-x86/tests/wine/vpolv_probe.exe \
   build/windows/tests/wine/vpolv_probe.exe build/deploy
 
+# -- Support from Windows: the release's vpolv-sim.exe and docs/support.md under Wine -----------
+echo "== vpolv-sim.exe of both release builds, and docs/support.md (under Wine)"
+bash tests/windows-sim/windows_sim_test.sh dist build/native/sim/vpolv-sim build/windows-sim \
+  build/release-x64/dist/vpolv-sim.exe \
+  --trace build/windows/dll-trace.jsonl --trace build/windows-x86/dll-trace.jsonl
+
 # -- Reproducible release files ----------------------------------------------------------------
 echo "== the release built twice, in two folders: the same files"
 bash scripts/check-reproducible.sh build/reproducible

@@ -114,7 +114,7 @@ std::string genericUtf8Path(const fs::path& path) {
 }
 
 bool endsInSeparator(std::string_view text) {
-    return !text.empty() && (text.back() == '/' || (kBackslashSeparates && text.back() == '\\'));
+    return !text.empty() && (text.back() == '/' || (kWindows && text.back() == '\\'));
 }
 
 std::string reasonOf(std::error_code error) {

@@ -19,11 +19,11 @@ namespace vpolv::sim {
 
 inline constexpr std::uintmax_t kMiB = 1024 * 1024;
 
-// Whether '\\' separates the parts of a path too, as on Windows.
+// Whether this is the Windows build: paths are UTF-16 there, and '\\' separates their parts too.
 #ifdef _WIN32
-inline constexpr bool kBackslashSeparates = true;
+inline constexpr bool kWindows = true;
 #else
-inline constexpr bool kBackslashSeparates = false;
+inline constexpr bool kWindows = false;
 #endif
 
 // Paths as text. Command lines, scene files, traces and reports hold UTF-8 on every system; on

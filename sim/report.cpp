@@ -35,7 +35,7 @@ class Shower {
         std::string out = toUtf8(text);
         for (auto p = out.find(folder_); p != std::string::npos; p = out.find(folder_, p)) {
             out.replace(p, folder_.size(), "<scene>/");
-            for (p += 8; kBackslashSeparates && p < out.size() && !endsPath(out[p]); ++p) {
+            for (p += 8; kWindows && p < out.size() && !endsPath(out[p]); ++p) {
                 if (out[p] == '\\')
                     out[p] = '/';
             }
