@@ -8,8 +8,7 @@
 #     debugger's source path at a checkout of the commit;
 #   - a PE image's header carries no link time (its time stamp is 0);
 #   - tools that write the current time into what they make (widl, into the type library) run
-#     with the clock stopped at the time of the sources: SOURCE_DATE_EPOCH when it is set at
-#     configure time (scripts/package.sh takes it from the commit), else the configure time.
+#     with the clock stopped at a fixed time.
 #
 # Other build types keep the real folders, which debuggers find without help.
 if(CMAKE_BUILD_TYPE STREQUAL "Release")
@@ -43,7 +42,6 @@ endfunction()
 set(VPOLV_FIXED_TIME)
 if(VPOLV_REPRODUCIBLE)
   find_program(VPOLV_FAKETIME faketime REQUIRED)
-  string(TIMESTAMP _source_time "%Y-%m-%d %H:%M:%S" UTC)
-  set(VPOLV_FIXED_TIME ${CMAKE_COMMAND} -E env TZ=UTC ${VPOLV_FAKETIME} "${_source_time}")
+  set(VPOLV_FIXED_TIME ${CMAKE_COMMAND} -E env TZ=UTC ${VPOLV_FAKETIME} "2000-01-01 00:00:00")
 endif()
 
