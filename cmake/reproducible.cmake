@@ -42,6 +42,7 @@ endfunction()
 set(VPOLV_FIXED_TIME)
 if(VPOLV_REPRODUCIBLE)
   find_program(VPOLV_FAKETIME faketime REQUIRED)
-  set(VPOLV_FIXED_TIME ${CMAKE_COMMAND} -E env TZ=UTC ${VPOLV_FAKETIME} "2000-01-01 00:00:00")
+  # -f: the clock stands still (without it, it starts at that time and runs on).
+  set(VPOLV_FIXED_TIME ${CMAKE_COMMAND} -E env TZ=UTC ${VPOLV_FAKETIME} -f "2000-01-01 00:00:00")
 endif()
 
