@@ -30,9 +30,12 @@ if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
 fi
 export SOURCE_DATE_EPOCH
 
+# Configured afresh: a release never depends on what an earlier configuration left in the
+# cache (the toolchain's flags are read only by a first configuration). The build stays
+# incremental.
 for preset in release-x86 release-x64; do
   echo "== $preset"
-  cmake --preset "$preset" >/dev/null
+  cmake --preset "$preset" --fresh >/dev/null
   cmake --build --preset "$preset"
 done
 
