@@ -176,8 +176,9 @@ for program in "${programs[@]}"; do
   # code page.
   (cd "$examples" && script -qec "wine '$program' showroom.json --event place" "$work/console.txt" \
     >/dev/null 2>&1)
-  expect "the report in a console" "2" \
-    "$(grep -c 'BSTR "@Rubrique.GénériqueChoixNom(,[34])"' "$work/console.txt")"
+  expect "the report in a console" "yes 0" \
+    "$(grep -q 'BSTR "@Rubrique.GénériqueChoixNom(,3)"' "$work/console.txt" && echo yes) \
+$(grep -c 'Ã' "$work/console.txt")"
 
   for trace in "${traces[@]}"; do
     run "$program" "$work" "$work/out" "$work/err" --replay "$trace"
