@@ -76,7 +76,8 @@ bash tests/deploy/deploy_test.sh dist build/windows-x86/tests/wine/vpolv_probe.e
 echo "== vpolv-sim.exe of both release builds, and docs/support.md (under Wine)"
 bash tests/windows-sim/windows_sim_test.sh dist build/native/sim/vpolv-sim build/windows-sim \
   build/release-x64/dist/vpolv-sim.exe \
-  --trace build/windows/dll-trace.jsonl --trace build/windows-x86/dll-trace.jsonl
+  --dll-tests x86 build/windows-x86/tests/wine/vpolv_wine_tests.exe \
+  --dll-tests x64 build/windows/tests/wine/vpolv_wine_tests.exe
 
 # -- Reproducible release files ----------------------------------------------------------------
 echo "== the release built twice, in two folders: the same files"
