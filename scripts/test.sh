@@ -47,12 +47,23 @@ stage_windows() { windows_stage windows; }
 stage windows-x86 "32-bit MinGW build; core and DLL tests under Wine; its DLL's trace replayed"
 stage_windows_x86() { windows_stage windows-x86; }
 
-stage deploy "release files (scripts/package.sh), then side-by-side and installer tests under Wine"
+stage deploy "release files signed with a throwaway certificate; side-by-side and installer tests"
 stage_deploy() { workflow deploy; }
+
+stage windows-sim "vpolv-sim.exe of both release builds, and docs/support.md (under Wine)"
+stage_windows_sim() {
+  bash tests/windows-sim/windows_sim_test.sh dist build/native/sim/vpolv-sim build/windows-sim \
+    build/release-x64/dist/vpolv-sim.exe \
+    --dll-tests x86 build/windows-x86/tests/wine/vpolv_wine_tests.exe \
+    --dll-tests x64 build/windows/tests/wine/vpolv_wine_tests.exe
+}
+
+stage reproducible "the release built twice, in two folders: the same files"
+stage_reproducible() { bash scripts/check-reproducible.sh build/reproducible; }
 
 # -- The command line --------------------------------------------------------------------------
 if [ "${1:-}" = "--list" ] || [ "${1:-}" = "-h" ] || [ "${1:-}" = "--help" ]; then
-  for s in "${stages[@]}"; do printf '%-12s %s\n' "$s" "${about[$s]}"; done
+  for s in "${stages[@]}"; do printf '%-13s %s\n' "$s" "${about[$s]}"; done
   exit 0
 fi
 chosen=()

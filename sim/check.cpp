@@ -11,6 +11,7 @@
 #include "showcase/cabinet.h"
 #include "showcase/showcase.h"
 #include "sim/echo.h"
+#include "sim/files.h"
 #include "sim/run.h"
 
 namespace vpolv::sim {
@@ -208,7 +209,8 @@ CheckResult checkTables(const SceneFile& scene) {
 }
 
 std::string checkReport(const SceneFile& scene, const CheckResult& result) {
-    std::string out = "Check   " + echo(scene.file.filename().string()) + ", decimal separator \"" +
+    std::string out = "Check   " + echo(utf8Path(scene.file.filename())) +
+                      ", decimal separator \"" +
                       std::string(1, static_cast<char>(scene.decimalSeparator)) + "\"\nObjects ";
     if (result.objects.empty())
         out += "none with glass to price";

@@ -14,6 +14,7 @@
 #include "platform/native.h"
 #include "sim/check.h"
 #include "sim/echo.h"
+#include "sim/entry.h"
 #include "sim/files.h"
 #include "sim/reference.h"
 #include "sim/replay.h"
@@ -29,6 +30,8 @@ namespace {
 namespace fs = std::filesystem;
 using vpolv::sim::echo;
 using vpolv::sim::EventKind;
+using vpolv::sim::pathFromUtf8;
+using vpolv::sim::utf8Path;
 
 constexpr int kTrueResult = 0;
 constexpr int kFalseResult = 1;
@@ -192,7 +195,7 @@ Options parseCommandLine(const std::vector<std::string>& args) {
         } else if (arg == "--object") {
             options.object = parseObjectId(value());
         } else if (arg == "--out") {
-            options.out = value();
+            options.out = pathFromUtf8(value());
         } else if (arg == "--json") {
             noValue();
             options.json = true;
@@ -206,11 +209,11 @@ Options parseCommandLine(const std::vector<std::string>& args) {
             noValue();
             options.reference = true;
         } else if (arg == "--trace") {
-            options.trace = value();
+            options.trace = pathFromUtf8(value());
         } else if (arg == "--replay") {
-            options.replay = value();
+            options.replay = pathFromUtf8(value());
         } else if (arg == "--scene-from-trace") {
-            options.sceneFromTrace = value();
+            options.sceneFromTrace = pathFromUtf8(value());
         } else if (arg == "--record") {
             const std::string text = value();
             const bool digits = !text.empty() && text.size() <= 9 &&
@@ -252,7 +255,7 @@ Options parseCommandLine(const std::vector<std::string>& args) {
         throw UsageError{"--record goes with --replay or --scene-from-trace"};
     if (!scene)
         throw UsageError{"no scene file given"};
-    options.scene = *scene;
+    options.scene = pathFromUtf8(*scene);
     if (options.check) {
         for (const char* other : {"--event", "--object", "--out", "--json", "--quiet", "--trace"}) {
             for (const auto& name : seen) {
@@ -301,16 +304,16 @@ int run(const Options& options) {
         std::string reason;
         outTarget = vpolv::sim::outputTarget(*options.out, reason);
         if (!outTarget)
-            throw vpolv::sim::SceneError("--out " + options.out->string() + ": " + reason);
+            throw vpolv::sim::SceneError("--out " + utf8Path(*options.out) + ": " + reason);
     }
     const auto scene = vpolv::sim::loadScene(options.scene);
     if (options.event != EventKind::Scene && !options.object && !scene.callObject) {
-        throw vpolv::sim::SceneError(options.scene.string() +
+        throw vpolv::sim::SceneError(utf8Path(options.scene) +
                                      ": no \"callObject\" in the scene and no --object given");
     }
     std::unique_ptr<vpolv::platform::Trace> trace;
     if (options.trace)
-        trace = vpolv::platform::makeFileTrace(vpolv::fromUtf8(options.trace->string()));
+        trace = vpolv::platform::makeFileTrace(vpolv::fromUtf8(utf8Path(*options.trace)));
     const auto result = vpolv::sim::runEvent(scene, options.event, options.object, trace.get());
 
     // The event ran: from here on a failure to write is exit status 3.
@@ -324,7 +327,7 @@ int run(const Options& options) {
         const auto failed = vpolv::sim::writeWhole(
             *outTarget, vpolv::sim::sceneToJson(scene, result.after, *outTarget));
         if (failed) {
-            std::cerr << "vpolv-sim: " << echo(options.out->string())
+            std::cerr << "vpolv-sim: " << echo(utf8Path(*options.out))
                       << ": cannot be written: " << *failed << "\n";
             written = false;
         }
@@ -338,7 +341,7 @@ int replay(const Options& options) {
     const auto records = vpolv::sim::loadTrace(*options.replay);
     const auto& record = vpolv::sim::pickRecord(records, *options.replay, options.record);
     const auto result = vpolv::sim::replay(record);
-    if (!print(vpolv::sim::replayReport(options.replay->string(), record, result)))
+    if (!print(vpolv::sim::replayReport(utf8Path(*options.replay), record, result)))
         return kNotWritten;
     return result.identical(record) ? kTrueResult : kFalseResult;
 }
@@ -347,13 +350,13 @@ int sceneFromTrace(const Options& options) {
     std::string reason;
     const auto target = vpolv::sim::outputTarget(*options.out, reason);
     if (!target)
-        throw vpolv::sim::SceneError("--out " + options.out->string() + ": " + reason);
+        throw vpolv::sim::SceneError("--out " + utf8Path(*options.out) + ": " + reason);
     const auto records = vpolv::sim::loadTrace(*options.sceneFromTrace);
     const auto& record = vpolv::sim::pickRecord(records, *options.sceneFromTrace, options.record);
-    const std::string where = options.sceneFromTrace->string() + ":" + std::to_string(record.line);
+    const std::string where = utf8Path(*options.sceneFromTrace) + ":" + std::to_string(record.line);
     const auto failed = vpolv::sim::writeSceneFromTrace(record, where, *target);
     if (failed) {
-        std::cerr << "vpolv-sim: " << echo(options.out->string())
+        std::cerr << "vpolv-sim: " << echo(utf8Path(*options.out))
                   << ": cannot be written: " << *failed << "\n";
         return kNotWritten;
     }
@@ -362,7 +365,7 @@ int sceneFromTrace(const Options& options) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int vpolv::sim::simulatorMain(const std::vector<std::string>& args) {
 #ifdef SIGPIPE
     // A reader that went away is a write error to report, not a silent end.
     std::signal(SIGPIPE, SIG_IGN);
@@ -370,7 +373,7 @@ int main(int argc, char** argv) {
     vpolv::testing::removeLeftoversOnInterrupt();
     Options options;
     try {
-        options = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+        options = parseCommandLine(args);
     } catch (const UsageError& e) {
         std::cerr << "vpolv-sim: " << e.message << "\n" << kUsage;
         return kBadInput;
@@ -393,3 +396,10 @@ int main(int argc, char** argv) {
         return kBadInput;
     }
 }
+
+#ifndef _WIN32
+// Windows has an entry of its own (windows_main.cpp), which reads the command line as UTF-16.
+int main(int argc, char** argv) {
+    return vpolv::sim::simulatorMain(std::vector<std::string>(argv + 1, argv + argc));
+}
+#endif
