@@ -68,3 +68,6 @@ bash scripts/package.sh
 echo "== deployment tests (under Wine)"
 bash tests/deploy/deploy_test.sh dist build/windows-x86/tests/wine/vpolv_probe.exe \
   build/windows/tests/wine/vpolv_probe.exe build/deploy
+echo "== vpolv-sim doctor on a machine with the package installed (under Wine)"
+bash tests/deploy/doctor_test.sh dist build/windows/sim/vpolv-sim.exe \
+  build/windows-x86/sim/vpolv-sim.exe build/doctor

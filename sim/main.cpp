@@ -13,6 +13,7 @@
 #include "common/text.h"
 #include "platform/native.h"
 #include "sim/check.h"
+#include "sim/doctor.h"
 #include "sim/echo.h"
 #include "sim/files.h"
 #include "sim/interrupt.h"
@@ -43,7 +44,8 @@ constexpr const char* kUsage =
     "       vpolv-sim --replay TRACE [--record N]\n"
     "       vpolv-sim --scene-from-trace TRACE [--record N] --out SCENE\n"
     "       vpolv-sim --check SCENE\n"
-    "       vpolv-sim --reference\n";
+    "       vpolv-sim --reference\n"
+    "       vpolv-sim doctor [--host-folder DIR] [--json]\n";
 
 constexpr const char* kHelp =
     "Runs one host event of the vpolv plug-in on a scene file, in an in-memory host, and\n"
@@ -79,6 +81,8 @@ constexpr const char* kHelp =
     "  --help            print this help\n"
     "  --                the next argument is the scene file, even if it starts with '-'\n"
     "  --version         print the plug-in's version\n"
+    "  doctor            check this machine's set-up of the plug-in and change nothing\n"
+    "                    (vpolv-sim doctor --help)\n"
     "\n"
     "Exit status: 0 the event returned True, 1 it returned False (its error is reported and\n"
     "also written to stderr), 2 a bad command line or scene file (nothing was run or written),\n"
@@ -368,6 +372,8 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
 #endif
     vpolv::sim::removeLeftoversOnInterrupt();
+    if (argc > 1 && std::string(argv[1]) == "doctor")
+        return vpolv::sim::doctor::command(std::vector<std::string>(argv + 2, argv + argc));
     Options options;
     try {
         options = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
