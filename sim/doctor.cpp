@@ -382,13 +382,10 @@ std::optional<Report> examine(const Options& options, const Machine* machine, st
     const auto locale = platform::makeUserLocale();
     if (options.hostFolder) {
         Text folder = fromUtf8(*options.hostFolder);
-        // The folder as the plug-in sees its own: without a final separator (a drive's root
-        // keeps it).
+        // The folder as the plug-in sees its own: without a final separator.
         const auto system = platform::makeFileSystem();
-        while (folder.size() > 1 && system->isSeparator(folder.back()) &&
-               folder[folder.size() - 2] != u':') {
+        while (folder.size() > 1 && system->isSeparator(folder.back()))
             folder.pop_back();
-        }
         const auto files = platform::makeFileSystem(folder);
         const auto profile = platform::makeProfile();
         report.group("host folder " + utf8(folder));

@@ -42,17 +42,16 @@ bool sameText(const std::wstring& a, const std::wstring& b) {
 
 // A path without its final separators.
 std::wstring trimmed(std::wstring path) {
-    while (path.size() > 1 && (path.back() == L'\\' || path.back() == L'/') &&
-           path[path.size() - 2] != L':') {
+    while (path.size() > 1 && (path.back() == L'\\' || path.back() == L'/'))
         path.pop_back();
-    }
     return path;
 }
 
-// The folder of a file's full path; empty when the path names no folder.
+// The folder of a file's full path as the plug-in takes its own (without a final separator);
+// empty when the path names no folder.
 std::wstring folderOf(const std::wstring& path) {
     const auto cut = path.find_last_of(L"\\/");
-    return cut == std::wstring::npos ? std::wstring() : trimmed(path.substr(0, cut + 1));
+    return cut == std::wstring::npos ? std::wstring() : trimmed(path.substr(0, cut));
 }
 
 // A registry view, and the registrations that hosts of its bitness see.
@@ -143,7 +142,8 @@ void WindowsMachine::examine(Report& report) const {
     BOOL wow64 = FALSE;
     const bool windows64 =
         sizeof(void*) == 8 || (IsWow64Process(GetCurrentProcess(), &wow64) && wow64);
-    std::vector<View> views{{32, windows64 ? KEY_WOW64_32KEY : 0, L"win32", "x86"}};
+    const REGSAM view32 = windows64 ? KEY_WOW64_32KEY : 0;
+    std::vector<View> views{{32, view32, L"win32", "x86"}};
     if (windows64)
         views.push_back({64, KEY_WOW64_64KEY, L"win64", "x64"});
     else
@@ -191,11 +191,12 @@ void WindowsMachine::examineRegistration(Report& report, const View& view,
     const bool perUser = scope.root == HKEY_CURRENT_USER;
     const std::string again = "register the DLL again (" + kRegistering + ")";
 
-    // The programmatic identifier: a per-user class may use the machine's.
-    Value progId = readValue(scope.root, progIdKey_, nullptr, view.flag);
+    // The programmatic identifier and the type library are shared by both views: read in this
+    // program's own. A per-user class may use the machine's.
+    Value progId = readValue(scope.root, progIdKey_, nullptr, 0);
     std::string progIdKey = keyName(scope, progIdKey_);
     if (perUser && progId.state == Value::Absent) {
-        progId = readValue(kMachine.root, progIdKey_, nullptr, view.flag);
+        progId = readValue(kMachine.root, progIdKey_, nullptr, 0);
         progIdKey = keyName(kMachine, progIdKey_);
     }
     if (progId.state == Value::Present && sameText(progId.text, clsid_)) {
@@ -251,10 +252,10 @@ void WindowsMachine::examineRegistration(Report& report, const View& view,
     const Value classLib = readValue(scope.root, classKey_ + L"\\TypeLib", nullptr, view.flag);
     const std::wstring entryKey =
         L"Software\\Classes\\TypeLib\\" + libId_ + L"\\1.0\\409\\" + view.sysKind;
-    Value entry = readValue(scope.root, entryKey, nullptr, view.flag);
+    Value entry = readValue(scope.root, entryKey, nullptr, 0);
     const Scope* entryScope = &scope;
     if (perUser && entry.state == Value::Absent) {
-        entry = readValue(kMachine.root, entryKey, nullptr, view.flag);
+        entry = readValue(kMachine.root, entryKey, nullptr, 0);
         entryScope = &kMachine;
     }
     std::string libraryFault;

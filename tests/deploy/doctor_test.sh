@@ -20,7 +20,7 @@ mkdir -p "$4"
 work="$(cd "$4" && pwd)"
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 msi="$(ls "$dist"/vpolv-*-x64.msi)"
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=en_US.UTF-8
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
 passed=0 failed=0
 expect() {
@@ -104,12 +104,13 @@ reg add "$clsid\\TypeLib" /ve /d '{ACD74649-E268-4278-8F6D-C29D98795E89}' /f /re
 fault 64-bit-dll-in-32-bit-view "DLL bitness,type library"
 reg delete "$clsid" /f /reg:32
 
-# A per-user registration of the same DLL, which hides the machine's.
+# A per-user registration of the same DLL, which hides the machine's. (Wine keeps one view of
+# the per-user classes: the 32-bit view has it too, with a 64-bit DLL and no win32 library.)
 user="${clsid/HKLM/HKCU}"
 reg add "$user\\InprocServer32" /ve /d 'C:\Program Files\Host\vpolv.dll' /f /reg:64
 reg add "$user\\InprocServer32" /v ThreadingModel /d Apartment /f /reg:64
 reg add "$user\\TypeLib" /ve /d '{ACD74649-E268-4278-8F6D-C29D98795E89}' /f /reg:64
-fault per-user-registration "per-user registration"
+fault per-user-registration "DLL bitness,per-user registration,type library"
 reg delete "$user" /f /reg:64
 
 reg add 'HKCU\Software\vpolv' /v TraceFile /d 'C:\NoSuchFolder\trace.jsonl' /f
