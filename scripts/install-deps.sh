@@ -10,6 +10,8 @@ packages=(
   wixl msitools
   # The sanitizer build and the fuzz targets: clang with its sanitizer and libFuzzer runtimes.
   clang libclang-rt-14-dev
+  # The doctor's tests sign a DLL with a throwaway certificate.
+  osslsigncode openssl
 )
 
 missing=()

@@ -89,13 +89,14 @@ void checkCatalog(Report& report, const platform::Services& sys, std::u16string_
     }
     const std::string file = utf8(stem) + ".cat";
     if (host.loaded == stem) {
-        const std::string where =
-            m.sCatalogsDir.empty()
-                ? "no catalogs folder is named"
-                : "no subfolder of " + utf8(m.sCatalogsDir) + " holds a non-empty " + file;
-        report.problem(name, where + ": the plug-in passes the bare name \"" + utf8(stem) +
-                                 "\" to the host, which finds no catalog (no surcharges); copy " +
-                                 file + " into a subfolder of the catalogs folder");
+        const std::string bare = "the plug-in passes the bare name \"" + utf8(stem) +
+                                 "\" to the host, which finds no catalog (no surcharges); ";
+        if (m.sCatalogsDir.empty()) {
+            report.problem(name, "no catalogs folder is named: " + bare + "see SPACE.INI above");
+        } else {
+            report.problem(name, "no subfolder of " + utf8(m.sCatalogsDir) + " holds a non-empty " +
+                                     file + ": " + bare + "copy " + file + " into one");
+        }
         return;
     }
     report.ok(name, utf8(host.loaded) + " (" + std::to_string(sys.files.fileLength(host.loaded)) +

@@ -449,14 +449,21 @@ void WindowsMachine::checkSignature(Report& report, const std::wstring& path) co
                code == TRUST_E_PROVIDER_UNKNOWN) {
         report.ok("signature", "not signed");
     } else {
+        // The usual findings in words; the system's message for the others.
+        std::string why;
+        if (code == TRUST_E_BAD_DIGEST)
+            why = "the file was changed after it was signed";
+        else if (code == CERT_E_UNTRUSTEDROOT)
+            why = "the certificate's root is not trusted on this machine";
+        else if (code == CERT_E_EXPIRED)
+            why = "the certificate had expired when the file was signed";
+        else
+            why = toUtf8(win::systemMessage(code));
         char hex[16];
         snprintf(hex, sizeof hex, "0x%08lX", static_cast<unsigned long>(status));
-        report.problem("signature",
-                       "the signature does not verify: " + toUtf8(win::systemMessage(code)) + " (" +
-                           hex +
-                           "): the file was changed after signing, or its certificate is not "
-                           "trusted here; install the release's package again (" +
-                           kRegistering + ")");
+        report.problem("signature", "the signature does not verify: " + why + " (" + hex +
+                                        "); install the release's package again (" + kRegistering +
+                                        ")");
     }
 }
 

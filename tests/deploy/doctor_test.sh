@@ -121,6 +121,23 @@ expect "trace into a folder that exists: reported" 1 "$(grep -c '^  ok       tra
 expect "the trace's folder is left as it was" "" "$(ls -A "$c/traces")"
 reg delete 'HKCU\Software\vpolv' /f
 
+# A signed DLL (the release's, or this one signed here with a throwaway certificate), then
+# the same DLL changed after signing.
+if ! osslsigncode verify -in "$work/vpolv.dll" >/dev/null 2>&1; then
+  (cd "$work" &&
+    openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 \
+      -subj "/CN=vpolv doctor test" -addext "extendedKeyUsage=codeSigning" 2>/dev/null &&
+    osslsigncode sign -certs cert.pem -key key.pem -in vpolv.dll -out signed.dll >/dev/null &&
+    mv signed.dll vpolv.dll) || echo "FAILED: the DLL could not be signed"
+fi
+cp "$work/vpolv.dll" "$host/vpolv.dll"
+expect "signed DLL: exit status" 0 "$(doctor signed)"
+expect "signed DLL: reported" 1 "$(grep -c '^  ok       signature: signed; the signature verifies$' "$work/signed.txt")"
+# One byte of the PE header's padding, which the signature covers.
+printf '\xff' | dd of="$host/vpolv.dll" bs=1 seek=$((0x3A)) conv=notrunc 2>/dev/null
+fault changed-after-signing "signature"
+cp "$work/vpolv.dll" "$host/vpolv.dll"
+
 expect "back to health: exit status" 0 "$(doctor healthy-again)"
 expect "the host folder is left as it was" "SPACE.INI vpolv.dll vpolv.dll.debug" \
   "$(ls "$host" | tr '\n' ' ' | sed 's/ $//')"
