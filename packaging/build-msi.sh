@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the installer of one bitness from packaging/vpolv.wxs, in the folder that holds the
-# stripped vpolv.dll and its vpolv.dll.debug:
+# vpolv.dll and its vpolv.pdb:
 #
 #   build-msi.sh ARCH VERSION VERSION_TEXT OUTPUT
 #     ARCH          x86 or x64

@@ -2,10 +2,12 @@
 # Builds the release files of both bitnesses and writes them to dist/:
 #   vpolv-<version>-x86.msi   the installer for 32-bit hosts
 #   vpolv-<version>-x64.msi   the installer for 64-bit hosts
-#   vpolv-<version>.zip       both DLLs (x86/, x64/) with their debug files, the deployment
-#                             guide and the notices of the runtime libraries linked in
-# The DLLs are Release builds, stripped; each one's debug information is in vpolv.dll.debug
-# beside it, which debuggers find through the DLL's .gnu_debuglink.
+#   vpolv-<version>.zip       both DLLs (x86/, x64/) with their PDBs, the host simulator
+#                             vpolv-sim.exe (32-bit, runs on every Windows) with its PDB, the
+#                             guides and the notices of the runtime libraries linked in
+#   SHA256SUMS                the SHA-256 of each of these files
+# The programs are Release builds of clang and lld; each one's symbols are in the PDB beside it,
+# which its CodeView record names (GUID and age), for WinDbg and Visual Studio.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -31,11 +33,14 @@ for arch in x86 x64; do
   built="build/release-$arch/dist"
   cp "$built/vpolv-$version-$arch.msi" dist/
   mkdir -p "$root/$arch"
-  cp "$built/vpolv.dll" "$built/vpolv.dll.debug" "$root/$arch/"
+  cp "$built/vpolv.dll" "$built/vpolv.pdb" "$root/$arch/"
 done
-cp docs/deployment.md "$root/"
-cp packaging/NOTICE.txt "$root/"
+cp build/release-x86/dist/vpolv-sim.exe build/release-x86/dist/vpolv-sim.pdb "$root/"
+cp docs/deployment.md docs/support.md docs/trace-format.md docs/scene-format.md \
+  docs/pricing-reference.md packaging/NOTICE.txt "$root/"
 (cd "$stage" && cmake -E tar cf "$OLDPWD/dist/vpolv-$version.zip" --format=zip "vpolv-$version")
+
+(cd dist && sha256sum -- * >SHA256SUMS)
 
 echo "== dist/"
 ls -l dist

@@ -68,6 +68,12 @@ bash scripts/package.sh
 echo "== deployment tests (under Wine)"
 bash tests/deploy/deploy_test.sh dist build/windows-x86/tests/wine/vpolv_probe.exe \
   build/windows/tests/wine/vpolv_probe.exe build/deploy
+
+# -- Support from Windows: the release's vpolv-sim.exe and docs/support.md under Wine -----------
+echo "== vpolv-sim.exe of both release builds, and docs/support.md (under Wine)"
+bash tests/windows-sim/windows_sim_test.sh dist build/native/sim/vpolv-sim build/windows-sim \
+  build/release-x64/dist/vpolv-sim.exe \
+  --trace build/windows/dll-trace.jsonl --trace build/windows-x86/dll-trace.jsonl
 echo "== vpolv-sim doctor on a machine with the package installed (under Wine)"
-bash tests/deploy/doctor_test.sh dist build/windows/sim/vpolv-sim.exe \
-  build/windows-x86/sim/vpolv-sim.exe build/doctor
+bash tests/deploy/doctor_test.sh dist build/release-x64/dist/vpolv-sim.exe \
+  build/release-x86/dist/vpolv-sim.exe build/doctor

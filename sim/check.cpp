@@ -10,6 +10,7 @@
 #include "host/info_codes.h"
 #include "showcase/cabinet.h"
 #include "sim/echo.h"
+#include "sim/files.h"
 #include "sim/run.h"
 
 namespace vpolv::sim {
@@ -202,7 +203,8 @@ CheckResult checkTables(const SceneFile& scene) {
 }
 
 std::string checkReport(const SceneFile& scene, const CheckResult& result) {
-    std::string out = "Check   " + echo(scene.file.filename().string()) + ", decimal separator \"" +
+    std::string out = "Check   " + echo(utf8Path(scene.file.filename())) +
+                      ", decimal separator \"" +
                       std::string(1, static_cast<char>(scene.decimalSeparator)) + "\"\nObjects ";
     if (result.objects.empty())
         out += "none with glass to price";

@@ -7,13 +7,42 @@
 #include <fstream>
 #include <random>
 #include <stdexcept>
+#include <utility>
 #include <vector>
+
+#include "common/text.h"
 
 namespace vpolv::sim {
 
 namespace fs = std::filesystem;
 
 namespace {
+
+#ifdef _WIN32
+// Windows error codes and the conditions they stand for; none for a file another program holds
+// locked, which has no counterpart.
+constexpr std::pair<int, std::optional<std::errc>> kSystemErrors[] = {
+    {2, std::errc::no_such_file_or_directory},         // ERROR_FILE_NOT_FOUND
+    {3, std::errc::no_such_file_or_directory},         // ERROR_PATH_NOT_FOUND
+    {5, std::errc::permission_denied},                 // ERROR_ACCESS_DENIED
+    {15, std::errc::no_such_file_or_directory},        // ERROR_INVALID_DRIVE
+    {17, std::errc::cross_device_link},                // ERROR_NOT_SAME_DEVICE
+    {19, std::errc::read_only_file_system},            // ERROR_WRITE_PROTECT
+    {32, std::nullopt},                                // ERROR_SHARING_VIOLATION
+    {33, std::nullopt},                                // ERROR_LOCK_VIOLATION
+    {39, std::errc::no_space_on_device},               // ERROR_HANDLE_DISK_FULL
+    {53, std::errc::no_such_file_or_directory},        // ERROR_BAD_NETPATH
+    {67, std::errc::no_such_file_or_directory},        // ERROR_BAD_NET_NAME
+    {80, std::errc::file_exists},                      // ERROR_FILE_EXISTS
+    {112, std::errc::no_space_on_device},              // ERROR_DISK_FULL
+    {123, std::errc::invalid_argument},                // ERROR_INVALID_NAME
+    {145, std::errc::directory_not_empty},             // ERROR_DIR_NOT_EMPTY
+    {183, std::errc::file_exists},                     // ERROR_ALREADY_EXISTS
+    {206, std::errc::filename_too_long},               // ERROR_FILENAME_EXCED_RANGE
+    {267, std::errc::not_a_directory},                 // ERROR_DIRECTORY
+    {1921, std::errc::too_many_symbolic_link_levels},  // ERROR_CANT_RESOLVE_FILENAME
+};
+#endif
 
 // The reason of the last failed stream operation, when the system left one.
 std::string lastSystemReason() {
@@ -58,7 +87,49 @@ const char* notRegular(const fs::file_status& status) {
 
 }  // namespace
 
+fs::path pathFromUtf8(std::string_view text) {
+#ifdef _WIN32
+    const Text wide = fromUtf8(text);
+    return fs::path(std::wstring(wide.begin(), wide.end()));
+#else
+    return fs::path(std::string(text));
+#endif
+}
+
+std::string utf8Path(const fs::path& path) {
+#ifdef _WIN32
+    const std::wstring& wide = path.native();
+    return toUtf8(std::u16string(wide.begin(), wide.end()));
+#else
+    return path.native();
+#endif
+}
+
+std::string genericUtf8Path(const fs::path& path) {
+    std::string text = utf8Path(path);
+#ifdef _WIN32
+    std::replace(text.begin(), text.end(), '\\', '/');
+#endif
+    return text;
+}
+
+bool endsInSeparator(std::string_view text) {
+    return !text.empty() && (text.back() == '/' || (kWindows && text.back() == '\\'));
+}
+
 std::string reasonOf(std::error_code error) {
+#ifdef _WIN32
+    // The file system library reports some failures with the system's own codes, whose
+    // descriptions differ from the C library's: the usual ones are told in the same words as
+    // elsewhere.
+    if (error.category() == std::system_category()) {
+        for (const auto& [code, same] : kSystemErrors) {
+            if (error.value() == code)
+                return same ? std::make_error_code(*same).message()
+                            : "is locked by another program";
+        }
+    }
+#endif
     return error.message();
 }
 
@@ -134,7 +205,7 @@ std::optional<fs::path> outputTarget(const fs::path& out, std::string& reason) {
             // A new file: its folder must be there.
             const fs::path folder = folderOf(target);
             if (!fs::is_directory(folder, error)) {
-                reason = "no folder " + folder.string();
+                reason = "no folder " + utf8Path(folder);
                 return std::nullopt;
             }
             return target;
@@ -182,7 +253,8 @@ TemporaryFolder::TemporaryFolder(std::string_view prefix) {
         if (fs::create_directory(candidate, error)) {
             path_ = candidate;
         } else if (error || attempt == 100) {
-            throw std::runtime_error("cannot create a temporary folder in " + base.string() + ": " +
+            throw std::runtime_error("cannot create a temporary folder in " + utf8Path(base) +
+                                     ": " +
                                      (error ? reasonOf(error) : std::string("names all taken")));
         }
     }
@@ -198,7 +270,7 @@ void TemporaryFolder::write(const std::string& name, std::string_view contents) 
     const fs::path file = path_ / name;
     files_.push_back(std::make_unique<Leftover>(file, Leftover::Kind::File));
     if (const auto failed = writeFile(file, contents))
-        throw std::runtime_error("cannot write " + file.string() + ": " + *failed);
+        throw std::runtime_error("cannot write " + utf8Path(file) + ": " + *failed);
 }
 
 }  // namespace vpolv::sim

@@ -19,7 +19,24 @@ namespace vpolv::sim {
 
 inline constexpr std::uintmax_t kMiB = 1024 * 1024;
 
-// The system's description of an error.
+// Whether this is the Windows build: paths are UTF-16 there, and '\\' separates their parts too.
+#ifdef _WIN32
+inline constexpr bool kWindows = true;
+#else
+inline constexpr bool kWindows = false;
+#endif
+
+// Paths as text. Command lines, scene files, traces and reports hold UTF-8 on every system; on
+// Windows a path is UTF-16, and a path made from a plain std::string would read it in the ANSI
+// code page. Every conversion between the two goes through these.
+std::filesystem::path pathFromUtf8(std::string_view text);
+std::string utf8Path(const std::filesystem::path& path);
+// With '/' between the parts on every system, for paths written into files.
+std::string genericUtf8Path(const std::filesystem::path& path);
+// Whether text ends in a separator of paths (either slash on Windows); false when empty.
+bool endsInSeparator(std::string_view text);
+
+// The system's description of an error, in the same words on every system.
 std::string reasonOf(std::error_code error);
 
 // The size written as the messages give it: "1 MiB", "16 MiB", "512 bytes".

@@ -22,8 +22,8 @@ constexpr int kSlots = 8;
 // A slot's path lives in `path` while `name` points at its characters; the handler reads `name`
 // only, so a slot is published by setting `name` last and withdrawn by clearing it first.
 struct Slot {
-    std::string path;
-    std::atomic<const char*> name{nullptr};
+    std::filesystem::path::string_type path;
+    std::atomic<const std::filesystem::path::value_type*> name{nullptr};
     std::atomic<bool> folder{false};
     std::atomic<bool> taken{false};
 };
@@ -33,17 +33,17 @@ std::array<Slot, kSlots>& slots() {
     return all;
 }
 
-void removeFile(const char* path) {
+void removeFile(const std::filesystem::path::value_type* path) {
 #ifdef _WIN32
-    _unlink(path);
+    _wunlink(path);
 #else
     unlink(path);
 #endif
 }
 
-void removeFolder(const char* path) {
+void removeFolder(const std::filesystem::path::value_type* path) {
 #ifdef _WIN32
-    _rmdir(path);
+    _wrmdir(path);
 #else
     rmdir(path);
 #endif
@@ -58,7 +58,7 @@ extern "C" void onInterrupt(int signal) {
 }  // namespace
 
 void removeLeftoversOnInterrupt() {
-    static_assert(std::atomic<const char*>::is_always_lock_free);
+    static_assert(std::atomic<const std::filesystem::path::value_type*>::is_always_lock_free);
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
 }
@@ -68,7 +68,7 @@ Leftover::Leftover(const std::filesystem::path& path, Kind kind) : slot_(-1) {
         Slot& slot = slots()[i];
         bool expected = false;
         if (slot.taken.compare_exchange_strong(expected, true)) {
-            slot.path = path.string();
+            slot.path = path.native();
             slot.folder = kind == Kind::Folder;
             slot.name = slot.path.c_str();
             slot_ = i;
@@ -89,7 +89,7 @@ Leftover::~Leftover() {
 void removeLeftovers() noexcept {
     for (const bool folders : {false, true}) {
         for (Slot& slot : slots()) {
-            const char* name = slot.name;
+            const auto* name = slot.name.load();
             if (name == nullptr || slot.folder != folders)
                 continue;
             if (folders) {

@@ -15,6 +15,7 @@
 #include "sim/check.h"
 #include "sim/doctor.h"
 #include "sim/echo.h"
+#include "sim/entry.h"
 #include "sim/files.h"
 #include "sim/interrupt.h"
 #include "sim/reference.h"
@@ -30,6 +31,8 @@ namespace {
 namespace fs = std::filesystem;
 using vpolv::sim::echo;
 using vpolv::sim::EventKind;
+using vpolv::sim::pathFromUtf8;
+using vpolv::sim::utf8Path;
 
 constexpr int kTrueResult = 0;
 constexpr int kFalseResult = 1;
@@ -196,7 +199,7 @@ Options parseCommandLine(const std::vector<std::string>& args) {
         } else if (arg == "--object") {
             options.object = parseObjectId(value());
         } else if (arg == "--out") {
-            options.out = value();
+            options.out = pathFromUtf8(value());
         } else if (arg == "--json") {
             noValue();
             options.json = true;
@@ -210,11 +213,11 @@ Options parseCommandLine(const std::vector<std::string>& args) {
             noValue();
             options.reference = true;
         } else if (arg == "--trace") {
-            options.trace = value();
+            options.trace = pathFromUtf8(value());
         } else if (arg == "--replay") {
-            options.replay = value();
+            options.replay = pathFromUtf8(value());
         } else if (arg == "--scene-from-trace") {
-            options.sceneFromTrace = value();
+            options.sceneFromTrace = pathFromUtf8(value());
         } else if (arg == "--record") {
             const std::string text = value();
             const bool digits = !text.empty() && text.size() <= 9 &&
@@ -256,7 +259,7 @@ Options parseCommandLine(const std::vector<std::string>& args) {
         throw UsageError{"--record goes with --replay or --scene-from-trace"};
     if (!scene)
         throw UsageError{"no scene file given"};
-    options.scene = *scene;
+    options.scene = pathFromUtf8(*scene);
     if (options.check) {
         for (const char* other : {"--event", "--object", "--out", "--json", "--quiet", "--trace"}) {
             for (const auto& name : seen) {
@@ -305,16 +308,16 @@ int run(const Options& options) {
         std::string reason;
         outTarget = vpolv::sim::outputTarget(*options.out, reason);
         if (!outTarget)
-            throw vpolv::sim::SceneError("--out " + options.out->string() + ": " + reason);
+            throw vpolv::sim::SceneError("--out " + utf8Path(*options.out) + ": " + reason);
     }
     const auto scene = vpolv::sim::loadScene(options.scene);
     if (options.event != EventKind::Scene && !options.object && !scene.callObject) {
-        throw vpolv::sim::SceneError(options.scene.string() +
+        throw vpolv::sim::SceneError(utf8Path(options.scene) +
                                      ": no \"callObject\" in the scene and no --object given");
     }
     std::unique_ptr<vpolv::platform::Trace> trace;
     if (options.trace)
-        trace = vpolv::platform::makeFileTrace(vpolv::fromUtf8(options.trace->string()));
+        trace = vpolv::platform::makeFileTrace(vpolv::fromUtf8(utf8Path(*options.trace)));
     const auto result = vpolv::sim::runEvent(scene, options.event, options.object, trace.get());
 
     // The event ran: from here on a failure to write is exit status 3.
@@ -328,7 +331,7 @@ int run(const Options& options) {
         const auto failed = vpolv::sim::writeWhole(
             *outTarget, vpolv::sim::sceneToJson(scene, result.after, *outTarget));
         if (failed) {
-            std::cerr << "vpolv-sim: " << echo(options.out->string())
+            std::cerr << "vpolv-sim: " << echo(utf8Path(*options.out))
                       << ": cannot be written: " << *failed << "\n";
             written = false;
         }
@@ -342,7 +345,7 @@ int replay(const Options& options) {
     const auto records = vpolv::sim::loadTrace(*options.replay);
     const auto& record = vpolv::sim::pickRecord(records, *options.replay, options.record);
     const auto result = vpolv::sim::replay(record);
-    if (!print(vpolv::sim::replayReport(options.replay->string(), record, result)))
+    if (!print(vpolv::sim::replayReport(utf8Path(*options.replay), record, result)))
         return kNotWritten;
     return result.identical(record) ? kTrueResult : kFalseResult;
 }
@@ -351,13 +354,13 @@ int sceneFromTrace(const Options& options) {
     std::string reason;
     const auto target = vpolv::sim::outputTarget(*options.out, reason);
     if (!target)
-        throw vpolv::sim::SceneError("--out " + options.out->string() + ": " + reason);
+        throw vpolv::sim::SceneError("--out " + utf8Path(*options.out) + ": " + reason);
     const auto records = vpolv::sim::loadTrace(*options.sceneFromTrace);
     const auto& record = vpolv::sim::pickRecord(records, *options.sceneFromTrace, options.record);
-    const std::string where = options.sceneFromTrace->string() + ":" + std::to_string(record.line);
+    const std::string where = utf8Path(*options.sceneFromTrace) + ":" + std::to_string(record.line);
     const auto failed = vpolv::sim::writeSceneFromTrace(record, where, *target);
     if (failed) {
-        std::cerr << "vpolv-sim: " << echo(options.out->string())
+        std::cerr << "vpolv-sim: " << echo(utf8Path(*options.out))
                   << ": cannot be written: " << *failed << "\n";
         return kNotWritten;
     }
@@ -366,17 +369,17 @@ int sceneFromTrace(const Options& options) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int vpolv::sim::simulatorMain(const std::vector<std::string>& args) {
 #ifdef SIGPIPE
     // A reader that went away is a write error to report, not a silent end.
     std::signal(SIGPIPE, SIG_IGN);
 #endif
     vpolv::sim::removeLeftoversOnInterrupt();
-    if (argc > 1 && std::string(argv[1]) == "doctor")
-        return vpolv::sim::doctor::command(std::vector<std::string>(argv + 2, argv + argc));
+    if (!args.empty() && args[0] == "doctor")
+        return vpolv::sim::doctor::command(std::vector<std::string>(args.begin() + 1, args.end()));
     Options options;
     try {
-        options = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+        options = parseCommandLine(args);
     } catch (const UsageError& e) {
         std::cerr << "vpolv-sim: " << e.message << "\n" << kUsage;
         return kBadInput;
@@ -399,3 +402,10 @@ int main(int argc, char** argv) {
         return kBadInput;
     }
 }
+
+#ifndef _WIN32
+// Windows has an entry of its own (windows_main.cpp), which reads the command line as UTF-16.
+int main(int argc, char** argv) {
+    return vpolv::sim::simulatorMain(std::vector<std::string>(argv + 1, argv + argc));
+}
+#endif

@@ -9,6 +9,7 @@
 #include "host/info_codes.h"
 #include "showcase/showcase.h"
 #include "sim/echo.h"
+#include "sim/files.h"
 
 namespace vpolv::sim {
 
@@ -23,17 +24,21 @@ constexpr int kJsonFormat = 1;
 class Shower {
   public:
     explicit Shower(const SceneFile& scene) {
-        folder_ = scene.folder.string();
-        if (folder_.empty() || folder_.back() != '/')
-            folder_ += '/';
+        folder_ = utf8Path(scene.folder);
+        if (!endsInSeparator(folder_))
+            folder_ += static_cast<char>(std::filesystem::path::preferred_separator);
     }
 
-    // UTF-8 with the scene folder shown as "<scene>/".
+    // UTF-8 with the scene folder shown as "<scene>/". A path below it is shown with '/' between
+    // its parts on every system, so that reports made on Windows and elsewhere compare equal.
     std::string plain(const Text& text) const {
         std::string out = toUtf8(text);
         for (auto p = out.find(folder_); p != std::string::npos; p = out.find(folder_, p)) {
             out.replace(p, folder_.size(), "<scene>/");
-            p += 8;
+            for (p += 8; kWindows && p < out.size() && !endsPath(out[p]); ++p) {
+                if (out[p] == '\\')
+                    out[p] = '/';
+            }
         }
         return out;
     }
@@ -96,6 +101,12 @@ class Shower {
     }
 
   private:
+    // Whether c cannot be part of a Windows path, so that a path in a text ends before it.
+    static bool endsPath(char c) {
+        return static_cast<unsigned char>(c) < 0x20 ||
+               std::string_view("\"<>|?*").find(c) != std::string_view::npos;
+    }
+
     std::string folder_;
 };
 
@@ -360,7 +371,7 @@ std::string textReport(const SceneFile& scene, const RunResult& run, ReportOptio
         noticesSection(out, found);
         return out.str();
     }
-    out << "Scene   " << echo(scene.file.filename().string());
+    out << "Scene   " << echo(utf8Path(scene.file.filename()));
     if (scene.description)
         out << ": " << *scene.description;
     out << "\nEvent   " << eventMethodName(run.event);
@@ -407,7 +418,7 @@ std::string jsonReport(const SceneFile& scene, const RunResult& run, ReportOptio
     Json json = Json::object();
     json["format"] = kJsonFormat;
     if (!options.quiet) {
-        json["scene"] = echo(scene.file.filename().string());
+        json["scene"] = echo(utf8Path(scene.file.filename()));
         json["event"] = eventName(run.event);
         json["method"] = eventMethodName(run.event);
         json["object"] = run.object ? Json(*run.object) : Json(nullptr);

@@ -14,13 +14,28 @@ namespace vpolv::sim {
 
 namespace {
 
+// The scene's SPACE.INI (UTF-8) as the system's profile reader takes it. Windows reads a file
+// without a byte-order mark in the ANSI code page, which cannot hold every folder name: there it
+// is written as UTF-16 with its mark.
+std::string iniFileContents(const std::string& text) {
+    if (!kWindows)
+        return text;
+    const Text wide = fromUtf8(text);
+    std::string bytes = "\xFF\xFE";
+    for (const char16_t c : wide) {
+        bytes += static_cast<char>(c & 0xFF);
+        bytes += static_cast<char>(c >> 8);
+    }
+    return bytes;
+}
+
 // A fresh folder that stands for the plug-in's folder while an event runs, with the scene's
 // "SPACE.INI" in it.
 std::unique_ptr<TemporaryFolder> pluginFolder(const SpaceIni& ini) {
     try {
         auto folder = std::make_unique<TemporaryFolder>("vpolv-sim-");
         if (ini.source != SpaceIni::Source::None)
-            folder->write("SPACE.INI", ini.contents);
+            folder->write("SPACE.INI", iniFileContents(ini.contents));
         return folder;
     } catch (const std::runtime_error& e) {
         throw SceneError(e.what());
@@ -110,7 +125,7 @@ RunResult runEvent(const SceneFile& scene, EventKind event, std::optional<Long> 
     host::SceneData data = scene.scene;
     if (object) {
         if (!data.objects.count(*object)) {
-            throw SceneError(scene.file.string() + ": --object " + std::to_string(*object) +
+            throw SceneError(utf8Path(scene.file) + ": --object " + std::to_string(*object) +
                              ": no object has this id");
         }
         data.currentObject = *object;
@@ -119,7 +134,7 @@ RunResult runEvent(const SceneFile& scene, EventKind event, std::optional<Long> 
 
     const auto folder = pluginFolder(scene.spaceIni);
     const FixedLocale locale(scene.decimalSeparator);
-    const auto files = platform::makeFileSystem(fromUtf8(folder->path().string()));
+    const auto files = platform::makeFileSystem(fromUtf8(utf8Path(folder->path())));
     const auto profile = platform::makeProfile();
     RecordingMessageBox messages;
     const platform::Services services{locale, *files, *profile, messages, trace};

@@ -28,7 +28,7 @@ const std::map<Integer, std::vector<Integer>> kNeededColumns = {{3, {3, 4, 5}}, 
 
 class Checker {
   public:
-    explicit Checker(const fs::path& file) : file_(file.string()) {}
+    explicit Checker(const fs::path& file) : file_(utf8Path(file)) {}
 
     [[noreturn]] void fail(const std::string& place, const std::string& what) const {
         throw SceneError(file_ + ": " + place + ": " + what);
@@ -320,13 +320,13 @@ Json parseJson(std::string_view input, const fs::path& file) {
         const std::size_t lineStart = input.rfind('\n', at == 0 ? 0 : at - 1);
         const std::size_t column =
             lineStart == std::string_view::npos || at == 0 ? at + 1 : at - lineStart;
-        throw SceneError(file.string() + ":" + std::to_string(line) + ":" + std::to_string(column) +
-                         ": invalid JSON: " + fault->reason);
+        throw SceneError(utf8Path(file) + ":" + std::to_string(line) + ":" +
+                         std::to_string(column) + ": invalid JSON: " + fault->reason);
     }
     if (!parsed)
-        throw SceneError(file.string() + ": invalid JSON");
+        throw SceneError(utf8Path(file) + ": invalid JSON");
     if (const auto& duplicate = builder.duplicate()) {
-        throw SceneError(file.string() + ": key " + quote(*duplicate) +
+        throw SceneError(utf8Path(file) + ": key " + quote(*duplicate) +
                          " is given twice in one object");
     }
     return std::move(builder.document());
@@ -414,16 +414,16 @@ std::string readSceneFile(const fs::path& path) {
     auto contents = readRegularFile(path, kMaxSceneBytes, reason);
     if (!contents) {
         if (reason == "is a folder")
-            throw SceneError(path.string() + ": is a folder, not a scene file");
-        throw SceneError(path.string() + ": cannot be read: " + reason);
+            throw SceneError(utf8Path(path) + ": is a folder, not a scene file");
+        throw SceneError(utf8Path(path) + ": cannot be read: " + reason);
     }
     return std::move(*contents);
 }
 
 std::string catalogsFolderText(const SceneFile& scene) {
-    std::string folder = scene.catalogsFolder->string();
-    if (folder.empty() || folder.back() != '/')
-        folder += '/';
+    std::string folder = utf8Path(*scene.catalogsFolder);
+    if (!endsInSeparator(folder))
+        folder += static_cast<char>(fs::path::preferred_separator);
     return folder;
 }
 
@@ -452,15 +452,16 @@ void readSurroundings(const Checker& check, const Json& json, SceneFile& out) {
     }
     if (json.contains("catalogsFolder")) {
         out.catalogsFolderWritten = check.text(json["catalogsFolder"], "catalogsFolder");
-        const fs::path folder = (out.folder / *out.catalogsFolderWritten).lexically_normal();
+        const fs::path folder =
+            (out.folder / pathFromUtf8(*out.catalogsFolderWritten)).lexically_normal();
         std::error_code error;
         const fs::file_status status = fs::status(folder, error);
         if (status.type() == fs::file_type::not_found) {
-            check.fail("catalogsFolder", "no folder " + folder.string());
+            check.fail("catalogsFolder", "no folder " + utf8Path(folder));
         } else if (error) {
-            check.fail("catalogsFolder", "cannot use " + folder.string() + ": " + reasonOf(error));
+            check.fail("catalogsFolder", "cannot use " + utf8Path(folder) + ": " + reasonOf(error));
         } else if (!fs::is_directory(status)) {
-            check.fail("catalogsFolder", folder.string() + " is not a folder");
+            check.fail("catalogsFolder", utf8Path(folder) + " is not a folder");
         }
         out.catalogsFolder = folder;
     }
@@ -486,11 +487,11 @@ void readSurroundings(const Checker& check, const Json& json, SceneFile& out) {
         check.fail("spaceIni", "missing \"path\"");
     out.spaceIni.source = SpaceIni::Source::File;
     out.spaceIni.written = check.text(ini["path"], "spaceIni.path");
-    out.spaceIni.path = (out.folder / out.spaceIni.written).lexically_normal();
+    out.spaceIni.path = (out.folder / pathFromUtf8(out.spaceIni.written)).lexically_normal();
     std::string reason;
     const auto contents = readRegularFile(out.spaceIni.path, kMaxSpaceIniBytes, reason);
     if (!contents)
-        check.fail("spaceIni.path", "cannot read " + out.spaceIni.path.string() + ": " + reason);
+        check.fail("spaceIni.path", "cannot read " + utf8Path(out.spaceIni.path) + ": " + reason);
     out.spaceIni.contents = expandCatalogsFolder(check, out, *contents, "spaceIni.path");
 }
 
@@ -508,7 +509,7 @@ SceneFile checkScene(std::string_view input, const fs::path& file) {
     std::error_code error;
     out.folder = fs::absolute(file, error).parent_path().lexically_normal();
     if (error)
-        throw SceneError(file.string() + ": cannot find its folder: " + reasonOf(error));
+        throw SceneError(utf8Path(file) + ": cannot find its folder: " + reasonOf(error));
 
     if (json.contains("description"))
         out.description = check.text(json["description"], "description");
@@ -561,7 +562,7 @@ SceneFile parseScene(std::string_view input, const fs::path& file) {
         std::string reason = e.what();
         if (const auto bracket = reason.find("] "); bracket != std::string::npos)
             reason = reason.substr(bracket + 2);
-        throw SceneError(file.string() + ": invalid scene: " + reason);
+        throw SceneError(utf8Path(file) + ": invalid scene: " + reason);
     }
 }
 
@@ -573,7 +574,7 @@ namespace {
 
 std::string relativeTo(const fs::path& target, const fs::path& folder) {
     const fs::path relative = target.lexically_relative(folder);
-    return relative.empty() ? target.generic_string() : relative.generic_string();
+    return genericUtf8Path(relative.empty() ? target : relative);
 }
 
 }  // namespace

@@ -382,19 +382,19 @@ std::optional<std::string> writeSceneFromTrace(const TraceRecord& record, const 
     const auto standIns = catalogStandIns(record, where);
     std::string folder;
     if (!standIns.empty())
-        folder = target.stem().string() + ".catalogs";
+        folder = utf8Path(target.stem()) + ".catalogs";
     // Built before anything is written, so that a record a scene cannot express leaves nothing.
     const std::string json = sceneFromTrace(record, where, folder);
     for (const auto& [sub, name] : standIns) {
-        const fs::path dir = target.parent_path() / folder / sub;
+        const fs::path dir = target.parent_path() / pathFromUtf8(folder) / pathFromUtf8(sub);
         std::error_code error;
         fs::create_directories(dir, error);
         if (error)
-            return dir.string() + ": " + reasonOf(error);
-        std::ofstream file(dir / name, std::ios::binary | std::ios::trunc);
+            return utf8Path(dir) + ": " + reasonOf(error);
+        std::ofstream file(dir / pathFromUtf8(name), std::ios::binary | std::ios::trunc);
         file << "A stand-in for the catalog file the traced event loaded.\n";
         if (!file.flush())
-            return (dir / name).string() + ": cannot be written";
+            return utf8Path(dir / pathFromUtf8(name)) + ": cannot be written";
     }
     return writeWhole(target, json);
 }

@@ -218,7 +218,7 @@ std::vector<TraceRecord> parseTrace(std::string_view text, const fs::path& file)
         ++lineNumber;
         if (line.find_first_not_of(" \t\r") == std::string_view::npos)
             continue;
-        const std::string place = file.string() + ":" + std::to_string(lineNumber);
+        const std::string place = utf8Path(file) + ":" + std::to_string(lineNumber);
         try {
             const Json json = Json::parse(line);
             TraceRecord record = recordOf(json);
@@ -231,7 +231,7 @@ std::vector<TraceRecord> parseTrace(std::string_view text, const fs::path& file)
         }
     }
     if (records.empty())
-        throw SceneError(file.string() + ": holds no trace record");
+        throw SceneError(utf8Path(file) + ": holds no trace record");
     return records;
 }
 
@@ -239,7 +239,7 @@ std::vector<TraceRecord> loadTrace(const fs::path& file) {
     std::string reason;
     const auto contents = readRegularFile(file, kMaxTraceBytes, reason);
     if (!contents)
-        throw SceneError(file.string() + ": cannot be read: " + reason);
+        throw SceneError(utf8Path(file) + ": cannot be read: " + reason);
     return parseTrace(*contents, file);
 }
 
@@ -248,7 +248,7 @@ const TraceRecord& pickRecord(const std::vector<TraceRecord>& records, const fs:
     if (!n)
         return records.back();
     if (*n < 1 || static_cast<std::size_t>(*n) > records.size()) {
-        throw SceneError(file.string() + ": --record " + std::to_string(*n) +
+        throw SceneError(utf8Path(file) + ": --record " + std::to_string(*n) +
                          ": out of range (the trace holds " + std::to_string(records.size()) +
                          (records.size() == 1 ? " record)" : " records)"));
     }

@@ -108,18 +108,30 @@ mkdir -p "$unzip_dir"
 files="$unzip_dir/vpolv-$version"
 
 echo "== the release files"
-expect "files in the zip" "NOTICE.txt deployment.md x64/vpolv.dll x64/vpolv.dll.debug x86/vpolv.dll x86/vpolv.dll.debug" \
+expect "files in the zip" "NOTICE.txt deployment.md pricing-reference.md scene-format.md support.md trace-format.md vpolv-sim.exe vpolv-sim.pdb x64/vpolv.dll x64/vpolv.pdb x86/vpolv.dll x86/vpolv.pdb" \
   "$(cd "$files" && find . -type f | sed 's|^\./||' | LC_ALL=C sort | tr '\n' ' ' | sed 's/ $//')"
+expect "SHA256SUMS: every file of dist/" "$(cd "$dist" && ls | grep -vx SHA256SUMS | tr '\n' ' ')" \
+  "$(awk '{ print $2 }' "$dist/SHA256SUMS" | tr '\n' ' ')"
+expect "SHA256SUMS: the sums" "0" "$(cd "$dist" && sha256sum --quiet -c SHA256SUMS >/dev/null; echo $?)"
+# A program's CodeView record names its PDB (no folder) with the PDB's GUID and age; the PDB has
+# the functions and the lines of the sources.
+check_symbols() {
+  local program="$1" pdb="$2" source="$3" function="$4" record summary guid age
+  record="$(x86_64-w64-mingw32-objdump -p "$program" | grep -o 'RSDS signature [0-9a-f]* age [0-9]* pdb .*')"
+  summary="$(llvm-pdbutil dump -summary "$pdb")"
+  guid="$(grep -o 'GUID: {[0-9A-F-]*}' <<<"$summary" | tr -d '{}-' | sed 's/GUID: //' | tr 'A-F' 'a-f')"
+  age="$(grep -o 'Age: [0-9]*' <<<"$summary" | sed 's/Age: //')"
+  expect "$program: CodeView record matches its PDB" "RSDS signature $guid age $age pdb $(basename "$pdb")" "$record"
+  expect "$program: no DWARF sections" "0" "$(x86_64-w64-mingw32-objdump -h "$program" | grep -c ' \.debug_')"
+  expect "$program: PDB has the lines of $source" "1" \
+    "$(llvm-pdbutil dump -l "$pdb" | grep -c -m 1 -F "\\$source (")"
+  expect "$program: PDB has the function $function" "1" \
+    "$(llvm-pdbutil dump -symbols "$pdb" | grep -c -m 1 "S_GPROC32 .* \`$function\`")"
+}
 for arch in x86 x64; do
-  tools="$([ "$arch" = x86 ] && echo i686 || echo x86_64)-w64-mingw32"
-  expect "$arch DLL: debug sections" "0" \
-    "$("$tools-objdump" -h "$files/$arch/vpolv.dll" | grep -c ' \.debug_')"
-  # .gnu_debuglink holds the debug file's name, padding and a checksum.
-  "$tools-objcopy" --dump-section .gnu_debuglink="$work/link" "$files/$arch/vpolv.dll" "$work/scratch"
-  expect "$arch DLL: link to its debug file" "vpolv.dll.debug" "$(head -z -n 1 "$work/link" | tr -d '\0')"
-  expect "$arch debug file: debug information" "1" \
-    "$("$tools-objdump" -h "$files/$arch/vpolv.dll.debug" | grep -c ' \.debug_info')"
+  check_symbols "$files/$arch/vpolv.dll" "$files/$arch/vpolv.pdb" 'plugin\plugin.cpp' DllGetClassObject
 done
+check_symbols "$files/vpolv-sim.exe" "$files/vpolv-sim.pdb" 'sim\replay.cpp' vpolv::sim::simulatorMain
 
 echo "== side by side, registered by regsvr32"
 new_prefix sxs
@@ -181,7 +193,7 @@ for view in x86 x64; do
   expect_same "both packages: the $view view is as regsvr32 leaves it" "$work/both.$view" "$work/now.$view"
 done
 for arch in x86 x64; do
-  expect "$arch host folder" "SPACE.INI vpolv.dll vpolv.dll.debug" "$(ls "${unix_dir[$arch]}" | tr '\n' ' ' | sed 's/ $//')"
+  expect "$arch host folder" "SPACE.INI vpolv.dll vpolv.pdb" "$(ls "${unix_dir[$arch]}" | tr '\n' ' ' | sed 's/ $//')"
 done
 
 msiexec /x "$win_msi_x86"
@@ -197,7 +209,7 @@ expect "x86 host folder after uninstalling" "SPACE.INI" "$(ls "${unix_dir[x86]}"
 old="$work/old"
 rm -rf "$old"
 mkdir -p "$old"
-cp "$files/x86/vpolv.dll" "$files/x86/vpolv.dll.debug" "$old/"
+cp "$files/x86/vpolv.dll" "$files/x86/vpolv.pdb" "$old/"
 (cd "$old" && "$here/packaging/build-msi.sh" x86 1.0.0 1.00 "$old/vpolv-1.00-x86.msi")
 msiexec /i "Z:${old//\//\\}\\vpolv-1.00-x86.msi" INSTALLDIR="${host_dir[x86]}\\"
 expect "older x86 package installs" "0" "$?"

@@ -1,0 +1,53 @@
+# What both release builds share: clang and lld in MinGW mode, on the MinGW-w64 headers, import
+# libraries and libstdc++ (posix thread model) of the GCC builds. Debug information is CodeView,
+# written by the linker to a PDB beside each program, which Windows debuggers (WinDbg, Visual
+# Studio) read; the program's CodeView record names that PDB and carries its GUID and age.
+#
+# The files are reproducible: the same sources built in any two folders give the same bytes. No
+# link time in the headers, paths in the debug information relative to the source and build
+# folders (shown below C:\vpolv-src), no compiler command line recorded, and lld derives the
+# PDB's GUID from its contents.
+#
+# The toolchain files set TOOLCHAIN_PREFIX and CMAKE_SYSTEM_PROCESSOR, then include this.
+set(CMAKE_SYSTEM_NAME Windows)
+
+set(VPOLV_CLANG_VERSION 16)
+set(CMAKE_C_COMPILER clang-${VPOLV_CLANG_VERSION})
+set(CMAKE_CXX_COMPILER clang++-${VPOLV_CLANG_VERSION})
+set(CMAKE_C_COMPILER_TARGET ${TOOLCHAIN_PREFIX})
+set(CMAKE_CXX_COMPILER_TARGET ${TOOLCHAIN_PREFIX})
+set(CMAKE_RC_COMPILER ${TOOLCHAIN_PREFIX}-windres)
+set(VPOLV_WIDL ${TOOLCHAIN_PREFIX}-widl)
+set(VPOLV_PDB ON)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${TOOLCHAIN_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+set(_gcc /usr/lib/gcc/${TOOLCHAIN_PREFIX}/12-posix)
+# Headers are included through the build folder's include roots (see vpolv_include_root): they
+# are named by their place in the sources. Otherwise the build folder, which lies inside the
+# source folder, is "build". The longest matching prefix applies.
+set(_maps "-ffile-prefix-map=${CMAKE_BINARY_DIR}=build -ffile-prefix-map=${CMAKE_SOURCE_DIR}=.")
+foreach(_layer common host platform catalog showcase plugin com sim)
+  string(APPEND _maps " -ffile-prefix-map=${CMAKE_BINARY_DIR}/include-roots/${_layer}=.")
+endforeach()
+set(CMAKE_CXX_FLAGS_INIT
+    "-nostdinc++ -isystem ${_gcc}/include/c++ -isystem ${_gcc}/include/c++/${TOOLCHAIN_PREFIX} \
+-gcodeview -gno-codeview-command-line -ffile-compilation-dir=. ${_maps}")
+set(CMAKE_C_FLAGS_INIT "-gcodeview -gno-codeview-command-line -ffile-compilation-dir=. ${_maps}")
+
+# The runtimes linked statically, as in the GCC builds; the PDB named after the program, beside
+# it, and named in the program without a folder. (The compile flags are on the link line too,
+# where the driver has no use for some.)
+set(_link "-fuse-ld=lld-${VPOLV_CLANG_VERSION} -Wno-unused-command-line-argument -static -L${_gcc} -lpthread \
+-Wl,--no-insert-timestamp -Wl,--pdb= -Wl,-Xlink=-pdbaltpath:%_PDB% \
+-Wl,-Xlink=-pdbsourcepath:C:/vpolv-src ${VPOLV_EXTRA_LINKER_FLAGS}")
+set(CMAKE_EXE_LINKER_FLAGS_INIT "${_link}")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "${_link}")
+
+# Nothing of these builds runs in the build (no tests), but Wine would run it.
+set(VPOLV_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh ${VPOLV_WINEPREFIX})

@@ -1,0 +1,216 @@
+#!/usr/bin/env bash
+# The release's vpolv-sim.exe under Wine, as support uses it on Windows, and the commands of
+# docs/support.md.
+#
+#   windows_sim_test.sh DIST NATIVE_SIM WORKDIR [EXE...] [--trace FILE...]
+#     DIST        the folder of vpolv-<version>.zip (scripts/package.sh's dist/)
+#     NATIVE_SIM  the native vpolv-sim, whose messages and exit codes the Windows one must give
+#     WORKDIR     scratch folder; the Wine prefix goes there
+#     EXE         more builds of vpolv-sim.exe to test besides the zip's (the other bitness)
+#     --trace     traces written by the DLLs (the Windows tests leave one per bitness)
+#
+# For each program: every example scene's report equals its golden report (line endings
+# aside); bad input gives the native simulator's message and exit code; a scene and a trace in
+# a folder whose name has spaces and accents work; each DLL's trace replays "identical". Then
+# every command of docs/support.md's `bat` boxes runs in a Command Prompt, in order, from the
+# unzipped release folder, with a DLL's trace standing for the designer's events.
+set -uo pipefail
+
+if [ $# -lt 3 ]; then
+  echo "usage: windows_sim_test.sh DIST NATIVE_SIM WORKDIR [EXE...] [--trace FILE...]" >&2
+  exit 2
+fi
+dist="$(cd "$1" && pwd)"
+native="$(cd "$(dirname "$2")" && pwd)/$(basename "$2")"
+mkdir -p "$3"
+work="$(cd "$3" && pwd)"
+shift 3
+programs=() traces=()
+while [ $# -gt 0 ]; do
+  if [ "$1" = --trace ]; then
+    traces+=("$(cd "$(dirname "$2")" && pwd)/$(basename "$2")")
+    shift 2
+  else
+    programs+=("$(cd "$(dirname "$1")" && pwd)/$(basename "$1")")
+    shift
+  fi
+done
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+examples="$here/examples" golden="$here/tests/sim/golden" bad_dir="$here/tests/sim/bad"
+# Wine hands the command line on in UTF-16 from the locale's encoding.
+export LC_ALL=C.UTF-8 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+passed=0 failed=0
+ok() { passed=$((passed + 1)); }
+bad() {
+  failed=$((failed + 1))
+  echo "FAILED: $*"
+}
+expect() {
+  if [ "$2" == "$3" ]; then ok; else bad "$1: expected \"$2\", got \"$3\""; fi
+}
+expect_same() {
+  if diff -u "$2" "$3" >"$work/diff.txt"; then ok; else
+    bad "$1"
+    head -40 "$work/diff.txt"
+  fi
+}
+
+# The release, unzipped; its vpolv-sim.exe is tested first.
+rm -rf "$work/zip"
+mkdir -p "$work/zip"
+(cd "$work/zip" && cmake -E tar xf "$dist"/vpolv-*.zip)
+release="$(ls -d "$work"/zip/vpolv-*)"
+programs=("$release/vpolv-sim.exe" "${programs[@]}")
+
+export WINEPREFIX="$work/wineprefix"
+export HOME="$work/home" # the prefix's user folders, away from the real ones
+mkdir -p "$HOME"
+wineserver -k 2>/dev/null || true
+"$here/cmake/wine-run.sh" --prepare "$WINEPREFIX" || exit 1
+
+# run PROGRAM FOLDER OUT ERR ARGS...: runs it in FOLDER, line endings made Unix's; its exit code.
+run() {
+  local program="$1" folder="$2" out="$3" err="$4" status
+  shift 4
+  if [[ "$program" == *.exe ]]; then
+    (cd "$folder" && wine "$program" "$@" >"$out.raw" 2>"$err.raw")
+  else
+    (cd "$folder" && "$program" "$@" >"$out.raw" 2>"$err.raw")
+  fi
+  status=$?
+  tr -d '\r' <"$out.raw" >"$out"
+  tr -d '\r' <"$err.raw" >"$err"
+  return $status
+}
+
+# The golden cases of tests/sim/CMakeLists.txt: sim_golden(NAME EXIT [STDERR "regex"] ARGS...).
+golden_cases() {
+  awk '/^sim_golden\(/ { case = ""; on = 1 }
+       on { case = case " " $0 }
+       on && /\)$/ { print case; on = 0 }' "$here/tests/sim/CMakeLists.txt" |
+    sed 's/^ *sim_golden(//; s/) *$//; s/STDERR "[^"]*"//'
+}
+
+# Bad input, run from tests/sim/bad: the native simulator's stderr and exit code.
+bad_cases=(
+  "nowhere.json --event place"
+  "../bad --event place"
+  "syntax.json --event place"
+  "unknown-key.json --event place"
+  "no-call-object.json --event place"
+  "--verbose"
+  "../../../examples/showroom.json --event place --object 1x"
+  "../../../examples/showroom.json --event place --out none/x.json"
+  "--replay syntax.json"
+  "--replay ../one-record.jsonl --record 2"
+  "--scene-from-trace ../session-as-text.jsonl --out x.json"
+  "--check syntax.json"
+)
+
+for program in "${programs[@]}"; do
+  echo "== $program"
+  while read -r name status args; do
+    [ -n "$name" ] || continue
+    # shellcheck disable=SC2086 # the arguments are words without spaces
+    run "$program" "$examples" "$work/out" "$work/err" $args
+    expect "golden $name: exit code" "$status" "$?"
+    expect_same "golden $name: the report" "$golden/$name.txt" "$work/out"
+  done < <(golden_cases)
+
+  for args in "${bad_cases[@]}"; do
+    # shellcheck disable=SC2086
+    run "$native" "$bad_dir" "$work/want.out" "$work/want.err" $args
+    want=$?
+    # shellcheck disable=SC2086
+    run "$program" "$bad_dir" "$work/out" "$work/err" $args
+    expect "bad input \"$args\": exit code" "$want" "$?"
+    expect_same "bad input \"$args\": the message" "$work/want.err" "$work/err"
+  done
+  expect "no file left by bad input" "" "$(cd "$bad_dir" && git status --porcelain --ignored . 2>/dev/null)"
+
+  # A scene and its trace in a folder with spaces and accents, named by its Windows path.
+  folder="$work/Casos de José Ñandú"
+  rm -rf "$folder"
+  mkdir -p "$folder"
+  cp -r "$examples/catalogs" "$folder/"
+  cp "$examples/showroom.json" "$folder/escena de Núria.json"
+  windows_folder="Z:${folder//\//\\}"
+  run "$program" "$work" "$work/out" "$work/err" "$windows_folder\\escena de Núria.json" \
+    --event place --trace "$windows_folder\\traza.jsonl" --out "$windows_folder\\después.json"
+  expect "accented folder: exit code" "0" "$?"
+  sed '1s/^Scene   showroom\.json/Scene   escena de Núria.json/' \
+    "$golden/showroom-place-vitrina.txt" >"$work/want"
+  expect_same "accented folder: the report" "$work/want" "$work/out"
+  run "$program" "$folder" "$work/out" "$work/err" --replay traza.jsonl
+  expect "accented folder: replay" "0 identical" "$? $(head -c 9 "$work/out")"
+  run "$program" "$work" "$work/out" "$work/err" --scene-from-trace "$windows_folder\\traza.jsonl" \
+    --out "$windows_folder\\de la traza.json"
+  expect "accented folder: scene from the trace" "0" "$?"
+  run "$program" "$folder" "$work/out" "$work/err" "de la traza.json" --event place --quiet
+  run "$native" "$folder" "$work/want" "$work/err" "de la traza.json" --event place --quiet
+  expect_same "accented folder: the scene from the trace runs as natively" "$work/want" "$work/out"
+  run "$program" "$folder" "$work/out" "$work/err" "después.json" --event finishes --quiet
+  expect "accented folder: the scene --out wrote" "0" "$?"
+
+  for trace in "${traces[@]}"; do
+    run "$program" "$work" "$work/out" "$work/err" --replay "$trace"
+    expect "replay of $trace" "0 identical" "$? $(head -c 9 "$work/out")"
+  done
+done
+
+# -- docs/support.md, step by step --------------------------------------------------------------
+echo "== docs/support.md"
+if [ ${#traces[@]} -eq 0 ]; then
+  # Without a DLL's trace, the simulator's own record of a placement stands in.
+  traces=("$work/sim-trace.jsonl")
+  rm -f "${traces[0]}"
+  "$native" "$examples/showroom.json" --event place --trace "${traces[0]}" >/dev/null
+fi
+winpath() { wine cmd /c "echo $1" 2>/dev/null | tr -d '\r'; }
+unixpath() { wine winepath -u "$1" 2>/dev/null | tr -d '\r'; }
+desktop="$(unixpath "$(winpath '%USERPROFILE%')\\Desktop")"
+mkdir -p "$desktop"
+rm -f "$desktop"/{trace.jsonl,case.json,report.txt}
+step=0
+while IFS= read -r line; do
+  step=$((step + 1))
+  printf '@echo off\r\n%s\r\nexit /b %%errorlevel%%\r\n' "$line" >"$work/step.bat"
+  (cd "$release" && wine cmd /c "$(wine winepath -w "$work/step.bat" 2>/dev/null | tr -d '\r')" \
+    >"$work/out.raw" 2>"$work/err.raw")
+  status=$?
+  tr -d '\r' <"$work/out.raw" >"$work/out"
+  want=0
+  case "$line" in
+    *--check*) want="$status" && [ "$status" -le 1 ] || want="0 or 1" ;;
+    # This prefix has no registration and no host folder: the doctor finds problems.
+    *doctor*) want="$status" && [ "$status" -le 1 ] || want="0 or 1" ;;
+  esac
+  expect "support.md command $step ($line): exit code" "$want" "$status"
+  case "$line" in
+    "reg add \"HKCU\\Software\\vpolv\""*)
+      # The designer's events: the DLL appends to the file the switch names.
+      file="$(wine reg query 'HKCU\Software\vpolv' /v TraceFile 2>/dev/null | tr -d '\r' |
+        awk '$1 == "TraceFile" { $1 = $2 = ""; sub(/^ +/, ""); print }')"
+      expect "support.md: the trace switch names a file in an existing folder" "yes" \
+        "$([ -d "$(dirname "$(unixpath "$file")")" ] && echo yes)"
+      cp "${traces[0]}" "$(unixpath "$file")"
+      ;;
+    "reg delete \"HKCU\\Software\\vpolv\""*)
+      expect "support.md: the trace switch is off" "1" \
+        "$(wine reg query 'HKCU\Software\vpolv' /v TraceFile >/dev/null 2>&1; echo $?)"
+      ;;
+    *--replay*) expect "support.md: the replay" "identical" "$(head -c 9 "$work/out")" ;;
+    *report.txt*) expect_same "support.md: report.txt is the report, in UTF-8" \
+      <(tr -d '\r' <"$desktop/report.txt") \
+      <(cd "$desktop" && "$native" case.json --event place --quiet) ;;
+  esac
+done < <(awk '/^```bat$/ { on = 1; next } /^```/ { on = 0 } on && NF && !/^rem / { print }' \
+  "$here/docs/support.md")
+expect "support.md: commands run" "yes" "$([ "$step" -ge 8 ] && echo yes)"
+expect "support.md: the crash dump keys are gone" "1" \
+  "$(wine reg query 'HKLM\SOFTWARE\Microsoft\Windows\Windows Error Reporting\LocalDumps\Host.exe' >/dev/null 2>&1; echo $?)"
+
+wineserver -k 2>/dev/null || true
+echo "windows_sim_test: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
