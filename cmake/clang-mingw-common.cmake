@@ -45,8 +45,13 @@ set(CMAKE_C_FLAGS_INIT "-gcodeview -gno-codeview-command-line -ffile-compilation
 set(_link "-fuse-ld=lld-${VPOLV_CLANG_VERSION} -Wno-unused-command-line-argument -static -L${_gcc} -lpthread \
 -Wl,--no-insert-timestamp -Wl,--pdb= -Wl,-Xlink=-pdbaltpath:%_PDB% \
 -Wl,-Xlink=-pdbsourcepath:C:/vpolv-src ${VPOLV_EXTRA_LINKER_FLAGS}")
-set(CMAKE_EXE_LINKER_FLAGS_INIT "${_link}")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "${_link}")
+set(CMAKE_EXE_LINKER_FLAGS_INIT "${_link} ${VPOLV_START_FILES}")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "${_link} ${VPOLV_START_FILES}")
+if(VPOLV_END_FILES)
+  # After everything the link line names, before the libraries the driver adds.
+  set(CMAKE_CXX_STANDARD_LIBRARIES "-lkernel32 -luser32 -lgdi32 -lwinspool -lshell32 -lole32 \
+-loleaut32 -luuid -lcomdlg32 -ladvapi32 ${VPOLV_END_FILES}")
+endif()
 
 # Nothing of these builds runs in the build (no tests), but Wine would run it.
 set(VPOLV_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)

@@ -117,7 +117,7 @@ expect "SHA256SUMS: the sums" "0" "$(cd "$dist" && sha256sum --quiet -c SHA256SU
 # the functions and the lines of the sources.
 check_symbols() {
   local program="$1" pdb="$2" source="$3" function="$4" record summary guid age
-  record="$(x86_64-w64-mingw32-objdump -p "$program" | grep -o 'RSDS signature [0-9a-f]* age [0-9]* pdb .*')"
+  record="$(x86_64-w64-mingw32-objdump -p "$program" | grep -o 'RSDS signature [0-9a-f]* age [0-9]* pdb [^)]*')"
   summary="$(llvm-pdbutil dump -summary "$pdb")"
   guid="$(grep -o 'GUID: {[0-9A-F-]*}' <<<"$summary" | tr -d '{}-' | sed 's/GUID: //' | tr 'A-F' 'a-f')"
   age="$(grep -o 'Age: [0-9]*' <<<"$summary" | sed 's/Age: //')"
