@@ -233,9 +233,6 @@ void checkDecimalSeparator(Report& report, const Locale& locale) {
     try {
         const std::string half = utf8(locale.doubleToText(22.5));
         const char separator = half.size() == 4 ? half[2] : '\0';
-        const std::string readings = "\"12,5\" reads as " +
-                                     numberText(locale.textToDouble(u"12,5")) +
-                                     " and \"12.5\" as " + numberText(locale.textToDouble(u"12.5"));
         if (separator != ',' && separator != '.') {
             report.problem("decimal separator",
                            "half of 45 is written \"" + echo(half) +
@@ -244,6 +241,9 @@ void checkDecimalSeparator(Report& report, const Locale& locale) {
                                guide + ")");
             return;
         }
+        const std::string readings = "\"12,5\" reads as " +
+                                     numberText(locale.textToDouble(u"12,5")) +
+                                     " and \"12.5\" as " + numberText(locale.textToDouble(u"12.5"));
         const std::string sign = separator == ',' ? "the comma" : "the point";
         report.ok("decimal separator", sign + ": half of 45 is written \"" + half +
                                            "\" in catalog line names, " + readings +
