@@ -12,6 +12,7 @@ namespace vpolv {
 namespace {
 
 using host::Arg;
+using Args = std::vector<Arg>;
 using host::Call;
 using host::objectArg;
 using host::textArg;
@@ -21,12 +22,14 @@ class TracedAppli final : public host::Appli {
     TracedAppli(TraceRecorder& trace, std::unique_ptr<host::Appli> inner)
         : trace_(trace), inner_(std::move(inner)) {}
     Long StartSessionFromCallParams(Long& block) override {
-        return trace_.pass("Appli", "StartSessionFromCallParams", {Arg::i4Ref(block)},
-                           [&] { return inner_->StartSessionFromCallParams(block); });
+        return trace_.pass(
+            "Appli", "StartSessionFromCallParams", [&] { return Args{Arg::i4Ref(block)}; },
+            [&] { return inner_->StartSessionFromCallParams(block); });
     }
     bool EndSession(Long& session) override {
-        return trace_.pass("Appli", "EndSession", {Arg::i4Ref(session)},
-                           [&] { return inner_->EndSession(session); });
+        return trace_.pass(
+            "Appli", "EndSession", [&] { return Args{Arg::i4Ref(session)}; },
+            [&] { return inner_->EndSession(session); });
     }
 
   private:
@@ -39,36 +42,57 @@ class TracedScene final : public host::Scene {
     TracedScene(TraceRecorder& trace, std::unique_ptr<host::Scene> inner)
         : trace_(trace), inner_(std::move(inner)) {}
     Text ObjectGetInfo(Long& s, host::ObjectArg object, Long code) override {
-        return trace_.pass("Scene", "ObjectGetInfo",
-                           {Arg::i4Ref(s), objectArg(object), Arg::i4(code)},
-                           [&] { return inner_->ObjectGetInfo(s, object, code); });
+        return trace_.pass(
+            "Scene", "ObjectGetInfo",
+            [&] {
+                return Args{Arg::i4Ref(s), objectArg(object), Arg::i4(code)};
+            },
+            [&] { return inner_->ObjectGetInfo(s, object, code); });
     }
     void ObjectSetInfo(Long& s, host::ObjectArg object, host::TextArg value, Long code) override {
-        trace_.pass("Scene", "ObjectSetInfo",
-                    {Arg::i4Ref(s), objectArg(object), textArg(value), Arg::i4(code)},
-                    [&] { inner_->ObjectSetInfo(s, object, value, code); });
+        trace_.pass(
+            "Scene", "ObjectSetInfo",
+            [&] {
+                return Args{Arg::i4Ref(s), objectArg(object), textArg(value), Arg::i4(code)};
+            },
+            [&] { inner_->ObjectSetInfo(s, object, value, code); });
     }
     Long SceneGetObjectsNb(Long& s) override {
-        return trace_.pass("Scene", "SceneGetObjectsNb", {Arg::i4Ref(s)},
-                           [&] { return inner_->SceneGetObjectsNb(s); });
+        return trace_.pass(
+            "Scene", "SceneGetObjectsNb", [&] { return Args{Arg::i4Ref(s)}; },
+            [&] { return inner_->SceneGetObjectsNb(s); });
     }
     Long SceneGetObjectId(Long& s, Long& rank) override {
-        return trace_.pass("Scene", "SceneGetObjectId", {Arg::i4Ref(s), Arg::i4Ref(rank)},
-                           [&] { return inner_->SceneGetObjectId(s, rank); });
+        return trace_.pass(
+            "Scene", "SceneGetObjectId",
+            [&] {
+                return Args{Arg::i4Ref(s), Arg::i4Ref(rank)};
+            },
+            [&] { return inner_->SceneGetObjectId(s, rank); });
     }
     Long ObjectGetChildrenNb(Long& s, host::ObjectArg object, Integer zero) override {
-        return trace_.pass("Scene", "ObjectGetChildrenNb",
-                           {Arg::i4Ref(s), objectArg(object), Arg::i2(zero)},
-                           [&] { return inner_->ObjectGetChildrenNb(s, object, zero); });
+        return trace_.pass(
+            "Scene", "ObjectGetChildrenNb",
+            [&] {
+                return Args{Arg::i4Ref(s), objectArg(object), Arg::i2(zero)};
+            },
+            [&] { return inner_->ObjectGetChildrenNb(s, object, zero); });
     }
     Long ObjectGetChildId(Long& s, host::ObjectArg object, Long& rank, Integer zero) override {
-        return trace_.pass("Scene", "ObjectGetChildId",
-                           {Arg::i4Ref(s), objectArg(object), Arg::i4Ref(rank), Arg::i2(zero)},
-                           [&] { return inner_->ObjectGetChildId(s, object, rank, zero); });
+        return trace_.pass(
+            "Scene", "ObjectGetChildId",
+            [&] {
+                return Args{Arg::i4Ref(s), objectArg(object), Arg::i4Ref(rank), Arg::i2(zero)};
+            },
+            [&] { return inner_->ObjectGetChildId(s, object, rank, zero); });
     }
     Text SceneGetKeywordInfo(Long& s, host::TextArg keyword) override {
-        return trace_.pass("Scene", "SceneGetKeywordInfo", {Arg::i4Ref(s), textArg(keyword)},
-                           [&] { return inner_->SceneGetKeywordInfo(s, keyword); });
+        return trace_.pass(
+            "Scene", "SceneGetKeywordInfo",
+            [&] {
+                return Args{Arg::i4Ref(s), textArg(keyword)};
+            },
+            [&] { return inner_->SceneGetKeywordInfo(s, keyword); });
     }
 
   private:
@@ -84,20 +108,29 @@ class TracedCatalog final : public host::Catalog {
                                   host::TextArg line, bool flag) override {
         return trace_.pass(
             "Catalog", "TableGetLineRankFromName",
-            {Arg::i4Ref(s), Arg::i2(table), Arg::i2(zero), Arg::i2(one), textArg(line),
-             Arg::boolean(flag)},
+            [&] {
+                return Args{Arg::i4Ref(s), Arg::i2(table), Arg::i2(zero),
+                            Arg::i2(one),  textArg(line),  Arg::boolean(flag)};
+            },
             [&] { return inner_->TableGetLineRankFromName(s, table, zero, one, line, flag); });
     }
     Text TableGetLineInfo(Long& s, Integer table, Integer zero, Long& rank,
                           Integer column) override {
         return trace_.pass(
             "Catalog", "TableGetLineInfo",
-            {Arg::i4Ref(s), Arg::i2(table), Arg::i2(zero), Arg::i4Ref(rank), Arg::i2(column)},
+            [&] {
+                return Args{Arg::i4Ref(s), Arg::i2(table), Arg::i2(zero), Arg::i4Ref(rank),
+                            Arg::i2(column)};
+            },
             [&] { return inner_->TableGetLineInfo(s, table, zero, rank, column); });
     }
     bool FileLoad(Long& s, host::TextArg file, host::TextArg code) override {
-        return trace_.pass("Catalog", "FileLoad", {Arg::i4Ref(s), textArg(file), textArg(code)},
-                           [&] { return inner_->FileLoad(s, file, code); });
+        return trace_.pass(
+            "Catalog", "FileLoad",
+            [&] {
+                return Args{Arg::i4Ref(s), textArg(file), textArg(code)};
+            },
+            [&] { return inner_->FileLoad(s, file, code); });
     }
 
   private:
@@ -185,27 +218,33 @@ TraceRecorder::~TraceRecorder() = default;
 template <class T>
 T TraceRecorder::created(const char* object, std::u16string_view progId,
                          T (host::Connector::*create)()) {
-    return pass(object, "CreateObject", {Arg::str(Text(progId), false)},
-                [&] { return (host_.*create)(); });
+    return pass(
+        object, "CreateObject", [&] { return Args{Arg::str(Text(progId), false)}; },
+        [&] { return (host_.*create)(); });
+}
+
+template <class Traced, class T>
+std::unique_ptr<T> TraceRecorder::wrap(std::unique_ptr<T> inner) {
+    std::unique_ptr<T> traced;
+    // The object is moved only once the wrapper's memory is there.
+    keep([&] { traced = std::make_unique<Traced>(*this, std::move(inner)); });
+    return traced ? std::move(traced) : std::move(inner);
 }
 
 std::unique_ptr<host::Appli> TraceRecorder::createAppli() {
-    return std::make_unique<TracedAppli>(
-        *this, created("Appli", kAppliProgId, &host::Connector::createAppli));
+    return wrap<TracedAppli>(created("Appli", kAppliProgId, &host::Connector::createAppli));
 }
 
 std::unique_ptr<host::Scene> TraceRecorder::createScene() {
-    return std::make_unique<TracedScene>(
-        *this, created("Scene", kSceneProgId, &host::Connector::createScene));
+    return wrap<TracedScene>(created("Scene", kSceneProgId, &host::Connector::createScene));
 }
 
 std::unique_ptr<host::Catalog> TraceRecorder::createCatalog() {
-    return std::make_unique<TracedCatalog>(
-        *this, created("Catalog", kCatalogProgId, &host::Connector::createCatalog));
+    return wrap<TracedCatalog>(created("Catalog", kCatalogProgId, &host::Connector::createCatalog));
 }
 
 void TraceRecorder::show(const Text& text, const Text& title, Long style) {
-    boxes_.push_back({text, title, style});
+    keep([&] { boxes_.push_back({text, title, style}); });
     messages_.show(text, title, style);
 }
 
@@ -292,6 +331,8 @@ std::string TraceRecorder::record(const Event& event) const {
 
 void writeTrace(const platform::Trace& trace, const Text& file, const TraceRecorder& recorder,
                 const TraceRecorder::Event& event) noexcept {
+    if (recorder.lost())
+        return;
     try {
         trace.append(file, recorder.record(event));
     } catch (...) {

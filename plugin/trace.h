@@ -42,14 +42,25 @@ class TraceRecorder final : public host::Connector, public platform::Dialogs {
     // The event's record: one JSON line, the line feed included.
     std::string record(const Event& event) const;
 
-    // Records the call, runs it and records its answer or its error.
-    template <class Run>
-    auto pass(const char* object, const char* operation, std::vector<host::Arg> args, Run&& run)
-        -> decltype(run());
+    // Records the call with the arguments args() gives, runs it and records its answer or its
+    // error.
+    template <class Args, class Run>
+    auto pass(const char* object, const char* operation, Args&& args, Run&& run) -> decltype(run());
+
+    // The record is the trace's own: when memory runs out while it is kept, it is given up (and
+    // not written) and the event goes on as it would untraced.
+    bool lost() const { return lost_; }
 
   private:
     template <class T>
     T created(const char* object, std::u16string_view progId, T (host::Connector::*create)());
+    // The host's object, its calls passed through this recorder; the object itself once the
+    // record is given up.
+    template <class Traced, class T>
+    std::unique_ptr<T> wrap(std::unique_ptr<T> inner);
+    // Runs keeping, which adds to the record; gives the record up when that fails.
+    template <class Keeping>
+    void keep(Keeping&& keeping) noexcept;
 
     host::Connector& host_;
     platform::Dialogs& messages_;
@@ -60,13 +71,30 @@ class TraceRecorder final : public host::Connector, public platform::Dialogs {
         Long style;
     };
     std::vector<Box> boxes_;
+    bool lost_ = false;
 };
 
-template <class Run>
-auto TraceRecorder::pass(const char* object, const char* operation, std::vector<host::Arg> args,
-                         Run&& run) -> decltype(run()) {
-    calls_.push_back({object, operation, std::move(args), {}});
-    const std::size_t at = calls_.size() - 1;
+template <class Keeping>
+void TraceRecorder::keep(Keeping&& keeping) noexcept {
+    if (lost_)
+        return;
+    try {
+        keeping();
+    } catch (...) {
+        lost_ = true;
+        calls_.clear();
+        boxes_.clear();
+    }
+}
+
+template <class Args, class Run>
+auto TraceRecorder::pass(const char* object, const char* operation, Args&& args, Run&& run)
+    -> decltype(run()) {
+    std::size_t at = 0;
+    keep([&] {
+        calls_.push_back({object, operation, args(), {}});
+        at = calls_.size();
+    });
     try {
         if constexpr (std::is_void_v<decltype(run())>) {
             run();
@@ -74,11 +102,11 @@ auto TraceRecorder::pass(const char* object, const char* operation, std::vector<
             auto value = run();
             // A created object answers nothing worth keeping.
             if constexpr (requires { host::answerOf(value); })
-                calls_[at].answer = host::answerOf(value);
+                keep([&] { calls_[at - 1].answer = host::answerOf(value); });
             return value;
         }
     } catch (const Error& e) {
-        calls_[at].answer.error = e;
+        keep([&] { calls_[at - 1].answer.error = e; });
         throw;
     }
 }
