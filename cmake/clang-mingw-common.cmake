@@ -47,6 +47,11 @@ set(_link "-fuse-ld=lld-${VPOLV_CLANG_VERSION} -Wno-unused-command-line-argument
 -Wl,-Xlink=-pdbsourcepath:C:/vpolv-src ${VPOLV_EXTRA_LINKER_FLAGS}")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "${_link} ${VPOLV_START_FILES}")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "${_link} ${VPOLV_START_FILES}")
+# These are the release's flags whatever the cache of an older configuration holds: a build
+# folder configured before a change of this file takes the change.
+foreach(_flags CMAKE_CXX_FLAGS CMAKE_C_FLAGS CMAKE_EXE_LINKER_FLAGS CMAKE_SHARED_LINKER_FLAGS)
+  set(${_flags} "${${_flags}_INIT}" CACHE STRING "Set by ${CMAKE_CURRENT_LIST_FILE}" FORCE)
+endforeach()
 if(VPOLV_END_FILES)
   # After everything the link line names, before the libraries the driver adds.
   set(CMAKE_CXX_STANDARD_LIBRARIES "-lkernel32 -luser32 -lgdi32 -lwinspool -lshell32 -lole32 \

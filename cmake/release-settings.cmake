@@ -8,6 +8,7 @@
 #   VPOLV_CATALOG_CODE: the code the catalogs are supplied with, which the host needs to open
 #   them (six lower-case letters, then six digits).
 include(${CMAKE_CURRENT_LIST_DIR}/catalog-code.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/reproducible.cmake)
 
 if(PROJECT_VERSION_MINOR GREATER 99)
   message(FATAL_ERROR "version ${PROJECT_VERSION}: the minor version is shown in two digits")

@@ -11,6 +11,12 @@
 # wixl leaves the File table's Version empty; the DLL's version (VERSION.0, as in its version
 # record) is written there afterwards, so that Windows Installer's file rules compare it with
 # a vpolv.dll already in the folder.
+#
+# The same files, version and bitness give the same package, byte for byte: the product code
+# and the package code are made from a digest of everything that goes into it (any change of
+# a file gives new ones, as a new random code would), and with SOURCE_DATE_EPOCH set (seconds
+# since 1970), the package's dates and the times of the files in it are that time. Without
+# it, they are the files' own times and the current time.
 set -euo pipefail
 if [ $# -ne 4 ]; then
   echo "usage: build-msi.sh x86|x64 VERSION VERSION_TEXT OUTPUT" >&2
@@ -20,12 +26,45 @@ arch="$1" version="$2" text="$3" output="$4"
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
+export TZ=UTC
 
-wixl -a "$arch" -D Arch="$arch" -D Version="$version" -D VersionText="$text" \
-  -o "$work/vpolv.msi" "$here/vpolv.wxs"
+# The files the package installs, copied so that their times can be set.
+mkdir "$work/files"
+mapfile -t sources < <(grep -o 'Source="[^"]*"' "$here/vpolv.wxs" | sed 's/^Source="//; s/"$//')
+cp "${sources[@]}" "$work/files/"
+if [ -n "${SOURCE_DATE_EPOCH:-}" ]; then
+  (cd "$work/files" && touch -d "@$SOURCE_DATE_EPOCH" "${sources[@]}")
+fi
+
+# guid NAME: a GUID made from the digest of the package's inputs and NAME.
+inputs="$( (cd "$work/files" && sha256sum "${sources[@]}")
+  sha256sum <"$here/vpolv.wxs"
+  echo "$arch $version $text $(wixl --version)")"
+guid() {
+  local h
+  h="$(printf '%s\n%s\n' "$1" "$inputs" | sha256sum | cut -c1-32 | tr a-f A-F)"
+  # Shaped as a name-based GUID (version 5, RFC 4122 variant).
+  local variant=$(((16#${h:16:1} & 3) | 8))
+  printf '{%s-%s-5%s-%X%s-%s}' "${h:0:8}" "${h:8:4}" "${h:13:3}" "$variant" "${h:17:3}" "${h:20:12}"
+}
+
+(cd "$work/files" && wixl -a "$arch" -D Arch="$arch" -D Version="$version" -D VersionText="$text" \
+  -D ProductCode="$(guid product)" -o "$work/vpolv.msi" "$here/vpolv.wxs")
 msiinfo export "$work/vpolv.msi" File >"$work/File.idt"
 awk -F'\t' -v OFS='\t' -v v="$version.0" 'NR > 3 && $1 == "VpolvDll" { $5 = v; $6 = "3082" } { print }' \
   "$work/File.idt" >"$work/File.new.idt"
 mv "$work/File.new.idt" "$work/File.idt"
 msibuild "$work/vpolv.msi" -i "$work/File.idt"
+
+# The summary: 9 is the package code, 12 and 13 the times it was created and last saved.
+date=""
+if [ -n "${SOURCE_DATE_EPOCH:-}" ]; then
+  date="$(date -u -d "@$SOURCE_DATE_EPOCH" '+%Y/%m/%d %H:%M:%S')"
+fi
+msiinfo export "$work/vpolv.msi" _SummaryInformation | tr -d '\r' |
+  awk -F'\t' -v OFS='\t' -v code="$(guid package)" -v date="$date" '
+    NR > 3 && $1 == 9 { $2 = code }
+    NR > 3 && ($1 == 12 || $1 == 13) && date != "" { $2 = date }
+    { print }' >"$work/_SummaryInformation.idt"
+msibuild "$work/vpolv.msi" -i "$work/_SummaryInformation.idt"
 mv "$work/vpolv.msi" "$output"

@@ -5,16 +5,37 @@
 #   vpolv-<version>.zip       both DLLs (x86/, x64/) with their PDBs, the host simulator
 #                             vpolv-sim.exe (32-bit, runs on every Windows) with its PDB, the
 #                             guides and the notices of the runtime libraries linked in
-#   SHA256SUMS                the SHA-256 of each of these files
+#   SHA256SUMS                the SHA-256 of each of these files, and of each file in the zip
 # The programs are Release builds of clang and lld; each one's symbols are in the PDB beside it,
 # which its CodeView record names (GUID and age), for WinDbg and Visual Studio.
+#
+# Signed when given a certificate (see scripts/sign.sh: VPOLV_SIGN_CERT, VPOLV_SIGN_PASS_FILE,
+# VPOLV_SIGN_TIMESTAMP_URL): the programs first, then the installers made with them. The
+# release is made in a staging folder and replaces dist/ only when complete: after a failure
+# dist/ is as it was.
+#
+# Reproducible: the same commit gives the same files, byte for byte (the signatures aside),
+# wherever it is built; their times are the commit's (SOURCE_DATE_EPOCH, when set, instead).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
+# Before the build: a certificate that cannot be used stops the packaging at once.
+bash scripts/sign.sh check
 
+if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+  if ! SOURCE_DATE_EPOCH="$(git log -1 --format=%ct 2>/dev/null)"; then
+    SOURCE_DATE_EPOCH="$(date +%s)"
+    echo "package.sh: no commit and no SOURCE_DATE_EPOCH: the files' times are the current time"
+  fi
+fi
+export SOURCE_DATE_EPOCH
+
+# Configured afresh: a release never depends on what an earlier configuration left in the
+# cache (the toolchain's flags are read only by a first configuration). The build stays
+# incremental.
 for preset in release-x86 release-x64; do
   echo "== $preset"
-  cmake --preset "$preset" >/dev/null
+  cmake --preset "$preset" --fresh >/dev/null
   cmake --build --preset "$preset"
 done
 
@@ -24,23 +45,45 @@ if [ "$(cat build/release-x86/dist/VERSION)" != "$version" ]; then
   exit 1
 fi
 
-rm -rf dist
-mkdir -p dist
-stage="$(mktemp -d)"
+stage="$(mktemp -d "$PWD/build/package.XXXXXX")"
 trap 'rm -rf "$stage"' EXIT
-root="$stage/vpolv-$version"
+out="$stage/dist"
+name="vpolv-$version"
+mkdir -p "$out"
 for arch in x86 x64; do
-  built="build/release-$arch/dist"
-  cp "$built/vpolv-$version-$arch.msi" dist/
-  mkdir -p "$root/$arch"
-  cp "$built/vpolv.dll" "$built/vpolv.pdb" "$root/$arch/"
+  mkdir -p "$stage/$name/$arch"
+  cp "build/release-$arch/dist/vpolv.dll" "build/release-$arch/dist/vpolv.pdb" "$stage/$name/$arch/"
 done
-cp build/release-x86/dist/vpolv-sim.exe build/release-x86/dist/vpolv-sim.pdb "$root/"
+cp build/release-x86/dist/vpolv-sim.exe build/release-x86/dist/vpolv-sim.pdb "$stage/$name/"
 cp docs/deployment.md docs/support.md docs/trace-format.md docs/scene-format.md \
-  docs/pricing-reference.md packaging/NOTICE.txt "$root/"
-(cd "$stage" && cmake -E tar cf "$OLDPWD/dist/vpolv-$version.zip" --format=zip "vpolv-$version")
+  docs/pricing-reference.md packaging/NOTICE.txt "$stage/$name/"
 
-(cd dist && sha256sum -- * >SHA256SUMS)
+# Every program of the release, signed before it goes into the installers and the zip.
+mapfile -t programs < <(cd "$stage" && find "$name" -name '*.dll' -o -name '*.exe' | LC_ALL=C sort)
+bash scripts/sign.sh "$stage" "${programs[@]}"
 
+msis=()
+for arch in x86 x64; do
+  (cd "$stage/$name/$arch" && "$OLDPWD/packaging/build-msi.sh" "$arch" \
+    "$(cat "$OLDPWD/build/release-$arch/dist/MSI_VERSION")" "$version" "$out/$name-$arch.msi")
+  msis+=("$name-$arch.msi")
+done
+bash scripts/sign.sh "$out" "${msis[@]}"
+
+# The zip: its files in one order, with the commit's time, no owner and plain permissions.
+(
+  cd "$stage"
+  find "$name" -type d -exec chmod 755 {} + -o -type f -exec chmod 644 {} +
+  find "$name" -exec touch -d "@$SOURCE_DATE_EPOCH" {} +
+  find "$name" -type f | LC_ALL=C sort >files
+  TZ=UTC zip -X -D -q "$out/$name.zip" -@ <files
+  # The release files, then the zip's.
+  (cd "$out" && export LC_ALL=C && sha256sum -- *) >sums
+  xargs -d '\n' sha256sum <files >>sums
+  mv sums "$out/SHA256SUMS"
+)
+
+rm -rf dist
+mv "$out" dist
 echo "== dist/"
 ls -l dist

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds every configuration and runs every test: natively (also under the sanitizers, and a
 # short fuzzing run), then the Windows builds of both bitnesses under Wine, then the release
-# files (scripts/package.sh) and their deployment.
+# files (scripts/package.sh), their signatures and their deployment, and last the release built
+# twice to show that it is reproducible.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -62,10 +63,12 @@ for preset in "${windows_presets[@]}"; do
 done
 
 # -- Release files and their deployment --------------------------------------------------------
-# Both DLLs side by side through regsvr32, then the two MSI packages, in fresh prefixes.
-echo "== release files (scripts/package.sh)"
-bash scripts/package.sh
-echo "== deployment tests (under Wine)"
+# scripts/package.sh unsigned, then failing and succeeding with a throwaway certificate: the
+# signed release stays in dist/. Then both of its DLLs side by side through regsvr32, and the
+# two MSI packages, in fresh prefixes.
+echo "== release files (scripts/package.sh), signed with a throwaway certificate"
+bash tests/deploy/sign_test.sh build/sign
+echo "== deployment tests of the signed release (under Wine)"
 bash tests/deploy/deploy_test.sh dist build/windows-x86/tests/wine/vpolv_probe.exe \
   build/windows/tests/wine/vpolv_probe.exe build/deploy
 
@@ -73,7 +76,12 @@ bash tests/deploy/deploy_test.sh dist build/windows-x86/tests/wine/vpolv_probe.e
 echo "== vpolv-sim.exe of both release builds, and docs/support.md (under Wine)"
 bash tests/windows-sim/windows_sim_test.sh dist build/native/sim/vpolv-sim build/windows-sim \
   build/release-x64/dist/vpolv-sim.exe \
-  --trace build/windows/dll-trace.jsonl --trace build/windows-x86/dll-trace.jsonl
+  --dll-tests x86 build/windows-x86/tests/wine/vpolv_wine_tests.exe \
+  --dll-tests x64 build/windows/tests/wine/vpolv_wine_tests.exe
 echo "== vpolv-sim doctor on a machine with the package installed (under Wine)"
 bash tests/deploy/doctor_test.sh dist build/release-x64/dist/vpolv-sim.exe \
   build/release-x86/dist/vpolv-sim.exe build/doctor
+
+# -- Reproducible release files ----------------------------------------------------------------
+echo "== the release built twice, in two folders: the same files"
+bash scripts/check-reproducible.sh build/reproducible

@@ -124,7 +124,7 @@ reg delete 'HKCU\Software\vpolv' /f
 
 # A signed DLL (the release's, or this one signed here with a throwaway certificate), then
 # the same DLL changed after signing.
-if ! osslsigncode verify -in "$work/vpolv.dll" >/dev/null 2>&1; then
+if ! osslsigncode extract-signature -in "$work/vpolv.dll" -out "$work/signature.p7" >/dev/null 2>&1; then
   (cd "$work" &&
     openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 \
       -subj "/CN=vpolv doctor test" -addext "extendedKeyUsage=codeSigning" 2>/dev/null &&

@@ -2,12 +2,13 @@
 # The release's vpolv-sim.exe under Wine, as support uses it on Windows, and the commands of
 # docs/support.md.
 #
-#   windows_sim_test.sh DIST NATIVE_SIM WORKDIR [EXE...] [--trace FILE...]
+#   windows_sim_test.sh DIST NATIVE_SIM WORKDIR [EXE...] [--dll-tests ARCH TESTS...]
 #     DIST        the folder of vpolv-<version>.zip (scripts/package.sh's dist/)
 #     NATIVE_SIM  the native vpolv-sim, whose messages and exit codes the Windows one must give
 #     WORKDIR     scratch folder; the Wine prefix goes there
 #     EXE         more builds of vpolv-sim.exe to test besides the zip's (the other bitness)
-#     --trace     traces written by the DLLs (the Windows tests leave one per bitness)
+#     --dll-tests the DLL tests of that bitness (x86 or x64; tests/wine's vpolv_wine_tests.exe),
+#                 which make the zip's DLL of that bitness write a trace of a placement
 #
 # For each program: every example scene's report equals its golden report (line endings
 # aside); bad input gives the native simulator's message and exit code; a scene and a trace in
@@ -17,7 +18,7 @@
 set -uo pipefail
 
 if [ $# -lt 3 ]; then
-  echo "usage: windows_sim_test.sh DIST NATIVE_SIM WORKDIR [EXE...] [--trace FILE...]" >&2
+  echo "usage: windows_sim_test.sh DIST NATIVE_SIM WORKDIR [EXE...] [--dll-tests ARCH TESTS...]" >&2
   exit 2
 fi
 dist="$(cd "$1" && pwd)"
@@ -26,10 +27,11 @@ mkdir -p "$3"
 work="$(cd "$3" && pwd)"
 shift 3
 programs=() traces=()
+declare -A dll_tests
 while [ $# -gt 0 ]; do
-  if [ "$1" = --trace ]; then
-    traces+=("$(cd "$(dirname "$2")" && pwd)/$(basename "$2")")
-    shift 2
+  if [ "$1" = --dll-tests ]; then
+    dll_tests[$2]="$(cd "$(dirname "$3")" && pwd)/$(basename "$3")"
+    shift 3
   else
     programs+=("$(cd "$(dirname "$1")" && pwd)/$(basename "$1")")
     shift
@@ -47,7 +49,10 @@ bad() {
   echo "FAILED: $*"
 }
 expect() {
-  if [ "$2" == "$3" ]; then ok; else bad "$1: expected \"$2\", got \"$3\""; fi
+  if [ "$2" == "$3" ]; then ok; else
+    bad "$1: expected \"$2\", got \"$3\""
+    return 1
+  fi
 }
 expect_same() {
   if diff -u "$2" "$3" >"$work/diff.txt"; then ok; else
@@ -68,6 +73,20 @@ export HOME="$work/home" # the prefix's user folders, away from the real ones
 mkdir -p "$HOME"
 wineserver -k 2>/dev/null || true
 "$here/cmake/wine-run.sh" --prepare "$WINEPREFIX" || exit 1
+
+# Each release DLL's trace of a placement, written as the DLL tests place a cabinet with it.
+for arch in "${!dll_tests[@]}"; do
+  trace="$work/dll-trace-$arch.jsonl"
+  rm -f "$trace"
+  VPOLV_DLL_TRACE="$trace" LC_ALL=en_US.UTF-8 wine "${dll_tests[$arch]}" \
+    --vpolv="$(wine winepath -w "$release/$arch/vpolv.dll" 2>/dev/null | tr -d '\r')" \
+    --gtest_filter=Events.TheTraceSwitchAndItsRecord >"$work/dll-tests.txt" 2>&1
+  if expect "the $arch DLL writes a trace" "0 yes" "$? $([ -s "$trace" ] && echo yes)"; then
+    traces+=("$trace")
+  else
+    tail -20 "$work/dll-tests.txt"
+  fi
+done
 
 # run PROGRAM FOLDER OUT ERR ARGS...: runs it in FOLDER, line endings made Unix's; its exit code.
 run() {
@@ -152,6 +171,14 @@ for program in "${programs[@]}"; do
   expect_same "accented folder: the scene from the trace runs as natively" "$work/want" "$work/out"
   run "$program" "$folder" "$work/out" "$work/err" "después.json" --event finishes --quiet
   expect "accented folder: the scene --out wrote" "0" "$?"
+
+  # In a console (a terminal gives Wine one), accents show as they are, not in the console's
+  # code page.
+  (cd "$examples" && script -qec "wine '$program' showroom.json --event place" "$work/console.txt" \
+    >/dev/null 2>&1)
+  expect "the report in a console" "yes 0" \
+    "$(grep -q 'BSTR "@Rubrique.GénériqueChoixNom(,3)"' "$work/console.txt" && echo yes) \
+$(grep -c 'Ã' "$work/console.txt")"
 
   for trace in "${traces[@]}"; do
     run "$program" "$work" "$work/out" "$work/err" --replay "$trace"
