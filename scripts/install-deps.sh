@@ -15,6 +15,8 @@ packages=(
   # The release builds (clang and lld in MinGW mode, PDBs; the type library's time fixed) and
   # the check of their symbols.
   clang-16 lld-16 llvm-16 llvm faketime
+  # The doctor's tests sign a DLL with a throwaway certificate.
+  osslsigncode openssl
 )
 
 missing=()

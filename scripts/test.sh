@@ -58,6 +58,12 @@ stage_windows_sim() {
     --dll-tests x64 build/windows/tests/wine/vpolv_wine_tests.exe
 }
 
+stage doctor "vpolv-sim doctor on a machine with the package installed (under Wine)"
+stage_doctor() {
+  bash tests/deploy/doctor_test.sh dist build/release-x64/dist/vpolv-sim.exe \
+    build/release-x86/dist/vpolv-sim.exe build/doctor
+}
+
 stage reproducible "the release built twice, in two folders: the same files"
 stage_reproducible() { bash scripts/check-reproducible.sh build/reproducible; }
 

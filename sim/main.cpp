@@ -13,6 +13,7 @@
 #include "common/text.h"
 #include "platform/native.h"
 #include "sim/check.h"
+#include "sim/doctor.h"
 #include "sim/echo.h"
 #include "sim/entry.h"
 #include "sim/files.h"
@@ -46,7 +47,8 @@ constexpr const char* kUsage =
     "       vpolv-sim --replay TRACE [--record N]\n"
     "       vpolv-sim --scene-from-trace TRACE [--record N] --out SCENE\n"
     "       vpolv-sim --check SCENE\n"
-    "       vpolv-sim --reference\n";
+    "       vpolv-sim --reference\n"
+    "       vpolv-sim doctor [--host-folder DIR] [--json]\n";
 
 constexpr const char* kHelp =
     "Runs one host event of the vpolv plug-in on a scene file, in an in-memory host, and\n"
@@ -82,6 +84,8 @@ constexpr const char* kHelp =
     "  --help            print this help\n"
     "  --                the next argument is the scene file, even if it starts with '-'\n"
     "  --version         print the plug-in's version\n"
+    "  doctor            check this machine's set-up of the plug-in and change nothing\n"
+    "                    (vpolv-sim doctor --help)\n"
     "\n"
     "Exit status: 0 the event returned True, 1 it returned False (its error is reported and\n"
     "also written to stderr), 2 a bad command line or scene file (nothing was run or written),\n"
@@ -371,6 +375,8 @@ int vpolv::sim::simulatorMain(const std::vector<std::string>& args) {
     std::signal(SIGPIPE, SIG_IGN);
 #endif
     vpolv::testing::removeLeftoversOnInterrupt();
+    if (!args.empty() && args[0] == "doctor")
+        return vpolv::sim::doctor::command(std::vector<std::string>(args.begin() + 1, args.end()));
     Options options;
     try {
         options = parseCommandLine(args);

@@ -1,0 +1,442 @@
+// The doctor's report, the checks every system can make (a host folder, the decimal separator,
+// a PE header) and the command around them.
+#include "sim/doctor.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <stdexcept>
+#include <system_error>
+
+#include "catalog/catalog.h"
+#include "catalog/constantes.h"
+#include "catalog/context.h"
+#include "catalog/fields.h"
+#include "common/error.h"
+#include "common/release.h"
+#include "common/text.h"
+#include "platform/native.h"
+#include "sim/echo.h"
+
+namespace vpolv::sim::doctor {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kDeploymentGuide = "docs/deployment.md";
+
+std::string utf8(const Text& text) {
+    return toUtf8(text);
+}
+
+// The catalog side of the host as far as the catalog lookup goes: it keeps the file name the
+// plug-in would have the host load.
+class LoadRecorder : public host::Catalog {
+  public:
+    Long TableGetLineRankFromName(Long&, Integer, Integer, Integer, host::TextArg, bool) override {
+        return 0;
+    }
+    Text TableGetLineInfo(Long&, Integer, Integer, Long&, Integer) override { return {}; }
+    bool FileLoad(Long&, host::TextArg file, host::TextArg) override {
+        loaded = file.text();
+        return true;
+    }
+    Text loaded;
+};
+
+// The lookup shows no box; this stands in for the service it is never asked for.
+class NoDialogs : public platform::Dialogs {
+  public:
+    void show(const Text&, const Text&, Long) override {}
+};
+
+std::string describe(const std::exception& e) {
+    if (const auto* error = dynamic_cast<const Error*>(&e))
+        return utf8(error->description());
+    return e.what();
+}
+
+bool isFolder(const Text& path) {
+    std::error_code error;
+    return fs::is_directory(fs::path(path), error);
+}
+
+// A number as the messages show it ("12.5", "125").
+std::string numberText(double value) {
+    std::ostringstream out;
+    out << value;
+    return out.str();
+}
+
+void checkCatalog(Report& report, const platform::Services& sys, std::u16string_view number) {
+    const std::string name = "catalog " + utf8(Text(number));
+    Constantes m;
+    PluginFields f;
+    identificaCatalogo(m, Text(number));
+    const Text stem = m.sCatalogo;
+    m.sCatalogsDir = leeDirectorioCatalogos(sys);
+    Context ctx{f, m, sys};
+    LoadRecorder host;
+    try {
+        cargaCatalogo(ctx, host);
+    } catch (const std::exception& e) {
+        report.problem(name, "not looked for: the catalogs folder cannot be listed (" +
+                                 describe(e) + "), and the plug-in's events fail with that error");
+        return;
+    }
+    const std::string file = utf8(stem) + ".cat";
+    if (host.loaded == stem) {
+        const std::string bare = "the plug-in passes the bare name \"" + utf8(stem) +
+                                 "\" to the host, which finds no catalog (no surcharges); ";
+        if (m.sCatalogsDir.empty()) {
+            report.problem(name, "no catalogs folder is named: " + bare + "see SPACE.INI above");
+        } else {
+            report.problem(name, "no subfolder of " + utf8(m.sCatalogsDir) + " holds a non-empty " +
+                                     file + ": " + bare + "copy " + file + " into one");
+        }
+        return;
+    }
+    report.ok(name, utf8(host.loaded) + " (" + std::to_string(sys.files.fileLength(host.loaded)) +
+                        " bytes): the name the plug-in passes to the host");
+}
+
+}  // namespace
+
+void Report::ok(std::string name, std::string text) {
+    findings_.push_back({group_, std::move(name), true, std::move(text)});
+}
+
+void Report::problem(std::string name, std::string text) {
+    findings_.push_back({group_, std::move(name), false, std::move(text)});
+}
+
+std::size_t Report::problems() const {
+    std::size_t count = 0;
+    for (const auto& finding : findings_)
+        count += finding.ok ? 0 : 1;
+    return count;
+}
+
+std::string textReport(const Report& report) {
+    std::string out = "vpolv-sim doctor, vpolv " + std::string(kVersion) + " (" +
+                      std::to_string(8 * sizeof(void*)) +
+                      "-bit): reads the registry, the host's folder and the user's settings, and "
+                      "changes nothing\n";
+    for (const auto& note : report.notes())
+        out += "note: " + echo(note) + "\n";
+    const std::string* group = nullptr;
+    for (const auto& finding : report.findings()) {
+        if (!group || *group != finding.group) {
+            group = &finding.group;
+            out += "\n" + echo(finding.group) + "\n";
+        }
+        out += finding.ok ? "  ok       " : "  problem: ";
+        out += echo(finding.name) + ": " + echo(finding.text) + "\n";
+    }
+    const std::size_t problems = report.problems();
+    const std::size_t checks = report.findings().size();
+    out += "\n";
+    if (problems == 0) {
+        out += "all " + std::to_string(checks) + " checks ok\n";
+    } else {
+        out += std::to_string(problems) + (problems == 1 ? " problem" : " problems") + " in " +
+               std::to_string(checks) + " checks\n";
+    }
+    return out;
+}
+
+std::string jsonReport(const Report& report) {
+    nlohmann::json checks = nlohmann::json::array();
+    for (const auto& finding : report.findings()) {
+        checks.push_back({{"group", finding.group},
+                          {"check", finding.name},
+                          {"status", finding.ok ? "ok" : "problem"},
+                          {"message", finding.text}});
+    }
+    const nlohmann::json document = {
+        {"program", "vpolv-sim doctor"},
+        {"version", std::string(kVersion)},
+        {"bits", 8 * sizeof(void*)},
+        {"notes", report.notes()},
+        {"checks", checks},
+        {"problems", report.problems()},
+        {"exitCode", report.exitCode()},
+    };
+    return document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+}
+
+void checkHostFolder(Report& report, const platform::FileSystem& files,
+                     const platform::Profile& profile, const Locale& locale) {
+    const Text folder = files.moduleFolder();
+    if (!isFolder(folder)) {
+        report.problem("host folder", utf8(folder) + " does not exist or is not a folder");
+        return;
+    }
+    Text ini = folder;
+    ini += files.separator();
+    ini += kSpaceIni;
+    const std::string iniText = utf8(ini);
+    const std::string guide = std::string(kDeploymentGuide) + " section 2";
+    if (files.fileLength(ini) < 0) {
+        report.problem("SPACE.INI", iniText +
+                                        " is missing: the plug-in finds no catalogs folder; "
+                                        "vpolv.dll belongs in the host's folder, the one with "
+                                        "its SPACE.INI (" +
+                                        guide + ")");
+    } else {
+        report.ok("SPACE.INI", iniText);
+        std::string section;
+        Text value;
+        for (const auto name : kSpaceIniSections) {
+            value = profile.readString(ini, Text(name), Text(kCatalogsDirKey));
+            if (!value.empty()) {
+                section = utf8(Text(name));
+                break;
+            }
+        }
+        if (section.empty()) {
+            report.problem("CatalogsDir",
+                           iniText +
+                               " has no CatalogsDir in [Local], [InSitu] or [Remote]: "
+                               "the plug-in finds no catalogs; it is the host's own "
+                               "setting, see the host's installation (" +
+                               guide + ")");
+        } else {
+            const std::string given = "[" + section + "] CatalogsDir=" + utf8(value);
+            if (!isFolder(value)) {
+                report.problem("CatalogsDir", given + ": no such folder; correct CatalogsDir in " +
+                                                  iniText + " or restore the catalogs folder");
+            } else {
+                try {
+                    const auto entries = files.listDirectory(value);
+                    report.ok("CatalogsDir",
+                              given + " (" + std::to_string(entries.size()) + " entries)");
+                } catch (const std::exception& e) {
+                    report.problem("CatalogsDir", given + ": the folder cannot be listed (" +
+                                                      describe(e) +
+                                                      "): give the host's users read access");
+                }
+            }
+        }
+    }
+    NoDialogs dialogs;
+    const platform::Services sys{locale, files, profile, dialogs};
+    checkCatalog(report, sys, kCatalogo503);
+    checkCatalog(report, sys, kCatalogo570);
+}
+
+void checkDecimalSeparator(Report& report, const Locale& locale) {
+    const std::string guide = std::string(kDeploymentGuide) + " section 7";
+    try {
+        const std::string half = utf8(locale.doubleToText(22.5));
+        const char separator = half.size() == 4 ? half[2] : '\0';
+        if (separator != ',' && separator != '.') {
+            report.problem("decimal separator",
+                           "half of 45 is written \"" + echo(half) +
+                               "\": neither a comma nor a point, which no catalog is written "
+                               "for; set the Decimal symbol in the user's regional settings (" +
+                               guide + ")");
+            return;
+        }
+        const std::string readings = "\"12,5\" reads as " +
+                                     numberText(locale.textToDouble(u"12,5")) +
+                                     " and \"12.5\" as " + numberText(locale.textToDouble(u"12.5"));
+        const std::string sign = separator == ',' ? "the comma" : "the point";
+        report.ok("decimal separator", sign + ": half of 45 is written \"" + half +
+                                           "\" in catalog line names, " + readings +
+                                           " points; the catalogs must be written with " + sign +
+                                           " (" + guide + ")");
+    } catch (const std::exception& e) {
+        report.problem("decimal separator", "the user's number format cannot be read (" +
+                                                describe(e) + ") (" + guide + ")");
+    }
+}
+
+std::optional<PeKind> peKind(std::string_view head, std::string& reason) {
+    const auto u16 = [&](std::size_t at) {
+        return static_cast<unsigned>(static_cast<unsigned char>(head[at])) |
+               static_cast<unsigned>(static_cast<unsigned char>(head[at + 1])) << 8;
+    };
+    if (head.size() < 0x40 || head.substr(0, 2) != "MZ") {
+        reason = "not a program file (no MZ header)";
+        return std::nullopt;
+    }
+    const std::size_t pe = u16(0x3C) | static_cast<std::size_t>(u16(0x3E)) << 16;
+    if (pe > head.size() || head.size() - pe < 26 ||
+        head.substr(pe, 4) != std::string_view("PE\0\0", 4)) {
+        reason = "not a PE file (no PE header where the MZ header points)";
+        return std::nullopt;
+    }
+    PeKind kind;
+    switch (u16(pe + 4)) {
+        case 0x014C:
+            kind.machine = "x86";
+            break;
+        case 0x8664:
+            kind.machine = "x64";
+            break;
+        case 0xAA64:
+            kind.machine = "ARM64";
+            break;
+        default: {
+            char number[8];
+            std::snprintf(number, sizeof number, "0x%04X", u16(pe + 4));
+            kind.machine = std::string("machine ") + number;
+        }
+    }
+    // The optional header's magic tells the image's format: PE32 or PE32+.
+    switch (u16(pe + 24)) {
+        case 0x10B:
+            kind.bits = 32;
+            break;
+        case 0x20B:
+            kind.bits = 64;
+            break;
+        default:
+            reason = "a PE file without a 32-bit or 64-bit optional header";
+            return std::nullopt;
+    }
+    return kind;
+}
+
+const char* const kUsage = "usage: vpolv-sim doctor [--host-folder DIR] [--json]\n";
+
+namespace {
+
+constexpr const char* kHelp =
+    "Checks whether this machine is set up for the vpolv plug-in, and changes nothing. One line\n"
+    "per check, \"ok\" or \"problem:\" with what is wrong and what to do.\n"
+    "\n"
+    "On Windows, in both registry views (32-bit and 64-bit hosts) and for the per-user and the\n"
+    "per-machine registration: the class vpolv.Plugin (ProgID, InprocServer32, ThreadingModel,\n"
+    "the type library), the DLL it names (there, of the view's bitness, its version record and\n"
+    "signature), the SPACE.INI in that DLL's folder, the catalogs folder it names and the\n"
+    "catalog files for 503 and 570 as the plug-in finds them, the trace switch and the\n"
+    "installer's record. Everywhere: the user's decimal separator.\n"
+    "\n"
+    "  --host-folder DIR  check a host folder instead (SPACE.INI and the catalogs), registered\n"
+    "                     or not; the only checks without Windows\n"
+    "  --json             print the report as one JSON document\n"
+    "\n"
+    "Exit status: 0 every check is ok, 1 a problem was found, 2 the checks could not be made.\n";
+
+// Writes text to standard output; false, after a message on stderr, when it cannot.
+bool print(const std::string& text) {
+    errno = 0;
+    std::cout << text;
+    std::cout.flush();
+    const bool written = std::cout.good() && std::fflush(stdout) == 0 && !std::ferror(stdout);
+    if (!written) {
+        const int error = errno;
+        std::cerr << "vpolv-sim doctor: standard output cannot be written"
+                  << (error != 0 ? ": " + std::generic_category().message(error) : std::string())
+                  << "\n";
+    }
+    return written;
+}
+
+}  // namespace
+
+Options parseOptions(const std::vector<std::string>& args) {
+    Options options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        std::optional<std::string> value;
+        if (const auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+            value = arg.substr(eq + 1);
+            arg.resize(eq);
+        }
+        const auto flag = [&](bool& target) {
+            if (value)
+                throw std::invalid_argument(arg + " takes no value");
+            if (target)
+                throw std::invalid_argument(arg + " is given more than once");
+            target = true;
+        };
+        if (arg == "--json") {
+            flag(options.json);
+        } else if (arg == "--help" || arg == "-h") {
+            flag(options.help);
+        } else if (arg == "--host-folder") {
+            if (options.hostFolder)
+                throw std::invalid_argument("--host-folder is given more than once");
+            if (!value) {
+                if (i + 1 >= args.size())
+                    throw std::invalid_argument("--host-folder needs a folder");
+                value = args[++i];
+            }
+            if (value->empty())
+                throw std::invalid_argument("--host-folder needs a folder, not an empty text");
+            options.hostFolder = *value;
+        } else {
+            throw std::invalid_argument("unknown option or argument \"" + echo(args[i]) + "\"");
+        }
+    }
+    return options;
+}
+
+std::optional<Report> examine(const Options& options, const Machine* machine, std::string& reason) {
+    Report report;
+    const auto locale = platform::makeUserLocale();
+    if (options.hostFolder) {
+        Text folder = fromUtf8(*options.hostFolder);
+        // The folder as the plug-in sees its own: without a final separator.
+        const auto system = platform::makeFileSystem();
+        while (folder.size() > 1 && system->isSeparator(folder.back()))
+            folder.pop_back();
+        const auto files = platform::makeFileSystem(folder);
+        const auto profile = platform::makeProfile();
+        report.group("host folder " + utf8(folder));
+        checkHostFolder(report, *files, *profile, *locale);
+        if (!machine)
+            report.note("the registry checks need Windows: only the host folder is checked");
+    } else if (machine) {
+        machine->examine(report);
+    } else {
+        reason =
+            "the registry checks need Windows; give --host-folder DIR to check a host "
+            "folder's SPACE.INI and catalogs";
+        return std::nullopt;
+    }
+    report.group("user");
+    checkDecimalSeparator(report, *locale);
+    return report;
+}
+
+int command(const std::vector<std::string>& args) {
+    Options options;
+    try {
+        options = parseOptions(args);
+    } catch (const std::invalid_argument& e) {
+        std::cerr << "vpolv-sim doctor: " << e.what() << "\n" << kUsage;
+        return kCannotRun;
+    }
+    if (options.help)
+        return print(std::string(kUsage) + "\n" + kHelp) ? kAllOk : kCannotRun;
+    try {
+        const auto machine = systemMachine();
+        std::string reason;
+        const auto report = examine(options, machine.get(), reason);
+        if (!report) {
+            std::cerr << "vpolv-sim doctor: " << reason << "\n";
+            return kCannotRun;
+        }
+        if (!print(options.json ? jsonReport(*report) : textReport(*report)))
+            return kCannotRun;
+        return report->exitCode();
+    } catch (const std::exception& e) {
+        std::cerr << "vpolv-sim doctor: the checks could not be made: " << describe(e) << "\n";
+        return kCannotRun;
+    }
+}
+
+#ifndef _WIN32
+std::unique_ptr<Machine> systemMachine() {
+    return nullptr;
+}
+#endif
+
+}  // namespace vpolv::sim::doctor

@@ -1,0 +1,147 @@
+#!/usr/bin/env bash
+# vpolv-sim doctor under Wine, on a machine with the release's 64-bit package installed into a
+# host folder that has its SPACE.INI and catalogs: every check ok, then one fault at a time,
+# each named by its problem line and giving exit status 1.
+#
+#   doctor_test.sh DIST SIM_X64 SIM_X86 WORKDIR
+#     DIST       the folder of the release files (scripts/package.sh)
+#     SIM_*      vpolv-sim.exe of each bitness
+#     WORKDIR    scratch folder; the Wine prefix and the reports go there (healthy.txt, the
+#                report of the healthy machine)
+set -uo pipefail
+
+if [ $# -ne 4 ]; then
+  echo "usage: doctor_test.sh DIST SIM_X64 SIM_X86 WORKDIR" >&2
+  exit 2
+fi
+dist="$(cd "$1" && pwd)"
+sim_x64="$2" sim_x86="$3"
+mkdir -p "$4"
+work="$(cd "$4" && pwd)"
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+msi="$(ls "$dist"/vpolv-*-x64.msi)"
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+passed=0 failed=0
+expect() {
+  if [ "$2" == "$3" ]; then passed=$((passed + 1)); else
+    failed=$((failed + 1))
+    echo "FAILED: $1: expected \"$2\", got \"$3\""
+  fi
+}
+
+export WINEPREFIX="$work/prefix"
+wineserver -k 2>/dev/null || true
+rm -rf "$WINEPREFIX"
+"$here/cmake/wine-run.sh" --prepare "$WINEPREFIX" || exit 1
+c="$WINEPREFIX/drive_c"
+host="$c/Program Files/Host"
+mkdir -p "$host" "$c/Catalogs/503" "$c/Catalogs/570" "$c/traces" "$c/tools"
+space_ini='[Local]\r\nCatalogsDir=\r\n[InSitu]\r\nCatalogsDir=C:\\Catalogs\\\r\n'
+printf "$space_ini" >"$host/SPACE.INI"
+echo catalog >"$c/Catalogs/503/polvas10.cat"
+echo catalog >"$c/Catalogs/570/polvas13.cat"
+cp "$sim_x64" "$c/tools/vpolv-sim.exe"
+cp "$sim_x86" "$c/tools/vpolv-sim-x86.exe"
+wine msiexec /i "Z:${msi//\//\\}" INSTALLDIR='C:\Program Files\Host\' /qn
+expect "the package installs" 0 "$?"
+cp "$host/vpolv.dll" "$work/vpolv.dll"
+installed="$(ls "$host" | tr '\n' ' ')"
+
+clsid='HKLM\Software\Classes\CLSID\{1ACCB4A4-510F-45B0-B0C3-BEC3904E68B3}'
+reg() { wine reg "$@" >/dev/null 2>&1; }
+
+# doctor NAME [SIM]: the report of the machine as it is now into NAME.txt; prints the exit status.
+doctor() {
+  wine "C:\\tools\\${2:-vpolv-sim.exe}" doctor 2>"$work/$1.err" | tr -d '\r' >"$work/$1.txt"
+  echo "${PIPESTATUS[0]}"
+}
+# The names of the checks with a problem, in the report NAME.txt.
+problems() { sed -n 's/^  problem: \([^:]*\):.*/\1/p' "$work/$1.txt" | sort -u | tr '\n' ',' | sed 's/,$//'; }
+
+echo "== a healthy machine"
+expect "healthy: exit status" 0 "$(doctor healthy)"
+expect "healthy: problems" "" "$(problems healthy)"
+expect "healthy: the catalogs as the plug-in finds them" 2 \
+  "$(grep -c -e 'ok       catalog 503: C:\\Catalogs\\503\\polvas10.cat' \
+    -e 'ok       catalog 570: C:\\Catalogs\\570\\polvas13.cat' "$work/healthy.txt")"
+expect "healthy: the 64-bit registration checked" 1 \
+  "$(grep -c '^  ok       InprocServer32: HKLM.*= C:\\Program Files\\Host\\vpolv.dll$' "$work/healthy.txt")"
+expect "healthy, seen by the 32-bit vpolv-sim: exit status" 0 "$(doctor healthy-x86 vpolv-sim-x86.exe)"
+expect "healthy, seen by the 32-bit vpolv-sim: the same checks" \
+  "$(grep -c '^  ok' "$work/healthy.txt")" "$(grep -c '^  ok' "$work/healthy-x86.txt")"
+wine 'C:\tools\vpolv-sim.exe' doctor --json 2>/dev/null | tr -d '\r' >"$work/healthy.json"
+expect "healthy: the JSON report" "0 0" \
+  "$(python3 -c 'import json, sys; d = json.load(open(sys.argv[1])); print(d["exitCode"], d["problems"])' \
+    "$work/healthy.json")"
+
+echo "== one fault at a time"
+# fault NAME EXPECTED-PROBLEMS: the doctor finds exactly these problems, with exit status 1.
+fault() {
+  expect "$1: exit status" 1 "$(doctor "$1")"
+  expect "$1: problems" "$2" "$(problems "$1")"
+}
+
+mv "$host/SPACE.INI" "$work/SPACE.INI"
+fault no-space-ini "SPACE.INI,catalog 503,catalog 570"
+mv "$work/SPACE.INI" "$host/SPACE.INI"
+
+printf '[InSitu]\r\nCatalogsDir=C:\\NoCatalogs\\\r\n' >"$host/SPACE.INI"
+fault missing-catalogs-folder "CatalogsDir,catalog 503,catalog 570"
+printf "$space_ini" >"$host/SPACE.INI"
+
+mv "$c/Catalogs/570/polvas13.cat" "$work/"
+fault missing-catalog "catalog 570"
+mv "$work/polvas13.cat" "$c/Catalogs/570/"
+
+rm "$host/vpolv.dll"
+fault dll-deleted "DLL"
+cp "$work/vpolv.dll" "$host/vpolv.dll"
+
+# The 64-bit DLL registered in the 32-bit view as well.
+reg add "$clsid\\InprocServer32" /ve /d 'C:\Program Files\Host\vpolv.dll' /f /reg:32
+reg add "$clsid\\InprocServer32" /v ThreadingModel /d Apartment /f /reg:32
+reg add "$clsid\\TypeLib" /ve /d '{ACD74649-E268-4278-8F6D-C29D98795E89}' /f /reg:32
+fault 64-bit-dll-in-32-bit-view "DLL bitness,type library"
+reg delete "$clsid" /f /reg:32
+
+# A per-user registration of the same DLL, which hides the machine's. (Wine keeps one view of
+# the per-user classes: the 32-bit view has it too, with a 64-bit DLL and no win32 library.)
+user="${clsid/HKLM/HKCU}"
+reg add "$user\\InprocServer32" /ve /d 'C:\Program Files\Host\vpolv.dll' /f /reg:64
+reg add "$user\\InprocServer32" /v ThreadingModel /d Apartment /f /reg:64
+reg add "$user\\TypeLib" /ve /d '{ACD74649-E268-4278-8F6D-C29D98795E89}' /f /reg:64
+fault per-user-registration "DLL bitness,per-user registration,type library"
+reg delete "$user" /f /reg:64
+
+reg add 'HKCU\Software\vpolv' /v TraceFile /d 'C:\NoSuchFolder\trace.jsonl' /f
+fault trace-folder-missing "trace"
+reg add 'HKCU\Software\vpolv' /v TraceFile /d 'C:\traces\trace.jsonl' /f
+expect "trace into a folder that exists: exit status" 0 "$(doctor trace-on)"
+expect "trace into a folder that exists: reported" 1 "$(grep -c '^  ok       trace: on, into C:\\traces\\trace.jsonl' "$work/trace-on.txt")"
+expect "the trace's folder is left as it was" "" "$(ls -A "$c/traces")"
+reg delete 'HKCU\Software\vpolv' /f
+
+# A signed DLL (the release's, or this one signed here with a throwaway certificate), then
+# the same DLL changed after signing.
+if ! osslsigncode extract-signature -in "$work/vpolv.dll" -out "$work/signature.p7" >/dev/null 2>&1; then
+  (cd "$work" &&
+    openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 \
+      -subj "/CN=vpolv doctor test" -addext "extendedKeyUsage=codeSigning" 2>/dev/null &&
+    osslsigncode sign -certs cert.pem -key key.pem -in vpolv.dll -out signed.dll >/dev/null &&
+    mv signed.dll vpolv.dll) || echo "FAILED: the DLL could not be signed"
+fi
+cp "$work/vpolv.dll" "$host/vpolv.dll"
+expect "signed DLL: exit status" 0 "$(doctor signed)"
+expect "signed DLL: reported" 1 "$(grep -c '^  ok       signature: signed; the signature verifies$' "$work/signed.txt")"
+# One byte of the PE header's padding, which the signature covers.
+printf '\xff' | dd of="$host/vpolv.dll" bs=1 seek=$((0x3A)) conv=notrunc 2>/dev/null
+fault changed-after-signing "signature"
+cp "$work/vpolv.dll" "$host/vpolv.dll"
+
+expect "back to health: exit status" 0 "$(doctor healthy-again)"
+expect "the host folder is left as it was" "$installed" "$(ls "$host" | tr '\n' ' ')"
+wineserver -k 2>/dev/null || true
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
