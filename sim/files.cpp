@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
+#include <iostream>
 #include <random>
 #include <stdexcept>
 #include <utility>
@@ -271,6 +273,21 @@ void TemporaryFolder::write(const std::string& name, std::string_view contents) 
     files_.push_back(std::make_unique<Leftover>(file, Leftover::Kind::File));
     if (const auto failed = writeFile(file, contents))
         throw std::runtime_error("cannot write " + utf8Path(file) + ": " + *failed);
+}
+
+bool printToStdout(const std::string& text, std::string_view program) {
+    errno = 0;
+    std::cout << text;
+    std::cout.flush();
+    const bool written = std::cout.good() && std::fflush(stdout) == 0 && !std::ferror(stdout);
+    if (!written) {
+        const int error = errno;
+        std::cerr << program << ": standard output cannot be written"
+                  << (error != 0 ? ": " + reasonOf({error, std::generic_category()})
+                                 : std::string())
+                  << "\n";
+    }
+    return written;
 }
 
 }  // namespace vpolv::sim
