@@ -20,6 +20,7 @@
 #include "common/text.h"
 #include "platform/native.h"
 #include "sim/echo.h"
+#include "sim/files.h"
 
 namespace vpolv::sim::doctor {
 namespace {
@@ -323,19 +324,8 @@ constexpr const char* kHelp =
     "\n"
     "Exit status: 0 every check is ok, 1 a problem was found, 2 the checks could not be made.\n";
 
-// Writes text to standard output; false, after a message on stderr, when it cannot.
 bool print(const std::string& text) {
-    errno = 0;
-    std::cout << text;
-    std::cout.flush();
-    const bool written = std::cout.good() && std::fflush(stdout) == 0 && !std::ferror(stdout);
-    if (!written) {
-        const int error = errno;
-        std::cerr << "vpolv-sim doctor: standard output cannot be written"
-                  << (error != 0 ? ": " + std::generic_category().message(error) : std::string())
-                  << "\n";
-    }
-    return written;
+    return vpolv::sim::printToStdout(text, "vpolv-sim doctor");
 }
 
 }  // namespace

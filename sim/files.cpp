@@ -3,7 +3,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <fstream>
+#include <iostream>
 #include <utility>
 #include <vector>
 
@@ -230,6 +232,21 @@ std::optional<std::string> writeWhole(const fs::path& target, std::string_view c
         return reasonOf(error);
     }
     return std::nullopt;
+}
+
+bool printToStdout(const std::string& text, std::string_view program) {
+    errno = 0;
+    std::cout << text;
+    std::cout.flush();
+    const bool written = std::cout.good() && std::fflush(stdout) == 0 && !std::ferror(stdout);
+    if (!written) {
+        const int error = errno;
+        std::cerr << program << ": standard output cannot be written"
+                  << (error != 0 ? ": " + reasonOf({error, std::generic_category()})
+                                 : std::string())
+                  << "\n";
+    }
+    return written;
 }
 
 }  // namespace vpolv::sim

@@ -277,20 +277,8 @@ Options parseCommandLine(const std::vector<std::string>& args) {
     return options;
 }
 
-// Writes text to standard output; false, after a message on stderr, when it cannot.
 bool print(const std::string& text) {
-    errno = 0;
-    std::cout << text;
-    std::cout.flush();
-    const bool written = std::cout.good() && std::fflush(stdout) == 0 && !std::ferror(stdout);
-    if (!written) {
-        const int error = errno;
-        std::cerr << "vpolv-sim: standard output cannot be written"
-                  << (error != 0 ? ": " + vpolv::sim::reasonOf({error, std::generic_category()})
-                                 : std::string())
-                  << "\n";
-    }
-    return written;
+    return vpolv::sim::printToStdout(text, "vpolv-sim");
 }
 
 int check(const Options& options) {

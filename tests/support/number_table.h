@@ -86,17 +86,28 @@ inline std::vector<std::string> splitTabs(const std::string& line) {
     return cells;
 }
 
-inline std::vector<ConversionRow> readConversionTable(const std::string& path) {
+// Calls row(line number, cells) for each line of a table of `width` tab-separated cells,
+// skipping empty lines and comments.
+template <class Row>
+void forEachTableRow(const std::string& path, std::size_t width, Row&& row) {
     std::ifstream in(path);
-    std::vector<ConversionRow> rows;
     int number = 0;
     for (std::string line; std::getline(in, line);) {
         ++number;
         if (line.empty() || line[0] == '#')
             continue;
         const auto cells = splitTabs(line);
-        if (cells.size() != 5)
-            throw std::runtime_error(path + ":" + std::to_string(number) + ": not 5 cells");
+        if (cells.size() != width) {
+            throw std::runtime_error(path + ":" + std::to_string(number) + ": not " +
+                                     std::to_string(width) + " cells");
+        }
+        row(number, cells);
+    }
+}
+
+inline std::vector<ConversionRow> readConversionTable(const std::string& path) {
+    std::vector<ConversionRow> rows;
+    forEachTableRow(path, 5, [&](int number, const std::vector<std::string>& cells) {
         ConversionRow row{number, cells[0], unescapeNumberText(cells[0]), {}};
         for (int k = 0; k < 4; ++k) {
             const std::string& cell = cells[1 + k];
@@ -107,7 +118,7 @@ inline std::vector<ConversionRow> readConversionTable(const std::string& path) {
                 a.platform = parseAnswer(cell.substr(wine + 6));
         }
         rows.push_back(row);
-    }
+    });
     return rows;
 }
 
@@ -119,16 +130,8 @@ struct DoubleRow {
 };
 
 inline std::vector<DoubleRow> readDoubleTable(const std::string& path) {
-    std::ifstream in(path);
     std::vector<DoubleRow> rows;
-    int number = 0;
-    for (std::string line; std::getline(in, line);) {
-        ++number;
-        if (line.empty() || line[0] == '#')
-            continue;
-        const auto cells = splitTabs(line);
-        if (cells.size() != 3)
-            throw std::runtime_error(path + ":" + std::to_string(number) + ": not 3 cells");
+    forEachTableRow(path, 3, [&](int number, const std::vector<std::string>& cells) {
         DoubleRow row{number, 0, {}, {}};
         for (int l = 0; l < 2; ++l) {
             const std::string& cell = cells[1 + l];
@@ -140,7 +143,7 @@ inline std::vector<DoubleRow> readDoubleTable(const std::string& path) {
         const std::uint64_t bits = std::strtoull(cells[0].c_str(), nullptr, 16);
         std::memcpy(&row.value, &bits, sizeof bits);
         rows.push_back(row);
-    }
+    });
     return rows;
 }
 
