@@ -9,6 +9,7 @@
 #include "host/info_codes.h"
 #include "showcase/showcase.h"
 #include "sim/echo.h"
+#include "trace/record.h"
 
 namespace vpolv::sim {
 
@@ -99,14 +100,8 @@ class Shower {
     std::string folder_;
 };
 
-std::string hexCode(std::int32_t code) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", static_cast<std::uint32_t>(code));
-    return text;
-}
-
 std::string errorText(const Error& e) {
-    std::string out = hexCode(e.code()) + " " + toUtf8(e.description());
+    std::string out = trace::errorCodeText(e.code()) + " " + toUtf8(e.description());
     if (!e.source().empty())
         out += " (source " + toUtf8(e.source()) + ")";
     return out;
@@ -343,7 +338,7 @@ Json noticesJson(const std::vector<Notice>& found) {
 }
 
 Json errorJson(const Error& e) {
-    return {{"code", hexCode(e.code())},
+    return {{"code", trace::errorCodeText(e.code())},
             {"description", toUtf8(e.description())},
             {"source", toUtf8(e.source())}};
 }

@@ -11,6 +11,7 @@
 #include "common/text.h"
 #include "sim/echo.h"
 #include "sim/files.h"
+#include "trace/record.h"
 
 namespace vpolv::sim {
 
@@ -121,30 +122,8 @@ std::string quote(const std::string& s) {
     return "\"" + s + "\"";
 }
 
-// The host's operations a scene file can make fail, and the objects whose creation can fail.
-constexpr std::string_view kOperations[] = {
-#define VPOLV_OPERATION(object, name, params) #name,
-#include "host/operations.def"
-};
+// The objects whose creation a scene file can make fail (any operation can fail too).
 constexpr std::string_view kProgIds[] = {"KDSDK.Appli", "KDSDK.Scene", "KDSDK.Catalog"};
-
-// An error code written as hexadecimal text: "0x" and one to eight hexadecimal digits.
-std::optional<std::int32_t> hexCode(const std::string& text) {
-    if (text.size() < 3 || text.size() > 10 || text[0] != '0' || (text[1] != 'x' && text[1] != 'X'))
-        return std::nullopt;
-    std::uint32_t value = 0;
-    for (std::size_t i = 2; i < text.size(); ++i) {
-        const char c = text[i];
-        const int digit = c >= '0' && c <= '9'   ? c - '0'
-                          : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                          : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                                 : -1;
-        if (digit < 0)
-            return std::nullopt;
-        value = value * 16 + static_cast<std::uint32_t>(digit);
-    }
-    return static_cast<std::int32_t>(value);
-}
 
 void readFailures(const Checker& check, const Json& failures, SceneFile& out) {
     std::size_t index = 0;
@@ -157,8 +136,8 @@ void readFailures(const Checker& check, const Json& failures, SceneFile& out) {
             check.fail(place, "needs either \"operation\" or \"create\"");
         if (entry.contains("operation")) {
             failure.operation = check.text(entry["operation"], place + ".operation");
-            if (std::find(std::begin(kOperations), std::end(kOperations), failure.operation) ==
-                std::end(kOperations)) {
+            if (std::none_of(std::begin(host::kOperations), std::end(host::kOperations),
+                             [&](const auto& op) { return op.name == failure.operation; })) {
                 check.fail(place + ".operation", "unknown operation " + quote(failure.operation));
             }
             if (entry.contains("nth")) {
@@ -179,7 +158,7 @@ void readFailures(const Checker& check, const Json& failures, SceneFile& out) {
         if (!entry.contains("code"))
             check.fail(place, "missing \"code\"");
         const std::string code = check.text(entry["code"], place + ".code");
-        const auto value = hexCode(code);
+        const auto value = trace::parseErrorCode(code);
         if (!value)
             check.fail(place + ".code", "expected hexadecimal text such as \"0x80041234\"");
         failure.code = *value;
@@ -666,9 +645,7 @@ std::string sceneToJson(const SceneFile& original, const host::SceneData& scene,
             } else {
                 entry["create"] = failure.create;
             }
-            char code[16];
-            std::snprintf(code, sizeof code, "0x%08X", static_cast<std::uint32_t>(failure.code));
-            entry["code"] = code;
+            entry["code"] = trace::errorCodeText(failure.code);
             entry["description"] = failure.description;
             failures.push_back(std::move(entry));
         }

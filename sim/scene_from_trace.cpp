@@ -192,7 +192,7 @@ class Builder {
             entry["operation"] = call.operation;
             entry["nth"] = nth;
         }
-        entry["code"] = hexCode(error.code());
+        entry["code"] = trace::errorCodeText(error.code());
         entry["description"] = utf8(error.description(), i);
         failures_.push_back(std::move(entry));
     }
