@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/scene_file.h"
+#include "sim/formats/scene_file.h"
 
 namespace vpolv::sim {
 namespace {

@@ -1,5 +1,5 @@
 // vpolv-sim --check: the table-4 lines each glass choice would look up, and what is missing.
-#include "sim/check.h"
+#include "sim/reports/table_check.h"
 
 #include <algorithm>
 #include <optional>
@@ -9,8 +9,8 @@
 #include "common/text.h"
 #include "host/info_codes.h"
 #include "showcase/cabinet.h"
-#include "sim/echo.h"
-#include "sim/run.h"
+#include "sim/system/echo.h"
+#include "sim/engine/event.h"
 
 namespace vpolv::sim {
 

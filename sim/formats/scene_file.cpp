@@ -1,5 +1,5 @@
 // Reading, checking and writing scene files.
-#include "sim/scene_file.h"
+#include "sim/formats/scene_file.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -9,8 +9,8 @@
 #include <set>
 
 #include "common/text.h"
-#include "sim/echo.h"
-#include "sim/files.h"
+#include "sim/system/echo.h"
+#include "sim/system/files.h"
 #include "trace/record.h"
 
 namespace vpolv::sim {

@@ -1,5 +1,5 @@
 // vpolv-sim --scene-from-trace: a scene file holding what a traced event read.
-#include "sim/scene_from_trace.h"
+#include "sim/formats/scene_from_trace.h"
 
 #include <algorithm>
 #include <fstream>
@@ -9,7 +9,7 @@
 #include <system_error>
 
 #include "common/text.h"
-#include "sim/files.h"
+#include "sim/system/files.h"
 
 namespace vpolv::sim {
 

@@ -13,7 +13,7 @@
 #include <system_error>
 #include <vector>
 
-#include "sim/interrupt.h"
+#include "sim/system/interrupt.h"
 
 namespace vpolv::sim {
 

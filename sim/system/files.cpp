@@ -1,5 +1,5 @@
 // Bounded reads of regular files, the whole-or-nothing --out, and the temporary plug-in folder.
-#include "sim/files.h"
+#include "sim/system/files.h"
 
 #include <algorithm>
 #include <cerrno>

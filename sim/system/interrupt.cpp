@@ -1,5 +1,5 @@
 // Removing the temporary files when the simulator is interrupted.
-#include "sim/interrupt.h"
+#include "sim/system/interrupt.h"
 
 #include <array>
 #include <atomic>

@@ -11,7 +11,7 @@
 
 #include "common/error.h"
 #include "common/types.h"
-#include "sim/scene_file.h"
+#include "sim/formats/scene_file.h"
 #include "trace/record.h"
 
 namespace vpolv::sim {

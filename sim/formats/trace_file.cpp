@@ -1,9 +1,9 @@
 // Trace files, read whole.
-#include "sim/trace_file.h"
+#include "sim/formats/trace_file.h"
 
 #include <algorithm>
 
-#include "sim/files.h"
+#include "sim/system/files.h"
 
 namespace vpolv::sim {
 

@@ -1,5 +1,5 @@
 // The report of one event: the calls, writes, boxes, notices and result, as text or JSON.
-#include "sim/report.h"
+#include "sim/reports/event_report.h"
 
 #include <cstdio>
 #include <nlohmann/json.hpp>
@@ -8,7 +8,7 @@
 #include "common/text.h"
 #include "host/info_codes.h"
 #include "showcase/showcase.h"
-#include "sim/echo.h"
+#include "sim/system/echo.h"
 #include "trace/record.h"
 
 namespace vpolv::sim {

@@ -1,5 +1,5 @@
 // vpolv-sim --replay: a traced event run again against its recorded answers, and compared.
-#include "sim/replay.h"
+#include "sim/engine/replay.h"
 
 #include <memory>
 #include <type_traits>
@@ -8,7 +8,7 @@
 #include "common/fixed_locale.h"
 #include "common/text.h"
 #include "host/recorded.h"
-#include "sim/echo.h"
+#include "sim/system/echo.h"
 
 namespace vpolv::sim {
 

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "sim/trace_file.h"
+#include "sim/formats/trace_file.h"
 
 namespace vpolv::sim {
 
