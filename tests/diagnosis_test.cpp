@@ -171,15 +171,22 @@ TEST(Trace, ChangesNothingTheEventDoes) {
     EXPECT_EQ(failed["error"]["code"], "0x80041234");
 }
 
-TEST(Trace, KeepsTextsWhole) {
+const Text kOdd = {u'P', 0xD800, u'"', u'\n', 0xD83D, 0xDE00};  // lone and paired surrogates
+
+// The record of a placement that reads kOdd as a description, the line feed included.
+std::string oddRecord() {
     host::SceneData scene = twoCabinets();
-    const Text odd = {u'P', 0xD800, u'"', u'\n', 0xD83D, 0xDE00};  // lone and paired surrogates
-    scene.objects[kOuterGlass].infos[49] = odd;
+    scene.objects[kOuterGlass].infos[49] = kOdd;
     Traced t(std::move(scene));
     TempDir folder;
     t.traceInto(folder.path() / "t.jsonl");
     guarded([&] { return t.h.plugin.OnObjectPlaceAfter(kOuterBlock); });
-    const auto record = nlohmann::json::parse(lines(folder.path() / "t.jsonl").at(0));
+    return lines(folder.path() / "t.jsonl").at(0) + "\n";
+}
+
+TEST(Trace, KeepsTextsWhole) {
+    const Text& odd = kOdd;
+    const auto record = nlohmann::json::parse(oddRecord());
     bool found = false;
     for (const auto& call : record["calls"]) {
         if (call.contains("answer") && call["answer"].is_object()) {
@@ -194,14 +201,7 @@ TEST(Trace, KeepsTextsWhole) {
 // What the reader makes of a record is what the writer wrote: write, read, write gives the same
 // bytes, for a traced event and for a record with every kind of value.
 TEST(Trace, ReadsBackEveryByteItWrote) {
-    host::SceneData scene = twoCabinets();
-    const Text odd = {u'P', 0xD800, u'"', u'\n', 0xD83D, 0xDE00};  // lone and paired surrogates
-    scene.objects[kOuterGlass].infos[49] = odd;
-    Traced t(std::move(scene));
-    TempDir folder;
-    t.traceInto(folder.path() / "t.jsonl");
-    guarded([&] { return t.h.plugin.OnObjectPlaceAfter(kOuterBlock); });
-    const std::string traced = lines(folder.path() / "t.jsonl").at(0) + "\n";
+    const Text& odd = kOdd;
 
     using host::Arg;
     trace::Record every;
@@ -224,7 +224,7 @@ TEST(Trace, ReadsBackEveryByteItWrote) {
     every.boxes = {{odd, u"\u00A1T\u00EDtulo!", 48}};
     every.error = Error(1, u"\t", odd);
 
-    for (const std::string& written : {traced, trace::recordLine(every)}) {
+    for (const std::string& written : {oddRecord(), trace::recordLine(every)}) {
         const auto read = trace::readTrace(written);
         ASSERT_EQ(read.size(), 1u);
         EXPECT_EQ(read[0].line, 1u);
