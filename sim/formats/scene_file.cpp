@@ -11,6 +11,7 @@
 #include "common/text.h"
 #include "sim/system/echo.h"
 #include "sim/system/files.h"
+#include "trace/json_reading.h"
 #include "trace/record.h"
 
 namespace vpolv::sim {
@@ -27,53 +28,9 @@ constexpr std::string_view kCatalogsPlaceholder = "${catalogsFolder}";
 // Columns a line of a table must have, by table number.
 const std::map<Integer, std::vector<Integer>> kNeededColumns = {{3, {3, 4, 5}}, {4, {3}}};
 
-class Checker {
+// The checks of trace/json_reading.h, and the keys that stand for numbers.
+class Checker : public trace::JsonReading {
   public:
-    explicit Checker(const fs::path& file) : file_(file.string()) {}
-
-    [[noreturn]] void fail(const std::string& place, const std::string& what) const {
-        throw SceneError(file_ + ": " + place + ": " + what);
-    }
-
-    void onlyKeys(const Json& object, const std::string& place,
-                  std::initializer_list<std::string_view> allowed) const {
-        for (const auto& [key, value] : object.items()) {
-            if (std::find(allowed.begin(), allowed.end(), key) == allowed.end()) {
-                fail(place, "unknown key \"" + key + "\"");
-            }
-        }
-    }
-
-    const Json& objectAt(const Json& value, const std::string& place) const {
-        if (!value.is_object())
-            fail(place, "expected an object, found " + kind(value));
-        return value;
-    }
-
-    const Json& arrayAt(const Json& value, const std::string& place) const {
-        if (!value.is_array())
-            fail(place, "expected an array, found " + kind(value));
-        return value;
-    }
-
-    std::string text(const Json& value, const std::string& place) const {
-        if (!value.is_string())
-            fail(place, "expected a text, found " + kind(value));
-        return value.get<std::string>();
-    }
-
-    Long number(const Json& value, const std::string& place) const {
-        if (!value.is_number_integer())
-            fail(place, "expected a whole number, found " + kind(value));
-        const bool fits = value.is_number_unsigned()
-                              ? value.get<std::uint64_t>() <= 0x7FFFFFFFu
-                              : value.get<std::int64_t>() >= std::numeric_limits<Long>::min() &&
-                                    value.get<std::int64_t>() <= std::numeric_limits<Long>::max();
-        if (!fits)
-            fail(place, "number out of the 32-bit range");
-        return static_cast<Long>(value.get<std::int64_t>());
-    }
-
     // An object key that stands for a number (information codes, tables, columns), written the
     // one way a number is written: no sign but '-', no leading zero, no "-0". Spellings that
     // differ would otherwise name the same number twice.
@@ -99,23 +56,6 @@ class Checker {
             fail(place, "\"" + key + "\" is not a valid number here");
         return n;
     }
-
-    static std::string kind(const Json& value) {
-        if (value.is_null())
-            return "null";
-        if (value.is_boolean())
-            return "a boolean";
-        if (value.is_number())
-            return "a number";
-        if (value.is_string())
-            return "a text";
-        if (value.is_array())
-            return "an array";
-        return "an object";
-    }
-
-  private:
-    std::string file_;
 };
 
 std::string quote(const std::string& s) {
@@ -474,7 +414,7 @@ void readSurroundings(const Checker& check, const Json& json, SceneFile& out) {
 }
 
 SceneFile checkScene(std::string_view input, const fs::path& file) {
-    const Checker check(file);
+    const Checker check;
     const Json json = parseJson(input, file);
     check.objectAt(json, "top level");
     check.onlyKeys(json, "top level",
@@ -535,6 +475,8 @@ SceneFile checkScene(std::string_view input, const fs::path& file) {
 SceneFile parseScene(std::string_view input, const fs::path& file) {
     try {
         return checkScene(input, file);
+    } catch (const trace::JsonFault& fault) {
+        throw SceneError(file.string() + ": " + fault.message());
     } catch (const Json::exception& e) {
         // The checks leave the library nothing to object to; should it still, the file is at fault.
         std::string reason = e.what();
