@@ -21,6 +21,7 @@
 #include "bench/scenes.h"
 #include "common/text.h"
 #include "platform/windows/com_support.h"
+#include "platform/windows/windows_platform_impl.h"
 #include "tests/wine/support.h"
 
 namespace vpolv::bench {
@@ -313,6 +314,20 @@ double measure(const std::string& name, int rounds, double blockSeconds, Table& 
                     table, {std::to_string(bench.lookups)});
 }
 
+// What the trace switch adds to an event when nothing changed in the registry: one look at it,
+// as every event makes before anything else; beside it, one wait that does not wait, for scale.
+void traceSwitch(bool quick) {
+    const platform::windows::WindowsTrace trace;
+    const win::UniqueHandle unset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    Side look{[&] { trace.file(); }, [] {}, true};
+    Side wait{[&] { WaitForSingleObject(unset.get(), 0); }, [] {}, true};
+    calibrate({&look, &wait}, quick ? 0.02 : 0.1);
+    const auto seconds = interleave({&look, &wait}, quick ? 3 : 15);
+    std::printf(
+        "trace switch, nothing changed: %.2f us per event (one zero-timeout wait: %.2f us)\n",
+        median(seconds[0]) * 1e6, median(seconds[1]) * 1e6);
+}
+
 int usage() {
     std::fprintf(stderr, "usage: vpolv-bench.exe --vpolv=<vpolv.dll> [--quick] [--case NAME]...\n");
     return 2;
@@ -321,6 +336,7 @@ int usage() {
 int run(const std::vector<std::string>& cases, bool quick) {
     measureCases("wine: vpolv.dll under COM against the fake host", cases, quick, {"lookups"},
                  measure);
+    traceSwitch(quick);
     return 0;
 }
 

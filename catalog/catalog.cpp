@@ -3,6 +3,7 @@
 
 #include <iterator>
 #include <limits>
+#include <new>
 #include <vector>
 
 #include "common/error.h"
@@ -47,6 +48,8 @@ Long longitudFichero(const platform::FileSystem& files, const Text& path) {
         if (length < 0 || length > std::numeric_limits<Long>::max())
             return 0;
         return static_cast<Long>(length);
+    } catch (const std::bad_alloc&) {
+        throw;  // memory running out is no missing file
     } catch (...) {
         return 0;
     }
@@ -83,8 +86,11 @@ bool cargaCatalogo(Context& ctx, host::Catalog& catalog) {
 Error cellNotANumber(const TableCell& cell) {
     const Text table = longToText(cell.table);
     const Text line = u"\"" + cell.line + u"\"";
-    if (cell.rank == 0 && cell.value.empty())
-        return errors::typeMismatch(u"catalog table " + table + u" has no line " + line);
+    // A rank that is not a line's means the host has no such line, whatever it read from it.
+    if (cell.rank <= 0) {
+        return errors::typeMismatch(u"catalog table " + table + u" has no line " + line +
+                                    u" (rank " + longToText(cell.rank) + u")");
+    }
     const Text value = u"\"" + cell.value + u"\"";
     if (cell.table == kTable4 && cell.column == kColumnaPuntos) {
         return errors::typeMismatch(u"the points " + value + u" of line " + line +

@@ -58,7 +58,7 @@ bool cargaCatalogo(Context& ctx, host::Catalog& catalog);
 struct TableCell {
     Integer table;
     const Text& line;  // the line's name
-    Long rank;         // the rank the host gave for that name (0: no such line)
+    Long rank;         // the rank the host gave for that name (0 or less: no such line)
     Integer column;
     const Text& value;
 };

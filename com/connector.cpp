@@ -2,6 +2,7 @@
 #include "com/connector.h"
 
 #include <array>
+#include <new>
 #include <optional>
 #include <string>
 #include <type_traits>
@@ -141,6 +142,8 @@ void coerce(Variant& value, VARTYPE type) {
     const HRESULT hr = VariantChangeTypeEx(value.get(), value.get(), LOCALE_USER_DEFAULT, 0, type);
     if (hr == DISP_E_OVERFLOW)
         throw errors::overflow();
+    if (hr == E_OUTOFMEMORY)
+        throw std::bad_alloc();
     if (FAILED(hr))
         throw errors::typeMismatch();
 }

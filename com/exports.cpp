@@ -10,7 +10,6 @@
 #include "com/registration.h"
 #include "com/vpolv_h.h"
 #include "platform/windows/win32.h"
-#include "platform/windows/windows_platform.h"
 
 namespace {
 
@@ -63,11 +62,7 @@ HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID riid, void** out
 }
 
 HRESULT STDAPICALLTYPE DllCanUnloadNow() {
-    if (!vpolv::com::module::canUnload())
-        return S_FALSE;
-    // No object is left, so no event runs: the trace switch's waits end before the unload.
-    vpolv::platform::windows::stopWatchingTrace();
-    return S_OK;
+    return vpolv::com::module::canUnload() ? S_OK : S_FALSE;
 }
 
 HRESULT STDAPICALLTYPE DllRegisterServer() {

@@ -18,11 +18,11 @@ Error hostError(const std::string& what) {
 
 }  // namespace
 
-template <class R, class Run>
-R MemoryHost::perform(Call call, Run run) {
+template <class R, class MakeCall, class Run>
+R MemoryHost::perform(MakeCall makeCall, Run run) {
     const std::size_t entry = log_.size();
     try {
-        answering_ = record(std::move(call));
+        answering_ = record(makeCall());
         if constexpr (std::is_void_v<R>) {
             run();
             keepAnswer(entry, {});
@@ -174,7 +174,8 @@ std::unique_ptr<Object> MemoryHost::create(const char* object, std::u16string_vi
         throw it->second;
     }
     ++live_;
-    return recorded<Object>(*this, std::unique_ptr<Object>(std::make_unique<Impl>(*this)));
+    std::unique_ptr<Object> inner = std::make_unique<Impl>(*this);
+    return recorded<Object>(*this, std::move(inner));
 }
 
 std::unique_ptr<Appli> MemoryHost::createAppli() {

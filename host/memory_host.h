@@ -110,8 +110,8 @@ class MemoryHost : public Connector {
 
     // Records a call, applies the configured interruption and failure, then answers with run()
     // and keeps that answer, or the error raised, in the call's entry.
-    template <class R, class Run>
-    R perform(Call call, Run run);
+    template <class R, class MakeCall, class Run>
+    R perform(MakeCall makeCall, Run run);
     // Records a call and applies the configured failure; returns its 1-based operation number.
     std::size_t record(Call call);
     void keepAnswer(std::size_t entry, Answer answer);

@@ -2,10 +2,12 @@
 // the operation and each argument with its automation kind, from the operation's declared
 // parameters) here and nowhere else; the host decides how the call is answered:
 //
-//   template <class Result, class Run> Result Host::perform(Call call, Run run);
+//   template <class Result, class MakeCall, class Run>
+//   Result Host::perform(MakeCall makeCall, Run run);
 //
-// where run() makes the call on the inner object the recorded one wraps (a host that answers
-// by itself, from a trace, has none and never runs it).
+// where makeCall() gives the record (made when the host asks for it, so that a host may keep
+// its own allocations apart) and run() makes the call on the inner object the recorded one
+// wraps (a host that answers by itself, from a trace, has none and never runs it).
 #pragma once
 
 #include <memory>
@@ -60,7 +62,10 @@ class RecordedObject : public Object {
     template <class F, class Run, class... A>
     auto perform(const char* object, const char* operation, Run&& run, A&... args) {
         return host_.template perform<typename Declared<F>::Result>(
-            Call{object, operation, RecordedArgs<F>::of(args...), {}}, std::forward<Run>(run));
+            [&] {
+                return Call{object, operation, RecordedArgs<F>::of(args...), {}};
+            },
+            std::forward<Run>(run));
     }
 
     Host& host_;
@@ -106,9 +111,9 @@ class Recorded<Host, Catalog> final : public RecordedObject<Host, Catalog> {
 #undef VPOLV_RECORDED
 #undef VPOLV_ARGUMENTS
 
-// A recording object for an inner one.
+// A recording object for an inner one; inner is left as it is when there is no memory for it.
 template <class Object, class Host>
-std::unique_ptr<Object> recorded(Host& host, std::unique_ptr<Object> inner) {
+std::unique_ptr<Object> recorded(Host& host, std::unique_ptr<Object>&& inner) {
     return std::make_unique<Recorded<Host, Object>>(host, std::move(inner));
 }
 

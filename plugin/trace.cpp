@@ -53,6 +53,8 @@ trace::Record traceRecord(const trace::Recorder& recorder, const TracedEvent& ev
 
 void writeTrace(const platform::Trace& trace, const Text& file, const trace::Recorder& recorder,
                 const TracedEvent& event) noexcept {
+    if (recorder.lost())
+        return;
     try {
         trace.append(file, trace::recordLine(traceRecord(recorder, event)));
     } catch (...) {

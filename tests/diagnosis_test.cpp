@@ -2,6 +2,7 @@
 // terms, what is missing, with the codes unchanged; and the trace of every event.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -45,7 +46,7 @@ TEST(Diagnosis, ATypeMismatchSaysWhatDidNotConvert) {
         const char* description;
     } cases[] = {
         {[](host::SceneData& s) { s.tables[4].clear(); },
-         "Type mismatch: catalog table 4 has no line \"_2_H_90\""},
+         "Type mismatch: catalog table 4 has no line \"_2_H_90\" (rank 0)"},
         {[](host::SceneData& s) { line(s, 4, u"_2_H_90").columns[3] = u"abc"; },
          "Type mismatch: the points \"abc\" of line \"_2_H_90\" in catalog table 4 are not a "
          "number"},
@@ -72,6 +73,33 @@ TEST(Diagnosis, ATypeMismatchSaysWhatDidNotConvert) {
         EXPECT_EQ(out.error->code(), errors::kTypeMismatch);
         EXPECT_EQ(toUtf8(out.error->description()), c.description);
         EXPECT_EQ(out.error->source(), u"vpolv");
+    }
+}
+
+// Hosts differ in what they answer for a name they do not know: any rank that is not a line's
+// is a missing line, whatever its columns then read.
+TEST(Diagnosis, ALineIsMissingWhateverRankTheHostGave) {
+    const auto lookup = [] {
+        PluginHarness h(twoCabinets());
+        h.plugin.OnObjectPlaceAfter(kOuterBlock);
+        const auto calls = callLines(h.host);
+        const auto at = std::find_if(calls.begin(), calls.end(), [](const std::string& c) {
+            return c.starts_with("Catalog.TableGetLineRankFromName(I4& 7, I2 4,");
+        });
+        return static_cast<std::size_t>(at - calls.begin()) + 1;
+    }();
+    for (const char16_t* rank : {u"0", u"-1", u"-2147483648"}) {
+        for (const char16_t* points : {u"", u"n/d"}) {
+            PluginHarness h(twoCabinets());
+            h.host.answerWithText(lookup, rank);
+            h.host.answerWithText(lookup + 1, points);
+            const Outcome out = guarded([&] { return h.plugin.OnObjectPlaceAfter(kOuterBlock); });
+            ASSERT_FALSE(out.ok());
+            EXPECT_EQ(out.error->code(), errors::kTypeMismatch);
+            EXPECT_EQ(out.error->description(),
+                      u"Type mismatch: catalog table 4 has no line \"_2_H_90\" (rank " +
+                          Text(rank) + u")");
+        }
     }
 }
 

@@ -13,9 +13,12 @@ Recorder::~Recorder() = default;
 template <class Object>
 std::unique_ptr<Object> Recorder::created(const char* object, std::u16string_view progId,
                                           std::unique_ptr<Object> (host::Connector::*create)()) {
-    return host::recorded<Object>(
-        *this, perform<std::unique_ptr<Object>>(host::creationCall(object, progId),
-                                                [&] { return (host_.*create)(); }));
+    std::unique_ptr<Object> inner = perform<std::unique_ptr<Object>>(
+        [&] { return host::creationCall(object, progId); }, [&] { return (host_.*create)(); });
+    std::unique_ptr<Object> recorded;
+    // The object is moved only once the recording object's memory is there.
+    keep([&] { recorded = host::recorded<Object>(*this, std::move(inner)); });
+    return recorded ? std::move(recorded) : std::move(inner);
 }
 
 std::unique_ptr<host::Appli> Recorder::createAppli() {
@@ -31,7 +34,7 @@ std::unique_ptr<host::Catalog> Recorder::createCatalog() {
 }
 
 void Recorder::show(const Text& text, const Text& title, Long style) {
-    boxes_.push_back({title, text, style});
+    keep([&] { boxes_.push_back({title, text, style}); });
     messages_.show(text, title, style);
 }
 

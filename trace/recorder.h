@@ -26,12 +26,19 @@ class Recorder final : public host::Connector, public platform::Dialogs {
 
     const std::vector<host::Call>& calls() const { return calls_; }
     const std::vector<Box>& boxes() const { return boxes_; }
+    // The record is the trace's own: when memory runs out while it is kept, it is given up (and
+    // not written) and the event goes on as it would untraced.
+    bool lost() const { return lost_; }
 
-    // Keeps the call, runs it and keeps its answer or its error.
-    template <class R, class Run>
-    R perform(host::Call call, Run&& run);
+    // Keeps the call makeCall() gives, runs it and keeps its answer or its error.
+    template <class R, class MakeCall, class Run>
+    R perform(MakeCall&& makeCall, Run&& run);
 
   private:
+    // Runs keeping, which adds to the record; gives the record up when that fails.
+    template <class Keeping>
+    void keep(Keeping&& keeping) noexcept;
+
     template <class Object>
     std::unique_ptr<Object> created(const char* object, std::u16string_view progId,
                                     std::unique_ptr<Object> (host::Connector::*create)());
@@ -40,12 +47,29 @@ class Recorder final : public host::Connector, public platform::Dialogs {
     platform::Dialogs& messages_;
     std::vector<host::Call> calls_;
     std::vector<Box> boxes_;
+    bool lost_ = false;
 };
 
-template <class R, class Run>
-R Recorder::perform(host::Call call, Run&& run) {
-    calls_.push_back(std::move(call));
-    const std::size_t at = calls_.size() - 1;
+template <class Keeping>
+void Recorder::keep(Keeping&& keeping) noexcept {
+    if (lost_)
+        return;
+    try {
+        keeping();
+    } catch (...) {
+        lost_ = true;
+        calls_.clear();
+        boxes_.clear();
+    }
+}
+
+template <class R, class MakeCall, class Run>
+R Recorder::perform(MakeCall&& makeCall, Run&& run) {
+    std::size_t at = 0;
+    keep([&] {
+        calls_.push_back(makeCall());
+        at = calls_.size();
+    });
     try {
         if constexpr (std::is_void_v<R>) {
             run();
@@ -53,11 +77,11 @@ R Recorder::perform(host::Call call, Run&& run) {
             R value = run();
             // A created object answers nothing worth keeping.
             if constexpr (requires { host::answerOf(value); })
-                calls_[at].answer = host::answerOf(value);
+                keep([&] { calls_[at - 1].answer = host::answerOf(value); });
             return value;
         }
     } catch (const Error& e) {
-        calls_[at].answer.error = e;
+        keep([&] { calls_[at - 1].answer.error = e; });
         throw;
     }
 }

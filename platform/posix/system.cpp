@@ -7,11 +7,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <mutex>
-#include <sstream>
+#include <new>
 #include <string>
 
 #include "common/error.h"
@@ -26,9 +28,15 @@ PosixFileSystem::PosixFileSystem(Text moduleFolder) : moduleFolder_(std::move(mo
 
 std::vector<DirEntry> PosixFileSystem::listDirectory(const Text& directory) const {
     const std::string path = toUtf8(directory);
-    std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(path.c_str()), closedir);
-    if (!dir)
+    DIR* const opened = systemAllocationFails && systemAllocationFails() ? (errno = ENOMEM, nullptr)
+                                                                         : opendir(path.c_str());
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(opened, closedir);
+    if (!dir) {
+        // Memory running out is no missing folder.
+        if (errno == ENOMEM)
+            throw std::bad_alloc();
         throw errors::pathNotFound(directory);
+    }
     std::vector<DirEntry> entries;
     while (const dirent* entry = readdir(dir.get())) {
         const std::string name = entry->d_name;
@@ -77,19 +85,21 @@ Text PosixProfile::readString(const Text& file, const Text& section, const Text&
     std::ifstream in(toUtf8(file), std::ios::binary);
     if (!in)
         return {};
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    std::string content = buffer.str();
-    if (content.rfind("\xEF\xBB\xBF", 0) == 0)
-        content.erase(0, 3);
+    // Read whole and cut into lines here: the streams' own reading would take memory running out
+    // for the end of the file.
+    std::string content{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::string_view rest = content;
+    if (rest.starts_with("\xEF\xBB\xBF"))
+        rest.remove_prefix(3);
 
     const std::string wantedSection = toUtf8(section);
     const std::string wantedKey = toUtf8(key);
     bool inSection = false;
     bool sectionSeen = false;
-    std::istringstream lines(content);
-    for (std::string raw; std::getline(lines, raw);) {
-        const std::string_view line = trim(raw);
+    while (!rest.empty()) {
+        const auto end = rest.find('\n');
+        const std::string_view line = trim(rest.substr(0, end));
+        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
         if (line.empty() || line.front() == ';')
             continue;
         if (line.front() == '[') {

@@ -1,5 +1,6 @@
 // File system, profile and message box services on the Win32 API.
 #include <iterator>
+#include <new>
 
 #include "platform/native.h"
 #include "platform/windows/com_support.h"
@@ -42,10 +43,13 @@ std::vector<DirEntry> WindowsFileSystem::listDirectory(const Text& directory) co
     const win::UniqueFind find(FindFirstFileW(win::toWide(pattern).c_str(), &data));
     std::vector<DirEntry> entries;
     if (!find) {
-        // A folder without any entry (a drive's empty root) lists nothing; anything else is a
-        // folder that cannot be read.
-        if (GetLastError() == ERROR_FILE_NOT_FOUND)
+        // A folder without any entry (a drive's empty root) lists nothing; memory running out
+        // is no missing folder; anything else is a folder that cannot be read.
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND)
             return entries;
+        if (error == ERROR_NOT_ENOUGH_MEMORY || error == ERROR_OUTOFMEMORY)
+            throw std::bad_alloc();
         throw errors::pathNotFound(directory);
     }
     do {
@@ -102,19 +106,6 @@ namespace {
 const HKEY kTraceRoots[] = {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE};
 }  // namespace
 
-// At unload the waits are only cancelled: a blocking wait under the loader lock (or at process
-// exit, with the pool's threads gone) could hang. DllCanUnloadNow stops them properly first.
-WindowsTrace::~WindowsTrace() {
-    for (Watch& watch : watches_) {
-        if (watch.wait)
-            UnregisterWaitEx(watch.wait, nullptr);
-    }
-}
-
-void CALLBACK WindowsTrace::changed(void* watch, BOOLEAN) {
-    static_cast<Watch*>(watch)->changed = true;
-}
-
 bool WindowsTrace::arm(HKEY root, Watch& watch) {
     if (!watch.key &&
         RegOpenKeyExW(root, L"Software", 0, KEY_NOTIFY, watch.key.put()) != ERROR_SUCCESS) {
@@ -122,49 +113,39 @@ bool WindowsTrace::arm(HKEY root, Watch& watch) {
     }
     if (!watch.signal)
         watch.signal.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-    if (!watch.signal)
-        return false;
-    if (!watch.wait &&
-        !RegisterWaitForSingleObject(&watch.wait, watch.signal.get(), &WindowsTrace::changed,
-                                     &watch, INFINITE, WT_EXECUTEINWAITTHREAD)) {
-        watch.wait = nullptr;
-        return false;
-    }
-    return RegNotifyChangeKeyValue(watch.key.get(), TRUE,
+    return watch.signal &&
+           RegNotifyChangeKeyValue(watch.key.get(), TRUE,
                                    REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,
                                    watch.signal.get(), TRUE) == ERROR_SUCCESS;
 }
 
 Text WindowsTrace::file() const {
     const std::lock_guard lock(mutex_);
-    // A root that changed (or was never watched) is watched anew before the switch is read, so
-    // that no change made while reading goes unseen; one that cannot be watched stays changed,
-    // and the switch is then read at every call.
-    bool reread = false;
+    // With every root watched, one look at both events tells whether anything changed.
+    std::size_t fired = watches_.size();
+    if (valid_) {
+        const HANDLE signals[] = {watches_[0].signal.get(), watches_[1].signal.get()};
+        const DWORD first = WaitForMultipleObjects(2, signals, FALSE, 0);
+        if (first == WAIT_TIMEOUT)
+            return cached_;
+        if (first < WAIT_OBJECT_0 + 2)
+            fired = first - WAIT_OBJECT_0;  // that look reset it
+    }
+    // A root whose event is set (or that is not watched) is watched anew before the switch is
+    // read, so that no change made while reading goes unseen.
+    bool watched = true;
     for (std::size_t i = 0; i < watches_.size(); ++i) {
         Watch& watch = watches_[i];
-        if (!watch.changed.exchange(false))
+        if (i != fired && watch.armed && WaitForSingleObject(watch.signal.get(), 0) == WAIT_TIMEOUT)
             continue;
-        reread = true;
-        if (!arm(kTraceRoots[i], watch))
-            watch.changed = true;
+        watch.armed = arm(kTraceRoots[i], watch);
+        watched = watched && watch.armed;
     }
-    if (reread)
-        cached_ = readSwitch();
+    // Stale until read whole: a read that fails is made again by the next call.
+    valid_ = false;
+    cached_ = readSwitch();
+    valid_ = watched;
     return cached_;
-}
-
-void WindowsTrace::stopWatching() noexcept {
-    const std::lock_guard lock(mutex_);
-    for (Watch& watch : watches_) {
-        // Waits until a running callback has returned: the watch must outlive it.
-        if (watch.wait)
-            UnregisterWaitEx(watch.wait, INVALID_HANDLE_VALUE);
-        watch.wait = nullptr;
-        watch.signal.reset();
-        watch.key.reset();
-        watch.changed = true;
-    }
 }
 
 Text WindowsTrace::readSwitch() {
@@ -252,10 +233,6 @@ const Services& services() {
     static WindowsMessageBox messages;
     static const Services bundle{locale, files, profile, messages, &traceSwitch()};
     return bundle;
-}
-
-void stopWatchingTrace() noexcept {
-    traceSwitch().stopWatching();
 }
 
 }  // namespace vpolv::platform::windows

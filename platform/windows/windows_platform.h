@@ -10,8 +10,4 @@ namespace vpolv::platform::windows {
 // function, the file system seen through the Win32 API, and MessageBoxW.
 const Services& services();
 
-// Stops watching the trace switch (see WindowsTrace), for a library about to be unloaded; not to
-// be called under the loader lock. The next event watches it again.
-void stopWatchingTrace() noexcept;
-
 }  // namespace vpolv::platform::windows

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <array>
-#include <atomic>
 #include <mutex>
 
 #include "platform/platform.h"
@@ -39,39 +38,31 @@ class WindowsProfile : public Profile {
 // or, when that value is absent, under HKEY_LOCAL_MACHINE\Software\vpolv: the trace file's path.
 //
 // Reading the registry costs more than the rest of the plug-in's own work in an event, so the
-// switch is read again only after something changed below either Software key: the system
-// signals it (RegNotifyChangeKeyValue) and a wait of the thread pool marks the switch stale.
-// Where that cannot be set up, the switch is read at every call.
+// switch is read again only after something changed below either Software key. The system sets
+// an event on such a change (RegNotifyChangeKeyValue) before the call that made it returns, and
+// also when the thread that asked for the notification ends; each call looks at both events at
+// once without waiting, so the first call after a change reads the switch anew. Nothing runs
+// outside the calls, so nothing has to be stopped before the library is unloaded. Where the watch
+// cannot be set up, the switch is read at every call.
 class WindowsTrace : public Trace {
   public:
-    WindowsTrace() = default;
-    ~WindowsTrace() override;
-    WindowsTrace(const WindowsTrace&) = delete;
-    WindowsTrace& operator=(const WindowsTrace&) = delete;
-
     Text file() const override;
     bool append(const Text& file, std::string_view record) const noexcept override;
 
-    // Ends the watching, waiting for a running notification to return; the next call of file()
-    // reads the switch and watches again. Not to be called while the loader lock is held.
-    void stopWatching() noexcept;
-
   private:
-    // One watched root: its Software key, the event the system signals on a change below it (or
-    // when the thread that asked for the notification ends), and the wait on that event.
+    // One watched root: its Software key and the event the system sets on a change below it.
     struct Watch {
         win::UniqueKey key;
         win::UniqueHandle signal;
-        HANDLE wait = nullptr;
-        std::atomic<bool> changed{true};
+        bool armed = false;
     };
     static bool arm(HKEY root, Watch& watch);
-    static void CALLBACK changed(void* watch, BOOLEAN timedOut);
     static Text readSwitch();
 
     mutable std::mutex mutex_;
     mutable std::array<Watch, 2> watches_;
     mutable Text cached_;
+    mutable bool valid_ = false;  // cached_ is the switch and every root is watched
 };
 
 class WindowsMessageBox : public Dialogs {

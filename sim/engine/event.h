@@ -48,7 +48,7 @@ struct TableLookup {
     Integer table = 0;
     Text line;
     bool failed = false;  // the call raised an error
-    Long rank = 0;        // what it answered: 0 names no line
+    Long rank = 0;        // what it answered: 0 or less names no line
     // The columns then read from that rank (TableGetLineInfo), before the next lookup.
     std::map<Integer, Text> columns;
 };

@@ -38,9 +38,9 @@ class ReplayHost final : public host::Connector {
 
     // The recorded answer of call as a result of type R, or the recorded error raised. There is
     // no inner object to run.
-    template <class R, class Run>
-    R perform(Call call, Run&&) {
-        const host::Answer a = answer(std::move(call));
+    template <class R, class MakeCall, class Run>
+    R perform(MakeCall makeCall, Run&&) {
+        const host::Answer a = answer(makeCall());
         if constexpr (std::is_same_v<R, Text>) {
             return a.value;
         } else if constexpr (std::is_same_v<R, Long>) {
@@ -89,7 +89,7 @@ class ReplayHost final : public host::Connector {
     template <class Object>
     std::unique_ptr<Object> created(const char* object, std::u16string_view progId) {
         answer(host::creationCall(object, progId));
-        return host::recorded<Object>(*this, nullptr);
+        return host::recorded<Object>(*this, std::unique_ptr<Object>());
     }
 
     const std::vector<Call>& record_;

@@ -271,7 +271,7 @@ std::vector<Notice> notices(const Shower& show, const RunResult& run) {
                        {{"file", show.plain(file)}, {"calls", calls}}});
     }
     for (const auto& lookup : tableLookups(run)) {
-        if (lookup.failed || lookup.rank != 0)
+        if (lookup.failed || lookup.rank > 0)
             continue;
         out.push_back({"lineNotFound",
                        "table " + std::to_string(lookup.table) + " has no line " +

@@ -162,7 +162,7 @@ CheckResult checkTables(const SceneFile& scene) {
             // Without its own line the object's surcharge lines are meaningless: that alone is
             // reported, once.
             const auto ownLine = std::find_if(lookups.begin(), lookups.end(), [](const auto& l) {
-                return l.table == kTable3 && !l.failed && l.rank == 0;
+                return l.table == kTable3 && !l.failed && l.rank <= 0;
             });
             if (ownLine != lookups.end()) {
                 entryFor(result.missing, toUtf8(ownLine->line), kTable3).uses.push_back({id, ""});
@@ -176,7 +176,7 @@ CheckResult checkTables(const SceneFile& scene) {
                     continue;
                 }
                 const std::string line = toUtf8(lookup.line);
-                if (lookup.rank == 0) {
+                if (lookup.rank <= 0) {
                     entryFor(result.missing, line, lookup.table).uses.push_back(use);
                     explained = true;
                     continue;

@@ -3,12 +3,14 @@
 // The system headers first: see win32.h.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <thread>
 
 #include "com/vpolv_h.h"
 #include "common/text.h"
@@ -373,8 +375,7 @@ TEST_F(Events, TheTraceSwitchAndItsRecord) {
                  {file.c_str(), nullptr, true},
                  {nullptr, file.c_str(), true},
                  {L"", file.c_str(), false}};
-    // Every other case starts after DllCanUnloadNow has ended the watch on the switch, as before
-    // an unload; the others rely on the watch seeing the change.
+    // Every other case starts with a new object after DllCanUnloadNow allowed an unload.
     const auto canUnload =
         exportOf<EntryPoint>(GetModuleHandleW(paths().vpolvDll.c_str()), "DllCanUnloadNow");
     ASSERT_NE(canUnload, nullptr);
@@ -413,6 +414,81 @@ TEST_F(Events, TheTraceSwitchAndItsRecord) {
     EXPECT_EQ(record["calls"].size(), 3 + fakeHost().calls().size());
     EXPECT_EQ(record["catalogFile"],
               toUtf8(win::fromWide(paths().catalogsDir)) + "B\\polvas10.cat");
+}
+
+// Each change of the switch is seen by the very next event, however soon it starts: of events
+// that each follow a change to the other of two files, every one is traced into the file named
+// just before it.
+TEST_F(Events, TheTraceSwitchTakesEffectWithTheVeryNextEvent) {
+    const std::wstring files[] = {paths().folder + L"\\even.jsonl",
+                                  paths().folder + L"\\odd.jsonl"};
+    for (const auto& file : files)
+        DeleteFileW(file.c_str());
+    SceneData sessionless = cabinetScene();
+    sessionless.sessionId = 0;  // the event ends at once: its record is what counts
+    fakeHost().reset(std::move(sessionless));
+    constexpr LONG kChanges = 500;
+    for (LONG block = 1; block <= kChanges; ++block) {
+        const std::wstring& file = files[block % 2];
+        ASSERT_EQ(
+            RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\vpolv", L"TraceFile", REG_SZ,
+                            file.c_str(), static_cast<DWORD>((file.size() + 1) * sizeof(wchar_t))),
+            ERROR_SUCCESS);
+        Outcome out;
+        fire(plugin_.get(), Event::Place, out, block);
+        ASSERT_EQ(out.hr, S_OK);
+    }
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\vpolv", L"TraceFile");
+    for (LONG parity = 0; parity < 2; ++parity) {
+        std::vector<LONG> blocks, expected;
+        std::ifstream in{std::filesystem::path(files[parity])};
+        for (std::string line; std::getline(in, line);)
+            blocks.push_back(nlohmann::json::parse(line)["callParams"].get<LONG>());
+        for (LONG block = 2 - parity; block <= kChanges; block += 2)
+            expected.push_back(block);
+        EXPECT_EQ(blocks, expected) << "into " << toUtf8(win::fromWide(files[parity]));
+    }
+}
+
+// COM may free a library at CoUninitialize without asking DllCanUnloadNow: a copy of the DLL,
+// loaded and freed so again and again after an event that watched the trace switch, while
+// another thread keeps changing the registry below HKEY_CURRENT_USER\Software.
+TEST(Unload, FreeingTheLibraryWhileTheRegistryChangesIsSafe) {
+    const std::wstring copy = paths().folder + L"\\vpolv-unloaded.dll";
+    ASSERT_TRUE(CopyFileW(paths().vpolvDll.c_str(), copy.c_str(), FALSE));
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        for (DWORD n = 0; !stop; ++n) {
+            RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\vpolv-unload-test", L"n", REG_DWORD, &n,
+                            sizeof n);
+        }
+    });
+    using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+    for (int round = 0; round < 40; ++round) {
+        std::thread([&] {
+            ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+            const HMODULE dll = LoadLibraryW(copy.c_str());
+            ASSERT_NE(dll, nullptr);
+            {
+                ComPtr<IClassFactory> factory;
+                ASSERT_EQ(exportOf<GetClassObject>(dll, "DllGetClassObject")(
+                              CLSID_Plugin, IID_IClassFactory, factory.putVoid()),
+                          S_OK);
+                ComPtr<IDispatch> plugin;
+                ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, plugin.putVoid()), S_OK);
+                fakeHost().reset(cabinetScene());
+                Outcome out;
+                fire(plugin.get(), Event::Place, out);
+                EXPECT_EQ(out.hr, S_OK);
+            }
+            CoUninitialize();
+            FreeLibrary(dll);
+        }).join();
+    }
+    stop = true;
+    writer.join();
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\vpolv-unload-test");
+    DeleteFileW(copy.c_str());
 }
 
 }  // namespace

@@ -1,0 +1,171 @@
+// The DLL's own automation allocations of a placement made to fail in turn: its import table
+// entries for the runtime's allocating functions point at stand-ins that count the calls and
+// fail the n-th, from the first until the placement runs through. Every run ends True with the
+// host calls of a run with memory enough, or with E_OUTOFMEMORY; each started session is ended
+// once; every host object is released; the trace, on, changes nothing of it.
+// The system headers first: see win32.h.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "common/text.h"
+#include "platform/windows/win32.h"
+#include "tests/wine/support.h"
+
+namespace vpolv::winetest {
+namespace {
+
+std::size_t gCalls = 0;
+std::size_t gFailAt = 0;  // 0: none fails
+
+bool failNow() {
+    return ++gCalls == gFailAt;
+}
+
+BSTR WINAPI countedSysAllocString(const OLECHAR* text) {
+    return failNow() ? nullptr : SysAllocString(text);
+}
+BSTR WINAPI countedSysAllocStringLen(const OLECHAR* text, UINT length) {
+    return failNow() ? nullptr : SysAllocStringLen(text, length);
+}
+HRESULT WINAPI countedVariantChangeTypeEx(VARIANTARG* to, VARIANTARG* from, LCID locale,
+                                          USHORT flags, VARTYPE type) {
+    return failNow() ? E_OUTOFMEMORY : VariantChangeTypeEx(to, from, locale, flags, type);
+}
+
+// While alive, the module's import of a function of oleaut32.dll calls replacement instead.
+class ImportPatch {
+  public:
+    ImportPatch(HMODULE module, const char* name, void* replacement) {
+        auto* const base = reinterpret_cast<BYTE*>(module);
+        const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+            base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+        const IMAGE_DATA_DIRECTORY& imports =
+            nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+        const auto wanted =
+            reinterpret_cast<ULONG_PTR>(GetProcAddress(GetModuleHandleW(L"oleaut32.dll"), name));
+        for (auto* d =
+                 reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
+             d->Name; ++d) {
+            if (_stricmp(reinterpret_cast<const char*>(base + d->Name), "oleaut32.dll") != 0)
+                continue;
+            for (auto* t = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
+                 t->u1.Function; ++t) {
+                if (t->u1.Function == wanted)
+                    slot_ = reinterpret_cast<ULONG_PTR*>(&t->u1.Function);
+            }
+        }
+        if (slot_) {
+            original_ = *slot_;
+            write(reinterpret_cast<ULONG_PTR>(replacement));
+        }
+    }
+    ~ImportPatch() {
+        if (slot_)
+            write(original_);
+    }
+    ImportPatch(const ImportPatch&) = delete;
+    ImportPatch& operator=(const ImportPatch&) = delete;
+    bool found() const { return slot_ != nullptr; }
+
+  private:
+    void write(ULONG_PTR value) {
+        DWORD protection = 0;
+        VirtualProtect(slot_, sizeof *slot_, PAGE_READWRITE, &protection);
+        *slot_ = value;
+        VirtualProtect(slot_, sizeof *slot_, protection, &protection);
+    }
+
+    ULONG_PTR* slot_ = nullptr;
+    ULONG_PTR original_ = 0;
+};
+
+struct Placement {
+    bool failed = false;  // the chosen call failed
+    HRESULT hr = E_FAIL;
+    HRESULT scode = S_OK;
+    bool result = false;
+    std::vector<std::string> calls;
+};
+
+std::size_t count(const std::vector<std::string>& calls, const std::string& prefix) {
+    return static_cast<std::size_t>(std::count_if(
+        calls.begin(), calls.end(), [&](const auto& c) { return c.starts_with(prefix); }));
+}
+
+// One placement with the n-th counted call failing (none with 0).
+Placement place(IDispatch* plugin, std::size_t n, std::size_t textAnswer) {
+    fakeHost().reset(cabinetScene());
+    fakeHost().answerWithText(textAnswer, L"3");
+    gCalls = 0;
+    gFailAt = n;
+    Outcome out;
+    fire(plugin, testing::Event::Place, out);
+    Placement run{gCalls >= n && n > 0, out.hr, out.scode, false, fakeHost().calls()};
+    gFailAt = 0;
+    run.result = V_VT(out.value.get()) == VT_BOOL && V_BOOL(out.value.get()) == VARIANT_TRUE;
+    return run;
+}
+
+TEST(Allocation, EveryAutomationAllocationOfAPlacementThatFailsEndsItCleanly) {
+    const ComPtr<IDispatch> plugin = createPlugin();
+    const HMODULE dll = GetModuleHandleW(paths().vpolvDll.c_str());
+    ASSERT_NE(dll, nullptr);
+    // The number of the cabinet's children comes as text, as some hosts answer numbers: the
+    // DLL converts it with VariantChangeTypeEx.
+    const std::vector<std::string> calls = place(plugin.get(), 0, 0).calls;
+    const auto children = std::find_if(calls.begin(), calls.end(), [](const std::string& c) {
+        return c.starts_with("Scene.ObjectGetChildrenNb(");
+    });
+    ASSERT_NE(children, calls.end());
+    const auto textAnswer = static_cast<std::size_t>(children - calls.begin()) + 1;
+
+    const ImportPatch patches[] = {
+        {dll, "SysAllocString", reinterpret_cast<void*>(&countedSysAllocString)},
+        {dll, "SysAllocStringLen", reinterpret_cast<void*>(&countedSysAllocStringLen)},
+        {dll, "VariantChangeTypeEx", reinterpret_cast<void*>(&countedVariantChangeTypeEx)}};
+    EXPECT_TRUE(patches[1].found() && patches[2].found());
+    const Placement clean = place(plugin.get(), 0, textAnswer);
+    ASSERT_TRUE(clean.hr == S_OK && clean.result);
+    ASSERT_GT(gCalls, 0u);
+
+    const std::wstring file = paths().folder + L"\\allocation-trace.jsonl";
+    std::size_t points[2] = {};
+    for (const bool traced : {false, true}) {
+        if (traced) {
+            RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\vpolv", L"TraceFile", REG_SZ,
+                            file.c_str(), static_cast<DWORD>((file.size() + 1) * sizeof(wchar_t)));
+        }
+        for (std::size_t n = 1;; ++n) {
+            const Placement run = place(plugin.get(), n, textAnswer);
+            const std::string where =
+                std::string(traced ? "traced, " : "") + "call " + std::to_string(n);
+            if (run.hr == S_OK) {
+                EXPECT_TRUE(run.result) << where;
+                EXPECT_EQ(run.calls, clean.calls) << where;
+            } else {
+                EXPECT_EQ(run.hr, DISP_E_EXCEPTION) << where;
+                EXPECT_EQ(run.scode, E_OUTOFMEMORY) << where;
+            }
+            EXPECT_EQ(count(run.calls, "Appli.EndSession("),
+                      count(run.calls, "Appli.StartSessionFromCallParams("))
+                << where;
+            EXPECT_EQ(fakeHost().liveObjects(), 0) << where;
+            EXPECT_EQ(fakeHost().liveReferences(), 0) << where;
+            if (!run.failed)
+                break;
+            points[traced] = n;
+        }
+    }
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\vpolv", L"TraceFile");
+    DeleteFileW(file.c_str());
+    // The trace makes no automation allocation of its own.
+    EXPECT_EQ(points[1], points[0]);
+    std::printf("automation allocations of a placement: %zu\n", points[0]);
+}
+
+}  // namespace
+}  // namespace vpolv::winetest
