@@ -1,6 +1,7 @@
 // Number conversions with a fixed decimal separator, as the automation runtime does them under a
-// user locale whose decimal separator is '.' or ','. The other of the two is taken as the
-// thousands separator.
+// user locale whose decimal separator is '.' or ','. The other of the two is the thousands
+// separator; the currency sign is '$' with the point and '€' with the comma, as in the US English
+// and Spanish user locales these stand for.
 #pragma once
 
 #include "common/locale.h"
@@ -20,6 +21,7 @@ class FixedLocale : public Locale {
   private:
     char16_t decimal_;
     char16_t thousands_;
+    char16_t currency_;
 };
 
 }  // namespace vpolv
