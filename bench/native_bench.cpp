@@ -14,6 +14,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "bench/measure.h"
@@ -57,23 +58,38 @@ struct Environment {
 // A recorded host call, ready to be made again: its numbers in variables of their own (the
 // by-reference ones among them, as a caller keeps them), its texts in the program's pool.
 struct Step {
-    enum class Op {
-#define VPOLV_OPERATION(object, name, params) name,
-#include "host/operations.def"
-    };
     static constexpr std::size_t kMax = 6;
-    Op op;
+    host::Operation op;
     std::array<host::Arg::Kind, kMax> kinds{};
     std::array<Long, kMax> longs{};
     std::array<Text*, kMax> texts{};
+
+    // The i-th argument as the operation declares it (see host::invokeWith).
+    template <class P>
+    P get(std::size_t i) {
+        if constexpr (std::is_same_v<P, Long&>)
+            return longs[i];
+        else if constexpr (std::is_same_v<P, Long>)
+            return longs[i];
+        else if constexpr (std::is_same_v<P, Integer>)
+            return static_cast<Integer>(longs[i]);
+        else if constexpr (std::is_same_v<P, bool>)
+            return longs[i] != 0;
+        else if constexpr (std::is_same_v<P, host::ObjectArg>)
+            return kinds[i] == host::Arg::Kind::I2 ? host::ObjectArg::current()
+                                                   : host::ObjectArg::id(longs[i]);
+        else
+            return kinds[i] == host::Arg::Kind::StrRef ? host::TextArg::byRef(*texts[i])
+                                                       : host::TextArg::byValue(*texts[i]);
+    }
 };
 
-Step::Op opOf(const std::string& name) {
-    static const std::map<std::string, Step::Op> kOps = {
-#define VPOLV_OPERATION(object, name, params) {#name, Step::Op::name},
-#include "host/operations.def"
-    };
-    return kOps.at(name);
+host::Operation opOf(const std::string& name) {
+    for (std::size_t i = 0; i < std::size(host::kOperations); ++i) {
+        if (host::kOperations[i].name == name)
+            return static_cast<host::Operation>(i);
+    }
+    throw std::out_of_range("no operation " + name);
 }
 
 struct Program {
@@ -99,57 +115,17 @@ Program programOf(const std::vector<host::Call>& calls) {
 
 // The same host objects and calls as one event, made straight.
 void replay(host::MemoryHost& host, Program& program) {
-    const auto appli = host.createAppli();
-    const auto scene = host.createScene();
-    const auto catalog = host.createCatalog();
+    // Named after their objects, as the operations' table names them.
+    const std::unique_ptr<host::Appli> Appli = host.createAppli();
+    const std::unique_ptr<host::Scene> Scene = host.createScene();
+    const std::unique_ptr<host::Catalog> Catalog = host.createCatalog();
     for (Step& s : program.steps) {
-        Long* l = s.longs.data();
-        const auto object = [&](std::size_t i) {
-            return s.kinds[i] == host::Arg::Kind::I2 ? host::ObjectArg::current()
-                                                     : host::ObjectArg::id(l[i]);
-        };
-        const auto text = [&](std::size_t i) {
-            return s.kinds[i] == host::Arg::Kind::StrRef ? host::TextArg::byRef(*s.texts[i])
-                                                         : host::TextArg::byValue(*s.texts[i]);
-        };
-        const auto i2 = [&](std::size_t i) { return static_cast<Integer>(l[i]); };
         switch (s.op) {
-            case Step::Op::StartSessionFromCallParams:
-                appli->StartSessionFromCallParams(l[0]);
-                break;
-            case Step::Op::EndSession:
-                appli->EndSession(l[0]);
-                break;
-            case Step::Op::ObjectGetInfo:
-                scene->ObjectGetInfo(l[0], object(1), l[2]);
-                break;
-            case Step::Op::ObjectSetInfo:
-                scene->ObjectSetInfo(l[0], object(1), text(2), l[3]);
-                break;
-            case Step::Op::SceneGetObjectsNb:
-                scene->SceneGetObjectsNb(l[0]);
-                break;
-            case Step::Op::SceneGetObjectId:
-                scene->SceneGetObjectId(l[0], l[1]);
-                break;
-            case Step::Op::ObjectGetChildrenNb:
-                scene->ObjectGetChildrenNb(l[0], object(1), i2(2));
-                break;
-            case Step::Op::ObjectGetChildId:
-                scene->ObjectGetChildId(l[0], object(1), l[2], i2(3));
-                break;
-            case Step::Op::SceneGetKeywordInfo:
-                scene->SceneGetKeywordInfo(l[0], text(1));
-                break;
-            case Step::Op::TableGetLineRankFromName:
-                catalog->TableGetLineRankFromName(l[0], i2(1), i2(2), i2(3), text(4), l[5] != 0);
-                break;
-            case Step::Op::TableGetLineInfo:
-                catalog->TableGetLineInfo(l[0], i2(1), i2(2), l[3], i2(4));
-                break;
-            case Step::Op::FileLoad:
-                catalog->FileLoad(l[0], text(1), text(2));
-                break;
+#define VPOLV_OPERATION(object, name, result, parameters, arguments) \
+    case host::Operation::name:                                      \
+        host::invokeWith(*object, &host::object::name, s);           \
+        break;
+#include "host/operations.def"
         }
     }
 }
@@ -174,7 +150,7 @@ void iniAndFolder(const platform::Services& sys) {
     }
 }
 
-std::size_t countOf(const Program& program, Step::Op op) {
+std::size_t countOf(const Program& program, host::Operation op) {
     std::size_t n = 0;
     for (const auto& s : program.steps)
         n += s.op == op;
@@ -205,7 +181,7 @@ struct Bench {
                                      " expected");
         }
         program = programOf(eventHost.calls());
-        loads = countOf(program, Step::Op::FileLoad);
+        loads = countOf(program, host::Operation::FileLoad);
         eventHost.clearRecords();
     }
 

@@ -5,6 +5,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -147,157 +148,57 @@ void coerce(Variant& value, VARTYPE type) {
         throw errors::typeMismatch();
 }
 
-// The SDK's operations, each called by name.
-enum class Op {
-#define VPOLV_OPERATION(object, name, params) name,
-#include "host/operations.def"
-    Count
-};
-constexpr std::array<const wchar_t*, static_cast<std::size_t>(Op::Count)> kOpNames = {
-#define VPOLV_OPERATION(object, name, params) L## #name,
-#include "host/operations.def"
-};
-
-// One host object, called by operation name.
+// One host object, called by operation.
 class DispatchObject {
   public:
     explicit DispatchObject(std::u16string_view progId) : object_(create(progId)) {}
 
-    Long callLong(Op op, Args& args) {
+    // Calls operation op, declared as F, with values as its arguments; converts the result.
+    template <class F, class... A>
+    typename host::Declared<F>::Result call(host::Operation op, A&... values) {
+        using R = typename host::Declared<F>::Result;
+        Args args;
+        host::Declared<F>::visit([&]<class P>(auto& value) { add<P>(args, op, value); }, values...);
         Variant result;
-        call(op, DISPATCH_METHOD | DISPATCH_PROPERTYGET, args, result);
-        coerce(result, VT_I4);
-        return V_I4(result.get());
-    }
-    Text callText(Op op, Args& args) {
-        Variant result;
-        call(op, DISPATCH_METHOD | DISPATCH_PROPERTYGET, args, result);
-        coerce(result, VT_BSTR);
-        return win::fromBstr(V_BSTR(result.get()));
-    }
-    bool callBool(Op op, Args& args) {
-        Variant result;
-        call(op, DISPATCH_METHOD | DISPATCH_PROPERTYGET, args, result);
-        coerce(result, VT_BOOL);
-        return V_BOOL(result.get()) != VARIANT_FALSE;
-    }
-    void callVoid(Op op, Args& args) {
-        Variant result;
-        call(op, DISPATCH_METHOD, args, result);
-    }
-
-  private:
-    static ComPtr<IDispatch> create(std::u16string_view progId) {
-        CLSID clsid;
-        ComPtr<IDispatch> object;
-        const std::wstring name(progId.begin(), progId.end());
-        if (FAILED(CLSIDFromProgID(name.c_str(), &clsid)) ||
-            FAILED(
-                CoCreateInstance(clsid, nullptr, CLSCTX_SERVER, IID_IDispatch, object.putVoid())) ||
-            !object) {
-            throw errors::cannotCreateObject();
+        if constexpr (std::is_void_v<R>) {
+            invoke(op, DISPATCH_METHOD, args, result);
+        } else {
+            invoke(op, DISPATCH_METHOD | DISPATCH_PROPERTYGET, args, result);
+            if constexpr (std::is_same_v<R, Long>) {
+                coerce(result, VT_I4);
+                return V_I4(result.get());
+            } else if constexpr (std::is_same_v<R, bool>) {
+                coerce(result, VT_BOOL);
+                return V_BOOL(result.get()) != VARIANT_FALSE;
+            } else {
+                coerce(result, VT_BSTR);
+                return win::fromBstr(V_BSTR(result.get()));
+            }
         }
-        return object;
-    }
-
-    // The dispatch id of an operation, looked up on first use only.
-    DISPID id(Op op) {
-        const auto at = static_cast<std::size_t>(op);
-        if (ids_[at])
-            return *ids_[at];
-        DISPID id = DISPID_UNKNOWN;
-        LPOLESTR names[] = {const_cast<LPOLESTR>(kOpNames[at])};
-        const HRESULT hr = object_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
-        if (hr == DISP_E_UNKNOWNNAME || hr == DISP_E_MEMBERNOTFOUND)
-            throw errors::noSuchMethod();
-        win::check(hr);
-        ids_[at] = id;
-        return id;
-    }
-
-    void call(Op op, WORD flags, Args& args, Variant& result) {
-        const DISPID dispId = id(op);
-        DISPPARAMS params = args.params();
-        EXCEPINFO info{};
-        UINT argError = 0;
-        const HRESULT hr = object_->Invoke(dispId, IID_NULL, LOCALE_USER_DEFAULT, flags, &params,
-                                           result.get(), &info, &argError);
-        args.writeBack();
-        if (FAILED(hr))
-            throw hostFailure(hr, info);
-    }
-
-    ComPtr<IDispatch> object_;
-    std::array<std::optional<DISPID>, kOpNames.size()> ids_{};
-};
-
-class AutomationAppli : public host::Appli {
-  public:
-    AutomationAppli() : object_(host::Connector::kAppliProgId) {}
-
-    Long StartSessionFromCallParams(Long& callParamsBlock) override {
-        Args args;
-        args.i4Ref(callParamsBlock);
-        return object_.callLong(Op::StartSessionFromCallParams, args);
-    }
-    bool EndSession(Long& sessionId) override {
-        Args args;
-        args.i4Ref(sessionId);
-        return object_.callBool(Op::EndSession, args);
     }
 
   private:
-    DispatchObject object_;
-};
-
-class AutomationScene : public host::Scene {
-  public:
-    AutomationScene() : object_(host::Connector::kSceneProgId) {}
-
-    Text ObjectGetInfo(Long& sessionId, host::ObjectArg object, Long code) override {
-        Args args;
-        args.i4Ref(sessionId).object(object).i4(code);
-        return object_.callText(Op::ObjectGetInfo, args);
-    }
-    void ObjectSetInfo(Long& sessionId, host::ObjectArg object, host::TextArg value,
-                       Long code) override {
-        Args args;
-        args.i4Ref(sessionId).object(object).text(value).i4(code);
-        object_.callVoid(Op::ObjectSetInfo, args);
-    }
-    Long SceneGetObjectsNb(Long& sessionId) override {
-        Args args;
-        args.i4Ref(sessionId);
-        return object_.callLong(Op::SceneGetObjectsNb, args);
-    }
-    Long SceneGetObjectId(Long& sessionId, Long& rank) override {
-        Args args;
-        args.i4Ref(sessionId).i4Ref(rank);
-        return object_.callLong(Op::SceneGetObjectId, args);
-    }
-    Long ObjectGetChildrenNb(Long& sessionId, host::ObjectArg object, Integer zero) override {
-        Args args;
-        args.i4Ref(sessionId).object(object).i2(zero);
-        return object_.callLong(Op::ObjectGetChildrenNb, args);
-    }
-    Long ObjectGetChildId(Long& sessionId, host::ObjectArg object, Long& rank,
-                          Integer zero) override {
-        Args args;
-        args.i4Ref(sessionId).object(object).i4Ref(rank).i2(zero);
-        return object_.callLong(Op::ObjectGetChildId, args);
-    }
-    Text SceneGetKeywordInfo(Long& sessionId, host::TextArg keyword) override {
-        Args args;
-        args.i4Ref(sessionId);
-        if (BSTR kept = keyword.isByRef() ? nullptr : keptText(keyword.text())) {
+    template <class P, class A>
+    void add(Args& args, host::Operation op, A& value) {
+        if constexpr (std::is_same_v<P, Long&>) {
+            args.i4Ref(value);
+        } else if constexpr (std::is_same_v<P, Long>) {
+            args.i4(value);
+        } else if constexpr (std::is_same_v<P, Integer>) {
+            args.i2(value);
+        } else if constexpr (std::is_same_v<P, bool>) {
+            args.boolean(value);
+        } else if constexpr (std::is_same_v<P, host::ObjectArg>) {
+            args.object(value);
+        } else if (BSTR kept = op == host::Operation::SceneGetKeywordInfo && !value.isByRef()
+                                   ? keptText(value.text())
+                                   : nullptr) {
             args.text(kept);
         } else {
-            args.text(keyword);
+            args.text(value);
         }
-        return object_.callText(Op::SceneGetKeywordInfo, args);
     }
 
-  private:
     // The keywords asked for are a handful of constant texts: each one's BSTR is made once per
     // object and kept (null past the first few: those get one of their own per call).
     static constexpr std::size_t kKeptKeywords = 8;
@@ -312,31 +213,90 @@ class AutomationScene : public host::Scene {
         return keywords_.back().second.get();
     }
 
-    DispatchObject object_;
+    static ComPtr<IDispatch> create(std::u16string_view progId) {
+        CLSID clsid;
+        ComPtr<IDispatch> object;
+        const std::wstring name(progId.begin(), progId.end());
+        if (FAILED(CLSIDFromProgID(name.c_str(), &clsid)) ||
+            FAILED(
+                CoCreateInstance(clsid, nullptr, CLSCTX_SERVER, IID_IDispatch, object.putVoid())) ||
+            !object) {
+            throw errors::cannotCreateObject();
+        }
+        return object;
+    }
+
+    // The dispatch id of an operation, looked up on first use only.
+    DISPID id(host::Operation op) {
+        const auto at = static_cast<std::size_t>(op);
+        if (ids_[at])
+            return *ids_[at];
+        DISPID id = DISPID_UNKNOWN;
+        LPOLESTR names[] = {const_cast<LPOLESTR>(kOpNames[at])};
+        const HRESULT hr = object_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+        if (hr == DISP_E_UNKNOWNNAME || hr == DISP_E_MEMBERNOTFOUND)
+            throw errors::noSuchMethod();
+        win::check(hr);
+        ids_[at] = id;
+        return id;
+    }
+
+    void invoke(host::Operation op, WORD flags, Args& args, Variant& result) {
+        const DISPID dispId = id(op);
+        DISPPARAMS params = args.params();
+        EXCEPINFO info{};
+        UINT argError = 0;
+        const HRESULT hr = object_->Invoke(dispId, IID_NULL, LOCALE_USER_DEFAULT, flags, &params,
+                                           result.get(), &info, &argError);
+        args.writeBack();
+        if (FAILED(hr))
+            throw hostFailure(hr, info);
+    }
+
+    // The operations' names as IDispatch looks them up.
+    static constexpr const wchar_t* kOpNames[] = {
+#define VPOLV_OPERATION(object, name, result, parameters, arguments) L## #name,
+#include "host/operations.def"
+    };
+
+    ComPtr<IDispatch> object_;
+    std::array<std::optional<DISPID>, std::size(kOpNames)> ids_{};
     std::vector<std::pair<Text, Bstr>> keywords_;
+};
+
+using host::ObjectArg;
+using host::TextArg;
+#define VPOLV_ARGUMENTS(...) __VA_ARGS__
+#define VPOLV_DISPATCHED(name, result, parameters, arguments)                                     \
+    result name parameters override {                                                             \
+        return object_.call<result parameters>(host::Operation::name, VPOLV_ARGUMENTS arguments); \
+    }
+
+class AutomationAppli : public host::Appli {
+  public:
+    AutomationAppli() : object_(host::Connector::kAppliProgId) {}
+#define VPOLV_APPLI VPOLV_DISPATCHED
+#include "host/operations.def"
+
+  private:
+    DispatchObject object_;
+};
+
+class AutomationScene : public host::Scene {
+  public:
+    AutomationScene() : object_(host::Connector::kSceneProgId) {}
+#define VPOLV_SCENE VPOLV_DISPATCHED
+#include "host/operations.def"
+
+  private:
+    DispatchObject object_;
 };
 
 class AutomationCatalog : public host::Catalog {
   public:
     AutomationCatalog() : object_(host::Connector::kCatalogProgId) {}
-
-    Long TableGetLineRankFromName(Long& sessionId, Integer table, Integer zero, Integer one,
-                                  host::TextArg lineName, bool flag) override {
-        Args args;
-        args.i4Ref(sessionId).i2(table).i2(zero).i2(one).text(lineName).boolean(flag);
-        return object_.callLong(Op::TableGetLineRankFromName, args);
-    }
-    Text TableGetLineInfo(Long& sessionId, Integer table, Integer zero, Long& rank,
-                          Integer column) override {
-        Args args;
-        args.i4Ref(sessionId).i2(table).i2(zero).i4Ref(rank).i2(column);
-        return object_.callText(Op::TableGetLineInfo, args);
-    }
-    bool FileLoad(Long& sessionId, host::TextArg file, host::TextArg catalogCode) override {
-        Args args;
-        args.i4Ref(sessionId).text(file).text(catalogCode);
-        return object_.callBool(Op::FileLoad, args);
-    }
+#define VPOLV_CATALOG VPOLV_DISPATCHED
+#include "host/operations.def"
 
   private:
     DispatchObject object_;

@@ -1,20 +1,17 @@
 // The host application's automation SDK, seen from the plug-in.
 //
 // Three automation objects ("KDSDK.Appli", "KDSDK.Scene", "KDSDK.Catalog") offer the twelve
-// operations below. Every argument keeps the kind the host expects, so that a binding can pass
-// exactly the right automation types:
-//   - the session id and object ids are 32-bit values passed by reference (Long&);
-//   - the object of the current call is -2 as a 16-bit value (ObjectArg::current());
-//   - table numbers, columns and the 0/1 flags are 16-bit values (Integer);
-//   - information codes are 32-bit values by value (Long);
-//   - texts go by value or by reference (TextArg), and the last argument of
-//     TableGetLineRankFromName is the Boolean False.
-// Results arrive already converted (to Long, Text or bool); a failed call or a result that does
-// not convert raises vpolv::Error.
+// operations of host/operations.def, declared here from that table. Every argument keeps the
+// kind the host expects, so that a binding can pass exactly the right automation types (see the
+// table). Results arrive already converted (to Long, Text or bool); a failed call or a result
+// that does not convert raises vpolv::Error.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 
 #include "common/types.h"
 
@@ -59,33 +56,24 @@ class TextArg {
 class Appli {
   public:
     virtual ~Appli() = default;
-    // The call-parameter block goes by reference; there is no session id before it.
-    virtual Long StartSessionFromCallParams(Long& callParamsBlock) = 0;
-    virtual bool EndSession(Long& sessionId) = 0;
+#define VPOLV_APPLI(name, result, parameters, arguments) virtual result name parameters = 0;
+#include "host/operations.def"
 };
 
 // "KDSDK.Scene"
 class Scene {
   public:
     virtual ~Scene() = default;
-    virtual Text ObjectGetInfo(Long& sessionId, ObjectArg object, Long code) = 0;
-    virtual void ObjectSetInfo(Long& sessionId, ObjectArg object, TextArg value, Long code) = 0;
-    virtual Long SceneGetObjectsNb(Long& sessionId) = 0;
-    virtual Long SceneGetObjectId(Long& sessionId, Long& rank) = 0;
-    virtual Long ObjectGetChildrenNb(Long& sessionId, ObjectArg object, Integer zero) = 0;
-    virtual Long ObjectGetChildId(Long& sessionId, ObjectArg object, Long& rank, Integer zero) = 0;
-    virtual Text SceneGetKeywordInfo(Long& sessionId, TextArg keyword) = 0;
+#define VPOLV_SCENE(name, result, parameters, arguments) virtual result name parameters = 0;
+#include "host/operations.def"
 };
 
 // "KDSDK.Catalog"
 class Catalog {
   public:
     virtual ~Catalog() = default;
-    virtual Long TableGetLineRankFromName(Long& sessionId, Integer table, Integer zero, Integer one,
-                                          TextArg lineName, bool flag) = 0;
-    virtual Text TableGetLineInfo(Long& sessionId, Integer table, Integer zero, Long& rank,
-                                  Integer column) = 0;
-    virtual bool FileLoad(Long& sessionId, TextArg file, TextArg catalogCode) = 0;
+#define VPOLV_CATALOG(name, result, parameters, arguments) virtual result name parameters = 0;
+#include "host/operations.def"
 };
 
 // Creates the host's automation objects by programmatic identifier.
@@ -100,5 +88,71 @@ class Connector {
     virtual std::unique_ptr<Scene> createScene() = 0;
     virtual std::unique_ptr<Catalog> createCatalog() = 0;
 };
+
+// --- The operations as data ---
+
+enum class Operation {
+#define VPOLV_OPERATION(object, name, result, parameters, arguments) name,
+#include "host/operations.def"
+};
+
+// The letter of a parameter's kind: R Long by reference, O object, L Long, I Integer, T text,
+// B Boolean.
+template <class P>
+constexpr char parameterKind() {
+    if constexpr (std::is_same_v<P, Long&>)
+        return 'R';
+    else if constexpr (std::is_same_v<P, ObjectArg>)
+        return 'O';
+    else if constexpr (std::is_same_v<P, Long>)
+        return 'L';
+    else if constexpr (std::is_same_v<P, Integer>)
+        return 'I';
+    else if constexpr (std::is_same_v<P, TextArg>)
+        return 'T';
+    else
+        return std::is_same_v<P, bool> ? 'B' : '?';
+}
+
+// An operation's declared signature, taken apart.
+template <class F>
+struct Declared;
+template <class R, class... P>
+struct Declared<R(P...)> {
+    using Result = R;
+    static constexpr char kKinds[] = {parameterKind<P>()..., '\0'};
+    // Calls visit.template operator()<P>(value) for each value in order, P the type its
+    // parameter is declared with.
+    template <class Visit, class... A>
+    static void visit(Visit&& visitor, A&... values) {
+        (visitor.template operator()<P>(values), ...);
+    }
+};
+
+struct OperationInfo {
+    std::string_view object;  // "Appli", "Scene" or "Catalog"
+    std::string_view name;
+    const char* kinds;  // the parameters' kinds in order, as parameterKind gives them
+};
+
+inline constexpr OperationInfo kOperations[] = {
+#define VPOLV_OPERATION(object, name, result, parameters, arguments) \
+    {#object, #name, Declared<result parameters>::kKinds},
+#include "host/operations.def"
+};
+
+inline constexpr const OperationInfo& operationInfo(Operation op) {
+    return kOperations[static_cast<std::size_t>(op)];
+}
+
+// Calls member of object with each declared parameter P taken from source as
+// source.template get<P>(its index), and returns what the member returns.
+template <class Object, class R, class... P, class Source>
+R invokeWith(Object& object, R (Object::*member)(P...), Source& source) {
+    return [&]<std::size_t... I>(std::index_sequence<I...>)->R {
+        return (object.*member)(source.template get<P>(I)...);
+    }
+    (std::index_sequence_for<P...>{});
+}
 
 }  // namespace vpolv::host

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "common/text.h"
+#include "host/recorded.h"
 
 namespace vpolv::host {
 
@@ -17,17 +18,16 @@ Error hostError(const std::string& what) {
 
 }  // namespace
 
-template <class F>
-auto MemoryHost::perform(const char* object, const char* operation, std::vector<Arg> args,
-                         F&& body) {
+template <class R, class MakeCall, class Run>
+R MemoryHost::perform(MakeCall makeCall, Run run) {
     const std::size_t entry = log_.size();
     try {
-        const std::size_t n = record(Call{object, operation, std::move(args), {}});
-        if constexpr (std::is_void_v<decltype(body(n))>) {
-            body(n);
+        answering_ = record(makeCall());
+        if constexpr (std::is_void_v<R>) {
+            run();
             keepAnswer(entry, {});
         } else {
-            auto result = body(n);
+            R result = run();
             keepAnswer(entry, answerOf(result));
             return result;
         }
@@ -39,172 +39,117 @@ auto MemoryHost::perform(const char* object, const char* operation, std::vector<
     }
 }
 
-class MemoryHost::AppliImpl : public Appli {
+// The answers of the three objects; the recording around them is host/recorded.h's.
+class MemoryHost::AppliImpl final : public Appli {
   public:
     explicit AppliImpl(MemoryHost& host) : host_(host) {}
     ~AppliImpl() override { host_.released("Appli"); }
 
     Long StartSessionFromCallParams(Long& callParamsBlock) override {
-        return host_.perform("Appli", "StartSessionFromCallParams", {Arg::i4Ref(callParamsBlock)},
-                             [&](std::size_t n) {
-                                 const auto& sessions = host_.scene_.sessions;
-                                 const auto it = sessions.find(callParamsBlock);
-                                 return host_.longAnswer(n, it == sessions.end()
-                                                                ? host_.scene_.sessionId
-                                                                : it->second.sessionId);
-                             });
+        const auto& sessions = host_.scene_.sessions;
+        const auto it = sessions.find(callParamsBlock);
+        return host_.longAnswer(it == sessions.end() ? host_.scene_.sessionId
+                                                     : it->second.sessionId);
     }
-    bool EndSession(Long& sessionId) override {
-        return host_.perform("Appli", "EndSession", {Arg::i4Ref(sessionId)},
-                             [&](std::size_t n) { return host_.longAnswer(n, -1) != 0; });
-    }
+    bool EndSession(Long&) override { return host_.longAnswer(-1) != 0; }
 
   private:
     MemoryHost& host_;
 };
 
-class MemoryHost::SceneImpl : public Scene {
+class MemoryHost::SceneImpl final : public Scene {
   public:
     explicit SceneImpl(MemoryHost& host) : host_(host) {}
     ~SceneImpl() override { host_.released("Scene"); }
 
     Text ObjectGetInfo(Long& sessionId, ObjectArg object, Long code) override {
-        return host_.perform("Scene", "ObjectGetInfo",
-                             {Arg::i4Ref(sessionId), objectArg(object), Arg::i4(code)},
-                             [&](std::size_t n) {
-                                 if (auto raw = host_.rawAnswer(n))
-                                     return *raw;
-                                 const auto& infos = host_.objectFor(sessionId, object).infos;
-                                 const auto it = infos.find(code);
-                                 return it == infos.end() ? Text() : it->second;
-                             });
+        if (auto raw = host_.rawAnswer())
+            return *raw;
+        const auto& infos = host_.objectFor(sessionId, object).infos;
+        const auto it = infos.find(code);
+        return it == infos.end() ? Text() : it->second;
     }
 
     void ObjectSetInfo(Long& sessionId, ObjectArg object, TextArg value, Long code) override {
-        host_.perform("Scene", "ObjectSetInfo",
-                      {Arg::i4Ref(sessionId), objectArg(object),
-                       Arg::str(value.text(), value.isByRef()), Arg::i4(code)},
-                      [&](std::size_t) {
-                          const Long id = host_.resolve(sessionId, object);
-                          auto& infos = host_.objectFor(sessionId, object).infos;
-                          Write write{id, code, std::nullopt, value.text()};
-                          if (const auto it = infos.find(code); it != infos.end())
-                              write.oldValue = it->second;
-                          infos[code] = value.text();
-                          host_.writes_.push_back(std::move(write));
-                      });
+        const Long id = host_.resolve(sessionId, object);
+        auto& infos = host_.objectFor(sessionId, object).infos;
+        Write write{id, code, std::nullopt, value.text()};
+        if (const auto it = infos.find(code); it != infos.end())
+            write.oldValue = it->second;
+        infos[code] = value.text();
+        host_.writes_.push_back(std::move(write));
     }
 
-    Long SceneGetObjectsNb(Long& sessionId) override {
-        return host_.perform(
-            "Scene", "SceneGetObjectsNb", {Arg::i4Ref(sessionId)}, [&](std::size_t n) {
-                return host_.longAnswer(n, static_cast<Long>(host_.scene_.sceneObjects.size()));
-            });
+    Long SceneGetObjectsNb(Long&) override {
+        return host_.longAnswer(static_cast<Long>(host_.scene_.sceneObjects.size()));
     }
 
-    Long SceneGetObjectId(Long& sessionId, Long& rank) override {
-        return host_.perform(
-            "Scene", "SceneGetObjectId", {Arg::i4Ref(sessionId), Arg::i4Ref(rank)},
-            [&](std::size_t n) {
-                if (host_.rawAnswer(n))
-                    return host_.longAnswer(n, 0);
-                const auto& objects = host_.scene_.sceneObjects;
-                if (rank < 1 || static_cast<std::size_t>(rank) > objects.size()) {
-                    throw hostError("No scene object of rank " + std::to_string(rank));
-                }
-                return objects[rank - 1];
-            });
+    Long SceneGetObjectId(Long&, Long& rank) override {
+        if (host_.rawAnswer())
+            return host_.longAnswer(0);
+        return ranked(host_.scene_.sceneObjects, rank, "No scene object of rank ");
     }
 
-    Long ObjectGetChildrenNb(Long& sessionId, ObjectArg object, Integer zero) override {
-        return host_.perform(
-            "Scene", "ObjectGetChildrenNb",
-            {Arg::i4Ref(sessionId), objectArg(object), Arg::i2(zero)}, [&](std::size_t n) {
-                if (host_.rawAnswer(n))
-                    return host_.longAnswer(n, 0);
-                return static_cast<Long>(host_.objectFor(sessionId, object).children.size());
-            });
+    Long ObjectGetChildrenNb(Long& sessionId, ObjectArg object, Integer) override {
+        if (host_.rawAnswer())
+            return host_.longAnswer(0);
+        return static_cast<Long>(host_.objectFor(sessionId, object).children.size());
     }
 
-    Long ObjectGetChildId(Long& sessionId, ObjectArg object, Long& rank, Integer zero) override {
-        return host_.perform(
-            "Scene", "ObjectGetChildId",
-            {Arg::i4Ref(sessionId), objectArg(object), Arg::i4Ref(rank), Arg::i2(zero)},
-            [&](std::size_t n) {
-                if (host_.rawAnswer(n))
-                    return host_.longAnswer(n, 0);
-                const auto& children = host_.objectFor(sessionId, object).children;
-                if (rank < 1 || static_cast<std::size_t>(rank) > children.size()) {
-                    throw hostError("No child of rank " + std::to_string(rank));
-                }
-                return children[rank - 1];
-            });
+    Long ObjectGetChildId(Long& sessionId, ObjectArg object, Long& rank, Integer) override {
+        if (host_.rawAnswer())
+            return host_.longAnswer(0);
+        return ranked(host_.objectFor(sessionId, object).children, rank, "No child of rank ");
     }
 
-    Text SceneGetKeywordInfo(Long& sessionId, TextArg keyword) override {
-        return host_.perform("Scene", "SceneGetKeywordInfo",
-                             {Arg::i4Ref(sessionId), Arg::str(keyword.text(), keyword.isByRef())},
-                             [&](std::size_t n) {
-                                 if (auto raw = host_.rawAnswer(n))
-                                     return *raw;
-                                 const auto it = host_.scene_.keywords.find(keyword.text());
-                                 return it == host_.scene_.keywords.end() ? Text() : it->second;
-                             });
+    Text SceneGetKeywordInfo(Long&, TextArg keyword) override {
+        if (auto raw = host_.rawAnswer())
+            return *raw;
+        const auto it = host_.scene_.keywords.find(keyword.text());
+        return it == host_.scene_.keywords.end() ? Text() : it->second;
     }
 
   private:
+    static Long ranked(const std::vector<Long>& ids, Long rank, const char* none) {
+        if (rank < 1 || static_cast<std::size_t>(rank) > ids.size())
+            throw hostError(none + std::to_string(rank));
+        return ids[rank - 1];
+    }
+
     MemoryHost& host_;
 };
 
-class MemoryHost::CatalogImpl : public Catalog {
+class MemoryHost::CatalogImpl final : public Catalog {
   public:
     explicit CatalogImpl(MemoryHost& host) : host_(host) {}
     ~CatalogImpl() override { host_.released("Catalog"); }
 
-    Long TableGetLineRankFromName(Long& sessionId, Integer table, Integer zero, Integer one,
-                                  TextArg lineName, bool flag) override {
-        return host_.perform(
-            "Catalog", "TableGetLineRankFromName",
-            {Arg::i4Ref(sessionId), Arg::i2(table), Arg::i2(zero), Arg::i2(one),
-             Arg::str(lineName.text(), lineName.isByRef()), Arg::boolean(flag)},
-            [&](std::size_t n) {
-                if (host_.rawAnswer(n))
-                    return host_.longAnswer(n, 0);
-                const auto& lines = host_.table(table);
-                const auto it = std::find_if(lines.begin(), lines.end(), [&](const TableLine& l) {
-                    return l.name == lineName.text();
-                });
-                // An unknown line name answers rank 0, which names no line.
-                return it == lines.end() ? 0 : static_cast<Long>(it - lines.begin()) + 1;
-            });
+    Long TableGetLineRankFromName(Long&, Integer table, Integer, Integer, TextArg lineName,
+                                  bool) override {
+        if (host_.rawAnswer())
+            return host_.longAnswer(0);
+        const auto& lines = host_.table(table);
+        const auto it = std::find_if(lines.begin(), lines.end(),
+                                     [&](const TableLine& l) { return l.name == lineName.text(); });
+        // An unknown line name answers rank 0, which names no line.
+        return it == lines.end() ? 0 : static_cast<Long>(it - lines.begin()) + 1;
     }
 
-    Text TableGetLineInfo(Long& sessionId, Integer table, Integer zero, Long& rank,
-                          Integer column) override {
-        return host_.perform("Catalog", "TableGetLineInfo",
-                             {Arg::i4Ref(sessionId), Arg::i2(table), Arg::i2(zero),
-                              Arg::i4Ref(rank), Arg::i2(column)},
-                             [&](std::size_t n) {
-                                 if (auto raw = host_.rawAnswer(n))
-                                     return *raw;
-                                 const auto& lines = host_.table(table);
-                                 // A rank that names no line answers the empty text.
-                                 if (rank < 1 || static_cast<std::size_t>(rank) > lines.size())
-                                     return Text();
-                                 const auto& columns = lines[rank - 1].columns;
-                                 const auto it = columns.find(column);
-                                 return it == columns.end() ? Text() : it->second;
-                             });
+    Text TableGetLineInfo(Long&, Integer table, Integer, Long& rank, Integer column) override {
+        if (auto raw = host_.rawAnswer())
+            return *raw;
+        const auto& lines = host_.table(table);
+        // A rank that names no line answers the empty text.
+        if (rank < 1 || static_cast<std::size_t>(rank) > lines.size())
+            return Text();
+        const auto& columns = lines[rank - 1].columns;
+        const auto it = columns.find(column);
+        return it == columns.end() ? Text() : it->second;
     }
 
-    bool FileLoad(Long& sessionId, TextArg file, TextArg catalogCode) override {
-        return host_.perform("Catalog", "FileLoad",
-                             {Arg::i4Ref(sessionId), Arg::str(file.text(), file.isByRef()),
-                              Arg::str(catalogCode.text(), catalogCode.isByRef())},
-                             [&](std::size_t n) {
-                                 host_.loads_.push_back({file.text(), catalogCode.text()});
-                                 return host_.longAnswer(n, -1) != 0;
-                             });
+    bool FileLoad(Long&, TextArg file, TextArg catalogCode) override {
+        host_.loads_.push_back({file.text(), catalogCode.text()});
+        return host_.longAnswer(-1) != 0;
     }
 
   private:
@@ -216,39 +161,33 @@ MemoryHost::MemoryHost(SceneData scene, const Locale& locale)
 
 MemoryHost::~MemoryHost() = default;
 
-void MemoryHost::lifecycle(const char* object, const char* what, std::u16string_view progId) {
-    Call call{object, what, {}, {}};
-    if (!progId.empty())
-        call.args.push_back(Arg::str(Text(progId), false));
-    log_.push_back(std::move(call));
-}
-
 void MemoryHost::released(const char* object) {
-    lifecycle(object, "Release", {});
+    log_.push_back({object, "Release", {}, {}});
     --live_;
 }
 
-template <class Impl>
-std::unique_ptr<Impl> MemoryHost::create(const char* object, std::u16string_view progId) {
-    lifecycle(object, "CreateObject", progId);
+template <class Object, class Impl>
+std::unique_ptr<Object> MemoryHost::create(const char* object, std::u16string_view progId) {
+    log_.push_back(creationCall(object, progId));
     if (auto it = failCreate_.find(Text(progId)); it != failCreate_.end()) {
         log_.back().answer.error = it->second;
         throw it->second;
     }
     ++live_;
-    return std::make_unique<Impl>(*this);
+    std::unique_ptr<Object> inner = std::make_unique<Impl>(*this);
+    return recorded<Object>(*this, std::move(inner));
 }
 
 std::unique_ptr<Appli> MemoryHost::createAppli() {
-    return create<AppliImpl>("Appli", kAppliProgId);
+    return create<Appli, AppliImpl>("Appli", kAppliProgId);
 }
 
 std::unique_ptr<Scene> MemoryHost::createScene() {
-    return create<SceneImpl>("Scene", kSceneProgId);
+    return create<Scene, SceneImpl>("Scene", kSceneProgId);
 }
 
 std::unique_ptr<Catalog> MemoryHost::createCatalog() {
-    return create<CatalogImpl>("Catalog", kCatalogProgId);
+    return create<Catalog, CatalogImpl>("Catalog", kCatalogProgId);
 }
 
 void MemoryHost::failCall(std::size_t n, Error error) {
@@ -314,15 +253,15 @@ void MemoryHost::keepAnswer(std::size_t entry, Answer answer) {
         log_[entry].answer = std::move(answer);
 }
 
-std::optional<Text> MemoryHost::rawAnswer(std::size_t n) const {
-    const auto it = rawAnswers_.find(n);
+std::optional<Text> MemoryHost::rawAnswer() const {
+    const auto it = rawAnswers_.find(answering_);
     if (it == rawAnswers_.end())
         return std::nullopt;
     return it->second;
 }
 
-Long MemoryHost::longAnswer(std::size_t n, Long normal) const {
-    if (const auto raw = rawAnswer(n))
+Long MemoryHost::longAnswer(Long normal) const {
+    if (const auto raw = rawAnswer())
         return locale_.textToLong(*raw);
     return normal;
 }

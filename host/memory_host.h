@@ -105,23 +105,23 @@ class MemoryHost : public Connector {
     class AppliImpl;
     class SceneImpl;
     class CatalogImpl;
-    friend class AppliImpl;
-    friend class SceneImpl;
-    friend class CatalogImpl;
+    template <class H, class O>
+    friend class RecordedObject;
 
-    // Records a call, applies the configured interruption and failure, then answers with
-    // body(operation number) and keeps that answer, or the error raised, in the call's entry.
-    template <class F>
-    auto perform(const char* object, const char* operation, std::vector<Arg> args, F&& body);
+    // Records a call, applies the configured interruption and failure, then answers with run()
+    // and keeps that answer, or the error raised, in the call's entry.
+    template <class R, class MakeCall, class Run>
+    R perform(MakeCall makeCall, Run run);
     // Records a call and applies the configured failure; returns its 1-based operation number.
     std::size_t record(Call call);
     void keepAnswer(std::size_t entry, Answer answer);
-    std::optional<Text> rawAnswer(std::size_t n) const;
-    Long longAnswer(std::size_t n, Long normal) const;
-    void lifecycle(const char* object, const char* what, std::u16string_view progId);
+    // The raw answer configured for the operation being answered.
+    std::optional<Text> rawAnswer() const;
+    // The operation's raw answer as a number, or normal when it has none.
+    Long longAnswer(Long normal) const;
     void released(const char* object);
-    template <class Impl>
-    std::unique_ptr<Impl> create(const char* object, std::u16string_view progId);
+    template <class Object, class Impl>
+    std::unique_ptr<Object> create(const char* object, std::u16string_view progId);
     Long resolve(Long sessionId, ObjectArg object) const;
     SceneObject& objectFor(Long sessionId, ObjectArg object);
     const std::vector<TableLine>& table(Integer number) const;
@@ -132,6 +132,7 @@ class MemoryHost : public Connector {
     std::vector<Write> writes_;
     std::vector<FileLoadRecord> loads_;
     std::size_t operations_ = 0;
+    std::size_t answering_ = 0;  // the number of the operation being answered
     std::map<std::size_t, Error> failAt_;
     struct OperationFailure {
         std::string operation;

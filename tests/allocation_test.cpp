@@ -15,7 +15,7 @@
 #include "catalog/constantes.h"
 #include "platform/native.h"
 #include "platform/posix/posix_platform.h"
-#include "sim/scene_file.h"
+#include "sim/formats/scene_file.h"
 #include "support/failing_allocation.h"
 #include "support/harness.h"
 #include "support/nested_events.h"

@@ -13,6 +13,7 @@
 #include "platform/native.h"
 #include "support/harness.h"
 #include "support/nested_events.h"
+#include "trace/record.h"
 
 namespace vpolv::testing {
 namespace {
@@ -198,15 +199,22 @@ TEST(Trace, ChangesNothingTheEventDoes) {
     EXPECT_EQ(failed["error"]["code"], "0x80041234");
 }
 
-TEST(Trace, KeepsTextsWhole) {
+const Text kOdd = {u'P', 0xD800, u'"', u'\n', 0xD83D, 0xDE00};  // lone and paired surrogates
+
+// The record of a placement that reads kOdd as a description, the line feed included.
+std::string oddRecord() {
     host::SceneData scene = twoCabinets();
-    const Text odd = {u'P', 0xD800, u'"', u'\n', 0xD83D, 0xDE00};  // lone and paired surrogates
-    scene.objects[kOuterGlass].infos[49] = odd;
+    scene.objects[kOuterGlass].infos[49] = kOdd;
     Traced t(std::move(scene));
     TemporaryFolder folder;
     t.traceInto(folder.path() / "t.jsonl");
     guarded([&] { return t.h.plugin.OnObjectPlaceAfter(kOuterBlock); });
-    const auto record = nlohmann::json::parse(lines(folder.path() / "t.jsonl").at(0));
+    return lines(folder.path() / "t.jsonl").at(0) + "\n";
+}
+
+TEST(Trace, KeepsTextsWhole) {
+    const Text& odd = kOdd;
+    const auto record = nlohmann::json::parse(oddRecord());
     bool found = false;
     for (const auto& call : record["calls"]) {
         if (call.contains("answer") && call["answer"].is_object()) {
@@ -216,6 +224,40 @@ TEST(Trace, KeepsTextsWhole) {
         }
     }
     EXPECT_TRUE(found);
+}
+
+// What the reader makes of a record is what the writer wrote: write, read, write gives the same
+// bytes, for a traced event and for a record with every kind of value.
+TEST(Trace, ReadsBackEveryByteItWrote) {
+    const Text& odd = kOdd;
+
+    using host::Arg;
+    trace::Record every;
+    every.plugin = "1.01";
+    every.time = "2026-12-07T23:59:59Z";
+    every.event = "scene";
+    every.callParams = -5;
+    every.decimalSeparator = u",";
+    every.pathSeparator = u"\\";
+    every.spaceIni = u"C:\\H\u00F6st\\SPACE.INI";
+    every.catalogsDir = odd;
+    host::Call call{"Catalog", "TableGetLineRankFromName", {}, host::answerOf(Long{-7})};
+    call.args = {Arg::i4Ref(2147483647), Arg::i2(-2),          Arg::i4(-2147483647 - 1),
+                 Arg::str(odd, true),    Arg::str(u"", false), Arg::boolean(false)};
+    every.calls = {call, call, call, call};
+    every.calls[1].answer = host::answerOf(odd);
+    every.calls[2].answer = host::answerOf(true);
+    every.calls[3].answer = {};
+    every.calls[3].answer.error = Error(static_cast<std::int32_t>(0x8000FFFF), odd, u"");
+    every.boxes = {{odd, u"\u00A1T\u00EDtulo!", 48}};
+    every.error = Error(1, u"\t", odd);
+
+    for (const std::string& written : {oddRecord(), trace::recordLine(every)}) {
+        const auto read = trace::readTrace(written);
+        ASSERT_EQ(read.size(), 1u);
+        EXPECT_EQ(read[0].line, 1u);
+        EXPECT_EQ(trace::recordLine(read[0]), written);
+    }
 }
 
 TEST(Trace, ATraceThatCannotBeWrittenIsSkipped) {

@@ -70,10 +70,9 @@ constexpr Words kRaw[] = {u"7",          u"0",           u"-1",   u"abc", u"",
                           u"2147483648", u"-2147483649", u"1e10", u"2,5", u" 12 "};
 constexpr Words kCatalogsDirs[] = {u"", u"/catalogs", u"/catalogs/"};
 
-const char* const kOperations[] = {
-#define VPOLV_OPERATION(object, name, params) #name,
-#include "host/operations.def"
-};
+std::string anOperation(FuzzedDataProvider& in) {
+    return std::string(in.PickValueInArray(host::kOperations).name);
+}
 
 constexpr Long kBlocks = 4;  // call-parameter blocks 1 to 4, sessions 11 to 14
 
@@ -251,7 +250,7 @@ class Run {
         injectFailures();
         const int nested = in_.ConsumeIntegralInRange(0, 4);
         for (int k = 0; k < nested; ++k) {
-            const char* operation = in_.PickValueInArray(kOperations);
+            const std::string operation = anOperation(in_);
             const auto n = in_.ConsumeIntegralInRange<std::size_t>(1, 4);
             host_.interrupt(operation, method(), n);
         }
@@ -304,7 +303,7 @@ class Run {
                     host_.failCall(in_.ConsumeIntegralInRange<std::size_t>(1, 60), error());
                     break;
                 case 1: {
-                    const char* operation = in_.PickValueInArray(kOperations);
+                    const std::string operation = anOperation(in_);
                     host_.failOperation(operation, error(),
                                         in_.ConsumeIntegralInRange<std::size_t>(1, 3));
                     break;

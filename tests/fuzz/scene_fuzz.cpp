@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "common/text.h"
-#include "sim/scene_file.h"
+#include "sim/formats/scene_file.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // vpolv-sim --check: which points texts are taken for whole numbers under each separator, and
 // what is reported when pricing fails for another reason than a missing line.
-#include "sim/check.h"
-
 #include <gtest/gtest.h>
+
+#include "sim/reports/table_check.h"
 
 namespace vpolv::sim {
 namespace {

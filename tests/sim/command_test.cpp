@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/scene_file.h"
+#include "sim/formats/scene_file.h"
 
 namespace vpolv::sim {
 namespace {
@@ -126,8 +126,10 @@ TEST_F(CommandTest, AFailedEventGoesToStderrInEveryMode) {
         args.insert(args.end(), mode.begin(), mode.end());
         const Ran ran = run(args);
         EXPECT_EQ(ran.exit, 1);
-        EXPECT_NE(ran.err.find("vpolv-sim: the event failed: Type mismatch: the points \"n/d\" of line \"_3_45_60\" in catalog table 4 are not a number (0x800A000D)"),
-                  std::string::npos)
+        EXPECT_NE(
+            ran.err.find("vpolv-sim: the event failed: Type mismatch: the points \"n/d\" of line "
+                         "\"_3_45_60\" in catalog table 4 are not a number (0x800A000D)"),
+            std::string::npos)
             << ran.err;
         if (mode.size() > 0 && mode[0] == "--json") {
             const auto report = nlohmann::json::parse(ran.out);

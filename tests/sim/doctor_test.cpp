@@ -1,6 +1,6 @@
 // The doctor's checks that every system makes: a host folder with its SPACE.INI and catalogs,
 // the decimal separator, the PE header, and the report's exit status.
-#include "sim/doctor.h"
+#include "sim/doctor/doctor.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

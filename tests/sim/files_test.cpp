@@ -1,5 +1,5 @@
 // The simulator's file helpers and the escaping of echoed text.
-#include "sim/files.h"
+#include "sim/system/files.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "sim/echo.h"
+#include "sim/system/echo.h"
 
 namespace vpolv::sim {
 namespace {

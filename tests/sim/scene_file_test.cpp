@@ -1,5 +1,5 @@
 // Scene files: what loads, what is refused with which message, and what --out writes back.
-#include "sim/scene_file.h"
+#include "sim/formats/scene_file.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "sim/run.h"
+#include "sim/engine/event.h"
 
 namespace vpolv::sim {
 namespace {

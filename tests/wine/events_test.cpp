@@ -17,7 +17,7 @@
 #include "platform/windows/win32.h"
 #include "platform/windows/windows_platform_impl.h"
 #include "plugin/plugin.h"
-#include "sim/scene_file.h"
+#include "sim/formats/scene_file.h"
 #include "testkit/scenes.h"
 #include "testkit/wine/support.h"
 

@@ -9,7 +9,7 @@
 #include "platform/windows/com_support.h"
 #include "platform/windows/win32.h"
 #include "platform/windows/windows_platform.h"
-#include "sim/scene_file.h"
+#include "sim/formats/scene_file.h"
 #include "testkit/wine/support.h"
 #include "tests/support/number_table.h"
 

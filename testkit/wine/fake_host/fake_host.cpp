@@ -8,6 +8,8 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <tuple>
+#include <type_traits>
 
 #include "com/com_object.h"
 #include "common/text.h"
@@ -44,18 +46,16 @@ const char* kindName(Kind kind) {
     return "?";
 }
 
-// The SDK's operations (their parameter kinds are explained in host/operations.def); an
-// operation's dispatch id is its place in this table plus one.
-struct Operation {
-    const wchar_t* name;
-    Kind kind;
-    const char* params;
-};
-
-constexpr Operation kOperations[] = {
-#define VPOLV_OPERATION(object, name, params) {L## #name, Kind::object, params},
+// The SDK's operations (host::kOperations); an operation's dispatch id is its place in that
+// table plus one.
+constexpr const wchar_t* kWideNames[] = {
+#define VPOLV_OPERATION(object, name, result, parameters, arguments) L## #name,
 #include "host/operations.def"
 };
+
+bool offers(Kind kind, std::size_t op) {
+    return host::kOperations[op].object == kindName(kind);
+}
 
 std::string narrow(const wchar_t* text) {
     return toUtf8(win::fromWide(text, wcslen(text)));
@@ -87,7 +87,6 @@ std::string describe(const VARIANT& v) {
 bool accepts(char p, const VARIANT& v) {
     const VARTYPE t = V_VT(&v);
     switch (p) {
-        case 'S':
         case 'R':
             return t == (VT_BYREF | VT_I4);
         case 'O':
@@ -155,6 +154,23 @@ class Decoded {
     host::TextArg text(std::size_t i) {
         return V_VT(&at(i)) == VT_BSTR ? host::TextArg::byValue(texts_[i])
                                        : host::TextArg::byRef(texts_[i]);
+    }
+
+    // The i-th argument as the operation declares it (see host::invokeWith).
+    template <class P>
+    P get(std::size_t i) {
+        if constexpr (std::is_same_v<P, Long&>)
+            return ref(i);
+        else if constexpr (std::is_same_v<P, Long>)
+            return number(i);
+        else if constexpr (std::is_same_v<P, Integer>)
+            return integer(i);
+        else if constexpr (std::is_same_v<P, bool>)
+            return boolean(i);
+        else if constexpr (std::is_same_v<P, host::ObjectArg>)
+            return object(i);
+        else
+            return text(i);
     }
 
   private:
@@ -243,15 +259,16 @@ class FakeObject final : public com::ComObject<FakeObject, IDispatch, com::NoMod
     explicit FakeObject(Kind kind) : kind_(kind) {
         const auto lock = server().lock();
         host::MemoryHost& memory = server().memory();
+        auto& [appli, scene, catalog] = objects_;
         switch (kind) {
             case Kind::Appli:
-                appli_ = memory.createAppli();
+                appli = memory.createAppli();
                 break;
             case Kind::Scene:
-                scene_ = memory.createScene();
+                scene = memory.createScene();
                 break;
             case Kind::Catalog:
-                catalog_ = memory.createCatalog();
+                catalog = memory.createCatalog();
                 break;
         }
         instance_ = server().newInstance(kind);
@@ -285,8 +302,8 @@ class FakeObject final : public com::ComObject<FakeObject, IDispatch, com::NoMod
                           narrow(names[0]));
         for (UINT i = 0; i < count; ++i)
             ids[i] = DISPID_UNKNOWN;
-        for (std::size_t i = 0; i < std::size(kOperations); ++i) {
-            if (kOperations[i].kind == kind_ && _wcsicmp(kOperations[i].name, names[0]) == 0) {
+        for (std::size_t i = 0; i < std::size(kWideNames); ++i) {
+            if (offers(kind_, i) && _wcsicmp(kWideNames[i], names[0]) == 0) {
                 ids[0] = static_cast<DISPID>(i + 1);
                 return count == 1 ? S_OK : DISP_E_UNKNOWNNAME;
             }
@@ -297,17 +314,17 @@ class FakeObject final : public com::ComObject<FakeObject, IDispatch, com::NoMod
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params,
                                      VARIANT* result, EXCEPINFO* exception,
                                      UINT* argError) override {
-        if (id < 1 || id > static_cast<DISPID>(std::size(kOperations)) ||
-            kOperations[id - 1].kind != kind_) {
+        if (id < 1 || id > static_cast<DISPID>(std::size(host::kOperations)) ||
+            !offers(kind_, static_cast<std::size_t>(id - 1))) {
             return DISP_E_MEMBERNOTFOUND;
         }
         if (!params)
             return E_INVALIDARG;
         const auto lock = server().lock();
-        const Operation& op = kOperations[id - 1];
-        const std::size_t expected = std::strlen(op.params);
+        const host::OperationInfo& op = host::kOperations[id - 1];
+        const std::size_t expected = std::strlen(op.kinds);
 
-        std::string call = std::string(kindName(kind_)) + "." + narrow(op.name) + "(";
+        std::string call = std::string(kindName(kind_)) + "." + std::string(op.name) + "(";
         for (UINT i = 0; i < params->cArgs; ++i) {
             call += (i ? ", " : "") + describe(params->rgvarg[params->cArgs - 1 - i]);
         }
@@ -318,7 +335,7 @@ class FakeObject final : public com::ComObject<FakeObject, IDispatch, com::NoMod
         if (params->cArgs != expected)
             return DISP_E_BADPARAMCOUNT;
         for (std::size_t i = 0; i < expected; ++i) {
-            if (!accepts(op.params[i], params->rgvarg[params->cArgs - 1 - i])) {
+            if (!accepts(op.kinds[i], params->rgvarg[params->cArgs - 1 - i])) {
                 if (argError)
                     *argError = static_cast<UINT>(params->cArgs - 1 - i);
                 return DISP_E_TYPEMISMATCH;
@@ -329,8 +346,8 @@ class FakeObject final : public com::ComObject<FakeObject, IDispatch, com::NoMod
 
         win::Variant value;
         try {
-            Decoded args(op.params, *params);
-            perform(id, args, value);
+            Decoded args(op.kinds, *params);
+            perform(static_cast<host::Operation>(id - 1), args, value);
         } catch (...) {
             const Error e = currentError();
             if (!exception)
@@ -356,63 +373,51 @@ class FakeObject final : public com::ComObject<FakeObject, IDispatch, com::NoMod
   private:
     ~FakeObject() override {
         const auto lock = server().lock();
-        appli_.reset();
-        scene_.reset();
-        catalog_.reset();
+        objects_ = {};
         server().objectDestroyed();
     }
 
-    static void setLong(win::Variant& v, Long value) {
+    static void set(win::Variant& v, Long value) {
         V_VT(v.get()) = VT_I4;
         V_I4(v.get()) = value;
     }
-    static void setText(win::Variant& v, const Text& value) {
+    static void set(win::Variant& v, const Text& value) {
         V_VT(v.get()) = VT_BSTR;
         V_BSTR(v.get()) = win::toBstr(value).release();
     }
-    static void setBool(win::Variant& v, bool value) {
+    static void set(win::Variant& v, bool value) {
         V_VT(v.get()) = VT_BOOL;
         V_BOOL(v.get()) = value ? VARIANT_TRUE : VARIANT_FALSE;
     }
+    // Runs the call and keeps what it answered, if anything.
+    template <class Run>
+    static void answer(win::Variant& v, Run run) {
+        if constexpr (std::is_void_v<decltype(run())>)
+            run();
+        else
+            set(v, run());
+    }
 
-    void perform(DISPID id, Decoded& a, win::Variant& v) {
-        switch (id) {
-            case 1:
-                return setLong(v, appli_->StartSessionFromCallParams(a.ref(0)));
-            case 2:
-                return setBool(v, appli_->EndSession(a.ref(0)));
-            case 3:
-                return setText(v, scene_->ObjectGetInfo(a.ref(0), a.object(1), a.number(2)));
-            case 4:
-                return scene_->ObjectSetInfo(a.ref(0), a.object(1), a.text(2), a.number(3));
-            case 5:
-                return setLong(v, scene_->SceneGetObjectsNb(a.ref(0)));
-            case 6:
-                return setLong(v, scene_->SceneGetObjectId(a.ref(0), a.ref(1)));
-            case 7:
-                return setLong(v, scene_->ObjectGetChildrenNb(a.ref(0), a.object(1), a.integer(2)));
-            case 8:
-                return setLong(
-                    v, scene_->ObjectGetChildId(a.ref(0), a.object(1), a.ref(2), a.integer(3)));
-            case 9:
-                return setText(v, scene_->SceneGetKeywordInfo(a.ref(0), a.text(1)));
-            case 10:
-                return setLong(
-                    v, catalog_->TableGetLineRankFromName(a.ref(0), a.integer(1), a.integer(2),
-                                                          a.integer(3), a.text(4), a.boolean(5)));
-            case 11:
-                return setText(v, catalog_->TableGetLineInfo(a.ref(0), a.integer(1), a.integer(2),
-                                                             a.ref(3), a.integer(4)));
-            case 12:
-                return setBool(v, catalog_->FileLoad(a.ref(0), a.text(1), a.text(2)));
+    template <class Object>
+    Object& target() {
+        return *std::get<std::unique_ptr<Object>>(objects_);
+    }
+
+    void perform(host::Operation op, Decoded& a, win::Variant& v) {
+        switch (op) {
+#define VPOLV_OPERATION(object, name, result, parameters, arguments) \
+    case host::Operation::name:                                      \
+        return answer(                                               \
+            v, [&] { return host::invokeWith(target<host::object>(), &host::object::name, a); });
+#include "host/operations.def"
         }
     }
 
     Kind kind_;
     int instance_ = 0;
-    std::unique_ptr<host::Appli> appli_;
-    std::unique_ptr<host::Scene> scene_;
-    std::unique_ptr<host::Catalog> catalog_;
+    std::tuple<std::unique_ptr<host::Appli>, std::unique_ptr<host::Scene>,
+               std::unique_ptr<host::Catalog>>
+        objects_;
 };
 
 class Factory final : public com::ComObject<Factory, IClassFactory, com::NoModuleCount> {

@@ -1,11 +1,11 @@
-// Bounded reads of regular files and the whole-or-nothing --out.
-#include "sim/files.h"
+// Bounded reads of regular files, the whole-or-nothing --out, and writing to standard output.
+#include "sim/system/files.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <fstream>
-#include <iostream>
+#include <ostream>
 #include <utility>
 #include <vector>
 
@@ -234,17 +234,18 @@ std::optional<std::string> writeWhole(const fs::path& target, std::string_view c
     return std::nullopt;
 }
 
-bool printToStdout(const std::string& text, std::string_view program) {
+bool printTo(std::ostream& out, std::ostream& err, const std::string& text,
+             std::string_view program) {
     errno = 0;
-    std::cout << text;
-    std::cout.flush();
-    const bool written = std::cout.good() && std::fflush(stdout) == 0 && !std::ferror(stdout);
+    out << text;
+    out.flush();
+    // Standard output goes through the C library's stream too.
+    const bool written = out.good() && std::fflush(stdout) == 0 && !std::ferror(stdout);
     if (!written) {
         const int error = errno;
-        std::cerr << program << ": standard output cannot be written"
-                  << (error != 0 ? ": " + reasonOf({error, std::generic_category()})
-                                 : std::string())
-                  << "\n";
+        err << program << ": standard output cannot be written"
+            << (error != 0 ? ": " + reasonOf({error, std::generic_category()}) : std::string())
+            << "\n";
     }
     return written;
 }

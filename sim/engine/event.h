@@ -9,7 +9,7 @@
 
 #include "host/memory_host.h"
 #include "plugin/plugin.h"
-#include "sim/scene_file.h"
+#include "sim/formats/scene_file.h"
 #include "testkit/doubles.h"
 
 namespace vpolv::sim {

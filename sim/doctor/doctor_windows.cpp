@@ -14,7 +14,7 @@
 #include "common/text.h"
 #include "platform/native.h"
 #include "platform/windows/com_support.h"
-#include "sim/doctor.h"
+#include "sim/doctor/doctor.h"
 
 namespace vpolv::sim::doctor {
 namespace {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "common/types.h"
-#include "sim/scene_file.h"
+#include "sim/formats/scene_file.h"
 
 namespace vpolv::sim {
 

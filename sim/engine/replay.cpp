@@ -1,12 +1,14 @@
 // vpolv-sim --replay: a traced event run again against its recorded answers, and compared.
-#include "sim/replay.h"
+#include "sim/engine/replay.h"
 
 #include <memory>
+#include <type_traits>
 
 #include "catalog/constantes.h"
 #include "common/fixed_locale.h"
 #include "common/text.h"
-#include "sim/echo.h"
+#include "host/recorded.h"
+#include "sim/system/echo.h"
 
 namespace vpolv::sim {
 
@@ -24,11 +26,47 @@ class ReplayHost final : public host::Connector {
     ReplayHost(const std::vector<Call>& record, const Locale& locale)
         : record_(record), locale_(locale) {}
 
-    std::unique_ptr<host::Appli> createAppli() override;
-    std::unique_ptr<host::Scene> createScene() override;
-    std::unique_ptr<host::Catalog> createCatalog() override;
+    std::unique_ptr<host::Appli> createAppli() override {
+        return created<host::Appli>("Appli", kAppliProgId);
+    }
+    std::unique_ptr<host::Scene> createScene() override {
+        return created<host::Scene>("Scene", kSceneProgId);
+    }
+    std::unique_ptr<host::Catalog> createCatalog() override {
+        return created<host::Catalog>("Catalog", kCatalogProgId);
+    }
 
-    // The recorded answer of call, or the recorded error raised.
+    // The recorded answer of call as a result of type R, or the recorded error raised. There is
+    // no inner object to run.
+    template <class R, class MakeCall, class Run>
+    R perform(MakeCall makeCall, Run&&) {
+        const host::Answer a = answer(makeCall());
+        if constexpr (std::is_same_v<R, Text>) {
+            return a.value;
+        } else if constexpr (std::is_same_v<R, Long>) {
+            if (a.kind == host::Answer::Kind::Boolean)
+                return a.value == u"True" ? -1 : 0;
+            return locale_.textToLong(a.value);
+        } else if constexpr (std::is_same_v<R, bool>) {
+            if (a.kind == host::Answer::Kind::Boolean)
+                return a.value == u"True";
+            return locale_.textToLong(a.value) != 0;
+        }
+    }
+
+    Error stop() const {
+        return Error(kStopCode, u"the call differs from the record: the replay ends here",
+                     u"vpolv-sim");
+    }
+
+    const std::vector<Call>& calls() const { return calls_; }
+    std::optional<std::size_t> firstDifference() const {
+        if (!first_ && next_ < record_.size())
+            return calls_.size();
+        return first_;
+    }
+
+  private:
     host::Answer answer(Call call) {
         calls_.push_back(std::move(call));
         const Call& now = calls_.back();
@@ -48,35 +86,10 @@ class ReplayHost final : public host::Connector {
         return then.answer;
     }
 
-    Text text(Call call) { return answer(std::move(call)).value; }
-    Long number(Call call) {
-        const host::Answer a = answer(std::move(call));
-        if (a.kind == host::Answer::Kind::Boolean)
-            return a.value == u"True" ? -1 : 0;
-        return locale_.textToLong(a.value);
-    }
-    bool boolean(Call call) {
-        const host::Answer a = answer(std::move(call));
-        if (a.kind == host::Answer::Kind::Boolean)
-            return a.value == u"True";
-        return locale_.textToLong(a.value) != 0;
-    }
-
-    Error stop() const {
-        return Error(kStopCode, u"the call differs from the record: the replay ends here",
-                     u"vpolv-sim");
-    }
-
-    const std::vector<Call>& calls() const { return calls_; }
-    std::optional<std::size_t> firstDifference() const {
-        if (!first_ && next_ < record_.size())
-            return calls_.size();
-        return first_;
-    }
-
-  private:
-    void created(const char* object, std::u16string_view progId) {
-        answer({object, "CreateObject", {Arg::str(Text(progId), false)}, {}});
+    template <class Object>
+    std::unique_ptr<Object> created(const char* object, std::u16string_view progId) {
+        answer(host::creationCall(object, progId));
+        return host::recorded<Object>(*this, std::unique_ptr<Object>());
     }
 
     const std::vector<Call>& record_;
@@ -85,100 +98,6 @@ class ReplayHost final : public host::Connector {
     std::size_t next_ = 0;
     std::optional<std::size_t> first_;
 };
-
-class ReplayAppli final : public host::Appli {
-  public:
-    explicit ReplayAppli(ReplayHost& host) : host_(host) {}
-    Long StartSessionFromCallParams(Long& block) override {
-        return host_.number({"Appli", "StartSessionFromCallParams", {Arg::i4Ref(block)}, {}});
-    }
-    bool EndSession(Long& session) override {
-        return host_.boolean({"Appli", "EndSession", {Arg::i4Ref(session)}, {}});
-    }
-
-  private:
-    ReplayHost& host_;
-};
-
-class ReplayScene final : public host::Scene {
-  public:
-    explicit ReplayScene(ReplayHost& host) : host_(host) {}
-    Text ObjectGetInfo(Long& s, host::ObjectArg object, Long code) override {
-        return host_.text(
-            {"Scene", "ObjectGetInfo", {Arg::i4Ref(s), objectArg(object), Arg::i4(code)}, {}});
-    }
-    void ObjectSetInfo(Long& s, host::ObjectArg object, host::TextArg value, Long code) override {
-        host_.answer({"Scene",
-                      "ObjectSetInfo",
-                      {Arg::i4Ref(s), objectArg(object), textArg(value), Arg::i4(code)},
-                      {}});
-    }
-    Long SceneGetObjectsNb(Long& s) override {
-        return host_.number({"Scene", "SceneGetObjectsNb", {Arg::i4Ref(s)}, {}});
-    }
-    Long SceneGetObjectId(Long& s, Long& rank) override {
-        return host_.number({"Scene", "SceneGetObjectId", {Arg::i4Ref(s), Arg::i4Ref(rank)}, {}});
-    }
-    Long ObjectGetChildrenNb(Long& s, host::ObjectArg object, Integer zero) override {
-        return host_.number({"Scene",
-                             "ObjectGetChildrenNb",
-                             {Arg::i4Ref(s), objectArg(object), Arg::i2(zero)},
-                             {}});
-    }
-    Long ObjectGetChildId(Long& s, host::ObjectArg object, Long& rank, Integer zero) override {
-        return host_.number({"Scene",
-                             "ObjectGetChildId",
-                             {Arg::i4Ref(s), objectArg(object), Arg::i4Ref(rank), Arg::i2(zero)},
-                             {}});
-    }
-    Text SceneGetKeywordInfo(Long& s, host::TextArg keyword) override {
-        return host_.text({"Scene", "SceneGetKeywordInfo", {Arg::i4Ref(s), textArg(keyword)}, {}});
-    }
-
-  private:
-    ReplayHost& host_;
-};
-
-class ReplayCatalog final : public host::Catalog {
-  public:
-    explicit ReplayCatalog(ReplayHost& host) : host_(host) {}
-    Long TableGetLineRankFromName(Long& s, Integer table, Integer zero, Integer one,
-                                  host::TextArg line, bool flag) override {
-        return host_.number({"Catalog",
-                             "TableGetLineRankFromName",
-                             {Arg::i4Ref(s), Arg::i2(table), Arg::i2(zero), Arg::i2(one),
-                              textArg(line), Arg::boolean(flag)},
-                             {}});
-    }
-    Text TableGetLineInfo(Long& s, Integer table, Integer zero, Long& rank,
-                          Integer column) override {
-        return host_.text(
-            {"Catalog",
-             "TableGetLineInfo",
-             {Arg::i4Ref(s), Arg::i2(table), Arg::i2(zero), Arg::i4Ref(rank), Arg::i2(column)},
-             {}});
-    }
-    bool FileLoad(Long& s, host::TextArg file, host::TextArg code) override {
-        return host_.boolean(
-            {"Catalog", "FileLoad", {Arg::i4Ref(s), textArg(file), textArg(code)}, {}});
-    }
-
-  private:
-    ReplayHost& host_;
-};
-
-std::unique_ptr<host::Appli> ReplayHost::createAppli() {
-    created("Appli", kAppliProgId);
-    return std::make_unique<ReplayAppli>(*this);
-}
-std::unique_ptr<host::Scene> ReplayHost::createScene() {
-    created("Scene", kSceneProgId);
-    return std::make_unique<ReplayScene>(*this);
-}
-std::unique_ptr<host::Catalog> ReplayHost::createCatalog() {
-    created("Catalog", kCatalogProgId);
-    return std::make_unique<ReplayCatalog>(*this);
-}
 
 // The plug-in's folder and the catalogs folder as the record saw them: the catalogs folder lists
 // the subfolders the record loaded from, and the files it loaded have a length.
@@ -233,7 +152,7 @@ std::string quoted(const Text& text) {
 }
 
 std::string errorText(const Error& error) {
-    return hexCode(error.code()) + " " + quoted(error.description()) + " (" +
+    return trace::errorCodeText(error.code()) + " " + quoted(error.description()) + " (" +
            echo(toUtf8(error.source())) + ")";
 }
 

@@ -9,7 +9,7 @@
 
 #include "host/call.h"
 #include "plugin/plugin.h"
-#include "sim/trace_file.h"
+#include "sim/formats/trace_file.h"
 
 namespace vpolv::sim {
 

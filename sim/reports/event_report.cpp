@@ -1,5 +1,5 @@
 // The report of one event: the calls, writes, boxes, notices and result, as text or JSON.
-#include "sim/report.h"
+#include "sim/reports/event_report.h"
 
 #include <cstdio>
 #include <nlohmann/json.hpp>
@@ -8,8 +8,9 @@
 #include "common/text.h"
 #include "host/info_codes.h"
 #include "showcase/showcase.h"
-#include "sim/echo.h"
-#include "sim/files.h"
+#include "sim/system/echo.h"
+#include "sim/system/files.h"
+#include "trace/record.h"
 
 namespace vpolv::sim {
 
@@ -112,14 +113,8 @@ class ReportTexts {
     std::string folder_;
 };
 
-std::string hexCode(std::int32_t code) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", static_cast<std::uint32_t>(code));
-    return text;
-}
-
 std::string errorText(const Error& e) {
-    std::string out = hexCode(e.code()) + " " + toUtf8(e.description());
+    std::string out = trace::errorCodeText(e.code()) + " " + toUtf8(e.description());
     if (!e.source().empty())
         out += " (source " + toUtf8(e.source()) + ")";
     return out;
@@ -356,7 +351,7 @@ Json noticesJson(const std::vector<Notice>& found) {
 }
 
 Json errorJson(const Error& e) {
-    return {{"code", hexCode(e.code())},
+    return {{"code", trace::errorCodeText(e.code())},
             {"description", toUtf8(e.description())},
             {"source", toUtf8(e.source())}};
 }

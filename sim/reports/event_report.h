@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "sim/run.h"
-#include "sim/scene_file.h"
+#include "sim/engine/event.h"
+#include "sim/formats/scene_file.h"
 
 namespace vpolv::sim {
 

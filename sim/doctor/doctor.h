@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iosfwd>
 #include <memory>
 #include <optional>
 #include <string>
@@ -98,7 +99,7 @@ std::optional<Report> examine(const Options& options, const Machine* machine, st
 
 // The command: "vpolv-sim doctor [--host-folder DIR] [--json]" with UTF-8 arguments; prints the
 // report and returns the exit status.
-int command(const std::vector<std::string>& args);
+int command(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 extern const char* const kUsage;
 

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <iosfwd>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,9 +45,10 @@ bool endsInSeparator(std::string_view text);
 // The system's description of an error, in the same words on every system.
 std::string reasonOf(std::error_code error);
 
-// Writes text to standard output; false, after "PROGRAM: standard output cannot be written" and
-// the reason on standard error, when it cannot.
-bool printToStdout(const std::string& text, std::string_view program);
+// Writes text to out, standard output or a stream standing for it; false, after "PROGRAM:
+// standard output cannot be written" and the reason on err, when it cannot.
+bool printTo(std::ostream& out, std::ostream& err, const std::string& text,
+             std::string_view program);
 
 // The size written as the messages give it: "1 MiB", "16 MiB", "512 bytes".
 std::string sizeText(std::uintmax_t bytes);

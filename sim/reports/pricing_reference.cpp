@@ -1,5 +1,5 @@
 // vpolv-sim --reference: the pricing rules printed from the plug-in's own tables.
-#include "sim/reference.h"
+#include "sim/reports/pricing_reference.h"
 
 #include <algorithm>
 #include <iterator>
@@ -15,7 +15,7 @@
 #include "plugin/gola.h"
 #include "showcase/cabinet.h"
 #include "showcase/showcase.h"
-#include "sim/run.h"
+#include "sim/engine/event.h"
 
 namespace vpolv::sim {
 

@@ -1,5 +1,5 @@
 // Showing file names, arguments and pieces of a scene file safely in messages.
-#include "sim/echo.h"
+#include "sim/system/echo.h"
 
 #include <cstdio>
 #include <vector>

@@ -1,4 +1,4 @@
-// Reading the plug-in's diagnosis trace (docs/trace-format.md): one JSON record per line.
+// Trace files in the simulator: read whole through trace/, a record picked, its catalogs found.
 #pragma once
 
 #include <cstddef>
@@ -11,30 +11,16 @@
 
 #include "common/error.h"
 #include "common/types.h"
-#include "host/call.h"
-#include "sim/scene_file.h"
+#include "sim/formats/scene_file.h"
+#include "trace/record.h"
 
 namespace vpolv::sim {
 
-// One event as the trace recorded it.
-struct TraceRecord {
-    std::size_t line = 0;  // in the file, from 1
-    std::string event;     // "place", "finishes", "scene"
-    Long callParams = 0;
-    Text decimalSeparator;
-    Text pathSeparator;
-    Text spaceIni;
-    Text catalogsDir;
-    std::optional<Text> catalogFile;
-    std::vector<host::Call> calls;  // the creations included, each with its answer or error
-    bool result = false;
-    std::optional<Error> error;
-};
+using TraceRecord = trace::Record;
 
 // Reads every record of a trace file. A file that cannot be read or a line that is not a record
 // raises SceneError naming the file and the line.
 std::vector<TraceRecord> loadTrace(const std::filesystem::path& file);
-std::vector<TraceRecord> parseTrace(std::string_view text, const std::filesystem::path& file);
 
 // Record n (from 1) of the trace, or the last when n is absent; SceneError when there is none.
 const TraceRecord& pickRecord(const std::vector<TraceRecord>& records,
@@ -47,8 +33,5 @@ struct FoundCatalogs {
     std::vector<Text> files;       // the whole paths
 };
 FoundCatalogs foundCatalogs(const TraceRecord& record);
-
-// "0x80041234"
-std::string hexCode(std::int32_t code);
 
 }  // namespace vpolv::sim

@@ -1,5 +1,5 @@
 // Running one event on a scene in the in-memory host.
-#include "sim/run.h"
+#include "sim/engine/event.h"
 
 #include <memory>
 #include <stdexcept>
@@ -9,7 +9,7 @@
 #include "common/fixed_locale.h"
 #include "common/text.h"
 #include "platform/native.h"
-#include "sim/files.h"
+#include "sim/system/files.h"
 
 namespace vpolv::sim {
 

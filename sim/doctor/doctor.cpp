@@ -1,12 +1,12 @@
 // The doctor's report, the checks every system can make (a host folder, the decimal separator,
 // a PE header) and the command around them.
-#include "sim/doctor.h"
+#include "sim/doctor/doctor.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <iostream>
 #include <nlohmann/json.hpp>
+#include <ostream>
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
@@ -19,8 +19,8 @@
 #include "common/release.h"
 #include "common/text.h"
 #include "platform/native.h"
-#include "sim/echo.h"
-#include "sim/files.h"
+#include "sim/system/echo.h"
+#include "sim/system/files.h"
 
 namespace vpolv::sim::doctor {
 namespace {
@@ -324,10 +324,6 @@ constexpr const char* kHelp =
     "\n"
     "Exit status: 0 every check is ok, 1 a problem was found, 2 the checks could not be made.\n";
 
-bool print(const std::string& text) {
-    return vpolv::sim::printToStdout(text, "vpolv-sim doctor");
-}
-
 }  // namespace
 
 Options parseOptions(const std::vector<std::string>& args) {
@@ -396,12 +392,15 @@ std::optional<Report> examine(const Options& options, const Machine* machine, st
     return report;
 }
 
-int command(const std::vector<std::string>& args) {
+int command(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    const auto print = [&](const std::string& text) {
+        return printTo(out, err, text, "vpolv-sim doctor");
+    };
     Options options;
     try {
         options = parseOptions(args);
     } catch (const std::invalid_argument& e) {
-        std::cerr << "vpolv-sim doctor: " << e.what() << "\n" << kUsage;
+        err << "vpolv-sim doctor: " << e.what() << "\n" << kUsage;
         return kCannotRun;
     }
     if (options.help)
@@ -411,14 +410,14 @@ int command(const std::vector<std::string>& args) {
         std::string reason;
         const auto report = examine(options, machine.get(), reason);
         if (!report) {
-            std::cerr << "vpolv-sim doctor: " << reason << "\n";
+            err << "vpolv-sim doctor: " << reason << "\n";
             return kCannotRun;
         }
         if (!print(options.json ? jsonReport(*report) : textReport(*report)))
             return kCannotRun;
         return report->exitCode();
     } catch (const std::exception& e) {
-        std::cerr << "vpolv-sim doctor: the checks could not be made: " << describe(e) << "\n";
+        err << "vpolv-sim doctor: the checks could not be made: " << describe(e) << "\n";
         return kCannotRun;
     }
 }

@@ -1,5 +1,5 @@
 // Reading, checking and writing scene files.
-#include "sim/scene_file.h"
+#include "sim/formats/scene_file.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -9,8 +9,10 @@
 #include <set>
 
 #include "common/text.h"
-#include "sim/echo.h"
-#include "sim/files.h"
+#include "sim/system/echo.h"
+#include "sim/system/files.h"
+#include "trace/json_reading.h"
+#include "trace/record.h"
 
 namespace vpolv::sim {
 
@@ -26,53 +28,9 @@ constexpr std::string_view kCatalogsPlaceholder = "${catalogsFolder}";
 // Columns a line of a table must have, by table number.
 const std::map<Integer, std::vector<Integer>> kNeededColumns = {{3, {3, 4, 5}}, {4, {3}}};
 
-class Checker {
+// The checks of trace/json_reading.h, and the keys that stand for numbers.
+class Checker : public trace::JsonReading {
   public:
-    explicit Checker(const fs::path& file) : file_(utf8Path(file)) {}
-
-    [[noreturn]] void fail(const std::string& place, const std::string& what) const {
-        throw SceneError(file_ + ": " + place + ": " + what);
-    }
-
-    void onlyKeys(const Json& object, const std::string& place,
-                  std::initializer_list<std::string_view> allowed) const {
-        for (const auto& [key, value] : object.items()) {
-            if (std::find(allowed.begin(), allowed.end(), key) == allowed.end()) {
-                fail(place, "unknown key \"" + key + "\"");
-            }
-        }
-    }
-
-    const Json& objectAt(const Json& value, const std::string& place) const {
-        if (!value.is_object())
-            fail(place, "expected an object, found " + kind(value));
-        return value;
-    }
-
-    const Json& arrayAt(const Json& value, const std::string& place) const {
-        if (!value.is_array())
-            fail(place, "expected an array, found " + kind(value));
-        return value;
-    }
-
-    std::string text(const Json& value, const std::string& place) const {
-        if (!value.is_string())
-            fail(place, "expected a text, found " + kind(value));
-        return value.get<std::string>();
-    }
-
-    Long number(const Json& value, const std::string& place) const {
-        if (!value.is_number_integer())
-            fail(place, "expected a whole number, found " + kind(value));
-        const bool fits = value.is_number_unsigned()
-                              ? value.get<std::uint64_t>() <= 0x7FFFFFFFu
-                              : value.get<std::int64_t>() >= std::numeric_limits<Long>::min() &&
-                                    value.get<std::int64_t>() <= std::numeric_limits<Long>::max();
-        if (!fits)
-            fail(place, "number out of the 32-bit range");
-        return static_cast<Long>(value.get<std::int64_t>());
-    }
-
     // An object key that stands for a number (information codes, tables, columns), written the
     // one way a number is written: no sign but '-', no leading zero, no "-0". Spellings that
     // differ would otherwise name the same number twice.
@@ -98,53 +56,14 @@ class Checker {
             fail(place, "\"" + key + "\" is not a valid number here");
         return n;
     }
-
-    static std::string kind(const Json& value) {
-        if (value.is_null())
-            return "null";
-        if (value.is_boolean())
-            return "a boolean";
-        if (value.is_number())
-            return "a number";
-        if (value.is_string())
-            return "a text";
-        if (value.is_array())
-            return "an array";
-        return "an object";
-    }
-
-  private:
-    std::string file_;
 };
 
 std::string quote(const std::string& s) {
     return "\"" + s + "\"";
 }
 
-// The host's operations a scene file can make fail, and the objects whose creation can fail.
-constexpr std::string_view kOperations[] = {
-#define VPOLV_OPERATION(object, name, params) #name,
-#include "host/operations.def"
-};
+// The objects whose creation a scene file can make fail (any operation can fail too).
 constexpr std::string_view kProgIds[] = {"KDSDK.Appli", "KDSDK.Scene", "KDSDK.Catalog"};
-
-// An error code written as hexadecimal text: "0x" and one to eight hexadecimal digits.
-std::optional<std::int32_t> hexCode(const std::string& text) {
-    if (text.size() < 3 || text.size() > 10 || text[0] != '0' || (text[1] != 'x' && text[1] != 'X'))
-        return std::nullopt;
-    std::uint32_t value = 0;
-    for (std::size_t i = 2; i < text.size(); ++i) {
-        const char c = text[i];
-        const int digit = c >= '0' && c <= '9'   ? c - '0'
-                          : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                          : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                                 : -1;
-        if (digit < 0)
-            return std::nullopt;
-        value = value * 16 + static_cast<std::uint32_t>(digit);
-    }
-    return static_cast<std::int32_t>(value);
-}
 
 void readFailures(const Checker& check, const Json& failures, SceneFile& out) {
     std::size_t index = 0;
@@ -157,8 +76,8 @@ void readFailures(const Checker& check, const Json& failures, SceneFile& out) {
             check.fail(place, "needs either \"operation\" or \"create\"");
         if (entry.contains("operation")) {
             failure.operation = check.text(entry["operation"], place + ".operation");
-            if (std::find(std::begin(kOperations), std::end(kOperations), failure.operation) ==
-                std::end(kOperations)) {
+            if (std::none_of(std::begin(host::kOperations), std::end(host::kOperations),
+                             [&](const auto& op) { return op.name == failure.operation; })) {
                 check.fail(place + ".operation", "unknown operation " + quote(failure.operation));
             }
             if (entry.contains("nth")) {
@@ -179,7 +98,7 @@ void readFailures(const Checker& check, const Json& failures, SceneFile& out) {
         if (!entry.contains("code"))
             check.fail(place, "missing \"code\"");
         const std::string code = check.text(entry["code"], place + ".code");
-        const auto value = hexCode(code);
+        const auto value = trace::parseErrorCode(code);
         if (!value)
             check.fail(place + ".code", "expected hexadecimal text such as \"0x80041234\"");
         failure.code = *value;
@@ -496,7 +415,7 @@ void readSurroundings(const Checker& check, const Json& json, SceneFile& out) {
 }
 
 SceneFile checkScene(std::string_view input, const fs::path& file) {
-    const Checker check(file);
+    const Checker check;
     const Json json = parseJson(input, file);
     check.objectAt(json, "top level");
     check.onlyKeys(json, "top level",
@@ -557,6 +476,8 @@ SceneFile checkScene(std::string_view input, const fs::path& file) {
 SceneFile parseScene(std::string_view input, const fs::path& file) {
     try {
         return checkScene(input, file);
+    } catch (const trace::JsonFault& fault) {
+        throw SceneError(utf8Path(file) + ": " + fault.message());
     } catch (const Json::exception& e) {
         // The checks leave the library nothing to object to; should it still, the file is at fault.
         std::string reason = e.what();
@@ -667,9 +588,7 @@ std::string sceneToJson(const SceneFile& original, const host::SceneData& scene,
             } else {
                 entry["create"] = failure.create;
             }
-            char code[16];
-            std::snprintf(code, sizeof code, "0x%08X", static_cast<std::uint32_t>(failure.code));
-            entry["code"] = code;
+            entry["code"] = trace::errorCodeText(failure.code);
             entry["description"] = failure.description;
             failures.push_back(std::move(entry));
         }

@@ -1,5 +1,5 @@
 // vpolv-sim --check: the table-4 lines each glass choice would look up, and what is missing.
-#include "sim/check.h"
+#include "sim/reports/table_check.h"
 
 #include <algorithm>
 #include <optional>
@@ -10,9 +10,9 @@
 #include "host/info_codes.h"
 #include "showcase/cabinet.h"
 #include "showcase/showcase.h"
-#include "sim/echo.h"
-#include "sim/files.h"
-#include "sim/run.h"
+#include "sim/engine/event.h"
+#include "sim/system/echo.h"
+#include "sim/system/files.h"
 
 namespace vpolv::sim {
 

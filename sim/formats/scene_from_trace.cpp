@@ -1,20 +1,18 @@
 // vpolv-sim --scene-from-trace: a scene file holding what a traced event read.
-#include "sim/scene_from_trace.h"
+#include "sim/formats/scene_from_trace.h"
 
 #include <algorithm>
 #include <fstream>
 #include <map>
-#include <nlohmann/json.hpp>
 #include <set>
 #include <system_error>
 
 #include "common/text.h"
-#include "sim/files.h"
+#include "sim/system/files.h"
 
 namespace vpolv::sim {
 
 namespace fs = std::filesystem;
-using Json = nlohmann::ordered_json;
 using host::Arg;
 using host::Call;
 
@@ -68,7 +66,7 @@ class Builder {
         largest_ = std::max(largest_, id);
     }
 
-    Json build() {
+    SceneFile build() {
         const auto& calls = record_.calls;
         std::map<std::string, Long> counts;
         for (std::size_t i = 0; i < calls.size(); ++i) {
@@ -114,16 +112,18 @@ class Builder {
             } else if (op == "SceneGetObjectId") {
                 rank(i, sceneObjects_, args[1].number);
             } else if (op == "SceneGetKeywordInfo") {
-                const std::string keyword = utf8(args[1].text, i);
-                if (!keywords_.contains(keyword))
-                    keywords_[keyword] = utf8(call.answer.value, i);
+                utf8(args[1].text, i);
+                if (!keywords_.contains(args[1].text)) {
+                    utf8(call.answer.value, i);
+                    keywords_[args[1].text] = call.answer.value;
+                }
             } else if (op == "TableGetLineRankFromName") {
                 lineRank(i);
             } else if (op == "TableGetLineInfo") {
                 lineInfo(i);
             }
         }
-        return json();
+        return scene();
     }
 
   private:
@@ -185,16 +185,16 @@ class Builder {
     void failure(std::size_t i, Long nth) {
         const Call& call = record_.calls[i];
         const Error& error = *call.answer.error;
-        Json entry = Json::object();
+        HostFailure failure;
         if (call.operation == "CreateObject") {
-            entry["create"] = utf8(call.args.empty() ? Text() : call.args[0].text, i);
+            failure.create = utf8(call.args.empty() ? Text() : call.args[0].text, i);
         } else {
-            entry["operation"] = call.operation;
-            entry["nth"] = nth;
+            failure.operation = call.operation;
+            failure.nth = nth;
         }
-        entry["code"] = hexCode(error.code());
-        entry["description"] = utf8(error.description(), i);
-        failures_.push_back(std::move(entry));
+        failure.code = error.code();
+        failure.description = utf8(error.description(), i);
+        failures_.push_back(std::move(failure));
     }
 
     // A list of ids by rank, with objects of no interest where the record read no rank.
@@ -217,14 +217,14 @@ class Builder {
         return ids;
     }
 
-    Json json() {
+    SceneFile scene() {
         // The object of the call gets an id no other object has.
         const Long callObject = largest_ == std::numeric_limits<Long>::min() ? 1 : largest_ + 1;
         fresh_ = callObject;
         auto realId = [&](Long id) { return id == kCallObject ? callObject : id; };
         const bool wantCallObject = record_.event != "scene" || usesCallObject_;
 
-        std::map<Long, std::vector<Long>> children;
+        SceneFile out;
         std::set<Long> parents;
         for (const auto& [id, n] : childCount_)
             parents.insert(id);
@@ -232,11 +232,11 @@ class Builder {
             parents.insert(id);
         for (const Long id : parents) {
             const auto count = childCount_.find(id);
-            children[realId(id)] = ranked(children_[id], count == childCount_.end()
-                                                             ? std::optional<Long>()
-                                                             : std::optional<Long>(count->second));
+            out.scene.objects[realId(id)].children = ranked(
+                children_[id], count == childCount_.end() ? std::optional<Long>()
+                                                          : std::optional<Long>(count->second));
         }
-        const std::vector<Long> sceneObjects = ranked(sceneObjects_, sceneCount_);
+        out.scene.sceneObjects = ranked(sceneObjects_, sceneCount_);
 
         std::set<Long> all = ids_;
         all.erase(kCallObject);
@@ -245,44 +245,38 @@ class Builder {
         for (const auto& [id, infos] : infos_)
             all.insert(realId(id));
 
-        Json out = Json::object();
-        out["description"] = "What the traced event (" + record_.event + ") read: " + where_;
-        out["session"] = session_;
-        out["callParamsBlock"] = record_.callParams;
-        if (wantCallObject)
-            out["callObject"] = callObject;
+        out.description = "What the traced event (" + record_.event + ") read: " + where_;
+        out.scene.sessionId = session_;
+        out.callParamsBlock = record_.callParams;
+        if (wantCallObject) {
+            out.callObject = callObject;
+            out.scene.currentObject = callObject;
+        }
         const std::string separator = toUtf8(record_.decimalSeparator);
         if (separator != "." && separator != ",")
             throw SceneError(where_ + ": decimal separator \"" + separator +
                              "\": a scene has \".\" or \",\"");
-        out["decimalSeparator"] = separator;
-        if (!catalogsFolder_.empty())
-            out["catalogsFolder"] = catalogsFolder_;
-        out["keywords"] = keywords_;
-        Json objects = Json::array();
+        out.decimalSeparator = static_cast<char16_t>(separator[0]);
+        if (catalogsFolder_) {
+            out.catalogsFolder = *catalogsFolder_;
+            out.spaceIni.source = SpaceIni::Source::Generated;
+        }
+        out.scene.keywords = keywords_;
         for (const Long id : all) {
-            Json entry = {{"id", id}};
-            Json infos = Json::object();
+            auto& object = out.scene.objects[id];
             const Long key = id == callObject && wantCallObject ? kCallObject : id;
             if (const auto it = infos_.find(key); it != infos_.end()) {
                 for (const auto& [code, value] : it->second)
-                    infos[std::to_string(code)] = value;
+                    object.infos[code] = fromUtf8(value);
             }
-            entry["infos"] = infos;
-            if (const auto it = children.find(id); it != children.end())
-                entry["children"] = it->second;
-            objects.push_back(std::move(entry));
+            out.objectOrder.push_back(id);
         }
-        out["objects"] = objects;
-        out["sceneObjects"] = sceneObjects;
-        out["tables"] = tables();
-        if (!failures_.empty())
-            out["failures"] = failures_;
+        tables(out.scene.tables);
+        out.failures = failures_;
         return out;
     }
 
-    Json tables() {
-        Json out = Json::object();
+    void tables(std::map<Integer, std::vector<host::TableLine>>& out) {
         std::set<Integer> numbers;
         for (const auto& [table, names] : lineNames_)
             numbers.insert(table);
@@ -297,18 +291,17 @@ class Builder {
             std::set<Text> taken = absent_[table];
             for (const auto& [r, name] : names)
                 taken.insert(name);
-            Json rows = Json::object();
+            auto& rows = out[table];
             for (Long r = 1; r <= size; ++r) {
-                Text name;
+                host::TableLine line;
                 if (const auto it = names.find(r); it != names.end()) {
-                    name = it->second;
+                    line.name = it->second;
                 } else {
-                    name = u"~unread line " + longToText(r);
-                    while (taken.count(name))
-                        name += u'~';
-                    taken.insert(name);
+                    line.name = u"~unread line " + longToText(r);
+                    while (taken.count(line.name))
+                        line.name += u'~';
+                    taken.insert(line.name);
                 }
-                Json columns = Json::object();
                 auto& read = lines[r];
                 if (const auto needed = kNeededColumns.find(table);
                     needed != kNeededColumns.end()) {
@@ -316,16 +309,14 @@ class Builder {
                         read.emplace(column, "");
                 }
                 for (const auto& [column, value] : read)
-                    columns[std::to_string(column)] = value;
-                rows[toUtf8(name)] = columns;
+                    line.columns[column] = fromUtf8(value);
+                rows.push_back(std::move(line));
             }
-            out[std::to_string(table)] = rows;
         }
-        return out;
     }
 
   public:
-    std::string catalogsFolder_;
+    std::optional<fs::path> catalogsFolder_;
 
   private:
     const TraceRecord& record_;
@@ -341,11 +332,11 @@ class Builder {
     std::map<Long, std::map<Long, Long>> children_;
     std::optional<Long> sceneCount_;
     std::map<Long, Long> sceneObjects_;
-    Json keywords_ = Json::object();
+    std::map<Text, Text> keywords_;
     std::map<Integer, std::map<Long, Text>> lineNames_;
     std::map<Integer, std::set<Text>> absent_;
     std::map<Integer, std::map<Long, std::map<Integer, std::string>>> lines_;
-    Json failures_ = Json::array();
+    std::vector<HostFailure> failures_;
 };
 
 // The catalog files the record found, as subfolder and file name.
@@ -370,21 +361,27 @@ std::vector<std::pair<std::string, std::string>> catalogStandIns(const TraceReco
 
 }  // namespace
 
-std::string sceneFromTrace(const TraceRecord& record, const std::string& where,
-                           const std::string& catalogsFolder) {
+SceneFile sceneFromTrace(const TraceRecord& record, const std::string& where,
+                         const std::optional<fs::path>& catalogsFolder) {
     Builder builder(record, where);
     builder.catalogsFolder_ = catalogsFolder;
-    return builder.build().dump(2) + "\n";
+    return builder.build();
 }
 
 std::optional<std::string> writeSceneFromTrace(const TraceRecord& record, const std::string& where,
                                                const fs::path& target) {
     const auto standIns = catalogStandIns(record, where);
     std::string folder;
-    if (!standIns.empty())
+    std::optional<fs::path> catalogsFolder;
+    if (!standIns.empty()) {
         folder = utf8Path(target.stem()) + ".catalogs";
+        std::error_code error;
+        catalogsFolder =
+            (fs::absolute(target, error).parent_path() / pathFromUtf8(folder)).lexically_normal();
+    }
     // Built before anything is written, so that a record a scene cannot express leaves nothing.
-    const std::string json = sceneFromTrace(record, where, folder);
+    const SceneFile scene = sceneFromTrace(record, where, catalogsFolder);
+    const std::string json = sceneToJson(scene, scene.scene, target);
     for (const auto& [sub, name] : standIns) {
         const fs::path dir = target.parent_path() / pathFromUtf8(folder) / pathFromUtf8(sub);
         std::error_code error;

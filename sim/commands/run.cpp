@@ -1,0 +1,119 @@
+// vpolv-sim run SCENE --event KIND: one host event of the plug-in on a scene, and its report.
+#include <memory>
+#include <ostream>
+
+#include "common/text.h"
+#include "platform/native.h"
+#include "sim/commands/command.h"
+#include "sim/engine/event.h"
+#include "sim/formats/scene_file.h"
+#include "sim/reports/event_report.h"
+#include "sim/system/echo.h"
+#include "sim/system/files.h"
+
+namespace vpolv::sim {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct RunOptions {
+    std::string scene;
+    std::string event;
+    std::string object;
+    std::string out;
+    std::string trace;
+    bool json = false;
+    bool quiet = false;
+    CLI::Option* given[3] = {};  // --event, --object, --out
+};
+
+int run(const RunOptions& options, const Context& context) {
+    const auto event = eventNamed(options.event);
+    if (options.given[0]->count() && !event) {
+        throw UsageError{"unknown event \"" + echo(options.event) +
+                         "\" (place, finishes or scene)"};
+    }
+    const std::optional<Long> object =
+        options.given[1]->count() ? std::optional<Long>(objectId(options.object)) : std::nullopt;
+    if (options.scene.empty())
+        throw UsageError{"no scene file given"};
+    if (!event)
+        throw UsageError{"no --event given"};
+    if (object && *event == EventKind::Scene)
+        throw UsageError{"--object does not apply to --event scene"};
+
+    // Where --out goes is settled before anything runs.
+    std::optional<fs::path> outTarget;
+    if (options.given[2]->count()) {
+        std::string reason;
+        outTarget = outputTarget(options.out, reason);
+        if (!outTarget)
+            throw SceneError("--out " + options.out + ": " + reason);
+    }
+    const fs::path file = options.scene;
+    const auto scene = loadScene(file);
+    if (*event != EventKind::Scene && !object && !scene.callObject) {
+        throw SceneError(utf8Path(file) + ": no \"callObject\" in the scene and no --object given");
+    }
+    std::unique_ptr<platform::Trace> trace;
+    if (!options.trace.empty())
+        trace = platform::makeFileTrace(fromUtf8(options.trace));
+    const auto result = runEvent(scene, *event, object, trace.get());
+
+    // The event ran: from here on a failure to write is exit status 3.
+    const ReportOptions report{options.quiet};
+    bool written = context.console.print(options.json ? jsonReport(scene, result, report)
+                                                      : textReport(scene, result, report));
+    if (result.outcome.error) {
+        context.console.err << "vpolv-sim: the event failed: " << echo(result.outcome.error->what())
+                            << "\n";
+    }
+    if (outTarget) {
+        if (const auto failed =
+                writeWhole(*outTarget, sceneToJson(scene, result.after, *outTarget))) {
+            context.console.err << "vpolv-sim: " << echo(options.out)
+                                << ": cannot be written: " << *failed << "\n";
+            written = false;
+        }
+    }
+    if (!written)
+        return kNotWritten;
+    return result.outcome.result == kFalse ? kFalseResult : kTrueResult;
+}
+
+}  // namespace
+
+Command runCommand(CLI::App& parent) {
+    auto options = std::make_shared<RunOptions>();
+    CLI::App* app = parent.add_subcommand(
+        "run",
+        "Runs one host event of the plug-in on a scene file, in an in-memory host, and "
+        "reports every host call with its arguments and answer, every write, the glass "
+        "priced, any warning box, what deserves a look and the event's result.");
+    app->add_option("SCENE", options->scene, "the scene file (JSON; see docs/scene-format.md)");
+    options->given[0] = app->add_option(
+        "--event", options->event,
+        "place: OnObjectPlaceAfter on the object of the call; finishes: OnObjectFinishesAfter "
+        "on it; scene: OnSceneGenericFinishesAfter on the whole scene");
+    options->given[1] = app->add_option(
+        "--object", options->object, "the object of the call, instead of the scene's callObject");
+    options->given[2] = app->add_option(
+        "--out", options->out,
+        "write the scene as the event left it (same format), to chain events; through a "
+        "symbolic link to its target, whole or not at all");
+    app->add_flag("--json", options->json, "print the report as JSON");
+    app->add_flag("--quiet", options->quiet,
+                  "print only the writes, the warnings and what deserves a look");
+    app->add_option("--trace", options->trace,
+                    "have the plug-in append the event's record to this trace file "
+                    "(docs/trace-format.md); the run and the report are unchanged");
+    app->footer(
+        "Exit status: 0 the event returned True, 1 it returned False (its error is reported and "
+        "also written to stderr), 2 a bad command line or scene file (nothing was run or "
+        "written), 3 the event ran but --out or the report could not be written.");
+    return {app, [options](const Context& context) { return run(*options, context); },
+            &options->scene};
+}
+
+}  // namespace vpolv::sim
