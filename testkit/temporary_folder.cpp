@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "common/text.h"
+#include "platform/paths.h"
 
 namespace vpolv::testing {
 
@@ -22,16 +22,6 @@ std::string uniqueSuffix() {
 }
 
 namespace {
-
-// A path as UTF-8 text, for messages (on Windows its UTF-16 form converted).
-std::string utf8(const fs::path& path) {
-#ifdef _WIN32
-    const std::wstring& wide = path.native();
-    return toUtf8(std::u16string(wide.begin(), wide.end()));
-#else
-    return path.native();
-#endif
-}
 
 // The reason of the last failed stream operation, when the system left one.
 std::string lastSystemReason() {
@@ -51,7 +41,8 @@ TemporaryFolder::TemporaryFolder(std::string_view prefix) {
         if (fs::create_directory(candidate, error)) {
             path_ = candidate;
         } else if (error || attempt == 100) {
-            throw std::runtime_error("cannot create a temporary folder in " + utf8(base) + ": " +
+            throw std::runtime_error("cannot create a temporary folder in " +
+                                     platform::utf8Path(base) + ": " +
                                      (error ? error.message() : std::string("names all taken")));
         }
     }
@@ -71,7 +62,8 @@ fs::path TemporaryFolder::write(const std::string& relative, std::string_view co
         std::error_code error;
         fs::create_directories(file.parent_path(), error);
         if (error)
-            throw std::runtime_error("cannot make the folder " + utf8(file.parent_path()) + ": " +
+            throw std::runtime_error("cannot make the folder " +
+                                     platform::utf8Path(file.parent_path()) + ": " +
                                      error.message());
     }
     errno = 0;
@@ -81,7 +73,8 @@ fs::path TemporaryFolder::write(const std::string& relative, std::string_view co
         out.close();
     }
     if (!out)
-        throw std::runtime_error("cannot write " + utf8(file) + ": " + lastSystemReason());
+        throw std::runtime_error("cannot write " + platform::utf8Path(file) + ": " +
+                                 lastSystemReason());
     return file;
 }
 

@@ -78,24 +78,6 @@ const char* notRegular(const fs::file_status& status) {
 
 }  // namespace
 
-fs::path pathFromUtf8(std::string_view text) {
-#ifdef _WIN32
-    const Text wide = fromUtf8(text);
-    return fs::path(std::wstring(wide.begin(), wide.end()));
-#else
-    return fs::path(std::string(text));
-#endif
-}
-
-std::string utf8Path(const fs::path& path) {
-#ifdef _WIN32
-    const std::wstring& wide = path.native();
-    return toUtf8(std::u16string(wide.begin(), wide.end()));
-#else
-    return path.native();
-#endif
-}
-
 std::string genericUtf8Path(const fs::path& path) {
     std::string text = utf8Path(path);
 #ifdef _WIN32

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "platform/paths.h"
 #include "testkit/interrupt.h"
 #include "testkit/temporary_folder.h"
 
@@ -32,11 +33,10 @@ inline constexpr bool kWindows = true;
 inline constexpr bool kWindows = false;
 #endif
 
-// Paths as text. Command lines, scene files, traces and reports hold UTF-8 on every system; on
-// Windows a path is UTF-16, and a path made from a plain std::string would read it in the ANSI
-// code page. Every conversion between the two goes through these.
-std::filesystem::path pathFromUtf8(std::string_view text);
-std::string utf8Path(const std::filesystem::path& path);
+// Paths as text. Command lines, scene files, traces and reports hold UTF-8 on every system;
+// every conversion between a path and its text goes through these.
+using platform::pathFromUtf8;
+using platform::utf8Path;
 // With '/' between the parts on every system, for paths written into files.
 std::string genericUtf8Path(const std::filesystem::path& path);
 // Whether text ends in a separator of paths (either slash on Windows); false when empty.
