@@ -23,25 +23,8 @@ work="$(cd "$4" && pwd)"
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 version="$(basename "$(ls "$dist"/vpolv-*-x86.msi)" -x86.msi)"
 version="${version#vpolv-}"
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-
-passed=0 failed=0
-ok() { passed=$((passed + 1)); }
-bad() {
-  failed=$((failed + 1))
-  echo "FAILED: $*"
-}
-# expect DESCRIPTION EXPECTED ACTUAL
-expect() {
-  if [ "$2" == "$3" ]; then ok; else bad "$1: expected \"$2\", got \"$3\""; fi
-}
-# expect_same DESCRIPTION FILE1 FILE2
-expect_same() {
-  if diff -u "$2" "$3" >"$work/diff.txt"; then ok; else
-    bad "$1"
-    cat "$work/diff.txt"
-  fi
-}
+# shellcheck source=../support/checks.sh
+source "$here/tests/support/checks.sh"
 
 declare -A host_dir=([x86]='C:\Program Files (x86)\Host' [x64]='C:\Program Files\Host')
 declare -A unix_dir regsvr32=([x86]='C:\windows\syswow64\regsvr32.exe'
@@ -49,10 +32,7 @@ declare -A unix_dir regsvr32=([x86]='C:\windows\syswow64\regsvr32.exe'
 
 # A fresh prefix with both hosts' folders and the two probes.
 new_prefix() {
-  export WINEPREFIX="$work/$1"
-  wineserver -k 2>/dev/null || true
-  rm -rf "$WINEPREFIX"
-  "$here/cmake/wine-run.sh" --prepare "$WINEPREFIX" || exit 1
+  wine_prefix "$work/$1" --fresh
   local c="$WINEPREFIX/drive_c"
   unix_dir[x86]="$c/Program Files (x86)/Host"
   unix_dir[x64]="$c/Program Files/Host"
@@ -240,7 +220,4 @@ for arch in x86 x64; do
   expect_same "$arch SPACE.INI untouched" "$work/SPACE.INI.$arch" "${unix_dir[$arch]}/SPACE.INI"
 done
 expect_no_trace "both packages uninstalled"
-wineserver -k 2>/dev/null || true
-
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish

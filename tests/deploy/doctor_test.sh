@@ -20,20 +20,10 @@ mkdir -p "$4"
 work="$(cd "$4" && pwd)"
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 msi="$(ls "$dist"/vpolv-*-x64.msi)"
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# shellcheck source=../support/checks.sh
+source "$here/tests/support/checks.sh"
 
-passed=0 failed=0
-expect() {
-  if [ "$2" == "$3" ]; then passed=$((passed + 1)); else
-    failed=$((failed + 1))
-    echo "FAILED: $1: expected \"$2\", got \"$3\""
-  fi
-}
-
-export WINEPREFIX="$work/prefix"
-wineserver -k 2>/dev/null || true
-rm -rf "$WINEPREFIX"
-"$here/cmake/wine-run.sh" --prepare "$WINEPREFIX" || exit 1
+wine_prefix "$work/prefix" --fresh
 c="$WINEPREFIX/drive_c"
 host="$c/Program Files/Host"
 mkdir -p "$host" "$c/Catalogs/503" "$c/Catalogs/570" "$c/traces" "$c/tools"
@@ -141,7 +131,4 @@ cp "$work/vpolv.dll" "$host/vpolv.dll"
 
 expect "back to health: exit status" 0 "$(doctor healthy-again)"
 expect "the host folder is left as it was" "$installed" "$(ls "$host" | tr '\n' ' ')"
-wineserver -k 2>/dev/null || true
-
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish

@@ -14,13 +14,8 @@ rm -rf "$1"
 mkdir -p "$1"
 work="$(cd "$1" && pwd)"
 
-passed=0 failed=0
-expect() {
-  if [ "$2" == "$3" ]; then passed=$((passed + 1)); else
-    failed=$((failed + 1))
-    echo "FAILED: $1: expected \"$2\", got \"$3\""
-  fi
-}
+# shellcheck source=../support/checks.sh
+source "$repo/tests/support/checks.sh"
 # package NAME [VAR=VALUE...]: scripts/package.sh with only those signing variables, its
 # output in $work/NAME.out; the status is in $status.
 package() {
@@ -130,5 +125,4 @@ expect "mismatched: status" 1 "$status"
 expect "mismatched: message" 1 "$(grep -c 'does not match this build' "$work/mismatched.out")"
 
 expect "the password in no output" "" "$(grep -l -F "$password" "$work"/*.out)"
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish

@@ -40,26 +40,9 @@ done
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 examples="$here/examples" golden="$here/tests/sim/golden" bad_dir="$here/tests/sim/bad"
 # Wine hands the command line on in UTF-16 from the locale's encoding.
-export LC_ALL=C.UTF-8 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-
-passed=0 failed=0
-ok() { passed=$((passed + 1)); }
-bad() {
-  failed=$((failed + 1))
-  echo "FAILED: $*"
-}
-expect() {
-  if [ "$2" == "$3" ]; then ok; else
-    bad "$1: expected \"$2\", got \"$3\""
-    return 1
-  fi
-}
-expect_same() {
-  if diff -u "$2" "$3" >"$work/diff.txt"; then ok; else
-    bad "$1"
-    head -40 "$work/diff.txt"
-  fi
-}
+export LC_ALL=C.UTF-8
+# shellcheck source=../support/checks.sh
+source "$here/tests/support/checks.sh"
 
 # The release, unzipped; its vpolv-sim.exe is tested first.
 rm -rf "$work/zip"
@@ -68,11 +51,9 @@ mkdir -p "$work/zip"
 release="$(ls -d "$work"/zip/vpolv-*)"
 programs=("$release/vpolv-sim.exe" "${programs[@]}")
 
-export WINEPREFIX="$work/wineprefix"
 export HOME="$work/home" # the prefix's user folders, away from the real ones
 mkdir -p "$HOME"
-wineserver -k 2>/dev/null || true
-"$here/cmake/wine-run.sh" --prepare "$WINEPREFIX" || exit 1
+wine_prefix "$work/wineprefix"
 
 # Each release DLL's trace of a placement, written as the DLL tests place a cabinet with it.
 for arch in "${!dll_tests[@]}"; do
@@ -238,6 +219,4 @@ expect "support.md: commands run" "yes" "$([ "$step" -ge 8 ] && echo yes)"
 expect "support.md: the crash dump keys are gone" "1" \
   "$(wine reg query 'HKLM\SOFTWARE\Microsoft\Windows\Windows Error Reporting\LocalDumps\Host.exe' >/dev/null 2>&1; echo $?)"
 
-wineserver -k 2>/dev/null || true
-echo "windows_sim_test: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish windows_sim_test
