@@ -10,9 +10,13 @@ namespace vpolv {
 
 Error::Error(std::int32_t code, Text description, Text source)
     : code_(code), description_(std::move(description)), source_(std::move(source)) {
-    char hex[16];
-    std::snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(code_));
-    what_ = toUtf8(description_) + " (" + hex + ")";
+    what_ = toUtf8(description_) + " (" + errorCodeText(code_) + ")";
+}
+
+std::string errorCodeText(std::int32_t code) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", static_cast<std::uint32_t>(code));
+    return text;
 }
 
 namespace errors {

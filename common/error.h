@@ -38,6 +38,9 @@ class Error : public std::exception {
     std::string what_;
 };
 
+// An error code as messages, traces and reports write it: "0x800A000D".
+std::string errorCodeText(std::int32_t code);
+
 // The automation runtime's own errors, with their usual English descriptions.
 namespace errors {
 

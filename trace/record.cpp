@@ -1,15 +1,7 @@
-// Error codes as the record writes them.
+// Error codes as the record reads them.
 #include "trace/record.h"
 
-#include <cstdio>
-
 namespace vpolv::trace {
-
-std::string errorCodeText(std::int32_t code) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", static_cast<std::uint32_t>(code));
-    return text;
-}
 
 std::optional<std::int32_t> parseErrorCode(std::string_view text) {
     if (text.size() < 3 || text.size() > 10 || text[0] != '0' || (text[1] != 'x' && text[1] != 'X'))

@@ -44,9 +44,8 @@ struct Record {
     std::size_t line = 0;  // where a reader found it, from 1
 };
 
-// An error code as the record writes it: "0x80041234".
-std::string errorCodeText(std::int32_t code);
-// "0x" and one to eight hexadecimal digits; nullopt for anything else.
+// An error code as errorCodeText() writes it: "0x" and one to eight hexadecimal digits;
+// nullopt for anything else.
 std::optional<std::int32_t> parseErrorCode(std::string_view text);
 
 // The record as one JSON line, the line feed included. A text holding an unpaired surrogate,

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "com/vpolv_h.h"
+#include "common/error.h"
 #include "common/release.h"
 #include "common/text.h"
 #include "platform/native.h"
@@ -459,9 +460,8 @@ void WindowsMachine::checkSignature(Report& report, const std::wstring& path) co
             why = "the certificate had expired when the file was signed";
         else
             why = toUtf8(win::systemMessage(code));
-        char hex[16];
-        snprintf(hex, sizeof hex, "0x%08lX", static_cast<unsigned long>(status));
-        report.problem("signature", "the signature does not verify: " + why + " (" + hex +
+        report.problem("signature", "the signature does not verify: " + why + " (" +
+                                        errorCodeText(static_cast<std::int32_t>(status)) +
                                         "); install the release's package again (" + kRegistering +
                                         ")");
     }

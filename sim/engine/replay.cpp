@@ -152,7 +152,7 @@ std::string quoted(const Text& text) {
 }
 
 std::string errorText(const Error& error) {
-    return trace::errorCodeText(error.code()) + " " + quoted(error.description()) + " (" +
+    return errorCodeText(error.code()) + " " + quoted(error.description()) + " (" +
            echo(toUtf8(error.source())) + ")";
 }
 

@@ -588,7 +588,7 @@ std::string sceneToJson(const SceneFile& original, const host::SceneData& scene,
             } else {
                 entry["create"] = failure.create;
             }
-            entry["code"] = trace::errorCodeText(failure.code);
+            entry["code"] = errorCodeText(failure.code);
             entry["description"] = failure.description;
             failures.push_back(std::move(entry));
         }

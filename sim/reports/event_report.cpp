@@ -114,7 +114,7 @@ class ReportTexts {
 };
 
 std::string errorText(const Error& e) {
-    std::string out = trace::errorCodeText(e.code()) + " " + toUtf8(e.description());
+    std::string out = errorCodeText(e.code()) + " " + toUtf8(e.description());
     if (!e.source().empty())
         out += " (source " + toUtf8(e.source()) + ")";
     return out;
@@ -351,7 +351,7 @@ Json noticesJson(const std::vector<Notice>& found) {
 }
 
 Json errorJson(const Error& e) {
-    return {{"code", trace::errorCodeText(e.code())},
+    return {{"code", errorCodeText(e.code())},
             {"description", toUtf8(e.description())},
             {"source", toUtf8(e.source())}};
 }
