@@ -190,7 +190,7 @@ while IFS= read -r line; do
   tr -d '\r' <"$work/out.raw" >"$work/out"
   want=0
   case "$line" in
-    *--check*) want="$status" && [ "$status" -le 1 ] || want="0 or 1" ;;
+    *" check "*) want="$status" && [ "$status" -le 1 ] || want="0 or 1" ;;
     # This prefix has no registration and no host folder: the doctor finds problems.
     *doctor*) want="$status" && [ "$status" -le 1 ] || want="0 or 1" ;;
   esac
@@ -208,7 +208,7 @@ while IFS= read -r line; do
       expect "support.md: the trace switch is off" "1" \
         "$(wine reg query 'HKCU\Software\vpolv' /v TraceFile >/dev/null 2>&1; echo $?)"
       ;;
-    *--replay*) expect "support.md: the replay" "identical" "$(head -c 9 "$work/out")" ;;
+    *" replay "*) expect "support.md: the replay" "identical" "$(head -c 9 "$work/out")" ;;
     *report.txt*) expect_same "support.md: report.txt is the report, in UTF-8" \
       <(tr -d '\r' <"$desktop/report.txt") \
       <(cd "$desktop" && "$native" case.json --event place --quiet) ;;
