@@ -115,7 +115,7 @@ check_symbols() {
 for arch in x86 x64; do
   check_symbols "$files/$arch/vpolv.dll" "$files/$arch/vpolv.pdb" 'plugin\plugin.cpp' DllGetClassObject
 done
-check_symbols "$files/vpolv-sim.exe" "$files/vpolv-sim.pdb" 'sim\replay.cpp' vpolv::sim::simulatorMain
+check_symbols "$files/vpolv-sim.exe" "$files/vpolv-sim.pdb" 'sim\engine\replay.cpp' vpolv::sim::simulatorMain
 
 echo "== side by side, registered by regsvr32"
 new_prefix sxs
