@@ -68,21 +68,24 @@ bool isWholeNumber(const Text& text) {
 // What is wrong with a points text, as the plug-in reads it: nothing for a plain whole number it
 // can count.
 std::optional<std::string> pointsFault(const FixedLocale& locale, const Text& points) {
-    double value = 0;
+    std::optional<double> value;
+    std::optional<Long> counted;
     try {
         value = locale.textToDouble(points);
     } catch (const Error&) {
-        return "not a number";
     }
     try {
-        const Long counted = locale.textToLong(points);
-        if (isWholeNumber(points))
-            return std::nullopt;
-        const std::string read = "read as " + toUtf8(locale.doubleToText(value));
-        return value == counted ? read : read + ", counted as " + std::to_string(counted);
+        counted = locale.textToLong(points);
     } catch (const Error&) {
-        return "out of range";
     }
+    // "&H80000001" and above are no double, yet the plug-in counts them: as negative numbers.
+    if (!counted)
+        return value ? "out of range" : "not a number";
+    if (isWholeNumber(points))
+        return std::nullopt;
+    const std::string read = "read as " + toUtf8(locale.doubleToText(value.value_or(*counted)));
+    return value.value_or(*counted) == *counted ? read
+                                                : read + ", counted as " + std::to_string(*counted);
 }
 
 template <class Entry>

@@ -41,6 +41,8 @@ TEST(Check, PointsMustBeWrittenAsWholeNumbers) {
         {".", "n/d", "not a number"},
         {".", "", "not a number"},
         {".", "9999999999", "out of range"},
+        {".", "&HFFFFFFFF", "read as -1"},  // no double, but a Long
+        {".", "&H7FFFFFFF", "read as 2147483647"},
     };
     for (const auto& c : cases) {
         const CheckResult result = checkTables(frontScene(c.separator, c.points));
