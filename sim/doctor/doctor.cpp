@@ -21,6 +21,7 @@
 #include "platform/native.h"
 #include "sim/system/echo.h"
 #include "sim/system/files.h"
+#include "testkit/doubles.h"
 
 namespace vpolv::sim::doctor {
 namespace {
@@ -46,12 +47,6 @@ class LoadRecorder : public host::Catalog {
         return true;
     }
     Text loaded;
-};
-
-// The lookup shows no box; this stands in for the service it is never asked for.
-class NoDialogs : public platform::Dialogs {
-  public:
-    void show(const Text&, const Text&, Long) override {}
 };
 
 std::string describe(const std::exception& e) {
@@ -223,7 +218,7 @@ void checkHostFolder(Report& report, const platform::FileSystem& files,
             }
         }
     }
-    NoDialogs dialogs;
+    testing::RecordingMessageBox dialogs;  // the lookup shows no box
     const platform::Services sys{locale, files, profile, dialogs};
     checkCatalog(report, sys, kCatalogo503);
     checkCatalog(report, sys, kCatalogo570);

@@ -9,6 +9,7 @@
 #include "common/text.h"
 #include "host/recorded.h"
 #include "sim/system/echo.h"
+#include "testkit/doubles.h"
 
 namespace vpolv::sim {
 
@@ -142,11 +143,6 @@ class ReplayProfile final : public platform::Profile {
     const TraceRecord& record_;
 };
 
-class SilentDialogs final : public platform::Dialogs {
-  public:
-    void show(const Text&, const Text&, Long) override {}
-};
-
 std::string quoted(const Text& text) {
     return "\"" + echo(toUtf8(text)) + "\"";
 }
@@ -183,20 +179,16 @@ ReplayResult replay(const TraceRecord& record) {
     const FixedLocale locale(record.decimalSeparator.empty() ? u'.' : record.decimalSeparator[0]);
     const ReplayFiles files(record);
     const ReplayProfile profile(record);
-    SilentDialogs dialogs;
+    testing::RecordingMessageBox dialogs;  // shown to nobody
     const platform::Services services{locale, files, profile, dialogs};
     ReplayHost host(record.calls, locale);
     ReplayResult result;
     {
         Plugin plugin(host, services);
         Long block = record.callParams;
-        result.outcome = guarded([&] {
-            if (record.event == "place")
-                return plugin.OnObjectPlaceAfter(block);
-            if (record.event == "finishes")
-                return plugin.OnObjectFinishesAfter(block);
-            return plugin.OnSceneGenericFinishesAfter(block);
-        });
+        // The reader lets no other event name through.
+        const Event event = eventNamed(record.event).value_or(Event::Scene);
+        result.outcome = guarded([&] { return plugin.fire(event, block); });
     }
     releaseThreadConstantes();
     result.calls = host.calls();
