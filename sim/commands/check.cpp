@@ -2,6 +2,7 @@
 #include "sim/commands/command.h"
 #include "sim/formats/scene_file.h"
 #include "sim/reports/table_check.h"
+#include "sim/system/files.h"
 
 namespace vpolv::sim {
 
@@ -20,7 +21,7 @@ Command checkCommand(CLI::App& parent) {
             [scene](const Context& context) {
                 if (scene->empty())
                     throw UsageError{"no scene file given"};
-                const auto loaded = loadScene(*scene);
+                const auto loaded = loadScene(pathFromUtf8(*scene));
                 const auto found = checkTables(loaded);
                 if (!context.console.print(checkReport(loaded, found)))
                     return kNotWritten;

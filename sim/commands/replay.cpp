@@ -3,8 +3,11 @@
 
 #include "sim/commands/command.h"
 #include "sim/formats/trace_file.h"
+#include "sim/system/files.h"
 
 namespace vpolv::sim {
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -18,8 +21,9 @@ int replayTrace(const ReplayOptions& options, const Context& context) {
     const auto number = recordNumber(*options.recordGiven, options.record);
     if (options.trace.empty())
         throw UsageError{"no trace file given"};
-    const auto records = loadTrace(options.trace);
-    const auto& record = pickRecord(records, options.trace, number);
+    const fs::path file = pathFromUtf8(options.trace);
+    const auto records = loadTrace(file);
+    const auto& record = pickRecord(records, file, number);
     const auto result = replay(record);
     if (!context.console.print(replayReport(options.trace, record, result)))
         return kNotWritten;

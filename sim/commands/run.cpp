@@ -47,11 +47,11 @@ int run(const RunOptions& options, const Context& context) {
     std::optional<fs::path> outTarget;
     if (options.given[2]->count()) {
         std::string reason;
-        outTarget = outputTarget(options.out, reason);
+        outTarget = outputTarget(pathFromUtf8(options.out), reason);
         if (!outTarget)
             throw SceneError("--out " + options.out + ": " + reason);
     }
-    const fs::path file = options.scene;
+    const fs::path file = pathFromUtf8(options.scene);
     const auto scene = loadScene(file);
     if (*event != EventKind::Scene && !object && !scene.callObject) {
         throw SceneError(utf8Path(file) + ": no \"callObject\" in the scene and no --object given");

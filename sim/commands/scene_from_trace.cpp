@@ -10,6 +10,8 @@
 
 namespace vpolv::sim {
 
+namespace fs = std::filesystem;
+
 namespace {
 
 struct SceneFromTraceOptions {
@@ -27,11 +29,12 @@ int sceneFromTrace(const SceneFromTraceOptions& options, const Context& context)
     if (!options.outGiven->count())
         throw UsageError{context.name + " needs --out"};
     std::string reason;
-    const auto target = outputTarget(options.out, reason);
+    const auto target = outputTarget(pathFromUtf8(options.out), reason);
     if (!target)
         throw SceneError("--out " + options.out + ": " + reason);
-    const auto records = loadTrace(options.trace);
-    const auto& record = pickRecord(records, options.trace, number);
+    const fs::path file = pathFromUtf8(options.trace);
+    const auto records = loadTrace(file);
+    const auto& record = pickRecord(records, file, number);
     const std::string where = options.trace + ":" + std::to_string(record.line);
     if (const auto failed = writeSceneFromTrace(record, where, *target)) {
         context.console.err << "vpolv-sim: " << echo(options.out)
