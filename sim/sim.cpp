@@ -169,6 +169,9 @@ void checkCommandLine(const Command& command, const std::vector<Command>& all, b
 int runSim(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
     const Console console{out, err};
     CLI::App app("vpolv-sim", "vpolv-sim");
+    // On Windows CLI11 would take "/x" for an option x: here it is a path, as on every system.
+    // Set before the commands are added, which take it from here.
+    app.allow_windows_style_options(false);
     std::vector<Command> commands;
     for (const MakeCommand make : kCommands) {
         commands.push_back(make(app));
