@@ -6,6 +6,20 @@
 
 namespace vpolv::sim {
 
+namespace {
+
+int check(const std::string& scene, const Context& context) {
+    if (scene.empty())
+        throw UsageError{"no scene file given"};
+    const auto loaded = loadScene(pathFromUtf8(scene));
+    const auto found = checkTables(loaded);
+    if (!context.console.print(checkReport(loaded, found)))
+        return kNotWritten;
+    return found.clean() ? kTrueResult : kFalseResult;
+}
+
+}  // namespace
+
 Command checkCommand(CLI::App& parent) {
     auto scene = std::make_shared<std::string>();
     CLI::App* app = parent.add_subcommand(
@@ -17,17 +31,7 @@ Command checkCommand(CLI::App& parent) {
     app->footer(
         "Exit status: 0 nothing is missing, 1 the report lists what is, 2 a bad command "
         "line or scene file, 3 the report could not be written.");
-    return {app,
-            [scene](const Context& context) {
-                if (scene->empty())
-                    throw UsageError{"no scene file given"};
-                const auto loaded = loadScene(pathFromUtf8(*scene));
-                const auto found = checkTables(loaded);
-                if (!context.console.print(checkReport(loaded, found)))
-                    return kNotWritten;
-                return found.clean() ? kTrueResult : kFalseResult;
-            },
-            scene.get()};
+    return {app, Bound<std::string>{scene, check}, scene.get()};
 }
 
 }  // namespace vpolv::sim

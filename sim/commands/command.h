@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 #include <functional>
 #include <iosfwd>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -44,6 +45,16 @@ struct Command {
     CLI::App* app;
     std::function<int(const Context&)> run;
     std::string* file = nullptr;  // its one file argument (SCENE, TRACE), if it takes one
+};
+
+// A command's function with its options, for Command::run. A named type and not a lambda: the
+// release builds' symbols name a lambda after the path of its source file, so a lambda here
+// would make two builds of the same sources in two folders differ.
+template <class Options>
+struct Bound {
+    std::shared_ptr<Options> options;
+    int (*function)(const Options&, const Context&);
+    int operator()(const Context& context) const { return function(*options, context); }
 };
 
 Command runCommand(CLI::App& parent);

@@ -4,6 +4,14 @@
 
 namespace vpolv::sim {
 
+namespace {
+
+int printReference(const Context& context) {
+    return context.console.print(pricingReference()) ? kTrueResult : kNotWritten;
+}
+
+}  // namespace
+
 Command referenceCommand(CLI::App& parent) {
     CLI::App* app = parent.add_subcommand(
         "reference",
@@ -11,9 +19,7 @@ Command referenceCommand(CLI::App& parent) {
         "plug-in's own tables, with worked examples the plug-in computes "
         "(docs/pricing-reference.md holds this output).");
     app->footer("Exit status: 0, or 3 when the document could not be written.");
-    return {app, [](const Context& context) {
-                return context.console.print(pricingReference()) ? kTrueResult : kNotWritten;
-            }};
+    return {app, printReference};
 }
 
 }  // namespace vpolv::sim

@@ -47,8 +47,7 @@ Command replayCommand(CLI::App& parent) {
     app->footer(
         "Exit status: 0 identical, 1 the report lists the differences, 2 a file that is "
         "not a trace or a record number out of range.");
-    return {app, [options](const Context& context) { return replayTrace(*options, context); },
-            &options->trace};
+    return {app, Bound<ReplayOptions>{options, replayTrace}, &options->trace};
 }
 
 }  // namespace vpolv::sim

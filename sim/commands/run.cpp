@@ -112,8 +112,7 @@ Command runCommand(CLI::App& parent) {
         "Exit status: 0 the event returned True, 1 it returned False (its error is reported and "
         "also written to stderr), 2 a bad command line or scene file (nothing was run or "
         "written), 3 the event ran but --out or the report could not be written.");
-    return {app, [options](const Context& context) { return run(*options, context); },
-            &options->scene};
+    return {app, Bound<RunOptions>{options, run}, &options->scene};
 }
 
 }  // namespace vpolv::sim

@@ -59,8 +59,7 @@ Command sceneFromTraceCommand(CLI::App& parent) {
     app->footer(
         "Exit status: 0 written, 2 a bad trace or a record a scene cannot express, 3 the "
         "scene could not be written.");
-    return {app, [options](const Context& context) { return sceneFromTrace(*options, context); },
-            &options->trace};
+    return {app, Bound<SceneFromTraceOptions>{options, sceneFromTrace}, &options->trace};
 }
 
 }  // namespace vpolv::sim
