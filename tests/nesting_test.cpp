@@ -58,17 +58,20 @@ TEST_P(Nesting, EachEventKeepsItsOwnStateAndSession) {
     EXPECT_EQ(h.messages.shown.size(), 1u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    InsideTheBoxAndHostCalls, Nesting,
-    ::testing::Values(Case{Where::Box, true}, Case{Where::Box, false}, Case{Where::FileLoad, true},
-                      Case{Where::FileLoad, false}, Case{Where::ChildId, true},
-                      Case{Where::ChildId, false}, Case{Where::Write, true},
-                      Case{Where::Write, false}),
-    [](const auto& info) {
-        constexpr const char* kWhere[] = {"Box", "FileLoad", "ChildId", "Write"};
-        return std::string(kWhere[static_cast<int>(info.param.where)]) +
-               (info.param.sameInstance ? "SameInstance" : "NewInstance");
-    });
+// "FileLoadSameInstance": where the inner event comes, and on which instance.
+std::string caseName(const ::testing::TestParamInfo<Case>& info) {
+    constexpr const char* kWhere[] = {"Box", "FileLoad", "ChildId", "Write"};
+    return std::string(kWhere[static_cast<int>(info.param.where)]) +
+           (info.param.sameInstance ? "SameInstance" : "NewInstance");
+}
+
+INSTANTIATE_TEST_SUITE_P(InsideTheBoxAndHostCalls, Nesting,
+                         ::testing::Values(Case{Where::Box, true}, Case{Where::Box, false},
+                                           Case{Where::FileLoad, true},
+                                           Case{Where::FileLoad, false}, Case{Where::ChildId, true},
+                                           Case{Where::ChildId, false}, Case{Where::Write, true},
+                                           Case{Where::Write, false}),
+                         caseName);
 
 TEST(Nesting, AFailingInnerEventLeavesTheOuterOneWhole) {
     PluginHarness h(twoCabinets());
