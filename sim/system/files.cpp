@@ -67,13 +67,16 @@ std::optional<std::string> writeFile(const fs::path& file, std::string_view cont
     return std::nullopt;
 }
 
-// Why a file of this status is not one to read or write whole, or null when it is a regular file.
-const char* notRegular(const fs::file_status& status) {
+// Why a file of this status is not one to read or write whole: the error of looking at it, or
+// what it is instead of a regular file; nullopt for a regular file.
+std::optional<std::string> notRegular(const fs::file_status& status, const std::error_code& error) {
+    if (error)
+        return reasonOf(error);
     if (fs::is_directory(status))
         return "is a folder";
     if (!fs::is_regular_file(status))
         return "is not a regular file";
-    return nullptr;
+    return std::nullopt;
 }
 
 }  // namespace
@@ -116,12 +119,8 @@ std::optional<std::string> readRegularFile(const fs::path& file, std::uintmax_t 
                                            std::string& reason) {
     std::error_code error;
     const fs::file_status status = fs::status(file, error);
-    if (error) {
-        reason = reasonOf(error);
-        return std::nullopt;
-    }
-    if (const char* why = notRegular(status)) {
-        reason = why;
+    if (auto why = notRegular(status, error)) {
+        reason = std::move(*why);
         return std::nullopt;
     }
     const std::string tooLarge = "is larger than " + sizeText(maxBytes);
@@ -183,12 +182,8 @@ std::optional<fs::path> outputTarget(const fs::path& out, std::string& reason) {
             }
             return target;
         }
-        if (error) {
-            reason = reasonOf(error);
-            return std::nullopt;
-        }
-        if (const char* why = notRegular(status)) {
-            reason = why;
+        if (auto why = notRegular(status, error)) {
+            reason = std::move(*why);
             return std::nullopt;
         }
         return target;
