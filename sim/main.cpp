@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "sim/entry.h"
 #include "sim/sim.h"
 #include "testkit/interrupt.h"
 

@@ -5,6 +5,7 @@
 #include <iosfwd>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace vpolv::sim {
 
@@ -15,5 +16,10 @@ namespace vpolv::sim {
 //   vpolv-sim SCENE --event ...        the older form, and --check, --reference, --replay,
 //                                      --scene-from-trace in place of a command
 int runSim(std::span<const std::string> args, std::ostream& out, std::ostream& err);
+
+// The program: runSim on standard output and error, once the process is set up for it (a
+// reader that goes away is a write error, an interrupt removes what the run left). What each
+// system's main hands its command line to.
+int simulatorMain(const std::vector<std::string>& args);
 
 }  // namespace vpolv::sim

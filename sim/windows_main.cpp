@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "common/text.h"
-#include "sim/entry.h"
+#include "sim/sim.h"
 
 namespace {
 
