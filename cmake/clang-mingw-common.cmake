@@ -1,5 +1,6 @@
-# What both release builds share: clang and lld in MinGW mode, on the MinGW-w64 headers, import
-# libraries and libstdc++ (posix thread model) of the GCC builds. Debug information is CodeView,
+# What every Windows build shares, the release's and the tests' alike (the presets windows and
+# windows-x86 are the release presets with their tests): clang and lld in MinGW mode, on the
+# headers, import libraries and libstdc++ (posix thread model) of Debian's MinGW-w64. Debug information is CodeView,
 # written by the linker to a PDB beside each program, which Windows debuggers (WinDbg, Visual
 # Studio) read; the program's CodeView record names that PDB and carries its GUID and age.
 #
@@ -18,7 +19,6 @@ set(CMAKE_C_COMPILER_TARGET ${TOOLCHAIN_PREFIX})
 set(CMAKE_CXX_COMPILER_TARGET ${TOOLCHAIN_PREFIX})
 set(CMAKE_RC_COMPILER ${TOOLCHAIN_PREFIX}-windres)
 set(VPOLV_WIDL ${TOOLCHAIN_PREFIX}-widl)
-set(VPOLV_PDB ON)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${TOOLCHAIN_PREFIX})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
@@ -36,10 +36,39 @@ foreach(_layer common host platform catalog showcase plugin com sim)
 endforeach()
 set(CMAKE_CXX_FLAGS_INIT
     "-nostdinc++ -isystem ${_gcc}/include/c++ -isystem ${_gcc}/include/c++/${TOOLCHAIN_PREFIX} \
--gcodeview -gno-codeview-command-line -ffile-compilation-dir=. ${_maps}")
-set(CMAKE_C_FLAGS_INIT "-gcodeview -gno-codeview-command-line -ffile-compilation-dir=. ${_maps}")
+-gcodeview -gno-codeview-command-line -ffile-compilation-dir=. ${_maps} ${VPOLV_EXTRA_COMPILE_FLAGS}")
+set(CMAKE_C_FLAGS_INIT
+    "-gcodeview -gno-codeview-command-line -ffile-compilation-dir=. ${_maps} ${VPOLV_EXTRA_COMPILE_FLAGS}")
 
-# The runtimes linked statically, as in the GCC builds; the PDB named after the program, beside
+if(VPOLV_EH_FRAME_REGISTRATION)
+  # Exceptions unwind with DWARF tables (.eh_frame), which must be registered with the unwinder
+  # at start. The driver links MinGW-w64's start files, which register nothing; GCC's register
+  # them with a libgcc_s_dw2-1.dll that another module brought into the process, when there is
+  # one, instead of with the unwinder linked into the program, which then finds no tables and
+  # ends the process at the first exception. Ours (eh-frames/) register them with the
+  # program's own unwinder. The start comes first among the files of every link; the end is
+  # named crtend.o because lld in MinGW mode moves the file of that name after everything else,
+  # the members of the libraries included. Made here, before anything is linked, in the folder
+  # of this configuration (a test compilation's too); without debug information, they are the
+  # same bytes in every folder.
+  set(_eh ${CMAKE_BINARY_DIR}/eh-frames)
+  file(MAKE_DIRECTORY ${_eh})
+  foreach(_part crtbegin crtend)
+    execute_process(
+      COMMAND ${CMAKE_C_COMPILER} --target=${TOOLCHAIN_PREFIX} -O2 -fno-exceptions
+              -fno-unwind-tables -fno-asynchronous-unwind-tables -Wall -Wextra -Werror
+              -Wno-gnu-empty-initializer -Wno-zero-length-array
+              -c ${CMAKE_CURRENT_LIST_DIR}/eh-frames/${_part}.c -o ${_eh}/${_part}.o
+      RESULT_VARIABLE _status)
+    if(NOT _status EQUAL 0)
+      message(FATAL_ERROR "cannot compile ${CMAKE_CURRENT_LIST_DIR}/eh-frames/${_part}.c")
+    endif()
+  endforeach()
+  set(VPOLV_START_FILES "${_eh}/crtbegin.o")
+  set(VPOLV_END_FILES "${_eh}/crtend.o")
+endif()
+
+# The runtimes linked statically; the PDB named after the program, beside
 # it, and named in the program without a folder. (The compile flags are on the link line too,
 # where the driver has no use for some.)
 set(_link "-fuse-ld=lld-${VPOLV_CLANG_VERSION} -Wno-unused-command-line-argument -static -L${_gcc} -lpthread \
@@ -58,6 +87,7 @@ if(VPOLV_END_FILES)
 -loleaut32 -luuid -lcomdlg32 -ladvapi32 ${VPOLV_END_FILES}")
 endif()
 
-# Nothing of these builds runs in the build (no tests), but Wine would run it.
+# Test programs run under Wine, in a prefix private to the build tree (64-bit, with its 32-bit
+# side, so that either kind of program runs in it).
 set(VPOLV_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh ${VPOLV_WINEPREFIX})
