@@ -49,8 +49,9 @@ if(VPOLV_EH_FRAME_REGISTRATION)
   # program's own unwinder. The start comes first among the files of every link; the end is
   # named crtend.o because lld in MinGW mode moves the file of that name after everything else,
   # the members of the libraries included. Made here, before anything is linked, in the folder
-  # of this configuration (a test compilation's too); without debug information, they are the
-  # same bytes in every folder.
+  # of this configuration (a test compilation's too), and named relative to it, where the links
+  # run: the PDB records the files of a link as named (no debug information in them, and the
+  # source named relative to this folder, so they are the same bytes in every folder).
   set(_eh ${CMAKE_BINARY_DIR}/eh-frames)
   file(MAKE_DIRECTORY ${_eh})
   foreach(_part crtbegin crtend)
@@ -58,14 +59,15 @@ if(VPOLV_EH_FRAME_REGISTRATION)
       COMMAND ${CMAKE_C_COMPILER} --target=${TOOLCHAIN_PREFIX} -O2 -fno-exceptions
               -fno-unwind-tables -fno-asynchronous-unwind-tables -Wall -Wextra -Werror
               -Wno-gnu-empty-initializer -Wno-zero-length-array
-              -c ${CMAKE_CURRENT_LIST_DIR}/eh-frames/${_part}.c -o ${_eh}/${_part}.o
+              -c eh-frames/${_part}.c -o ${_eh}/${_part}.o
+      WORKING_DIRECTORY ${CMAKE_CURRENT_LIST_DIR}
       RESULT_VARIABLE _status)
     if(NOT _status EQUAL 0)
       message(FATAL_ERROR "cannot compile ${CMAKE_CURRENT_LIST_DIR}/eh-frames/${_part}.c")
     endif()
   endforeach()
-  set(VPOLV_START_FILES "${_eh}/crtbegin.o")
-  set(VPOLV_END_FILES "${_eh}/crtend.o")
+  set(VPOLV_START_FILES "eh-frames/crtbegin.o")
+  set(VPOLV_END_FILES "eh-frames/crtend.o")
 endif()
 
 # The runtimes linked statically; the PDB named after the program, beside
