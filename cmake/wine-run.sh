@@ -8,6 +8,8 @@
 # 32-bit programs both run in it. A prefix made before Debian's wine32 was installed lacks
 # that side; it is made anew.
 set -euo pipefail
+# shellcheck source=wine-lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/wine-lib.sh"
 
 prepare_only=0
 if [ "${1:-}" = "--prepare" ]; then
@@ -42,4 +44,4 @@ fi
 if [ "$prepare_only" = 1 ]; then
   exit 0
 fi
-exec wine "$@"
+wine "$@"

@@ -7,9 +7,12 @@
 #   wine_prefix FOLDER [--fresh]         WINEPREFIX set to FOLDER and made ready for our programs
 #                                        (--fresh: what a former run left there is removed first)
 #   finish [NAME]                        stops the prefix's Wine, prints the counts; status 0 when none failed
+# and, from cmake/wine-lib.sh, `wine`: a program that Wine failed to start is started again.
 
 passed=0 failed=0
 _checks_repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+# shellcheck source=../../cmake/wine-lib.sh
+source "$_checks_repo/cmake/wine-lib.sh"
 
 ok() { passed=$((passed + 1)); }
 bad() {
