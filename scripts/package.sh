@@ -1,23 +1,47 @@
 #!/usr/bin/env bash
-# Builds the release files of both bitnesses and writes them to dist/:
+# Builds the release files of both bitnesses and writes them to dist/ (or the folder --out names):
 #   vpolv-<version>-x86.msi   the installer for 32-bit hosts
 #   vpolv-<version>-x64.msi   the installer for 64-bit hosts
 #   vpolv-<version>.zip       both DLLs (x86/, x64/) with their PDBs, the host simulator
 #                             vpolv-sim.exe (32-bit, runs on every Windows) with its PDB, the
 #                             guides and the notices of the runtime libraries linked in
 #   SHA256SUMS                the SHA-256 of each of these files, and of each file in the zip
-# The programs are Release builds of clang and lld; each one's symbols are in the PDB beside it,
-# which its CodeView record names (GUID and age), for WinDbg and Visual Studio.
+#
+#   bash scripts/package.sh [--out FOLDER]
+#
+# The programs are Release builds of clang and lld (the presets release-x86 and release-x64: the
+# builds of the presets windows-x86 and windows, whose tests run on the same files, without the
+# tests); each one's symbols are in the PDB beside it, which its CodeView record names (GUID and
+# age), for WinDbg and Visual Studio.
 #
 # Signed when given a certificate (see scripts/sign.sh: VPOLV_SIGN_CERT, VPOLV_SIGN_PASS_FILE,
-# VPOLV_SIGN_TIMESTAMP_URL): the programs first, then the installers made with them. The
-# release is made in a staging folder and replaces dist/ only when complete: after a failure
-# dist/ is as it was.
+# VPOLV_SIGN_TIMESTAMP_URL): the programs first, then the installers made with them.
+#
+# The release replaces the folder whole, and only when complete: it is made in a staging folder
+# beside it; the old folder is then moved aside, the new one moved in, and the old one removed.
+# A failure or an interruption (Ctrl+C, SIGTERM, a closed terminal) at any point leaves the old
+# folder as it was. (Only a kill that cannot be caught, between the two moves, leaves it in the
+# staging folder, .<name>.new.*/previous, beside it.)
 #
 # Reproducible: the same commit gives the same files, byte for byte (the signatures aside),
 # wherever it is built; their times are the commit's (SOURCE_DATE_EPOCH, when set, instead).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+target=dist
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --out)
+      [ $# -ge 2 ] || { echo "package.sh: --out needs a folder" >&2; exit 2; }
+      target="$2"
+      shift 2
+      ;;
+    *)
+      echo "usage: bash scripts/package.sh [--out FOLDER]" >&2
+      exit 2
+      ;;
+  esac
+done
+target="$(realpath -m "$target")"
 bash scripts/install-deps.sh
 # Before the build: a certificate that cannot be used stops the packaging at once.
 bash scripts/sign.sh check
@@ -31,11 +55,12 @@ fi
 export SOURCE_DATE_EPOCH
 
 # Configured afresh: a release never depends on what an earlier configuration left in the
-# cache (the toolchain's flags are read only by a first configuration). The build stays
-# incremental.
+# cache (the toolchain's flags are read only by a first configuration). Only the cache goes:
+# the build stays incremental, as Ninja rebuilds whatever is built by another command.
 for preset in release-x86 release-x64; do
   echo "== $preset"
-  cmake --preset "$preset" --fresh >/dev/null
+  rm -f "build/$preset/CMakeCache.txt"
+  cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
 done
 
@@ -45,8 +70,23 @@ if [ "$(cat build/release-x86/dist/VERSION)" != "$version" ]; then
   exit 1
 fi
 
-stage="$(mktemp -d "$PWD/build/package.XXXXXX")"
-trap 'rm -rf "$stage"' EXIT
+# On any exit: the old release back when it was moved aside and the new one is not in, then the
+# staging folder gone. A signal ends the script through this too.
+stage=""
+finish() {
+  if [ -n "$stage" ] && [ -e "$stage/previous" ] && [ ! -e "$target/SHA256SUMS" ]; then
+    rm -rf "$target"
+    mv "$stage/previous" "$target"
+  fi
+  if [ -n "$stage" ]; then rm -rf "$stage"; fi
+}
+trap finish EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+trap 'exit 129' HUP
+# Staged beside the target, on its file system, so that the new release moves in by renaming.
+mkdir -p "$(dirname "$target")"
+stage="$(mktemp -d "$(dirname "$target")/.$(basename "$target").new.XXXXXX")"
 out="$stage/dist"
 name="vpolv-$version"
 mkdir -p "$out"
@@ -83,7 +123,8 @@ bash scripts/sign.sh "$out" "${msis[@]}"
   mv sums "$out/SHA256SUMS"
 )
 
-rm -rf dist
-mv "$out" dist
-echo "== dist/"
-ls -l dist
+if [ -e "$target" ]; then mv "$target" "$stage/previous"; fi
+mv "$out" "$target"
+rm -rf "$stage/previous"
+echo "== $target"
+ls -l "$target"

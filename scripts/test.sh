@@ -41,18 +41,18 @@ stage_native_asan() { workflow native-asan; }
 stage fuzz "a short fixed run of the fuzz targets (scripts/fuzz.sh --ci)"
 stage_fuzz() { bash scripts/fuzz.sh --ci 30 scene numbers description events; }
 
-stage windows "64-bit MinGW build; core and DLL tests under Wine; its DLL's trace replayed"
+stage windows "64-bit build (the release's: clang, lld); core and DLL tests under Wine on the release's DLL; its trace replayed"
 stage_windows() { windows_stage windows; }
 
-stage windows-x86 "32-bit MinGW build; core and DLL tests under Wine; its DLL's trace replayed"
+stage windows-x86 "32-bit build (the release's: clang, lld); core and DLL tests under Wine on the release's DLL; its trace replayed"
 stage_windows_x86() { windows_stage windows-x86; }
 
-stage deploy "release files signed with a throwaway certificate; side-by-side and installer tests"
+stage deploy "release signed with a throwaway certificate; the DLL tests on its DLLs; side-by-side and installer tests"
 stage_deploy() { workflow deploy; }
 
 stage windows-sim "vpolv-sim.exe of both release builds, and docs/support.md (under Wine)"
 stage_windows_sim() {
-  bash tests/windows-sim/windows_sim_test.sh dist build/native/sim/vpolv-sim build/windows-sim \
+  bash tests/windows-sim/windows_sim_test.sh build/deploy/release build/native/sim/vpolv-sim build/windows-sim \
     build/release-x64/dist/vpolv-sim.exe \
     --dll-tests x86 build/windows-x86/tests/wine/vpolv_wine_tests.exe \
     --dll-tests x64 build/windows/tests/wine/vpolv_wine_tests.exe
@@ -60,7 +60,7 @@ stage_windows_sim() {
 
 stage doctor "vpolv-sim doctor on a machine with the package installed (under Wine)"
 stage_doctor() {
-  bash tests/deploy/doctor_test.sh dist build/release-x64/dist/vpolv-sim.exe \
+  bash tests/deploy/doctor_test.sh build/deploy/release build/release-x64/dist/vpolv-sim.exe \
     build/release-x86/dist/vpolv-sim.exe build/doctor
 }
 

@@ -1,18 +1,20 @@
 #!/usr/bin/env bash
 # The signatures of the release made by scripts/package.sh, with a throwaway CA and
-# code-signing certificate made here. Leaves the signed release in dist/, for the deployment
-# tests.
+# code-signing certificate made here, and the replacement of a release folder: whole, or not at
+# all. Leaves the signed release in RELEASE and the unsigned one in WORKDIR/unsigned, for the
+# deployment tests; the repository's dist/ is never touched.
 #
-#   sign_test.sh WORKDIR     (scratch folder: certificates, outputs, copies of releases)
+#   sign_test.sh WORKDIR RELEASE     (WORKDIR: scratch folder: certificates, outputs, copies)
 set -uo pipefail
-if [ $# -ne 1 ]; then
-  echo "usage: sign_test.sh WORKDIR" >&2
+if [ $# -ne 2 ]; then
+  echo "usage: sign_test.sh WORKDIR RELEASE" >&2
   exit 2
 fi
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 rm -rf "$1"
 mkdir -p "$1"
 work="$(cd "$1" && pwd)"
+release="$(realpath -m "$2")"
 
 # shellcheck source=../support/checks.sh
 source "$repo/tests/support/checks.sh"
@@ -22,10 +24,12 @@ package() {
   local name="$1"
   shift
   (cd "$repo" && env -u VPOLV_SIGN_CERT -u VPOLV_SIGN_PASS_FILE -u VPOLV_SIGN_TIMESTAMP_URL \
-    -u VPOLV_SIGNATURES_FROM "$@" bash scripts/package.sh) >"$work/$name.out" 2>&1
+    -u VPOLV_SIGNATURES_FROM "$@" bash scripts/package.sh --out "$release") >"$work/$name.out" 2>&1
   status=$?
 }
-digests() { (cd "$repo/dist" && find . -type f | LC_ALL=C sort | xargs sha256sum); }
+digests() { (cd "${1:-$release}" 2>/dev/null && find . -type f | LC_ALL=C sort | xargs -r sha256sum); }
+staging_left() { ls -d "$(dirname "$release")/.$(basename "$release").new."* 2>/dev/null; }
+repo_dist="$(digests "$repo/dist")"
 verifies() {
   if osslsigncode verify -CAfile "$work/ca.pem" -in "$1" >"$work/verify.out" 2>&1; then echo yes; else echo no; fi
 }
@@ -56,16 +60,32 @@ echo "== without a certificate: unsigned, said in one line"
 package unsigned
 expect "unsigned: status" 0 "$status"
 expect "unsigned: lines saying so" 1 "$(grep -c 'unsigned' "$work/unsigned.out")"
+rm -rf "$work/unsigned"
+cp -r "$release" "$work/unsigned"
 before="$(digests)"
 
-echo "== certificates that cannot sign: stop, with dist/ as it was"
+echo "== interrupted once the files are made: the release folder as it was"
+touch "$release/earlier-release"
+(cd "$repo" && exec env -u VPOLV_SIGN_CERT -u VPOLV_SIGN_PASS_FILE -u VPOLV_SIGNATURES_FROM \
+  bash scripts/package.sh --out "$release") >"$work/interrupted.out" 2>&1 &
+packaging=$!
+until [ -n "$(staging_left)" ] || ! kill -0 "$packaging" 2>/dev/null; do sleep 0.05; done
+kill -TERM "$packaging" 2>/dev/null
+wait "$packaging"
+expect "interrupted: status" 143 "$?"
+expect "interrupted: the earlier release kept whole" "$before" "$(digests | grep -v earlier-release)"
+expect "interrupted: the earlier release's own files" yes "$([ -e "$release/earlier-release" ] && echo yes)"
+expect "interrupted: no staging folder left" "" "$(staging_left)"
+rm -f "$release/earlier-release"
+
+echo "== certificates that cannot sign: stop, with the release folder as it was"
 # NAME|MESSAGE|VARIABLES...
 while IFS='|' read -r name message vars; do
   read -r -a vars <<<"$vars"
   package "$name" "${vars[@]}"
   expect "$name: status" 1 "$status"
   expect "$name: message" 1 "$(grep -c "$message" "$work/$name.out")"
-  expect "$name: dist/ unchanged" "$before" "$(digests)"
+  expect "$name: release folder unchanged" "$before" "$(digests)"
 done <<EOF2
 missing|cannot read the certificate|VPOLV_SIGN_CERT=$work/none.p12 VPOLV_SIGN_PASS_FILE=$work/pass
 no-password-file|cannot read the password file|VPOLV_SIGN_CERT=$work/signer.p12 VPOLV_SIGN_PASS_FILE=$work/none
@@ -74,7 +94,7 @@ wrong-password|wrong password|VPOLV_SIGN_CERT=$work/signer.p12 VPOLV_SIGN_PASS_F
 expired|expired on|VPOLV_SIGN_CERT=$work/expired.p12 VPOLV_SIGN_PASS_FILE=$work/pass
 timestamp|timestamp server http://127.0.0.1:9/ did not give a timestamp|${good[*]} VPOLV_SIGN_TIMESTAMP_URL=http://127.0.0.1:9/
 EOF2
-expect "no staging folder left" "" "$(ls -d build/package.* 2>/dev/null)"
+expect "no staging folder left" "" "$(staging_left)"
 
 echo "== signed: every program and installer verifies against the CA"
 package signed "${good[@]}"
@@ -82,7 +102,7 @@ expect "signed: status" 0 "$status"
 expect "signed: says by whom" 1 "$(grep -c '^Signatures: .*vpolv throwaway signer' "$work/signed.out")"
 unpacked="$work/unpacked"
 mkdir -p "$unpacked"
-(cd "$unpacked" && unzip -q "$repo"/dist/*.zip && cp "$repo"/dist/* .)
+(cd "$unpacked" && unzip -q "$release"/*.zip && cp "$release"/* .)
 expect "SHA256SUMS" "" "$(cd "$unpacked" && sha256sum --quiet -c SHA256SUMS 2>&1)"
 signed=()
 while read -r f; do signed+=("$f"); done < <(cd "$unpacked" && find . -name '*.dll' -o -name '*.exe' -o -name '*.msi' | LC_ALL=C sort)
@@ -111,18 +131,19 @@ for f in vpolv-*/x64/vpolv.dll vpolv-*-x86.msi; do
 done
 
 echo "== rebuilt with the release's signatures attached: the same files"
-cp -r "$repo/dist" "$work/release"
-package attached VPOLV_SIGNATURES_FROM="$work/release"
+cp -r "$release" "$work/published"
+package attached VPOLV_SIGNATURES_FROM="$work/published"
 expect "attached: status" 0 "$status"
-expect "attached: the release's files" "$(cd "$work/release" && find . -type f | LC_ALL=C sort | xargs sha256sum)" "$(digests)"
+expect "attached: the release's files" "$(digests "$work/published")" "$(digests)"
 # Another release's signatures do not fit.
 mkdir -p "$work/other"
-cp "$work/release"/*.zip "$work/other/"
-cp "$work/release"/vpolv-*-x86.msi "$work/other/$(basename "$work/release"/vpolv-*-x64.msi)"
-cp "$work/release"/vpolv-*-x86.msi "$work/other/"
+cp "$work/published"/*.zip "$work/other/"
+cp "$work/published"/vpolv-*-x86.msi "$work/other/$(basename "$work/published"/vpolv-*-x64.msi)"
+cp "$work/published"/vpolv-*-x86.msi "$work/other/"
 package mismatched VPOLV_SIGNATURES_FROM="$work/other"
 expect "mismatched: status" 1 "$status"
 expect "mismatched: message" 1 "$(grep -c 'does not match this build' "$work/mismatched.out")"
 
 expect "the password in no output" "" "$(grep -l -F "$password" "$work"/*.out)"
+expect "the repository's dist/ untouched" "$repo_dist" "$(digests "$repo/dist")"
 finish

@@ -3,7 +3,7 @@
 # docs/support.md.
 #
 #   windows_sim_test.sh DIST NATIVE_SIM WORKDIR [EXE...] [--dll-tests ARCH TESTS...]
-#     DIST        the folder of vpolv-<version>.zip (scripts/package.sh's dist/)
+#     DIST        the folder of vpolv-<version>.zip (a release scripts/package.sh made)
 #     NATIVE_SIM  the native vpolv-sim, whose messages and exit codes the Windows one must give
 #     WORKDIR     scratch folder; the Wine prefix goes there
 #     EXE         more builds of vpolv-sim.exe to test besides the zip's (the other bitness)
