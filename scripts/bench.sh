@@ -2,25 +2,30 @@
 # Builds and runs the benchmarks (bench/, docs/performance.md): natively on the in-memory host,
 # then vpolv.dll under Wine against the fake host SDK. Prints one table each.
 #
-#   bench.sh [--native | --wine] [--quick] [--case NAME]...
+#   bench.sh [--native | --wine] [--x64 | --x86] [--quick] [--case NAME]...
 #     --native, --wine  only that benchmark (both by default)
+#     --x64, --x86      under Wine, only the DLL of that bitness (both by default): the release's
+#                       own files, as the presets windows and windows-x86 build them
 #     --quick           fewer and shorter rounds: a smoke run, not figures to keep
 #     --case NAME       only that case (placement, finishes, scene200, scene2000); repeatable
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 usage() {
-  sed -n '4,8s/^# \{0,1\}//p' "$0" >&2
+  sed -n '4,11s/^# \{0,1\}//p' "$0" >&2
   exit 2
 }
 
 native=1
 wine=1
+presets=(windows windows-x86)
 options=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --native) wine=0 ;;
     --wine) native=0 ;;
+    --x64) presets=(windows) ;;
+    --x86) presets=(windows-x86) ;;
     --quick) options+=(--quick) ;;
     --case)
       [ $# -ge 2 ] || usage
@@ -42,18 +47,20 @@ if [ "$native" = 1 ]; then
 fi
 
 if [ "$wine" = 1 ]; then
-  echo "== Windows benchmark (under Wine)"
-  cmake --preset windows >/dev/null
-  cmake --build --preset windows --target vpolv-bench
-  # The prefix of the Windows tests (see scripts/test.sh); the benchmark shows no window, so
-  # it needs no display.
   export WINEDEBUG=-all
-  export WINEPREFIX="$PWD/build/windows/wineprefix"
-  wineserver -k 2>/dev/null || true
-  cmake/wine-run.sh --prepare "$WINEPREFIX"
   status=0
-  cmake/wine-run.sh "$WINEPREFIX" build/windows/bench/vpolv-bench.exe \
-    "--vpolv=$PWD/build/windows/com/vpolv.dll" "${options[@]}" || status=$?
-  wineserver -k 2>/dev/null || true
+  for preset in "${presets[@]}"; do
+    echo "== Windows benchmark under Wine: $preset (the release's DLL, build/$preset/dist/vpolv.dll)"
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" --target vpolv-bench vpolv_release_files
+    # The prefix of the preset's tests (see scripts/test.sh); the benchmark shows no window, so
+    # it needs no display.
+    export WINEPREFIX="$PWD/build/$preset/wineprefix"
+    wineserver -k 2>/dev/null || true
+    cmake/wine-run.sh --prepare "$WINEPREFIX"
+    cmake/wine-run.sh "$WINEPREFIX" "build/$preset/bench/vpolv-bench.exe" \
+      "--vpolv=$PWD/build/$preset/dist/vpolv.dll" "${options[@]}" || status=$?
+    wineserver -k 2>/dev/null || true
+  done
   exit "$status"
 fi

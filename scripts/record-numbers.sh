@@ -16,5 +16,5 @@ cmake/wine-run.sh "$WINEPREFIX" "$build/tests/wine/vpolv_numbers_record.exe" tes
   tests/data/numbers/conversions.tsv tests/data/numbers/doubles.tsv
 LC_ALL=en_US.UTF-8 VPOLV_POINT_FORMS_TRACE="$PWD/tests/sim/point-forms-dll.jsonl" \
   cmake/wine-run.sh "$WINEPREFIX" "$build/tests/wine/vpolv_wine_tests.exe" \
-  --vpolv="$PWD/$build/com/vpolv.dll" --gtest_filter=Numbers.TheDllTracesPointsOfEveryForm
+  --vpolv="$PWD/$build/dist/vpolv.dll" --gtest_filter=Numbers.TheDllTracesPointsOfEveryForm
 wineserver -k 2>/dev/null || true
