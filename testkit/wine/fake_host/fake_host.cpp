@@ -107,6 +107,13 @@ bool accepts(char p, const VARIANT& v) {
 class Server;
 Server& server();
 
+// The host's crash (Control::crashInCall): an access violation in a function of its own, which
+// a debugger shows by name at the top of the stack.
+[[gnu::noinline]] void crashInHostCode() {
+    int* volatile nowhere = nullptr;
+    *nowhere = 0;
+}
+
 // The typed arguments of one call, decoded from the VARIANTs; by-reference values are copied
 // back into the caller's variables afterwards.
 class Decoded {
@@ -194,6 +201,7 @@ class Server final : public Control {
         lookups_.clear();
         answers_.clear();
         failures_.clear();
+        crashAt_ = 0;
         operations_ = 0;
     }
     host::MemoryHost& memory() override { return *memory_; }
@@ -204,6 +212,7 @@ class Server final : public Control {
     long liveReferences() const override { return references_; }
     void answerWithText(std::size_t n, const std::wstring& text) override { answers_[n] = text; }
     void failWithHresult(std::size_t n, HRESULT hr) override { failures_[n] = hr; }
+    void crashInCall(std::size_t n) override { crashAt_ = n; }
 
     // --- For the objects ---
     // Calls from several threads are served one at a time; a call may come back in on the
@@ -226,6 +235,7 @@ class Server final : public Control {
         const auto found = failures_.find(n);
         return found == failures_.end() ? std::nullopt : std::optional<HRESULT>(found->second);
     }
+    bool crashes(std::size_t n) const { return n == crashAt_; }
     std::optional<std::wstring> answer(std::size_t n) const {
         const auto found = answers_.find(n);
         return found == answers_.end() ? std::nullopt : std::optional<std::wstring>(found->second);
@@ -240,6 +250,7 @@ class Server final : public Control {
     std::map<std::string, int> lookups_;
     std::map<std::size_t, std::wstring> answers_;
     std::map<std::size_t, HRESULT> failures_;
+    std::size_t crashAt_ = 0;  // none
     std::size_t operations_ = 0;
     std::array<int, 3> instances_{};
     std::atomic<int> live_ = 0;
@@ -343,6 +354,8 @@ class FakeObject final : public com::ComObject<FakeObject, IDispatch, com::NoMod
         }
         if (const auto hr = server().failure(n))
             return *hr;
+        if (server().crashes(n))
+            crashInHostCode();
 
         win::Variant value;
         try {

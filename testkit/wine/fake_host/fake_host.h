@@ -4,7 +4,7 @@
 // Every call is recorded as it arrived, with the automation type of each argument, in the
 // in-memory host's notation ("Scene.ObjectGetInfo(I4& 1, I2 -2, I4 2)"). An argument of the
 // wrong type is recorded and refused with DISP_E_TYPEMISMATCH. The server also counts name
-// look-ups per object and live objects, and can answer or fail a chosen call.
+// look-ups per object and live objects, and can answer, fail or crash in a chosen call.
 //
 // The test program loads the library itself and drives it through fakeHostControl(); COM then
 // finds the same loaded library through the registry.
@@ -43,6 +43,9 @@ class Control {
     virtual void answerWithText(std::size_t n, const std::wstring& text) = 0;
     // The n-th operation fails with hr alone, without exception information.
     virtual void failWithHresult(std::size_t n, HRESULT hr) = 0;
+    // The n-th operation crashes in the host's own code: an access violation (a write through
+    // a null pointer) that the host does not handle, as a host failing under the plug-in does.
+    virtual void crashInCall(std::size_t n) = 0;
 
   protected:
     ~Control() = default;
