@@ -5,7 +5,8 @@
 #   crash_dump_test.sh WINEPREFIX ARCH PROGRAM VPOLV_DLL WORKDIR
 #     ARCH       i686 or x86_64: the bitness of the program, the DLL and the debugger
 #     PROGRAM    vpolv_crash_dump.exe (see crash_dump.cpp), the fake host beside it
-#     VPOLV_DLL  the release's vpolv.dll, its vpolv.pdb beside it
+#     VPOLV_DLL  the release's vpolv.dll, its vpolv.pdb beside it (VPOLV_TESTED_DLL in the
+#                environment names another, as for the other DLL tests)
 #     WORKDIR    scratch folder: the dump, the folder the DLL ran from, what winedbg printed
 #
 # The backtrace must run from the crash in the fake host through the glass surcharge step and
@@ -18,7 +19,8 @@ if [ $# -ne 5 ]; then
   echo "usage: crash_dump_test.sh WINEPREFIX ARCH PROGRAM VPOLV_DLL WORKDIR" >&2
   exit 2
 fi
-prefix="$1" arch="$2" program="$3" dll="$4"
+prefix="$1" arch="$2" program="$3" dll="${VPOLV_TESTED_DLL:-$4}"
+echo "Testing $dll"
 mkdir -p "$5"
 work="$(cd "$5" && pwd)"
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
