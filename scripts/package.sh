@@ -124,6 +124,8 @@ bash scripts/sign.sh "$out" "${msis[@]}"
 )
 
 if [ -e "$target" ]; then mv "$target" "$stage/previous"; fi
+# The tests make it fail here, between the two moves, where the old release is out of place.
+if [ -n "${VPOLV_TEST_FAIL_BETWEEN_MOVES:-}" ]; then exit 1; fi
 mv "$out" "$target"
 rm -rf "$stage/previous"
 echo "== $target"

@@ -76,6 +76,13 @@ expect "interrupted: status" 143 "$?"
 expect "interrupted: the earlier release kept whole" "$before" "$(digests | grep -v earlier-release)"
 expect "interrupted: the earlier release's own files" yes "$([ -e "$release/earlier-release" ] && echo yes)"
 expect "interrupted: no staging folder left" "" "$(staging_left)"
+
+echo "== failing between moving the earlier release aside and the new one in: the earlier one back"
+package failed-move VPOLV_TEST_FAIL_BETWEEN_MOVES=1
+expect "failed move: status" 1 "$status"
+expect "failed move: the earlier release kept whole" "$before" "$(digests | grep -v earlier-release)"
+expect "failed move: the earlier release's own files" yes "$([ -e "$release/earlier-release" ] && echo yes)"
+expect "failed move: no staging folder left" "" "$(staging_left)"
 rm -f "$release/earlier-release"
 
 echo "== certificates that cannot sign: stop, with the release folder as it was"
