@@ -1,8 +1,9 @@
 # What every Windows build shares, the release's and the tests' alike (the presets windows and
 # windows-x86 are the release presets with their tests): clang and lld in MinGW mode, on the
-# headers, import libraries and libstdc++ (posix thread model) of Debian's MinGW-w64. Debug information is CodeView,
-# written by the linker to a PDB beside each program, which Windows debuggers (WinDbg, Visual
-# Studio) read; the program's CodeView record names that PDB and carries its GUID and age.
+# headers, import libraries and libstdc++ (posix thread model) of Debian's MinGW-w64. Debug
+# information is CodeView, written by the linker to a PDB beside each program, which Windows
+# debuggers (WinDbg, Visual Studio) read; the program's CodeView record names that PDB and
+# carries its GUID and age.
 #
 # The files are reproducible: the same sources built in any two folders give the same bytes. No
 # link time in the headers, paths in the debug information relative to the source and build
@@ -70,9 +71,9 @@ if(VPOLV_EH_FRAME_REGISTRATION)
   set(VPOLV_END_FILES "eh-frames/crtend.o")
 endif()
 
-# The runtimes linked statically; the PDB named after the program, beside
-# it, and named in the program without a folder. (The compile flags are on the link line too,
-# where the driver has no use for some.)
+# The runtimes linked statically; the PDB named after the program, beside it, and named in the
+# program without a folder. (The compile flags are on the link line too, where the driver has
+# no use for some.)
 set(_link "-fuse-ld=lld-${VPOLV_CLANG_VERSION} -Wno-unused-command-line-argument -static -L${_gcc} -lpthread \
 -Wl,--no-insert-timestamp -Wl,--pdb= -Wl,-Xlink=-pdbaltpath:%_PDB% \
 -Wl,-Xlink=-pdbsourcepath:C:/vpolv-src ${VPOLV_EXTRA_LINKER_FLAGS}")

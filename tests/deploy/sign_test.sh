@@ -20,16 +20,26 @@ release="$(realpath -m "$2")"
 source "$repo/tests/support/checks.sh"
 # package NAME [VAR=VALUE...]: scripts/package.sh with only those signing variables, its
 # output in $work/NAME.out; the status is in $status.
+packaging() {
+  (cd "$repo" && exec env -u VPOLV_SIGN_CERT -u VPOLV_SIGN_PASS_FILE -u VPOLV_SIGN_TIMESTAMP_URL \
+    -u VPOLV_SIGNATURES_FROM "$@" bash scripts/package.sh --out "$release")
+}
 package() {
   local name="$1"
   shift
-  (cd "$repo" && env -u VPOLV_SIGN_CERT -u VPOLV_SIGN_PASS_FILE -u VPOLV_SIGN_TIMESTAMP_URL \
-    -u VPOLV_SIGNATURES_FROM "$@" bash scripts/package.sh --out "$release") >"$work/$name.out" 2>&1
+  packaging "$@" >"$work/$name.out" 2>&1
   status=$?
 }
 digests() { (cd "${1:-$release}" 2>/dev/null && find . -type f | LC_ALL=C sort | xargs -r sha256sum); }
 staging_left() { ls -d "$(dirname "$release")/.$(basename "$release").new."* 2>/dev/null; }
 repo_dist="$(digests "$repo/dist")"
+# After a packaging that did not complete: the earlier release whole, with a file of its own
+# that a new release would not have, and no staging folder.
+expect_earlier_kept() {
+  expect "$1: the earlier release kept whole" "$before" "$(digests | grep -v earlier-release)"
+  expect "$1: the earlier release's own files" yes "$([ -e "$release/earlier-release" ] && echo yes)"
+  expect "$1: no staging folder left" "" "$(staging_left)"
+}
 verifies() {
   if osslsigncode verify -CAfile "$work/ca.pem" -in "$1" >"$work/verify.out" 2>&1; then echo yes; else echo no; fi
 }
@@ -66,23 +76,18 @@ before="$(digests)"
 
 echo "== interrupted once the files are made: the release folder as it was"
 touch "$release/earlier-release"
-(cd "$repo" && exec env -u VPOLV_SIGN_CERT -u VPOLV_SIGN_PASS_FILE -u VPOLV_SIGNATURES_FROM \
-  bash scripts/package.sh --out "$release") >"$work/interrupted.out" 2>&1 &
-packaging=$!
-until [ -n "$(staging_left)" ] || ! kill -0 "$packaging" 2>/dev/null; do sleep 0.05; done
-kill -TERM "$packaging" 2>/dev/null
-wait "$packaging"
+packaging >"$work/interrupted.out" 2>&1 &
+pid=$!
+until [ -n "$(staging_left)" ] || ! kill -0 "$pid" 2>/dev/null; do sleep 0.05; done
+pkill -TERM -f "scripts/package.sh --out $release"
+wait "$pid"
 expect "interrupted: status" 143 "$?"
-expect "interrupted: the earlier release kept whole" "$before" "$(digests | grep -v earlier-release)"
-expect "interrupted: the earlier release's own files" yes "$([ -e "$release/earlier-release" ] && echo yes)"
-expect "interrupted: no staging folder left" "" "$(staging_left)"
+expect_earlier_kept interrupted
 
 echo "== failing between moving the earlier release aside and the new one in: the earlier one back"
 package failed-move VPOLV_TEST_FAIL_BETWEEN_MOVES=1
 expect "failed move: status" 1 "$status"
-expect "failed move: the earlier release kept whole" "$before" "$(digests | grep -v earlier-release)"
-expect "failed move: the earlier release's own files" yes "$([ -e "$release/earlier-release" ] && echo yes)"
-expect "failed move: no staging folder left" "" "$(staging_left)"
+expect_earlier_kept "failed move"
 rm -f "$release/earlier-release"
 
 echo "== certificates that cannot sign: stop, with the release folder as it was"
