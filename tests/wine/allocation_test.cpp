@@ -129,5 +129,52 @@ TEST(Allocation, EveryAutomationAllocationOfAPlacementThatFailsEndsItCleanly) {
     std::printf("automation allocations of a placement: %zu\n", points[0]);
 }
 
+std::vector<BSTR> gFreedTexts;
+bool gFailAfterAHostError = false;  // the first allocation after the host's error fails
+
+void WINAPI keptSysFreeString(BSTR text) {
+    if (text)
+        gFreedTexts.push_back(text);
+    SysFreeString(text);
+}
+void* __cdecl mallocFailingAfterAHostError(std::size_t size) {
+    if (gFailAfterAHostError && !fakeHost().exceptionTexts().empty()) {
+        gFailAfterAHostError = false;
+        return nullptr;
+    }
+    return std::malloc(size);
+}
+
+// A host call that fails with exception information, and memory that runs out right after it
+// (copying back its by-reference texts): the event fails with E_OUTOFMEMORY, and the texts of
+// the exception information are freed all the same.
+TEST(Allocation, TheTextsOfAHostErrorAreFreedWhenMemoryRunsOutAfterIt) {
+    const ComPtr<IDispatch> plugin = createPlugin();
+    const HMODULE dll = GetModuleHandleW(paths().vpolvDll.c_str());
+    const ImportPatch patches[] = {
+        {dll, "oleaut32.dll", "SysFreeString", reinterpret_cast<void*>(&keptSysFreeString)},
+        {dll, "msvcrt.dll", "malloc", reinterpret_cast<void*>(&mallocFailingAfterAHostError)}};
+    ASSERT_TRUE(patches[0].found() && patches[1].found());
+    fakeHost().reset(cabinetScene());
+    fakeHost().failuresChangeTexts(true);
+    // The catalog's loading takes its two texts by reference.
+    fakeHost().memory().failOperation(
+        "FileLoad", Error(static_cast<std::int32_t>(0x80041234), u"No catalog", u"KDSDK"));
+    gFreedTexts.clear();
+    gFailAfterAHostError = true;
+    Outcome out;
+    fire(plugin.get(), Event::Place, out);
+    EXPECT_FALSE(gFailAfterAHostError);
+    gFailAfterAHostError = false;
+    EXPECT_EQ(out.hr, DISP_E_EXCEPTION);
+    EXPECT_EQ(out.scode, E_OUTOFMEMORY);
+    const std::vector<BSTR> handedOut = fakeHost().exceptionTexts();
+    ASSERT_EQ(handedOut.size(), 2u);
+    for (const BSTR text : handedOut) {
+        EXPECT_NE(std::find(gFreedTexts.begin(), gFreedTexts.end(), text), gFreedTexts.end())
+            << "a text of the host's error was never freed";
+    }
+}
+
 }  // namespace
 }  // namespace vpolv::winetest
