@@ -47,7 +47,7 @@ class Builder {
     Long number(std::size_t call) const {
         const host::Answer& answer = record_.calls[call].answer;
         if (answer.kind != host::Answer::Kind::Long)
-            cannot(call, "its answer is not a plain number");
+            cannot(call, "no answer where the host gives a number");
         return static_cast<Long>(std::stol(toUtf8(answer.value)));
     }
 
