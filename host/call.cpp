@@ -1,4 +1,4 @@
-// Recorded host calls as text.
+// Recorded host calls: as text, and checked against the operations' declarations.
 #include "host/call.h"
 
 #include "common/text.h"
@@ -58,6 +58,122 @@ Answer answerOf(Long number) {
 }
 Answer answerOf(bool boolean) {
     return {Answer::Kind::Boolean, boolean ? u"True" : u"False", std::nullopt};
+}
+
+namespace {
+
+// The argument kinds a parameter of kind letter k (parameterKind) is recorded with.
+bool fits(char k, Arg::Kind kind) {
+    switch (k) {
+        case 'R':
+            return kind == Arg::Kind::I4Ref;
+        case 'O':
+            return kind == Arg::Kind::I2 || kind == Arg::Kind::I4Ref;
+        case 'L':
+            return kind == Arg::Kind::I4;
+        case 'I':
+            return kind == Arg::Kind::I2;
+        case 'T':
+            return kind == Arg::Kind::Str || kind == Arg::Kind::StrRef;
+        default:
+            return kind == Arg::Kind::Bool;
+    }
+}
+
+std::string parameterText(char k) {
+    switch (k) {
+        case 'R':
+            return "I4&";
+        case 'O':
+            return "I2 or I4&";
+        case 'L':
+            return "I4";
+        case 'I':
+            return "I2";
+        case 'T':
+            return "BSTR or BSTR&";
+        default:
+            return "BOOL";
+    }
+}
+
+const char* answerText(Answer::Kind kind) {
+    switch (kind) {
+        case Answer::Kind::Text:
+            return "a text";
+        case Answer::Kind::Long:
+            return "a number";
+        default:
+            return "a Boolean";
+    }
+}
+
+Answer::Kind answerKind(char result) {
+    switch (result) {
+        case 'L':
+            return Answer::Kind::Long;
+        case 'T':
+            return Answer::Kind::Text;
+        case 'B':
+            return Answer::Kind::Boolean;
+        default:
+            return Answer::Kind::None;
+    }
+}
+
+}  // namespace
+
+std::optional<std::string> misfit(const Call& call) {
+    const char* kinds = nullptr;
+    char result = 'V';
+    if (call.operation == "CreateObject") {
+        if (call.object != "Appli" && call.object != "Scene" && call.object != "Catalog")
+            return "no host object " + call.object + " to create";
+        kinds = "S";  // one text by value
+    } else {
+        const OperationInfo* found = nullptr;
+        for (const OperationInfo& op : kOperations) {
+            if (op.name == call.operation)
+                found = &op;
+        }
+        if (!found)
+            return "unknown operation";
+        if (found->object != call.object)
+            return call.operation + " is an operation of " + std::string(found->object) +
+                   ", not of " + call.object;
+        kinds = found->kinds;
+        result = found->result;
+    }
+    const std::size_t expected = std::char_traits<char>::length(kinds);
+    if (call.args.size() != expected) {
+        std::string list;
+        for (const char* k = kinds; *k; ++k)
+            list +=
+                (k == kinds ? "" : ", ") + (*k == 'S' ? std::string("BSTR") : parameterText(*k));
+        return "expected " + std::to_string(expected) +
+               (expected == 1 ? " argument (" : " arguments (") + list + "), found " +
+               std::to_string(call.args.size());
+    }
+    for (std::size_t i = 0; i < expected; ++i) {
+        const Arg& arg = call.args[i];
+        const bool ok = kinds[i] == 'S' ? arg.kind == Arg::Kind::Str : fits(kinds[i], arg.kind);
+        const std::string place = "args[" + std::to_string(i) + "]: ";
+        if (!ok) {
+            return place + "expected " +
+                   (kinds[i] == 'S' ? std::string("BSTR") : parameterText(kinds[i])) + ", found " +
+                   Arg::kindName(arg.kind);
+        }
+        if (arg.kind == Arg::Kind::I2 && (arg.number < -32768 || arg.number > 32767))
+            return place + "I2 " + std::to_string(arg.number) + " is out of the 16-bit range";
+    }
+    const Answer& answer = call.answer;
+    if (!answer.error && answer.kind != Answer::Kind::None && answer.kind != answerKind(result)) {
+        return std::string("answer: expected ") +
+               (result == 'V' ? "none (the call answers nothing)"
+                              : answerText(answerKind(result))) +
+               ", found " + answerText(answer.kind);
+    }
+    return std::nullopt;
 }
 
 Arg objectArg(ObjectArg object) {

@@ -60,6 +60,14 @@ Answer answerOf(const Text& text);
 Answer answerOf(Long number);
 Answer answerOf(bool boolean);
 
+// What in a recorded call does not fit its operation as host/operations.def declares it: the
+// operation unknown or of another host object, the number of arguments, an argument's kind (or
+// an I2 out of 16 bits), or the kind of the answer. A creation ("CreateObject" of Appli, Scene or
+// Catalog) takes one text by value and answers nothing. An error in place of the answer fits
+// every call, and so does no answer at all (the call raised something the record does not keep).
+// nullopt when the call fits.
+std::optional<std::string> misfit(const Call& call);
+
 // The recorded form of an object argument: I2 -2, or the id as I4&.
 Arg objectArg(ObjectArg object);
 // The recorded form of a text argument, by value or by reference.

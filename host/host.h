@@ -114,6 +114,19 @@ constexpr char parameterKind() {
         return std::is_same_v<P, bool> ? 'B' : '?';
 }
 
+// The letter of a result's kind: L Long, T text, B Boolean, V none (void).
+template <class R>
+constexpr char resultKind() {
+    if constexpr (std::is_same_v<R, Long>)
+        return 'L';
+    else if constexpr (std::is_same_v<R, Text>)
+        return 'T';
+    else if constexpr (std::is_same_v<R, bool>)
+        return 'B';
+    else
+        return std::is_void_v<R> ? 'V' : '?';
+}
+
 // An operation's declared signature, taken apart.
 template <class F>
 struct Declared;
@@ -121,6 +134,7 @@ template <class R, class... P>
 struct Declared<R(P...)> {
     using Result = R;
     static constexpr char kKinds[] = {parameterKind<P>()..., '\0'};
+    static constexpr char kResult = resultKind<R>();
     // Calls visit.template operator()<P>(value) for each value in order, P the type its
     // parameter is declared with.
     template <class Visit, class... A>
@@ -133,11 +147,12 @@ struct OperationInfo {
     std::string_view object;  // "Appli", "Scene" or "Catalog"
     std::string_view name;
     const char* kinds;  // the parameters' kinds in order, as parameterKind gives them
+    char result;        // the result's kind, as resultKind gives it
 };
 
 inline constexpr OperationInfo kOperations[] = {
 #define VPOLV_OPERATION(object, name, result, parameters, arguments) \
-    {#object, #name, Declared<result parameters>::kKinds},
+    {#object, #name, Declared<result parameters>::kKinds, Declared<result parameters>::kResult},
 #include "host/operations.def"
 };
 

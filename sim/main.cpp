@@ -8,6 +8,7 @@
 #include "testkit/interrupt.h"
 
 int vpolv::sim::simulatorMain(const std::vector<std::string>& args) {
+    installLastResort();
 #ifdef SIGPIPE
     // A reader that went away is a write error to report, not a silent end.
     std::signal(SIGPIPE, SIG_IGN);

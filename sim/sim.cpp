@@ -5,6 +5,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <iostream>
+#include <new>
 #include <ostream>
 #include <vector>
 
@@ -164,9 +169,7 @@ void checkCommandLine(const Command& command, const std::vector<Command>& all, b
     }
 }
 
-}  // namespace
-
-int runSim(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
+int runCommandLine(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
     const Console console{out, err};
     CLI::App app("vpolv-sim", "vpolv-sim");
     // On Windows CLI11 would take "/x" for an option x: here it is a path, as on every system.
@@ -259,6 +262,66 @@ int runSim(std::span<const std::string> args, std::ostream& out, std::ostream& e
         err << "vpolv-sim: " << e.what() << "\n";
         return kBadInput;
     }
+}
+
+// What ends vpolv-sim unexpectedly, as its message says it.
+std::string unexpectedEnd() {
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        return "out of memory";
+    } catch (const std::exception& e) {
+        return echo(e.what());
+    } catch (...) {
+        return "an unexpected error";
+    }
+}
+
+// The last resort: anything thrown where no catch reaches it (from a destructor, or out of a
+// function that throws nothing) is reported as runSim reports what it catches, and the process
+// ends with its status rather than through abort(). Written with the C library alone: memory
+// may be what ran out.
+[[noreturn]] void terminating() noexcept {
+    const char* what = "an unexpected error";
+    // Kept for as long as its what() is used.
+    const std::exception_ptr current = std::current_exception();
+    if (current) {
+        try {
+            std::rethrow_exception(current);
+        } catch (const std::bad_alloc&) {
+            what = "out of memory";
+        } catch (const std::exception& e) {
+            what = e.what();
+        } catch (...) {
+        }
+    }
+    try {
+        std::cout.flush();
+        std::cerr.flush();
+    } catch (...) {
+    }
+    std::fprintf(stderr, "vpolv-sim: %s\n", what);
+    std::fflush(stderr);
+    std::_Exit(kUnexpected);
+}
+
+}  // namespace
+
+int runSim(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
+    try {
+        return runCommandLine(args, out, err);
+    } catch (...) {
+        try {
+            err << "vpolv-sim: " << unexpectedEnd() << "\n";
+        } catch (...) {
+            err << "vpolv-sim: out of memory\n";  // for the message itself
+        }
+        return kUnexpected;
+    }
+}
+
+void installLastResort() {
+    std::set_terminate(terminating);
 }
 
 }  // namespace vpolv::sim

@@ -91,6 +91,7 @@ HANDLE consoleOf(DWORD which) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    vpolv::sim::installLastResort();  // before the first allocation
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) {
         const std::wstring_view arg(argv[i]);

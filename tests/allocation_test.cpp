@@ -4,18 +4,21 @@
 // run with memory enough (the failure was absorbed), or False with the out-of-memory error; it
 // ends the session it started, once, and releases every host object; the sanitizers' build
 // finds any leak at exit. With the trace on, the runs that fail are the same as without it,
-// call for call: the trace's own allocations never change an event.
+// call for call: the trace's own allocations never change an event. And vpolv-sim, failing
+// where nothing of its own expects it, ends with its status for the unexpected.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <functional>
 #include <map>
 #include <optional>
+#include <sstream>
 
 #include "catalog/constantes.h"
 #include "platform/native.h"
 #include "platform/posix/posix_platform.h"
 #include "sim/formats/scene_file.h"
+#include "sim/sim.h"
 #include "support/failing_allocation.h"
 #include "support/harness.h"
 #include "support/nested_events.h"
@@ -289,6 +292,31 @@ INSTANTIATE_TEST_SUITE_P(EachEvent, Allocation,
                              return std::string(kKindNames[static_cast<int>(info.param.kind)]) +
                                     (info.param.traced ? "AndTraced" : "");
                          });
+
+// Each allocation of a command line in turn: runSim returns 0, 3 (the output could not be
+// written) or 4 with "out of memory", and lets nothing out.
+TEST(Simulator, MemoryRunningOutEndsWithItsOwnStatus) {
+    const std::vector<std::string> args = {"--version"};
+    bool unexpected = false;
+    for (std::size_t n = 1;; ++n) {
+        std::ostringstream out;
+        std::ostringstream err;
+        allocation::failAt(n);
+        const int status = sim::runSim(args, out, err);
+        const bool failed = allocation::failed();
+        allocation::disarm();
+        if (!failed) {
+            EXPECT_EQ(status, 0);
+            break;
+        }
+        EXPECT_TRUE(status == 0 || status == 3 || status == 4) << n << ": " << status;
+        if (status == 4) {
+            EXPECT_EQ(err.str(), "vpolv-sim: out of memory\n");
+            unexpected = true;
+        }
+    }
+    EXPECT_TRUE(unexpected);
+}
 
 }  // namespace
 }  // namespace vpolv::testing

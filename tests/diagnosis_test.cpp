@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "common/text.h"
+#include "host/recorded.h"
 #include "platform/native.h"
 #include "support/harness.h"
 #include "support/nested_events.h"
@@ -243,14 +244,23 @@ TEST(Trace, ReadsBackEveryByteItWrote) {
     every.pathSeparator = u"\\";
     every.spaceIni = u"C:\\H\u00F6st\\SPACE.INI";
     every.catalogsDir = odd;
-    host::Call call{"Catalog", "TableGetLineRankFromName", {}, host::answerOf(Long{-7})};
-    call.args = {Arg::i4Ref(2147483647), Arg::i2(-2),          Arg::i4(-2147483647 - 1),
-                 Arg::str(odd, true),    Arg::str(u"", false), Arg::boolean(false)};
-    every.calls = {call, call, call, call};
-    every.calls[1].answer = host::answerOf(odd);
-    every.calls[2].answer = host::answerOf(true);
-    every.calls[3].answer = {};
-    every.calls[3].answer.error = Error(static_cast<std::int32_t>(0x8000FFFF), odd, u"");
+    // Every kind of argument and of answer, each in a call that takes it.
+    every.calls = {host::creationCall("Appli", u"KDSDK.Appli"),
+                   {"Catalog",
+                    "TableGetLineRankFromName",
+                    {Arg::i4Ref(2147483647), Arg::i2(-32768), Arg::i2(32767), Arg::i2(1),
+                     Arg::str(odd, true), Arg::boolean(false)},
+                    host::answerOf(Long{-7})},
+                   {"Scene",
+                    "ObjectGetInfo",
+                    {Arg::i4Ref(1), Arg::i4Ref(-5), Arg::i4(-2147483647 - 1)},
+                    host::answerOf(odd)},
+                   {"Appli", "EndSession", {Arg::i4Ref(1)}, host::answerOf(true)},
+                   {"Scene",
+                    "ObjectSetInfo",
+                    {Arg::i4Ref(1), Arg::i2(-2), Arg::str(u"", false), Arg::i4(49)},
+                    {}}};
+    every.calls[4].answer.error = Error(static_cast<std::int32_t>(0x8000FFFF), odd, u"");
     every.boxes = {{odd, u"\u00A1T\u00EDtulo!", 48}};
     every.error = Error(1, u"\t", odd);
 
@@ -259,6 +269,96 @@ TEST(Trace, ReadsBackEveryByteItWrote) {
         ASSERT_EQ(read.size(), 1u);
         EXPECT_EQ(read[0].line, 1u);
         EXPECT_EQ(trace::recordLine(read[0]), written);
+    }
+}
+
+// A record the plug-in could not have written is refused with the line and the call named,
+// before anything uses it: its readers take arguments by position, and walk values recursively.
+TEST(Trace, ADamagedRecordIsRefusedNamingTheCall) {
+    using Json = nlohmann::ordered_json;
+    trace::Record record;
+    record.event = "place";
+    record.decimalSeparator = u".";
+    record.pathSeparator = u"\\";
+    using host::Arg;
+    record.calls = {
+        host::creationCall("Appli", u"KDSDK.Appli"),
+        {"Appli", "StartSessionFromCallParams", {Arg::i4Ref(5)}, host::answerOf(Long{7})},
+        {"Scene",
+         "ObjectGetInfo",
+         {Arg::i4Ref(7), Arg::i2(-2), Arg::i4(2)},
+         host::answerOf(Text(u"503"))},
+        {"Scene",
+         "ObjectSetInfo",
+         {Arg::i4Ref(7), Arg::i2(-2), Arg::str(u"25", false), Arg::i4(43)},
+         {}}};
+    const std::string line = trace::recordLine(record);
+    const std::string deep(100000, '[');
+    // The record's line with a change made to its JSON.
+    const auto changed = [&](const std::function<void(Json&)>& change) {
+        Json json = Json::parse(line);
+        change(json);
+        return json.dump();
+    };
+    const auto replaced = [&](const std::string& from, const std::string& to) {
+        std::string out = line;
+        return out.replace(out.find(from), from.size(), to);
+    };
+    const struct {
+        const char* what;
+        std::string line;
+        const char* message;
+    } cases[] = {
+        {"arguments removed", changed([](Json& j) { j["calls"][2]["args"] = Json::array(); }),
+         "calls[2] (Scene.ObjectGetInfo): expected 3 arguments (I4&, I2 or I4&, I4), found 0"},
+        {"arguments cut to one", changed([](Json& j) {
+             Json& args = j["calls"][2]["args"];
+             args = Json::array({args[0]});
+         }),
+         "calls[2] (Scene.ObjectGetInfo): expected 3 arguments (I4&, I2 or I4&, I4), found 1"},
+        {"thousands of arguments",
+         changed([](Json& j) { j["calls"][3]["args"] = Json(5000, j["calls"][3]["args"][0]); }),
+         "calls[3] (Scene.ObjectSetInfo): expected 4 arguments (I4&, I2 or I4&, BSTR or BSTR&, "
+         "I4), found 5000"},
+        {"an argument of the wrong kind", changed([](Json& j) {
+             j["calls"][2]["args"][1] = {{"kind", "BSTR"}, {"value", "x"}};
+         }),
+         "calls[2] (Scene.ObjectGetInfo): args[1]: expected I2 or I4&, found BSTR"},
+        {"an I2 out of range", changed([](Json& j) { j["calls"][2]["args"][1]["value"] = 70000; }),
+         "calls[2] (Scene.ObjectGetInfo): args[1]: I2 70000 is out of the 16-bit range"},
+        {"a creation without its text", changed([](Json& j) { j["calls"][0]["args"].clear(); }),
+         "calls[0] (Appli.CreateObject): expected 1 argument (BSTR), found 0"},
+        {"an unknown operation",
+         changed([](Json& j) { j["calls"][2]["operation"] = "ObjectGetColour"; }),
+         "calls[2] (Scene.ObjectGetColour): unknown operation"},
+        {"an operation of another object",
+         changed([](Json& j) { j["calls"][2]["object"] = "Catalog"; }),
+         "calls[2] (Catalog.ObjectGetInfo): ObjectGetInfo is an operation of Scene, not of "
+         "Catalog"},
+        {"a text where the answer is a number",
+         changed([](Json& j) { j["calls"][1]["answer"] = "7"; }),
+         "calls[1] (Appli.StartSessionFromCallParams): answer: expected a number, found a text"},
+        {"an answer where there is none", changed([](Json& j) { j["calls"][3]["answer"] = 1; }),
+         "calls[3] (Scene.ObjectSetInfo): answer: expected none (the call answers nothing), "
+         "found a number"},
+        {"no calls", changed([](Json& j) { j["calls"] = Json::array(); }), "calls: none"},
+        {"deep nesting in the format", replaced("\"format\":1", "\"format\":" + deep),
+         "format: nested deeper than 64 levels"},
+        {"deep nesting in an argument", replaced("\"value\":2}", "\"value\":" + deep + "}"),
+         "calls[2]: nested deeper than 64 levels"},
+        {"a line cut in a call", line.substr(0, line.find("\"answer\":\"503\"")),
+         "calls[2]: invalid JSON at byte"},
+    };
+    for (const auto& c : cases) {
+        // After a good record, so that the line is the second.
+        try {
+            trace::readTrace(line + c.line + "\n");
+            ADD_FAILURE() << c.what << ": read";
+        } catch (const trace::BadTrace& bad) {
+            EXPECT_EQ(bad.line, 2u) << c.what;
+            EXPECT_EQ(bad.what.rfind(std::string("not a trace record: ") + c.message, 0), 0u)
+                << c.what << ": " << bad.what;
+        }
     }
 }
 

@@ -39,6 +39,7 @@ Error errorOf(const Json& value, const std::string& place) {
 
 host::Arg argOf(const Json& value, const std::string& place) {
     json.objectAt(value, place);
+    json.onlyKeys(value, place, {"kind", "value"});
     const Json& kind = json.member(value, "kind", place);
     const Json& v = json.member(value, "value", place);
     const std::string name = kind.is_string() ? kind.get<std::string>() : "";
@@ -59,27 +60,44 @@ host::Arg argOf(const Json& value, const std::string& place) {
     json.fail(place + ".kind", "unknown kind");
 }
 
-host::Call callOf(const Json& value, const std::string& place) {
-    json.objectAt(value, place);
+// A name from the record, in a message: cut when it is long.
+std::string shown(const std::string& name) {
+    return name.size() <= 64 ? name : name.substr(0, 64) + "...";
+}
+
+// A call, checked against the declaration of its operation (host::misfit): a record whose calls
+// do not fit could not have come from the plug-in, and its readers index arguments by position.
+host::Call callOf(const Json& value, const std::string& at) {
+    json.objectAt(value, at);
+    json.onlyKeys(value, at, {"object", "operation", "args", "answer", "error"});
     host::Call call;
-    call.object = json.text(json.member(value, "object", place), place + ".object");
-    call.operation = json.text(json.member(value, "operation", place), place + ".operation");
-    const Json& args = json.arrayAt(json.member(value, "args", place), place + ".args");
+    call.object = json.text(json.member(value, "object", at), at + ".object");
+    call.operation = json.text(json.member(value, "operation", at), at + ".operation");
+    // From here on, messages name the call.
+    const std::string place = at + " (" + shown(call.object + "." + call.operation) + ")";
+    const Json& args = json.arrayAt(json.member(value, "args", place), place + " args");
     for (std::size_t i = 0; i < args.size(); ++i)
-        call.args.push_back(argOf(args[i], place + ".args[" + std::to_string(i) + "]"));
-    if (const auto it = value.find("error"); it != value.end()) {
-        call.answer.error = errorOf(*it, place + ".error");
-    } else if (const auto a = value.find("answer"); a != value.end()) {
-        if (a->is_boolean()) {
-            call.answer = host::answerOf(a->get<bool>());
-        } else if (a->is_number_integer()) {
-            call.answer = host::answerOf(json.number(*a, place + ".answer"));
-        } else if (isText(*a)) {
-            call.answer = host::answerOf(textOf(*a, place + ".answer"));
+        call.args.push_back(argOf(args[i], place + " args[" + std::to_string(i) + "]"));
+    const auto error = value.find("error");
+    const auto answer = value.find("answer");
+    if (error != value.end() && answer != value.end())
+        json.fail(place, "both an answer and an error");
+    if (error != value.end()) {
+        call.answer.error = errorOf(*error, place + " error");
+    } else if (answer != value.end()) {
+        const Json& a = *answer;
+        if (a.is_boolean()) {
+            call.answer = host::answerOf(a.get<bool>());
+        } else if (a.is_number_integer()) {
+            call.answer = host::answerOf(json.number(a, place + " answer"));
+        } else if (isText(a)) {
+            call.answer = host::answerOf(textOf(a, place + " answer"));
         } else {
-            json.fail(place + ".answer", "expected a number, a text or a Boolean");
+            json.fail(place + " answer", "expected a number, a text or a Boolean");
         }
     }
+    if (const auto fault = host::misfit(call))
+        json.fail(place, *fault);
     return call;
 }
 
@@ -96,8 +114,8 @@ Record recordOf(const Json& line) {
     const Json& format = member("format");
     member("calls");
     if (format != kFormat) {
-        json.fail("",
-                  "format " + format.dump() + " is not known (" + std::to_string(kFormat) + " is)");
+        json.fail("format", (format.is_number() ? format.dump() : JsonReading::kind(format)) +
+                                " is not known (" + std::to_string(kFormat) + " is)");
     }
     Record record;
     const Json& event = member("event");
@@ -124,6 +142,9 @@ Record recordOf(const Json& line) {
     if (const Json& file = member("catalogFile"); !file.is_null())
         record.catalogFile = textOf(file, "catalogFile");
     const Json& calls = json.arrayAt(line["calls"], "calls");
+    // The plug-in records its first creation before anything else can fail.
+    if (calls.empty())
+        json.fail("calls", "none; a record holds at least the creation of Appli");
     for (std::size_t i = 0; i < calls.size(); ++i)
         record.calls.push_back(callOf(calls[i], "calls[" + std::to_string(i) + "]"));
     if (const auto it = line.find("boxes"); it != line.end()) {
@@ -135,6 +156,68 @@ Record recordOf(const Json& line) {
     if (const auto it = line.find("error"); it != line.end() && !it->is_null())
         record.error = errorOf(*it, "error");
     return record;
+}
+
+// How deep the JSON of a record may nest. The writer's nest at most 7 levels deep (a text written
+// as {"utf16": [...]} in an argument of a call); a line nested deeper than this is refused before
+// it is parsed, so that nothing that walks a value recursively meets one nested without end.
+constexpr std::size_t kMaxDepth = 64;
+
+// What a walk over line, byte by byte and without recursion, finds up to byte `until` (or up to
+// where it nests deeper than kMaxDepth): the place it has reached ("calls[3]" within a call, the
+// member's name elsewhere in the record, empty at its top). Whether the line is JSON or not.
+struct Scan {
+    bool tooDeep = false;
+    std::string place;
+};
+
+Scan scan(std::string_view line, std::size_t until) {
+    std::size_t depth = 0;
+    bool inString = false;
+    bool escaped = false;
+    std::size_t stringStart = 0;
+    std::string_view key;     // the last string at depth 1: a member's name, before its value
+    std::string_view member;  // the member of the record the bytes are in
+    std::size_t call = 0;     // within "calls", the call
+    const auto place = [&] {
+        if (depth < 2)
+            return std::string();
+        return member == "calls" ? "calls[" + std::to_string(call) + "]"
+                                 : shown(std::string(member));
+    };
+    for (std::size_t i = 0; i < line.size() && i < until; ++i) {
+        const char c = line[i];
+        if (inString) {
+            if (escaped) {
+                escaped = false;
+            } else if (c == '\\') {
+                escaped = true;
+            } else if (c == '"') {
+                inString = false;
+                if (depth == 1)
+                    key = line.substr(stringStart, i - stringStart);
+            }
+        } else if (c == '"') {
+            inString = true;
+            stringStart = i + 1;
+        } else if (c == '[' || c == '{') {
+            if (depth == 1) {
+                member = key;
+                call = 0;
+            }
+            if (++depth > kMaxDepth)
+                return {true, place()};
+        } else if (c == ']' || c == '}') {
+            depth -= depth > 0;
+        } else if (c == ',' && depth == 2) {
+            ++call;
+        }
+    }
+    return {false, place()};
+}
+
+std::string notARecord(const std::string& place, const std::string& what) {
+    return "not a trace record: " + (place.empty() ? what : place + ": " + what);
 }
 
 }  // namespace
@@ -152,14 +235,23 @@ std::vector<Record> readTrace(std::string_view text) {
         ++lineNumber;
         if (line.find_first_not_of(" \t\r") == std::string_view::npos)
             continue;
+        if (const Scan deep = scan(line, line.size()); deep.tooDeep) {
+            throw BadTrace{lineNumber,
+                           notARecord(deep.place, "nested deeper than " +
+                                                      std::to_string(kMaxDepth) + " levels")};
+        }
         try {
             Record record = recordOf(Json::parse(line));
             record.line = lineNumber;
             records.push_back(std::move(record));
+        } catch (const Json::parse_error& e) {
+            throw BadTrace{lineNumber,
+                           notARecord(scan(line, e.byte).place,
+                                      "invalid JSON at byte " + std::to_string(e.byte))};
         } catch (const Json::exception&) {
-            throw BadTrace{lineNumber, "not a trace record (invalid JSON)"};
+            throw BadTrace{lineNumber, notARecord("", "invalid JSON")};
         } catch (const JsonFault& fault) {
-            throw BadTrace{lineNumber, "not a trace record: " + fault.message()};
+            throw BadTrace{lineNumber, notARecord(fault.place, fault.what)};
         }
     }
     if (records.empty())

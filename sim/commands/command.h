@@ -18,6 +18,7 @@ inline constexpr int kTrueResult = 0;   // the event returned True; nothing miss
 inline constexpr int kFalseResult = 1;  // it returned False; something missing; differences
 inline constexpr int kBadInput = 2;     // a bad command line or input file: nothing ran or written
 inline constexpr int kNotWritten = 3;   // it ran, but what it writes could not be written
+inline constexpr int kUnexpected = 4;   // something unexpected ended it (out of memory, say)
 
 // A bad command line: the message goes to stderr, with the usage.
 struct UsageError {

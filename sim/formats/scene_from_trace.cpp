@@ -47,7 +47,7 @@ class Builder {
     Long number(std::size_t call) const {
         const host::Answer& answer = record_.calls[call].answer;
         if (answer.kind != host::Answer::Kind::Long)
-            cannot(call, "its answer is not a plain number");
+            cannot(call, "no answer where the host gives a number");
         return static_cast<Long>(std::stol(toUtf8(answer.value)));
     }
 
@@ -71,6 +71,9 @@ class Builder {
         std::map<std::string, Long> counts;
         for (std::size_t i = 0; i < calls.size(); ++i) {
             const Call& call = calls[i];
+            // The reader lets no such call through; the arguments are taken by position below.
+            if (const auto fault = host::misfit(call))
+                cannot(i, *fault);
             const Long nth =
                 ++counts[call.operation +
                          (call.operation == "CreateObject" ? call.object : std::string())];
@@ -128,6 +131,7 @@ class Builder {
 
   private:
     static constexpr Long kCallObject = 0x7FFFFFFF;  // stands for -2 until its id is known
+    static constexpr Long kMostMade = 100000;
 
     void rank(std::size_t i, std::map<Long, Long>& ranks, Long r) {
         const Long id = number(i);
@@ -208,6 +212,7 @@ class Builder {
             }
             size = std::max(size, ranks.rbegin()->first);
         }
+        making(size);
         std::vector<Long> ids;
         for (Long r = 1; r <= size; ++r) {
             const auto it = ranks.find(r);
@@ -217,7 +222,24 @@ class Builder {
         return ids;
     }
 
+    // Counts the objects or lines about to be made from counts and ranks of the record; a
+    // record that would make more than a scene can reasonably hold raises SceneError, before
+    // memory runs out on it (and, with ids, before they pass the largest one).
+    void making(Long count) {
+        made_ += count;
+        if (made_ > kMostMade) {
+            throw SceneError(where_ + ": counts and ranks that make more than " +
+                             std::to_string(kMostMade) +
+                             " objects and table lines; a scene cannot express it");
+        }
+    }
+
     SceneFile scene() {
+        if (largest_ > std::numeric_limits<Long>::max() - kMostMade - 1) {
+            throw SceneError(where_ + ": object " + std::to_string(largest_) +
+                             " leaves no ids for the objects a scene adds; a scene cannot "
+                             "express it");
+        }
         // The object of the call gets an id no other object has.
         const Long callObject = largest_ == std::numeric_limits<Long>::min() ? 1 : largest_ + 1;
         fresh_ = callObject;
@@ -284,6 +306,7 @@ class Builder {
             Long size = names.empty() ? 0 : names.rbegin()->first;
             if (!lines.empty())
                 size = std::max(size, lines.rbegin()->first);
+            making(size);
             std::set<Text> taken = absent_[table];
             for (const auto& [r, name] : names)
                 taken.insert(name);
@@ -322,6 +345,7 @@ class Builder {
     std::set<Long> ids_;
     Long largest_ = std::numeric_limits<Long>::min();
     Long fresh_ = 0;
+    std::int64_t made_ = 0;
     std::map<Long, std::map<Long, std::string>> infos_;
     std::set<std::pair<Long, Long>> written_;
     std::map<Long, Long> childCount_;
@@ -364,32 +388,39 @@ SceneFile sceneFromTrace(const TraceRecord& record, const std::string& where,
     return builder.build();
 }
 
-std::optional<std::string> writeSceneFromTrace(const TraceRecord& record, const std::string& where,
-                                               const fs::path& target) {
+SceneFromTraceFiles sceneFilesFromTrace(const TraceRecord& record, const std::string& where,
+                                        const fs::path& target) {
     const auto standIns = catalogStandIns(record, where);
-    std::string folder;
+    SceneFromTraceFiles files;
     std::optional<fs::path> catalogsFolder;
     if (!standIns.empty()) {
-        folder = utf8Path(target.stem()) + ".catalogs";
+        const fs::path folder = pathFromUtf8(utf8Path(target.stem()) + ".catalogs");
         std::error_code error;
-        catalogsFolder =
-            (fs::absolute(target, error).parent_path() / pathFromUtf8(folder)).lexically_normal();
+        catalogsFolder = (fs::absolute(target, error).parent_path() / folder).lexically_normal();
+        for (const auto& [sub, name] : standIns)
+            files.standIns.push_back(folder / pathFromUtf8(sub) / pathFromUtf8(name));
     }
-    // Built before anything is written, so that a record a scene cannot express leaves nothing.
     const SceneFile scene = sceneFromTrace(record, where, catalogsFolder);
-    const std::string json = sceneToJson(scene, scene.scene, target);
-    for (const auto& [sub, name] : standIns) {
-        const fs::path dir = target.parent_path() / pathFromUtf8(folder) / pathFromUtf8(sub);
+    files.json = sceneToJson(scene, scene.scene, target);
+    return files;
+}
+
+std::optional<std::string> writeSceneFromTrace(const TraceRecord& record, const std::string& where,
+                                               const fs::path& target) {
+    // Made before anything is written, so that a record a scene cannot express leaves nothing.
+    const SceneFromTraceFiles files = sceneFilesFromTrace(record, where, target);
+    for (const fs::path& standIn : files.standIns) {
+        const fs::path file = target.parent_path() / standIn;
         std::error_code error;
-        fs::create_directories(dir, error);
+        fs::create_directories(file.parent_path(), error);
         if (error)
-            return utf8Path(dir) + ": " + reasonOf(error);
-        std::ofstream file(dir / pathFromUtf8(name), std::ios::binary | std::ios::trunc);
-        file << "A stand-in for the catalog file the traced event loaded.\n";
-        if (!file.flush())
-            return utf8Path(dir / pathFromUtf8(name)) + ": cannot be written";
+            return utf8Path(file.parent_path()) + ": " + reasonOf(error);
+        std::ofstream out(file, std::ios::binary | std::ios::trunc);
+        out << "A stand-in for the catalog file the traced event loaded.\n";
+        if (!out.flush())
+            return utf8Path(file) + ": cannot be written";
     }
-    return writeWhole(target, json);
+    return writeWhole(target, files.json);
 }
 
 }  // namespace vpolv::sim

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "sim/formats/trace_file.h"
 
@@ -17,8 +18,17 @@ namespace vpolv::sim {
 SceneFile sceneFromTrace(const TraceRecord& record, const std::string& where,
                          const std::optional<std::filesystem::path>& catalogsFolder);
 
-// Writes that scene to target and, when it needs them, stand-ins for the catalog files in
-// "<target's stem>.catalogs" beside it. The reason, when it could not be written.
+// That scene as it is written to target: the scene file's text and, when it needs them, the
+// stand-ins for the catalog files it names in "<target's stem>.catalogs" beside it (their paths
+// from target's folder). Made in memory; a record that a scene cannot express raises SceneError.
+struct SceneFromTraceFiles {
+    std::string json;
+    std::vector<std::filesystem::path> standIns;
+};
+SceneFromTraceFiles sceneFilesFromTrace(const TraceRecord& record, const std::string& where,
+                                        const std::filesystem::path& target);
+
+// Writes those files. The reason, when they could not be written.
 std::optional<std::string> writeSceneFromTrace(const TraceRecord& record, const std::string& where,
                                                const std::filesystem::path& target);
 

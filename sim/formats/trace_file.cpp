@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "sim/system/echo.h"
 #include "sim/system/files.h"
 
 namespace vpolv::sim {
@@ -52,7 +53,7 @@ std::vector<TraceRecord> loadTrace(const fs::path& file) {
         return trace::readTrace(*contents);
     } catch (const trace::BadTrace& bad) {
         throw SceneError(utf8Path(file) + (bad.line ? ":" + std::to_string(bad.line) : "") + ": " +
-                         bad.what);
+                         echo(bad.what));
     }
 }
 

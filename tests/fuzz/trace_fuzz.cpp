@@ -1,0 +1,110 @@
+// Traces from arbitrary bytes, through what the simulator's trace commands do with them. The
+// reader gives records or raises BadTrace, nothing else; every record it gives replays (the
+// plug-in against the record's answers) and has its report; a scene made from it is made or
+// raises SceneError, and a scene made loads.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <typeinfo>
+#include <vector>
+
+#include "sim/engine/replay.h"
+#include "sim/formats/scene_from_trace.h"
+#include "trace/record.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using vpolv::sim::SceneError;
+
+// The folder the scenes are made for, with the catalogs folder a scene of "scene.json" names
+// when the record loaded catalog files. Nothing is written into it.
+class SceneFolder {
+  public:
+    SceneFolder() {
+        std::string name = (fs::temp_directory_path() / "vpolv-fuzz-trace-XXXXXX").string();
+        if (!mkdtemp(name.data())) {
+            std::perror("mkdtemp");
+            std::abort();
+        }
+        path_ = name;
+        fs::create_directory(path_ / "scene.catalogs");
+    }
+    ~SceneFolder() {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    const fs::path& path() const { return path_; }
+
+  private:
+    fs::path path_;
+};
+
+const SceneFolder& folder() {
+    static const SceneFolder folder;
+    return folder;
+}
+
+[[noreturn]] void finding(const std::string& what, const std::string& detail = {}) {
+    std::fprintf(stderr, "\n*** %s\n%s\n", what.c_str(), detail.c_str());
+    std::abort();
+}
+
+std::string describe() {
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        return std::string(typeid(e).name()) + ": " + e.what();
+    } catch (...) {
+        return "not a std::exception";
+    }
+}
+
+// As many records as a command reads, the last ones, which it picks by default.
+constexpr std::size_t kRecords = 4;
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    std::vector<vpolv::trace::Record> records;
+    try {
+        records = vpolv::trace::readTrace(text);
+    } catch (const vpolv::trace::BadTrace& bad) {
+        if (bad.what.empty())
+            finding("a trace refused without a reason");
+        return 0;
+    } catch (...) {
+        finding("the trace reader raised something else than BadTrace", describe());
+    }
+    const fs::path target = folder().path() / "scene.json";
+    for (std::size_t i = records.size() > kRecords ? records.size() - kRecords : 0;
+         i < records.size(); ++i) {
+        const auto& record = records[i];
+        try {
+            const auto result = vpolv::sim::replay(record);
+            if (vpolv::sim::replayReport("trace.jsonl", record, result).empty())
+                finding("an empty replay report");
+        } catch (...) {
+            finding("the replay raised", describe());
+        }
+        vpolv::sim::SceneFromTraceFiles files;
+        try {
+            files = vpolv::sim::sceneFilesFromTrace(record, "trace.jsonl:1", target);
+        } catch (const SceneError&) {
+            continue;
+        } catch (...) {
+            finding("scene-from-trace raised something else than SceneError", describe());
+        }
+        try {
+            vpolv::sim::parseScene(files.json, target);
+        } catch (...) {
+            finding("a scene made from a trace does not load", describe() + "\n" + files.json);
+        }
+    }
+    return 0;
+}
