@@ -278,7 +278,6 @@ TEST(Trace, ADamagedRecordIsRefusedNamingTheCall) {
     using Json = nlohmann::ordered_json;
     trace::Record record;
     record.event = "place";
-    record.decimalSeparator = u".";
     record.pathSeparator = u"\\";
     using host::Arg;
     record.calls = {
