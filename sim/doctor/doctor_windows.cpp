@@ -264,6 +264,12 @@ std::string keyName(const Scope& scope, const std::wstring& path, const wchar_t*
     return name;
 }
 
+// The path by which this program reads what the view's programs name by path, whatever its
+// length.
+std::wstring readPath(const View& view, const std::wstring& path) {
+    return win::toWide(systemPath(win::fromWide(viewPath(view, path))));
+}
+
 class WindowsMachine : public Machine {
   public:
     void examine(Report& report) const override;
@@ -460,7 +466,7 @@ void WindowsMachine::examineRegistration(Report& report, const View& view,
 
 bool WindowsMachine::checkDll(Report& report, const View& view,
                               const std::wstring& registered) const {
-    const std::wstring path = viewPath(view, registered);
+    const std::wstring path = readPath(view, registered);
     const std::string readAs = path == registered ? std::string() : ", read as " + utf8(path);
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
@@ -659,9 +665,12 @@ void WindowsMachine::checkTrace(Report& report, const View& view) const {
         return;
     }
     const std::string on = "on, into " + utf8(value.text) + " (" + key + ")";
-    const std::wstring folder = folderOf(value.text);
+    // The folder itself: a drive's root with its separator ("C:" is the current folder of C).
+    std::wstring folder = folderOf(value.text);
+    if (!folder.empty() && folder.back() == L':')
+        folder += L'\\';
     const DWORD attributes = folder.empty() ? INVALID_FILE_ATTRIBUTES
-                                            : GetFileAttributesW(viewPath(view, folder).c_str());
+                                            : GetFileAttributesW(readPath(view, folder).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         report.problem("trace",
                        on + ", but its folder " +
@@ -671,7 +680,7 @@ void WindowsMachine::checkTrace(Report& report, const View& view) const {
                            guide + ")");
         return;
     }
-    const TraceRights rights = traceRights(viewPath(view, value.text), viewPath(view, folder));
+    const TraceRights rights = traceRights(readPath(view, value.text), readPath(view, folder));
     const std::string write = "; give the user the right to create files in " + utf8(folder) +
                               " and to append to the file, or correct TraceFile (" + guide + ")";
     if (!rights.reason.empty()) {
