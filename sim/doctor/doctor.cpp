@@ -57,8 +57,34 @@ std::string describe(const std::exception& e) {
 
 bool isFolder(const Text& path) {
     std::error_code error;
-    return fs::is_directory(fs::path(path), error);
+    return fs::is_directory(fs::path(systemPath(path)), error);
 }
+
+// A folder as the plug-in takes its own, without a final separator, as the checks look at it
+// and name it: a drive's root with its separator ("C:\\"; "C:" is the current folder of C).
+Text folderItself(Text folder, const platform::FileSystem& files) {
+    if (files.separator() == u'\\' && !folder.empty() && folder.back() == u':')
+        folder += files.separator();
+    return folder;
+}
+
+// The system's file services, with every path reaching the system as systemPath gives it.
+class AnyLengthFiles : public platform::FileSystem {
+  public:
+    explicit AnyLengthFiles(Text folder) : files_(platform::makeFileSystem(std::move(folder))) {}
+    Text moduleFolder() const override { return files_->moduleFolder(); }
+    char16_t separator() const override { return files_->separator(); }
+    bool isSeparator(char16_t c) const override { return files_->isSeparator(c); }
+    std::vector<platform::DirEntry> listDirectory(const Text& directory) const override {
+        return files_->listDirectory(systemPath(directory));
+    }
+    std::int64_t fileLength(const Text& path) const override {
+        return files_->fileLength(systemPath(path));
+    }
+
+  private:
+    std::unique_ptr<platform::FileSystem> files_;
+};
 
 // A number as the messages show it ("12.5", "125").
 std::string numberText(double value) {
@@ -167,8 +193,9 @@ std::string jsonReport(const Report& report) {
 void checkHostFolder(Report& report, const platform::FileSystem& files,
                      const platform::Profile& profile, const Locale& locale) {
     const Text folder = files.moduleFolder();
-    if (!isFolder(folder)) {
-        report.problem("host folder", utf8(folder) + " does not exist or is not a folder");
+    if (!isFolder(folderItself(folder, files))) {
+        report.problem("host folder",
+                       utf8(folderItself(folder, files)) + " does not exist or is not a folder");
         return;
     }
     Text ini = folder;
@@ -310,8 +337,9 @@ constexpr const char* kHelp =
     "per-machine registration: the class vpolv.Plugin (ProgID, InprocServer32, ThreadingModel,\n"
     "the type library), the DLL it names (there, of the view's bitness, its version record and\n"
     "signature), the SPACE.INI in that DLL's folder, the catalogs folder it names and the\n"
-    "catalog files for 503 and 570 as the plug-in finds them, the trace switch and the\n"
-    "installer's record. Everywhere: the user's decimal separator.\n"
+    "catalog files for 503 and 570 as the plug-in finds them, the trace switch (and whether\n"
+    "this user may append to the trace and rotate it, from the rights Windows grants: nothing\n"
+    "is written) and the installer's record. Everywhere: the user's decimal separator.\n"
     "\n"
     "  --host-folder DIR  check a host folder instead (SPACE.INI and the catalogs), registered\n"
     "                     or not; the only checks without Windows\n"
@@ -364,13 +392,14 @@ std::optional<Report> examine(const Options& options, const Machine* machine, st
     const auto locale = platform::makeUserLocale();
     if (options.hostFolder) {
         Text folder = fromUtf8(*options.hostFolder);
-        // The folder as the plug-in sees its own: without a final separator.
+        // The folder as the plug-in sees its own: without a final separator (a drive's root too,
+        // which the checks name and look at with it).
         const auto system = platform::makeFileSystem();
         while (folder.size() > 1 && system->isSeparator(folder.back()))
             folder.pop_back();
-        const auto files = platform::makeFileSystem(folder);
-        const auto profile = platform::makeProfile();
-        report.group("host folder " + utf8(folder));
+        const auto files = anyLengthFiles(folder);
+        const auto profile = anyLengthProfile();
+        report.group("host folder " + utf8(folderItself(folder, *files)));
         checkHostFolder(report, *files, *profile, *locale);
         if (!machine)
             report.note("the registry checks need Windows: only the host folder is checked");
@@ -417,9 +446,21 @@ int command(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     }
 }
 
+std::unique_ptr<platform::FileSystem> anyLengthFiles(Text folder) {
+    return std::make_unique<AnyLengthFiles>(std::move(folder));
+}
+
 #ifndef _WIN32
 std::unique_ptr<Machine> systemMachine() {
     return nullptr;
+}
+
+Text systemPath(const Text& path) {
+    return path;
+}
+
+std::unique_ptr<platform::Profile> anyLengthProfile() {
+    return platform::makeProfile();
 }
 #endif
 

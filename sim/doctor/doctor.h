@@ -83,6 +83,17 @@ class Machine {
 // This system's registrations; null where there is no registry.
 std::unique_ptr<Machine> systemMachine();
 
+// A path as the doctor hands it to the system: on Windows, a path too long for the system's
+// usual limit (260 characters) made whole and absolute with the \\?\ prefix that lifts it;
+// elsewhere, and for shorter paths, the path itself.
+Text systemPath(const Text& path);
+// The system's file services and initialisation-file reader for paths of any length (folder
+// stands for the plug-in's folder, as in platform::makeFileSystem). Windows reads an
+// initialisation file only by a path within its usual limit: a longer one is read here the
+// way the system reads shorter ones.
+std::unique_ptr<platform::FileSystem> anyLengthFiles(Text folder);
+std::unique_ptr<platform::Profile> anyLengthProfile();
+
 struct Options {
     std::optional<std::string> hostFolder;  // UTF-8
     bool json = false;

@@ -6,7 +6,10 @@
 #include <wintrust.h>
 // clang-format on
 
+#include <cstring>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "com/vpolv_h.h"
@@ -16,6 +19,7 @@
 #include "platform/native.h"
 #include "platform/windows/com_support.h"
 #include "sim/doctor/doctor.h"
+#include "sim/system/files.h"
 
 namespace vpolv::sim::doctor {
 namespace {
@@ -55,14 +59,154 @@ std::wstring folderOf(const std::wstring& path) {
     return cut == std::wstring::npos ? std::wstring() : trimmed(path.substr(0, cut));
 }
 
+// A file's or folder's owner, group and access list, as the system keeps them.
+using Descriptor = std::vector<BYTE>;
+
+// The descriptor of path; nullopt with the system's error when it cannot be read (absent:
+// ERROR_FILE_NOT_FOUND or ERROR_PATH_NOT_FOUND).
+std::optional<Descriptor> securityOf(const std::wstring& path, DWORD& error) {
+    const SECURITY_INFORMATION wanted =
+        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    DWORD size = 0;
+    Descriptor descriptor;
+    while (!GetFileSecurityW(path.c_str(), wanted, descriptor.data(),
+                             static_cast<DWORD>(descriptor.size()), &size)) {
+        error = GetLastError();
+        if (error != ERROR_INSUFFICIENT_BUFFER || size <= descriptor.size())
+            return std::nullopt;
+        descriptor.resize(size);
+    }
+    return descriptor;
+}
+
+// The rights the system grants this user on files, decided by the system's own access check
+// for the user's token (the thread's when it impersonates, else the process's), so that
+// groups, deny entries and inherited entries count as they do when the plug-in opens a file.
+class Access {
+  public:
+    Access() {
+        HANDLE raw = nullptr;
+        if (!OpenThreadToken(GetCurrentThread(), TOKEN_DUPLICATE | TOKEN_QUERY, TRUE, &raw) &&
+            !OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, &raw)) {
+            error_ = GetLastError();
+            return;
+        }
+        const win::UniqueHandle token(raw);
+        // The check takes a token of the kind a thread impersonates with.
+        HANDLE copy = nullptr;
+        if (!DuplicateToken(token.get(), SecurityIdentification, &copy))
+            error_ = GetLastError();
+        token_ = win::UniqueHandle(copy);
+    }
+    // Whether every one of rights is granted on an object with this descriptor (none when
+    // there is no object); false too when the check fails, with error() set.
+    bool grants(const std::optional<Descriptor>& descriptor, ACCESS_MASK rights) {
+        if (!descriptor || !token_)
+            return false;
+        GENERIC_MAPPING mapping{FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
+                                FILE_ALL_ACCESS};
+        PRIVILEGE_SET privileges{};
+        DWORD length = sizeof privileges;
+        DWORD granted = 0;
+        BOOL status = FALSE;
+        if (!AccessCheck(const_cast<BYTE*>(descriptor->data()), token_.get(), rights, &mapping,
+                         &privileges, &length, &granted, &status)) {
+            error_ = GetLastError();
+            return false;
+        }
+        return status != FALSE;
+    }
+    DWORD error() const { return error_; }
+
+  private:
+    win::UniqueHandle token_;
+    DWORD error_ = ERROR_SUCCESS;
+};
+
+// What this user may do with the trace file, as the plug-in does it: open it for appending
+// (creating it in its folder when it is not there), and at the size limit rename it to the same
+// name plus ".1", replacing that file, and create a new one.
+struct TraceRights {
+    bool exists = false;  // the file is there
+    bool append = false;  // it can be appended to, or created when it is not there
+    bool rotate = false;  // it can be renamed over its ".1" file and started again
+    std::string reason;   // why the rights could not be read; empty when they were
+};
+
+TraceRights traceRights(const std::wstring& file, const std::wstring& folder) {
+    TraceRights rights;
+    DWORD error = ERROR_SUCCESS;
+    const auto absent = [&] { return error == ERROR_FILE_NOT_FOUND; };
+    const auto folderSecurity = securityOf(folder, error);
+    if (!folderSecurity) {
+        rights.reason = reasonOf(error);
+        return rights;
+    }
+    const auto fileSecurity = securityOf(file, error);
+    if (!fileSecurity && !absent()) {
+        rights.reason = reasonOf(error);
+        return rights;
+    }
+    const auto olderSecurity = securityOf(file + L".1", error);
+    if (!olderSecurity && !absent()) {
+        rights.reason = reasonOf(error);
+        return rights;
+    }
+    Access access;
+    rights.exists = fileSecurity.has_value();
+    // Opening a file also reads its attributes, which listing its folder grants as well; a file
+    // is deleted (renamed away or replaced) by its own right or by its folder's.
+    const bool readsAttributes = access.grants(fileSecurity, FILE_READ_ATTRIBUTES) ||
+                                 access.grants(folderSecurity, FILE_LIST_DIRECTORY);
+    const auto deletable = [&](const std::optional<Descriptor>& security) {
+        return access.grants(security, DELETE) || access.grants(folderSecurity, FILE_DELETE_CHILD);
+    };
+    const bool creates = access.grants(folderSecurity, FILE_ADD_FILE);
+    if (rights.exists) {
+        rights.append =
+            access.grants(fileSecurity, FILE_APPEND_DATA | SYNCHRONIZE) && readsAttributes;
+        rights.rotate =
+            creates && deletable(fileSecurity) && (!olderSecurity || deletable(olderSecurity));
+    } else {
+        rights.append = creates;
+    }
+    if (access.error() != ERROR_SUCCESS)
+        rights.reason = reasonOf(access.error());
+    return rights;
+}
+
 // A registry view, and the registrations that hosts of its bitness see.
 struct View {
     int bits;
     REGSAM flag;
-    const wchar_t* sysKind;  // the type library's entry for DLLs of this bitness
-    const char* package;     // the installer's architecture
+    const wchar_t* sysKind;   // the type library's entry for DLLs of this bitness
+    const char* package;      // the installer's architecture
+    bool redirected = false;  // this program is 32-bit and the view 64-bit: see viewPath
     std::string name() const { return std::to_string(bits) + "-bit view"; }
 };
+
+// The path by which this program reaches a file that the view's programs name by path. A
+// 32-bit program on 64-bit Windows has its System32 redirected to the 32-bit system folder; it
+// reaches the 64-bit System32 through Sysnative, the name that redirection leaves alone.
+std::wstring viewPath(const View& view, const std::wstring& path) {
+    if (!view.redirected)
+        return path;
+    wchar_t system[MAX_PATH];
+    wchar_t windows[MAX_PATH];
+    const UINT systemLength = GetSystemDirectoryW(system, MAX_PATH);
+    const UINT windowsLength = GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    if (systemLength == 0 || systemLength >= MAX_PATH || windowsLength == 0 ||
+        windowsLength >= MAX_PATH) {
+        return path;
+    }
+    const std::wstring prefix = trimmed(std::wstring(system, systemLength));
+    const std::size_t n = prefix.size();
+    if (path.size() < n || !sameText(path.substr(0, n), prefix) ||
+        (path.size() > n && path[n] != L'\\' && path[n] != L'/')) {
+        return path;
+    }
+    return trimmed(std::wstring(windows, windowsLength)) + L"\\Sysnative" + path.substr(n);
+}
 
 struct Scope {
     HKEY root;
@@ -120,6 +264,12 @@ std::string keyName(const Scope& scope, const std::wstring& path, const wchar_t*
     return name;
 }
 
+// The path by which this program reads what the view's programs name by path, whatever its
+// length.
+std::wstring readPath(const View& view, const std::wstring& path) {
+    return win::toWide(systemPath(win::fromWide(viewPath(view, path))));
+}
+
 class WindowsMachine : public Machine {
   public:
     void examine(Report& report) const override;
@@ -146,7 +296,7 @@ void WindowsMachine::examine(Report& report) const {
     const REGSAM view32 = windows64 ? KEY_WOW64_32KEY : 0;
     std::vector<View> views{{32, view32, L"win32", "x86"}};
     if (windows64)
-        views.push_back({64, KEY_WOW64_64KEY, L"win64", "x64"});
+        views.push_back({64, KEY_WOW64_64KEY, L"win64", "x64", sizeof(void*) == 4});
     else
         report.note("32-bit Windows: one registry view");
 
@@ -308,28 +458,31 @@ void WindowsMachine::examineRegistration(Report& report, const View& view,
     const std::wstring folder = folderOf(dll);
     if (!perUser)
         checkInstallDir(report, view, folder);
-    const auto files = platform::makeFileSystem(win::fromWide(folder));
-    const auto profile = platform::makeProfile();
+    const auto files = anyLengthFiles(win::fromWide(viewPath(view, folder)));
+    const auto profile = anyLengthProfile();
     const auto locale = platform::makeUserLocale();
     checkHostFolder(report, *files, *profile, *locale);
 }
 
-bool WindowsMachine::checkDll(Report& report, const View& view, const std::wstring& path) const {
+bool WindowsMachine::checkDll(Report& report, const View& view,
+                              const std::wstring& registered) const {
+    const std::wstring path = readPath(view, registered);
+    const std::string readAs = path == registered ? std::string() : ", read as " + utf8(path);
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
         (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
         const DWORD error = GetLastError();
-        report.problem("DLL", utf8(path) + " is missing" +
+        report.problem("DLL", utf8(registered) + " is missing" +
                                   (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY
                                        ? std::string(" (a folder is there)")
-                                       : " (" + reasonOf(error) + ")") +
+                                       : " (" + reasonOf(error) + readAs + ")") +
                                   ": the host cannot create vpolv.Plugin; install the " +
                                   view.package + " package again, or copy the DLL there (" +
                                   kRegistering + ")");
         return false;
     }
     const auto size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    report.ok("DLL", utf8(path) + " (" + std::to_string(size) + " bytes)");
+    report.ok("DLL", utf8(registered) + " (" + std::to_string(size) + " bytes" + readAs + ")");
 
     std::string head(4096, '\0');
     DWORD read = 0;
@@ -475,7 +628,7 @@ void WindowsMachine::checkInstallDir(Report& report, const View& view,
         report.ok("InstallDir", "no " + key + ": installed without the package");
     } else if (record.state == Value::Failed) {
         report.problem("InstallDir", key + " cannot be read: " + record.reason);
-    } else if (sameText(trimmed(record.text), folder)) {
+    } else if (sameText(trimmed(record.text), trimmed(folder))) {
         report.ok("InstallDir", key + " = " + utf8(record.text) + ", the registered DLL's folder");
     } else {
         report.problem("InstallDir", key + " = " + utf8(record.text) +
@@ -512,9 +665,12 @@ void WindowsMachine::checkTrace(Report& report, const View& view) const {
         return;
     }
     const std::string on = "on, into " + utf8(value.text) + " (" + key + ")";
-    const std::wstring folder = folderOf(value.text);
-    const DWORD attributes =
-        folder.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(folder.c_str());
+    // The folder itself: a drive's root with its separator ("C:" is the current folder of C).
+    std::wstring folder = folderOf(value.text);
+    if (!folder.empty() && folder.back() == L':')
+        folder += L'\\';
+    const DWORD attributes = folder.empty() ? INVALID_FILE_ATTRIBUTES
+                                            : GetFileAttributesW(readPath(view, folder).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         report.problem("trace",
                        on + ", but its folder " +
@@ -524,40 +680,150 @@ void WindowsMachine::checkTrace(Report& report, const View& view) const {
                            guide + ")");
         return;
     }
-    // Written as the plug-in would, by a file that goes when its handle closes.
-    const std::wstring probe = folder + L"\\vpolv-doctor-" +
-                               std::to_wstring(GetCurrentProcessId()) + L"-" +
-                               std::to_wstring(GetTickCount64()) + L".tmp";
-    win::UniqueFile written(CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                        FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE,
-                                        nullptr));
-    if (!written) {
-        const DWORD error = GetLastError();
-        report.problem("trace", on + ", but this user cannot write into " + utf8(folder) + " (" +
-                                    reasonOf(error) +
-                                    "): nothing is traced; give the user write access, or "
-                                    "correct TraceFile (" +
-                                    guide + ")");
-        return;
+    const TraceRights rights = traceRights(readPath(view, value.text), readPath(view, folder));
+    const std::string write = "; give the user the right to create files in " + utf8(folder) +
+                              " and to append to the file, or correct TraceFile (" + guide + ")";
+    if (!rights.reason.empty()) {
+        report.problem("trace", on + ", but this user's rights on it cannot be read (" +
+                                    rights.reason + "): whether it is traced is not known" + write);
+    } else if (!rights.exists) {
+        if (rights.append)
+            report.ok("trace", on + "; this user can create the file in " + utf8(folder));
+        else
+            report.problem("trace", on + ", but this user cannot create files in " + utf8(folder) +
+                                        ": nothing is traced" + write);
+    } else if (!rights.append) {
+        report.problem("trace",
+                       on + ", but this user cannot append to the file: nothing is traced" + write);
+    } else if (!rights.rotate) {
+        report.problem("trace", on + "; this user can append to the file but not rotate it: at " +
+                                    sizeText(platform::Trace::kMaxBytes) +
+                                    " it is not renamed to " + utf8(value.text) +
+                                    ".1 and grows on; give the user the right to delete the file " +
+                                    "(and an older .1) and to create files in " + utf8(folder) +
+                                    " (" + guide + ")");
+    } else {
+        report.ok("trace", on + "; this user can append to the file and rotate it");
     }
-    written.reset();
-    const win::UniqueFile existing(
-        CreateFileW(value.text.c_str(), FILE_APPEND_DATA,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                    FILE_ATTRIBUTE_NORMAL, nullptr));
-    const DWORD error = existing ? ERROR_SUCCESS : GetLastError();
-    if (!existing && error != ERROR_FILE_NOT_FOUND) {
-        report.problem("trace", on + ", but the file cannot be appended to (" + reasonOf(error) +
-                                    "): nothing is traced (" + guide + ")");
-        return;
-    }
-    report.ok("trace", on + "; the folder can be written");
 }
+
+// The initialisation-file reader of the system, and for a path past the system's limit, which
+// its functions do not take, the same reading done here: the file as the system decodes it
+// (UTF-16 after its byte-order mark, UTF-8 after its mark, else the ANSI code page), the first
+// section of the name, the key's value without the spaces around it and its enclosing quotes.
+class AnyLengthProfile : public platform::Profile {
+  public:
+    Text readString(const Text& file, const Text& section, const Text& key) const override {
+        const Text path = systemPath(file);
+        if (path == file)
+            return profile_->readString(file, section, key);
+        const std::wstring text = contents(win::toWide(path));
+        const std::wstring wantedSection = win::toWide(section);
+        const std::wstring wantedKey = win::toWide(key);
+        bool inSection = false;
+        for (std::size_t at = 0; at < text.size();) {
+            std::size_t end = text.find(L'\n', at);
+            if (end == std::wstring::npos)
+                end = text.size();
+            const std::wstring line = trim(text.substr(at, end - at));
+            at = end + 1;
+            if (line.empty() || line.front() == L';')
+                continue;
+            if (line.front() == L'[') {
+                if (inSection)
+                    break;
+                const auto close = line.find(L']');
+                inSection =
+                    sameText(trim(line.substr(
+                                 1, close == std::wstring::npos ? std::wstring::npos : close - 1)),
+                             wantedSection);
+                continue;
+            }
+            const auto eq = line.find(L'=');
+            if (!inSection || eq == std::wstring::npos ||
+                !sameText(trim(line.substr(0, eq)), wantedKey))
+                continue;
+            std::wstring value = trim(line.substr(eq + 1));
+            if (value.size() >= 2 && (value.front() == L'"' || value.front() == L'\'') &&
+                value.back() == value.front()) {
+                value = value.substr(1, value.size() - 2);
+            }
+            return win::fromWide(value);
+        }
+        return {};
+    }
+
+  private:
+    static std::wstring trim(const std::wstring& text) {
+        const auto first = text.find_first_not_of(L" \t\r");
+        if (first == std::wstring::npos)
+            return {};
+        return text.substr(first, text.find_last_not_of(L" \t\r") - first + 1);
+    }
+    // The file's text; empty when it cannot be read, as for the system's reader.
+    static std::wstring contents(const std::wstring& path) {
+        const win::UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ,
+                                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        LARGE_INTEGER size{};
+        if (!file || !GetFileSizeEx(file.get(), &size) || size.QuadPart > 16 * 1024 * 1024)
+            return {};
+        std::string bytes(static_cast<std::size_t>(size.QuadPart), '\0');
+        DWORD read = 0;
+        if (!ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr))
+            return {};
+        bytes.resize(read);
+        if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
+            std::wstring text((bytes.size() - 2) / 2, L'\0');
+            std::memcpy(text.data(), bytes.data() + 2, text.size() * sizeof(wchar_t));
+            return text;
+        }
+        UINT codePage = CP_ACP;
+        std::string_view rest = bytes;
+        if (rest.starts_with("\xEF\xBB\xBF")) {
+            codePage = CP_UTF8;
+            rest.remove_prefix(3);
+        }
+        if (rest.empty())
+            return {};
+        const int chars = MultiByteToWideChar(codePage, 0, rest.data(),
+                                              static_cast<int>(rest.size()), nullptr, 0);
+        std::wstring text(static_cast<std::size_t>(chars), L'\0');
+        MultiByteToWideChar(codePage, 0, rest.data(), static_cast<int>(rest.size()), text.data(),
+                            chars);
+        return text;
+    }
+
+    std::unique_ptr<platform::Profile> profile_ = platform::makeProfile();
+};
 
 }  // namespace
 
 std::unique_ptr<Machine> systemMachine() {
     return std::make_unique<WindowsMachine>();
+}
+
+Text systemPath(const Text& path) {
+    // The limit of a folder's path is 12 characters below that of a file's (room for an 8.3
+    // name): paths from there on take the prefix.
+    constexpr std::size_t kLimit = MAX_PATH - 12;
+    const std::wstring wide = win::toWide(path);
+    if (wide.size() < kLimit || wide.starts_with(L"\\\\?\\") || wide.starts_with(L"\\\\.\\"))
+        return path;
+    const DWORD size = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    std::wstring full(size, L'\0');
+    const DWORD length = size == 0 ? 0 : GetFullPathNameW(wide.c_str(), size, full.data(), nullptr);
+    if (length == 0 || length >= size)
+        return path;
+    full.resize(length);
+    // A network path, \\server\share\..., becomes \\?\UNC\server\share\...
+    if (full.starts_with(L"\\\\"))
+        return win::fromWide(L"\\\\?\\UNC" + full.substr(1));
+    return win::fromWide(L"\\\\?\\" + full);
+}
+
+std::unique_ptr<platform::Profile> anyLengthProfile() {
+    return std::make_unique<AnyLengthProfile>();
 }
 
 }  // namespace vpolv::sim::doctor

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # vpolv-sim doctor under Wine, on a machine with the release's 64-bit package installed into a
 # host folder that has its SPACE.INI and catalogs: every check ok, then one fault at a time,
-# each named by its problem line and giving exit status 1.
+# each named by its problem line and giving exit status 1; the 64-bit DLL in System32 seen by the
+# 32-bit doctor; the trace switch into folders of several rights, each left exactly as it was;
+# a drive's root and a folder deeper than 260 characters given as host folders.
 #
 #   doctor_test.sh DIST SIM_X64 SIM_X86 WORKDIR
 #     DIST       the folder of the release files (scripts/package.sh)
@@ -41,9 +43,10 @@ installed="$(ls "$host" | tr '\n' ' ')"
 clsid='HKLM\Software\Classes\CLSID\{1ACCB4A4-510F-45B0-B0C3-BEC3904E68B3}'
 reg() { wine reg "$@" >/dev/null 2>&1; }
 
-# doctor NAME [SIM]: the report of the machine as it is now into NAME.txt; prints the exit status.
+# doctor NAME [SIM [ARGS...]]: the report of the machine as it is now into NAME.txt; prints the
+# exit status.
 doctor() {
-  wine "C:\\tools\\${2:-vpolv-sim.exe}" doctor 2>"$work/$1.err" | tr -d '\r' >"$work/$1.txt"
+  wine "C:\\tools\\${2:-vpolv-sim.exe}" doctor "${@:3}" 2>"$work/$1.err" | tr -d '\r' >"$work/$1.txt"
   echo "${PIPESTATUS[0]}"
 }
 # The names of the checks with a problem, in the report NAME.txt.
@@ -66,9 +69,9 @@ expect "healthy: the JSON report" "0 0" \
     "$work/healthy.json")"
 
 echo "== one fault at a time"
-# fault NAME EXPECTED-PROBLEMS: the doctor finds exactly these problems, with exit status 1.
+# fault NAME EXPECTED-PROBLEMS [SIM]: the doctor finds exactly these problems, with exit status 1.
 fault() {
-  expect "$1: exit status" 1 "$(doctor "$1")"
+  expect "$1: exit status" 1 "$(doctor "$1" "${3:-}")"
   expect "$1: problems" "$2" "$(problems "$1")"
 }
 
@@ -104,12 +107,49 @@ reg add "$user\\TypeLib" /ve /d '{ACD74649-E268-4278-8F6D-C29D98795E89}' /f /reg
 fault per-user-registration "DLL bitness,per-user registration,type library"
 reg delete "$user" /f /reg:64
 
+# The 64-bit DLL and a SPACE.INI in the 64-bit System32, registered there: the 32-bit doctor,
+# whose System32 is the 32-bit one, finds them all the same. Only the installer's record,
+# which names the host folder, differs.
+sys32="$c/windows/system32"
+cp "$work/vpolv.dll" "$sys32/vpolv.dll" && printf "$space_ini" >"$sys32/SPACE.INI"
+register() {
+  reg add "$clsid\\InprocServer32" /ve /d "$1" /f /reg:64
+  reg add 'HKLM\Software\Classes\TypeLib\{ACD74649-E268-4278-8F6D-C29D98795E89}\1.0\409\win64' \
+    /ve /d "$1" /f /reg:64
+}
+register 'C:\windows\system32\vpolv.dll'
+fault dll-in-system32-x86 "InstallDir" vpolv-sim-x86.exe
+expect "dll-in-system32-x86: the DLL read through Sysnative" 1 \
+  "$(grep -c '^  ok       DLL: C:\\windows\\system32\\vpolv.dll (.* bytes, read as C:\\windows\\Sysnative\\vpolv.dll)$' \
+    "$work/dll-in-system32-x86.txt")"
+fault dll-in-system32 "InstallDir"
+register 'C:\Program Files\Host\vpolv.dll'
+rm "$sys32/vpolv.dll" "$sys32/SPACE.INI"
+
+echo "== the trace's folder, read and left as it was"
 reg add 'HKCU\Software\vpolv' /v TraceFile /d 'C:\NoSuchFolder\trace.jsonl' /f
 fault trace-folder-missing "trace"
 reg add 'HKCU\Software\vpolv' /v TraceFile /d 'C:\traces\trace.jsonl' /f
-expect "trace into a folder that exists: exit status" 0 "$(doctor trace-on)"
-expect "trace into a folder that exists: reported" 1 "$(grep -c '^  ok       trace: on, into C:\\traces\\trace.jsonl' "$work/trace-on.txt")"
-expect "the trace's folder is left as it was" "" "$(ls -A "$c/traces")"
+# The folder's and the file's modes (Wine grants the rights they give), the exit status and the
+# words of the trace line (_ for a space).
+while read -r name folder file status words; do
+  rm -rf "$c/traces" && mkdir "$c/traces"
+  if [ "$file" != - ]; then echo '{}' >"$c/traces/trace.jsonl" && chmod "$file" "$c/traces/trace.jsonl"; fi
+  find "$c/traces" -exec touch -d '2026-01-02 03:04:05' {} +
+  chmod "$folder" "$c/traces"
+  before="$(find "$c/traces" -printf '%p %m %s %T@\n' | sort)"
+  expect "$name: exit status" "$status" "$(doctor "$name")"
+  expect "$name: reported" 1 "$(grep -c "trace: on, into C:\\\\traces\\\\trace.jsonl.*${words//_/ }" "$work/$name.txt")"
+  expect "$name: the trace's folder is left as it was" "$before" \
+    "$(find "$c/traces" -printf '%p %m %s %T@\n' | sort)"
+  chmod 755 "$c/traces"
+done <<'END'
+trace-new 755 - 0 this_user_can_create_the_file_in_C:
+trace-appended 755 644 0 this_user_can_append_to_the_file_and_rotate_it$
+trace-folder-read-only 555 - 1 cannot_create_files_in_C:
+trace-file-read-only 755 444 1 cannot_append_to_the_file:
+trace-not-rotated 555 666 1 can_append_to_the_file_but_not_rotate_it:
+END
 reg delete 'HKCU\Software\vpolv' /f
 
 # A signed DLL (the release's, or this one signed here with a throwaway certificate), then
@@ -128,6 +168,24 @@ expect "signed DLL: reported" 1 "$(grep -c '^  ok       signature: signed; the s
 printf '\xff' | dd of="$host/vpolv.dll" bs=1 seek=$((0x3A)) conv=notrunc 2>/dev/null
 fault changed-after-signing "signature"
 cp "$work/vpolv.dll" "$host/vpolv.dll"
+
+echo "== host folders given by path"
+expect "a drive's root: exit status" 1 "$(doctor drive-root vpolv-sim.exe --host-folder 'C:\')"
+expect "a drive's root: named with its separator" 'host folder C:\ C:\SPACE.INI' \
+  "$(sed -n -e 's/^\(host folder .*\)/\1/p' -e 's/^  problem: SPACE.INI: \(\S*\) is missing.*/\1/p' \
+    "$work/drive-root.txt" | tr '\n' ' ' | sed 's/ $//')"
+# 30 folders of 11 characters: past 260 characters, host and catalogs alike.
+deep="Deep$(printf '\\folder-%03d' $(seq 1 30))"
+mkdir -p "$c/${deep//\\//}/Catalogs/503" "$c/${deep//\\//}/Catalogs/570"
+printf '[InSitu]\r\nCatalogsDir=C:\\%s\\Catalogs\r\n' "$deep" >"$c/${deep//\\//}/SPACE.INI"
+cp "$c/Catalogs/503/polvas10.cat" "$c/${deep//\\//}/Catalogs/503/"
+cp "$c/Catalogs/570/polvas13.cat" "$c/${deep//\\//}/Catalogs/570/"
+expect "a host folder of ${#deep} characters: exit status" 0 \
+  "$(doctor deep-host-folder vpolv-sim-x86.exe --host-folder "C:\\$deep")"
+expect "a host folder of ${#deep} characters: its SPACE.INI and catalogs found" 4 \
+  "$(grep -c -e '^  ok       SPACE.INI' -e '^  ok       CatalogsDir' -e '^  ok       catalog 5' \
+    "$work/deep-host-folder.txt")"
+rm -rf "$c/Deep"
 
 expect "back to health: exit status" 0 "$(doctor healthy-again)"
 expect "the host folder is left as it was" "$installed" "$(ls "$host" | tr '\n' ' ')"
