@@ -126,12 +126,12 @@ std::vector<DirEntry> PosixFileSystem::listDirectory(const Text& directory) cons
             continue;  // hidden
         struct stat info {};
         const std::string full = path + (path.empty() || path.back() == '/' ? "" : "/") + name;
+        // An entry that went meanwhile, or a link to nothing, is no folder.
         bool directory = false;
         if (statPath(full, info) == 0) {
             directory = S_ISDIR(info.st_mode);
-        } else if (!notThere(errno)) {
-            // An entry that went meanwhile, or a link to nothing, is no folder.
-            fail(kCouldNotLook, fromUtf8(full), errno);
+        } else if (const int error = errno; !notThere(error)) {
+            fail(kCouldNotLook, fromUtf8(full), error);
         }
         entries.push_back({fromUtf8(name), directory});
     }
