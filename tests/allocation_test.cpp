@@ -341,7 +341,8 @@ TEST(SystemCalls, EachFailingCallFailsTheEventWithItsError) {
         ASSERT_FALSE(clean.writes.empty());
         for (const Failure& failure : failures) {
             std::set<std::string> failed;
-            for (std::size_t n = 1;; ++n) {
+            std::size_t n = 1;
+            for (;; ++n) {
                 gSystemCalls = {n, failure.error, 0, {}};
                 const auto run = surroundings.run(0);
                 const std::string call = std::exchange(gSystemCalls, {}).failed;
@@ -378,6 +379,8 @@ TEST(SystemCalls, EachFailingCallFailsTheEventWithItsError) {
             for (const auto& entry : calls)
                 all.insert(entry.first);
             EXPECT_EQ(failed, all);
+            if (failure.error == ENOMEM)
+                std::printf("%s: %zu system calls\n", kKindNames[static_cast<int>(kind)], n - 1);
         }
     }
 }
