@@ -115,23 +115,35 @@ class Args {
     std::size_t count_ = 0;
 };
 
+// The exception information a failed call may leave: its three texts are freed however the
+// call ends, an error writing back its by-reference arguments included.
+struct ExceptionInfo : EXCEPINFO {
+    ExceptionInfo() : EXCEPINFO{} {}
+    ~ExceptionInfo() {
+        SysFreeString(bstrSource);
+        SysFreeString(bstrDescription);
+        SysFreeString(bstrHelpFile);
+    }
+    ExceptionInfo(const ExceptionInfo&) = delete;
+    ExceptionInfo& operator=(const ExceptionInfo&) = delete;
+};
+
 // The error the host reported for a failed call, passed on with its own code and description.
-Error hostFailure(HRESULT hr, EXCEPINFO& info) {
+Error hostFailure(HRESULT hr, ExceptionInfo& info) {
     if (hr != DISP_E_EXCEPTION)
         return Error(static_cast<std::int32_t>(hr), win::systemMessage(hr));
-    if (info.pfnDeferredFillIn)
+    if (info.pfnDeferredFillIn) {
         info.pfnDeferredFillIn(&info);
-    const Bstr description(info.bstrDescription);
-    const Bstr source(info.bstrSource);
-    const Bstr helpFile(info.bstrHelpFile);
+        info.pfnDeferredFillIn = nullptr;
+    }
     HRESULT code = info.scode;
     if (code == S_OK) {
         code = info.wCode ? MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, info.wCode) : E_FAIL;
     }
-    Text text = win::fromBstr(description.get());
+    Text text = win::fromBstr(info.bstrDescription);
     if (text.empty())
         text = win::systemMessage(code);
-    return Error(static_cast<std::int32_t>(code), std::move(text), win::fromBstr(source.get()));
+    return Error(static_cast<std::int32_t>(code), std::move(text), win::fromBstr(info.bstrSource));
 }
 
 // Converts a host result in place; a result that does not convert is a type mismatch. A result
@@ -244,7 +256,7 @@ class DispatchObject {
     void invoke(host::Operation op, WORD flags, Args& args, Variant& result) {
         const DISPID dispId = id(op);
         DISPPARAMS params = args.params();
-        EXCEPINFO info{};
+        ExceptionInfo info;
         UINT argError = 0;
         const HRESULT hr = object_->Invoke(dispId, IID_NULL, LOCALE_USER_DEFAULT, flags, &params,
                                            result.get(), &info, &argError);

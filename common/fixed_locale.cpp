@@ -10,10 +10,16 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <utility>
 
 #include "common/error.h"
 
 namespace vpolv {
+
+NumberSymbols NumberSymbols::forDecimal(Text decimal) {
+    const bool comma = decimal == u",";
+    return {std::move(decimal), comma ? u"." : u",", comma ? u"\u20AC" : u"$"};
+}
 
 namespace {
 
@@ -61,11 +67,16 @@ struct ParsedNumber {
 //                  ')' after a '(', and '+' and '-' when the leading part had none
 // A '(' needs a ')' or a '-'. The text ends at its first NUL character, as a C string would.
 // Not a number: type mismatch.
-ParsedNumber parse(const Text& text, char16_t decimal, char16_t thousands, char16_t currency) {
+ParsedNumber parse(const Text& text, char16_t decimal, char16_t thousands, const Text& currency) {
     const std::size_t n = std::min(text.find(u'\0'), text.size());
     std::size_t i = 0;
     ParsedNumber number;
     bool plus = false, minus = false, parens = false, currencySign = false;
+    // The currency sign is read whole, whatever its length.
+    const auto currencyAt = [&](std::size_t at) {
+        return !currency.empty() && at + currency.size() <= n &&
+               text.compare(at, currency.size(), currency) == 0;
+    };
     while (i < n) {
         const char16_t c = text[i];
         if (isBlank(c)) {
@@ -75,8 +86,10 @@ ParsedNumber parse(const Text& text, char16_t decimal, char16_t thousands, char1
             minus = true;
         } else if (c == u'(' && !parens) {
             parens = true;
-        } else if (c == currency && !currencySign) {
+        } else if (!currencySign && currencyAt(i)) {
             currencySign = true;
+            i += currency.size();
+            continue;
         } else {
             break;
         }
@@ -134,7 +147,11 @@ ParsedNumber parse(const Text& text, char16_t decimal, char16_t thousands, char1
     bool closed = false;
     while (i < n) {
         const char16_t c = text[i];
-        if (isBlank(c) || ((c == thousands || c == currency) && number.radix == 10)) {
+        if (number.radix == 10 && currencyAt(i)) {
+            i += currency.size();
+            continue;
+        }
+        if (isBlank(c) || (c == thousands && number.radix == 10)) {
         } else if (c == u'+' && !plus) {
         } else if (c == u'-' && !minus) {
             number.negative = true;
@@ -202,12 +219,15 @@ double nearestDouble(const ParsedNumber& number) {
 }  // namespace
 
 FixedLocale::FixedLocale(char16_t decimalSeparator)
-    : decimal_(decimalSeparator),
-      thousands_(decimalSeparator == u',' ? u'.' : u','),
-      currency_(decimalSeparator == u',' ? u'\u20AC' : u'$') {}
+    : FixedLocale(NumberSymbols::forDecimal(Text(1, decimalSeparator))) {}
+
+FixedLocale::FixedLocale(NumberSymbols symbols)
+    : symbols_(std::move(symbols)),
+      decimal_(symbols_.decimal.empty() ? u'.' : symbols_.decimal[0]),
+      thousands_(symbols_.thousands.empty() ? u'\0' : symbols_.thousands[0]) {}
 
 double FixedLocale::textToDouble(const Text& text) const {
-    const ParsedNumber number = parse(text, decimal_, thousands_, currency_);
+    const ParsedNumber number = parse(text, decimal_, thousands_, symbols_.currency);
     if (number.radix == 10)
         return nearestDouble(number);
     // A hexadecimal or octal number is read as 32 bits; as a double only the Long values that
@@ -219,7 +239,7 @@ double FixedLocale::textToDouble(const Text& text) const {
 }
 
 Long FixedLocale::textToLong(const Text& text) const {
-    const ParsedNumber number = parse(text, decimal_, thousands_, currency_);
+    const ParsedNumber number = parse(text, decimal_, thousands_, symbols_.currency);
     if (number.radix == 10)
         return roundedLong(number);
     // The 32 bits of a hexadecimal or octal number are the Long's, whatever its sign.

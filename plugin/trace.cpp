@@ -36,7 +36,7 @@ trace::Record traceRecord(const trace::Recorder& recorder, const TracedEvent& ev
     record.time = utcNow();
     record.event = event.name;
     record.callParams = event.callParams;
-    record.decimalSeparator = sys.locale.doubleToText(0.5).substr(1, 1);
+    record.numbers = sys.locale.symbols();
     record.pathSeparator = Text(1, sys.files.separator());
     record.spaceIni = sys.files.moduleFolder() + sys.files.separator() + Text(kSpaceIni);
     record.catalogsDir = event.ctx.module.sCatalogsDir;

@@ -30,6 +30,14 @@ windows_stage() {
   cmake --preset native >/dev/null
   cmake --build --preset native --target vpolv-sim
   ./build/native/sim/vpolv-sim --replay "build/$1/dll-trace.jsonl"
+  echo "== the records of $1's placements that ran out of memory, each replayed"
+  local records
+  records=$(grep -c . "build/$1/allocation-trace.jsonl")
+  for ((k = 1; k <= records; k++)); do
+    ./build/native/sim/vpolv-sim replay "build/$1/allocation-trace.jsonl" --record "$k" >/dev/null ||
+      { echo "record $k of build/$1/allocation-trace.jsonl does not replay identically" >&2; return 1; }
+  done
+  echo "$records records, all identical"
 }
 
 stage native "g++ build; unit, golden, trace and command-line tests"

@@ -20,6 +20,8 @@ export WINEDEBUG=-all
 export WINEPREFIX="$PWD/build/$preset/wineprefix"
 # The DLL tests leave a trace of one placement there, for the simulator to replay.
 export VPOLV_DLL_TRACE="$PWD/build/$preset/dll-trace.jsonl"
+# ... and the records of placements that ran out of memory, one each.
+export VPOLV_ALLOCATION_TRACE="$PWD/build/$preset/allocation-trace.jsonl"
 # shellcheck source=../cmake/wine-lib.sh
 source cmake/wine-lib.sh
 wineserver -k 2>/dev/null || true

@@ -180,7 +180,7 @@ class Surroundings {
     Surroundings(Kind kind, bool traced)
         : kind_(kind),
           showroom_(sim::loadScene(VPOLV_EXAMPLES_DIR "/showroom.json")),
-          locale_(showroom_.decimalSeparator),
+          locale_(showroom_.numbers),
           files_(platform::makeFileSystem(toText(module_.path()))),
           profile_(platform::makeProfile()),
           trace_(platform::makeFileTrace(toText(module_.path() / "trace.jsonl"))),

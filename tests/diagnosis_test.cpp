@@ -186,6 +186,8 @@ TEST(Trace, ChangesNothingTheEventDoes) {
     EXPECT_EQ(place["event"], "place");
     EXPECT_EQ(place["callParams"], kOuterBlock);
     EXPECT_EQ(place["decimalSeparator"], ".");
+    EXPECT_EQ(place["thousandsSeparator"], ",");
+    EXPECT_EQ(place["currencySign"], "$");
     EXPECT_EQ(place["catalogFile"], "polvas10");
     EXPECT_EQ(place["result"], true);
     EXPECT_EQ(place["boxes"].size(), 1u);
@@ -237,7 +239,7 @@ TEST(Trace, ReadsBackEveryByteItWrote) {
     every.time = "2026-12-07T23:59:59Z";
     every.event = "scene";
     every.callParams = -5;
-    every.decimalSeparator = u",";
+    every.numbers = {u",", u"\u00A0", u"CHF"};
     every.pathSeparator = u"\\";
     every.spaceIni = u"C:\\H\u00F6st\\SPACE.INI";
     every.catalogsDir = odd;

@@ -109,7 +109,13 @@ Record recordOf(const Json& line) {
     if (const auto it = line.find("time"); it != line.end())
         record.time = json.text(*it, "time");
     record.callParams = json.number(member("callParams"), "callParams");
-    record.decimalSeparator = textOf(member("decimalSeparator"), "decimalSeparator");
+    const Text decimal = textOf(member("decimalSeparator"), "decimalSeparator");
+    if (line.contains("thousandsSeparator") || line.contains("currencySign")) {
+        record.numbers = {decimal, textOf(member("thousandsSeparator"), "thousandsSeparator"),
+                          textOf(member("currencySign"), "currencySign")};
+    } else {
+        record.numbers = NumberSymbols::forDecimal(decimal);
+    }
     record.pathSeparator = textOf(member("pathSeparator"), "pathSeparator");
     if (record.pathSeparator.size() != 1)
         json.fail("pathSeparator", "expected one character");

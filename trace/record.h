@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/error.h"
+#include "common/locale.h"
 #include "common/types.h"
 #include "host/call.h"
 
@@ -31,7 +32,9 @@ struct Record {
     std::string time;    // when the event ended, UTC: 2026-12-07T23:59:59Z
     std::string event;   // "place", "finishes", "scene"
     Long callParams = 0;
-    Text decimalSeparator;
+    // The user locale's signs: a record of an older plug-in has the decimal separator alone (its
+    // first character), read with its usual companions.
+    NumberSymbols numbers;
     Text pathSeparator;
     Text spaceIni;
     Text catalogsDir;

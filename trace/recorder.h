@@ -80,8 +80,10 @@ R Recorder::perform(MakeCall&& makeCall, Run&& run) {
                 keep([&] { calls_[at - 1].answer = host::answerOf(value); });
             return value;
         }
-    } catch (const Error& e) {
-        keep([&] { calls_[at - 1].answer.error = e; });
+    } catch (...) {
+        // The host's error, or what the call ran into on its way (no memory for an argument,
+        // say): the plug-in sees it as this error too.
+        keep([&] { calls_[at - 1].answer.error = currentError(); });
         throw;
     }
 }

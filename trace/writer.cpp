@@ -109,7 +109,11 @@ std::string recordLine(const Record& record) {
     appendText(out, record.event);
     out += ",\"callParams\":" + std::to_string(record.callParams);
     out += ",\"decimalSeparator\":";
-    appendText(out, record.decimalSeparator);
+    appendText(out, record.numbers.decimal);
+    out += ",\"thousandsSeparator\":";
+    appendText(out, record.numbers.thousands);
+    out += ",\"currencySign\":";
+    appendText(out, record.numbers.currency);
     out += ",\"pathSeparator\":";
     appendText(out, record.pathSeparator);
     out += ",\"spaceIni\":";

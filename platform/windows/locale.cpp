@@ -1,4 +1,6 @@
 // Number conversions of OLE Automation under the user's default locale.
+#include <iterator>
+
 #include "platform/windows/com_support.h"
 #include "platform/windows/win32.h"
 #include "platform/windows/windows_platform_impl.h"
@@ -54,6 +56,18 @@ Text WindowsLocale::doubleToText(double value) const {
     checkConversion(VarBstrFromR8(value, LOCALE_USER_DEFAULT, 0, &raw));
     const win::Bstr result(raw);
     return win::fromBstr(result.get());
+}
+
+// The user's own settings, as the runtime reads them for the conversions above.
+NumberSymbols WindowsLocale::symbols() const {
+    const auto read = [](LCTYPE type) {
+        wchar_t value[32];
+        const int length = GetLocaleInfoW(LOCALE_USER_DEFAULT, type, value, std::size(value));
+        if (length <= 0)
+            win::check(HRESULT_FROM_WIN32(GetLastError()));
+        return win::fromWide(value, wcsnlen(value, std::size(value)));
+    };
+    return {read(LOCALE_SDECIMAL), read(LOCALE_STHOUSAND), read(LOCALE_SCURRENCY)};
 }
 
 }  // namespace vpolv::platform::windows

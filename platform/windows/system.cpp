@@ -1,5 +1,6 @@
 // File system, profile and message box services on the Win32 API.
 #include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -228,32 +229,38 @@ Text WindowsTrace::file() const {
         watch.armed = arm(kTraceRoots[i], watch);
         watched = watched && watch.armed;
     }
-    // Stale until read whole: a read that fails is made again by the next call.
+    // Stale until read whole: a read that fails (the trace is then off for this call) is made
+    // again by the next call.
     valid_ = false;
-    cached_ = readSwitch();
+    std::optional<Text> read = readSwitch();
+    if (!read)
+        return {};
+    cached_ = std::move(*read);
     valid_ = watched;
     return cached_;
 }
 
-Text WindowsTrace::readSwitch() {
+std::optional<Text> WindowsTrace::readSwitch() {
     for (const HKEY root : kTraceRoots) {
         DWORD bytes = 0;
         const LSTATUS status = RegGetValueW(root, L"Software\\vpolv", L"TraceFile", RRF_RT_REG_SZ,
                                             nullptr, nullptr, &bytes);
         if (status == ERROR_FILE_NOT_FOUND)
             continue;  // no value here: the machine's, if any
+        if (status == ERROR_UNSUPPORTED_TYPE)
+            return Text();  // not a path: off, as settled as no value
         if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA)
-            return {};
+            return std::nullopt;
         std::wstring value(bytes / sizeof(wchar_t) + 1, L'\0');
         bytes = static_cast<DWORD>(value.size() * sizeof(wchar_t));
         if (RegGetValueW(root, L"Software\\vpolv", L"TraceFile", RRF_RT_REG_SZ, nullptr,
                          value.data(), &bytes) != ERROR_SUCCESS) {
-            return {};
+            return std::nullopt;  // changed between the two reads, or no memory
         }
         value.resize(wcsnlen(value.c_str(), value.size()));
         return win::fromWide(value);
     }
-    return {};
+    return Text();  // switched off
 }
 
 bool WindowsTrace::append(const Text& file, std::string_view record) const noexcept {

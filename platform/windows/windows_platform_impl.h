@@ -3,6 +3,7 @@
 
 #include <array>
 #include <mutex>
+#include <optional>
 
 #include "platform/platform.h"
 #include "platform/windows/com_support.h"
@@ -15,6 +16,7 @@ class WindowsLocale : public Locale {
     Long textToLong(const Text& text) const override;
     double textToDouble(const Text& text) const override;
     Text doubleToText(double value) const override;
+    NumberSymbols symbols() const override;
 };
 
 class WindowsFileSystem : public FileSystem {
@@ -57,7 +59,8 @@ class WindowsTrace : public Trace {
         bool armed = false;
     };
     static bool arm(HKEY root, Watch& watch);
-    static Text readSwitch();
+    // The switch; nullopt when it could not be read.
+    static std::optional<Text> readSwitch();
 
     mutable std::mutex mutex_;
     mutable std::array<Watch, 2> watches_;

@@ -89,7 +89,7 @@ RunResult runEvent(const SceneFile& scene, EventKind event, std::optional<Long> 
     const std::optional<Long> callObject = object ? object : scene.callObject;
 
     const auto folder = pluginFolder(scene.spaceIni);
-    const FixedLocale locale(scene.decimalSeparator);
+    const FixedLocale locale(scene.numbers);
     const auto files = platform::makeFileSystem(fromUtf8(utf8Path(folder->path())));
     const auto profile = platform::makeProfile();
     testing::RecordingMessageBox messages;

@@ -176,7 +176,7 @@ bool ReplayResult::identical(const TraceRecord& record) const {
 }
 
 ReplayResult replay(const TraceRecord& record) {
-    const FixedLocale locale(record.decimalSeparator.empty() ? u'.' : record.decimalSeparator[0]);
+    const FixedLocale locale(record.numbers);
     const ReplayFiles files(record);
     const ReplayProfile profile(record);
     testing::RecordingMessageBox dialogs;  // shown to nobody

@@ -362,13 +362,25 @@ std::string expandCatalogsFolder(const Checker& check, const SceneFile& scene, s
 }
 
 void readSurroundings(const Checker& check, const Json& json, SceneFile& out) {
-    if (json.contains("decimalSeparator")) {
-        const std::string separator = check.text(json["decimalSeparator"], "decimalSeparator");
-        if (separator != "." && separator != ",") {
-            check.fail("decimalSeparator", "expected \".\" or \",\", found " + quote(separator));
+    // The signs as a user locale can have them: one to three characters (the currency sign up
+    // to twelve), no digit among them; an empty thousands separator or currency sign is none.
+    const auto sign = [&](const char* key, std::size_t longest, bool mayBeEmpty) {
+        const Text text = fromUtf8(check.text(json[key], key));
+        if ((text.empty() && !mayBeEmpty) || text.size() > longest ||
+            std::any_of(text.begin(), text.end(),
+                        [](char16_t c) { return c >= u'0' && c <= u'9'; })) {
+            check.fail(key, "expected " + std::string(mayBeEmpty ? "up to " : "1 to ") +
+                                std::to_string(longest) + " characters and no digit, found " +
+                                quote(toUtf8(text)));
         }
-        out.decimalSeparator = static_cast<char16_t>(separator[0]);
-    }
+        return text;
+    };
+    if (json.contains("decimalSeparator"))
+        out.numbers = NumberSymbols::forDecimal(sign("decimalSeparator", 3, false));
+    if (json.contains("thousandsSeparator"))
+        out.numbers.thousands = sign("thousandsSeparator", 3, true);
+    if (json.contains("currencySign"))
+        out.numbers.currency = sign("currencySign", 12, true);
     if (json.contains("catalogsFolder")) {
         out.catalogsFolderWritten = check.text(json["catalogsFolder"], "catalogsFolder");
         const fs::path folder =
@@ -420,8 +432,8 @@ SceneFile checkScene(std::string_view input, const fs::path& file) {
     check.objectAt(json, "top level");
     check.onlyKeys(json, "top level",
                    {"description", "session", "callParamsBlock", "callObject", "decimalSeparator",
-                    "catalogsFolder", "spaceIni", "keywords", "objects", "sceneObjects", "tables",
-                    "failures"});
+                    "thousandsSeparator", "currencySign", "catalogsFolder", "spaceIni", "keywords",
+                    "objects", "sceneObjects", "tables", "failures"});
 
     SceneFile out;
     out.file = file;
@@ -515,7 +527,11 @@ std::string sceneToJson(const SceneFile& original, const host::SceneData& scene,
     if (original.callObject || scene.currentObject != original.scene.currentObject) {
         json["callObject"] = scene.currentObject;
     }
-    json["decimalSeparator"] = std::string(1, static_cast<char>(original.decimalSeparator));
+    json["decimalSeparator"] = toUtf8(original.numbers.decimal);
+    if (original.numbers != NumberSymbols::forDecimal(original.numbers.decimal)) {
+        json["thousandsSeparator"] = toUtf8(original.numbers.thousands);
+        json["currencySign"] = toUtf8(original.numbers.currency);
+    }
     if (original.catalogsFolder) {
         std::string folder = relativeTo(*original.catalogsFolder, outFolder);
         json["catalogsFolder"] = folder;
@@ -595,6 +611,15 @@ std::string sceneToJson(const SceneFile& original, const host::SceneData& scene,
         json["failures"] = failures;
     }
     return json.dump(2) + "\n";
+}
+
+std::string numbersText(const NumberSymbols& numbers) {
+    std::string text = "decimal separator \"" + echo(toUtf8(numbers.decimal)) + "\"";
+    if (numbers != NumberSymbols::forDecimal(numbers.decimal)) {
+        text += ", thousands separator \"" + echo(toUtf8(numbers.thousands)) +
+                "\", currency sign \"" + echo(toUtf8(numbers.currency)) + "\"";
+    }
+    return text;
 }
 
 }  // namespace vpolv::sim

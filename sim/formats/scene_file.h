@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/locale.h"
 #include "common/types.h"
 #include "host/memory_host.h"
 
@@ -59,7 +60,7 @@ struct SceneFile {
     std::optional<std::string> description;
     Long callParamsBlock = 1;
     std::optional<Long> callObject;
-    char16_t decimalSeparator = u'.';
+    NumberSymbols numbers;                                // the user locale's signs
     std::optional<std::string> catalogsFolderWritten;     // as written in the file
     std::optional<std::filesystem::path> catalogsFolder;  // absolute
     SpaceIni spaceIni;
@@ -79,5 +80,9 @@ SceneFile parseScene(std::string_view json, const std::filesystem::path& file);
 // Relative paths are rewritten to stay valid from the folder of outFile.
 std::string sceneToJson(const SceneFile& original, const host::SceneData& scene,
                         const std::filesystem::path& outFile);
+
+// The signs for a report: 'decimal separator ","', and the thousands separator and the currency
+// sign when they are not the decimal separator's usual companions.
+std::string numbersText(const NumberSymbols& numbers);
 
 }  // namespace vpolv::sim

@@ -252,11 +252,7 @@ class Builder {
             out.callObject = callObject;
             out.scene.currentObject = callObject;
         }
-        const std::string separator = toUtf8(record_.decimalSeparator);
-        if (separator != "." && separator != ",")
-            throw SceneError(where_ + ": decimal separator \"" + separator +
-                             "\": a scene has \".\" or \",\"");
-        out.decimalSeparator = static_cast<char16_t>(separator[0]);
+        out.numbers = record_.numbers;
         if (catalogsFolder_) {
             out.catalogsFolder = *catalogsFolder_;
             out.spaceIni.source = SpaceIni::Source::Generated;

@@ -374,7 +374,7 @@ std::string textReport(const SceneFile& scene, const RunResult& run, ReportOptio
     out << "\nEvent   " << eventMethodName(run.event);
     if (run.event != EventKind::Scene && run.object)
         out << " on " << objectName(run, *run.object);
-    out << "\nLocale  decimal separator \"" << static_cast<char>(scene.decimalSeparator) << "\"\n";
+    out << "\nLocale  " << numbersText(scene.numbers) << "\n";
     spaceIniSection(out, texts, scene);
     out << "\nHost calls\n";
     for (std::size_t i = 0; i < run.log.size(); ++i) {

@@ -311,7 +311,7 @@ Example example(std::string title, std::string shows, EventKind event, Long obje
     Example e{std::move(title), std::move(shows), {}, event, object};
     e.scene.file = "example.json";
     e.scene.folder = "/";
-    e.scene.decimalSeparator = separator;
+    e.scene.numbers = NumberSymbols::forDecimal(Text(1, separator));
     e.scene.callObject = object;
     e.scene.scene.currentObject = object;
     e.scene.scene.sceneObjects = {object};
@@ -467,7 +467,7 @@ void exampleSection(Out& out, const Example& e) {
     out << "### " << e.title << "\n\n"
         << "Shows " << e.shows << ".\n\n"
         << "`" << eventMethodName(e.event) << "` on object " << e.object << ", decimal separator "
-        << code(Text(1, e.scene.decimalSeparator)) << ", in this scene:\n\n";
+        << code(e.scene.numbers.decimal) << ", in this scene:\n\n";
     for (const auto& [id, object] : scene.objects) {
         out << "- object " << id << ", informations " << infosText(object.infos);
         if (!object.children.empty()) {

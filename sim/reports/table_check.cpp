@@ -151,7 +151,7 @@ std::string count(std::size_t n, const char* one, const char* many) {
 
 CheckResult checkTables(const SceneFile& scene) {
     CheckResult result;
-    const FixedLocale locale(scene.decimalSeparator);
+    const FixedLocale locale(scene.numbers);
     std::set<Long> children;
     for (const auto& [id, object] : scene.scene.objects)
         children.insert(object.children.begin(), object.children.end());
@@ -212,9 +212,8 @@ CheckResult checkTables(const SceneFile& scene) {
 }
 
 std::string checkReport(const SceneFile& scene, const CheckResult& result) {
-    std::string out = "Check   " + echo(utf8Path(scene.file.filename())) +
-                      ", decimal separator \"" +
-                      std::string(1, static_cast<char>(scene.decimalSeparator)) + "\"\nObjects ";
+    std::string out = "Check   " + echo(utf8Path(scene.file.filename())) + ", " +
+                      numbersText(scene.numbers) + "\nObjects ";
     if (result.objects.empty())
         out += "none with glass to price";
     for (std::size_t i = 0; i < result.objects.size(); ++i)

@@ -1,6 +1,7 @@
 // The system headers first: see win32.h.
 #include "testkit/wine/support.h"
 
+#include <cstring>
 #include <fstream>
 #include <stdexcept>
 
@@ -308,6 +309,52 @@ host::SceneData mixedScene() {
                {86, u"Mate"}});
     scene.sceneObjects = {10, 20, 30};
     return scene;
+}
+
+ImportPatch::ImportPatch(HMODULE module, const char* dll, const char* name, void* replacement) {
+    auto* const base = reinterpret_cast<BYTE*>(module);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+        base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& imports =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto* d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
+         d->Name; ++d) {
+        if (_stricmp(reinterpret_cast<const char*>(base + d->Name), dll) != 0)
+            continue;
+        // The names are in the lookup table, the addresses the loader bound in the same order;
+        // an import by ordinal is known by its address.
+        const auto wanted =
+            reinterpret_cast<ULONG_PTR>(GetProcAddress(GetModuleHandleA(dll), name));
+        const auto* named = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + d->OriginalFirstThunk);
+        auto* bound = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
+        for (; named->u1.AddressOfData; ++named, ++bound) {
+            const bool match = IMAGE_SNAP_BY_ORDINAL(named->u1.Ordinal)
+                                   ? bound->u1.Function == wanted
+                                   : std::strcmp(reinterpret_cast<const char*>(
+                                                     reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(
+                                                         base + named->u1.AddressOfData)
+                                                         ->Name),
+                                                 name) == 0;
+            if (match)
+                slot_ = reinterpret_cast<ULONG_PTR*>(&bound->u1.Function);
+        }
+    }
+    if (slot_) {
+        original_ = *slot_;
+        write(reinterpret_cast<ULONG_PTR>(replacement));
+    }
+}
+
+ImportPatch::~ImportPatch() {
+    if (slot_)
+        write(original_);
+}
+
+void ImportPatch::write(ULONG_PTR value) {
+    DWORD protection = 0;
+    VirtualProtect(slot_, sizeof *slot_, PAGE_READWRITE, &protection);
+    *slot_ = value;
+    VirtualProtect(slot_, sizeof *slot_, protection, &protection);
 }
 
 }  // namespace vpolv::winetest

@@ -35,6 +35,23 @@ F exportOf(HMODULE module, const char* name) {
 }
 using EntryPoint = HRESULT(STDAPICALLTYPE*)();
 
+// While alive, module's import of function name from library dll calls replacement instead:
+// how a test makes one system call of the DLL fail. found() is false when the module does not
+// import it.
+class ImportPatch {
+  public:
+    ImportPatch(HMODULE module, const char* dll, const char* name, void* replacement);
+    ~ImportPatch();
+    ImportPatch(const ImportPatch&) = delete;
+    ImportPatch& operator=(const ImportPatch&) = delete;
+    bool found() const { return slot_ != nullptr; }
+
+  private:
+    void write(ULONG_PTR value);
+    ULONG_PTR* slot_ = nullptr;
+    ULONG_PTR original_ = 0;
+};
+
 // A Unix path as Wine sees it (on drive Z:); other paths unchanged.
 std::wstring windowsPath(const std::string& path);
 

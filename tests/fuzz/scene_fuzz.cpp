@@ -118,8 +118,8 @@ std::string difference(const SceneFile& a, const SceneFile& b) {
         return "call-parameter block";
     if (a.callObject != b.callObject)
         return "callObject";
-    if (a.decimalSeparator != b.decimalSeparator)
-        return "decimal separator";
+    if (a.numbers != b.numbers)
+        return "number signs";
     if (a.catalogsFolder != b.catalogsFolder)
         return "catalogs folder";
     if (a.spaceIni.source != b.spaceIni.source || a.spaceIni.contents != b.spaceIni.contents ||

@@ -57,7 +57,7 @@ TEST_F(SceneFileTest, ReadsEverythingAndKeepsFileOrder) {
     const SceneFile s = parseScene(kScene, scene("a.json"));
     EXPECT_EQ(s.scene.sessionId, 9);
     EXPECT_EQ(s.scene.currentObject, 10);
-    EXPECT_EQ(s.decimalSeparator, u',');
+    EXPECT_EQ(s.numbers, NumberSymbols::forDecimal(u","));
     EXPECT_EQ(s.scene.objects.at(10).children, (std::vector<Long>{12, 11}));
     EXPECT_EQ(s.scene.objects.at(10).infos.at(49), u"Vitrina\r\n#x#");
     EXPECT_EQ(s.scene.objects.at(11).infos.at(-1), u"odd code");
@@ -82,7 +82,7 @@ TEST_F(SceneFileTest, WrittenSceneReadsBackTheSameFromAnotherFolder) {
 
     EXPECT_EQ(back.scene.sessionId, s.scene.sessionId);
     EXPECT_EQ(back.scene.currentObject, s.scene.currentObject);
-    EXPECT_EQ(back.decimalSeparator, s.decimalSeparator);
+    EXPECT_EQ(back.numbers, s.numbers);
     EXPECT_EQ(back.objectOrder, s.objectOrder);
     EXPECT_EQ(back.notes, s.notes);
     EXPECT_EQ(back.scene.sceneObjects, s.scene.sceneObjects);
@@ -156,7 +156,8 @@ TEST_F(SceneFileTest, RejectsFaultsWithTheirPlace) {
         {R"json({"tables": {"3": {"L": {"3": "1", "4": "2", "5": "3", "70000": "4"}}}})json",
          "table 3 line \"L\" column 70000"},
         {R"json({"tables": {"three": {}}})json", "tables: \"three\" is not a valid number here"},
-        {R"json({"decimalSeparator": ";"})json", "decimalSeparator: expected \".\" or \",\""},
+        {R"json({"decimalSeparator": ""})json", "decimalSeparator: expected 1 to 3 characters"},
+        {R"json({"currencySign": "1"})json", "currencySign: expected up to 12 characters and no"},
         {R"json({"session": "1"})json", "session: expected a whole number, found a text"},
         {R"json([])json", "top level: expected an object, found an array"},
         {"{\n  \"session\": 1,\n}", "s.json:3:1: invalid JSON"},

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <memory>
@@ -77,53 +78,6 @@ BOOL WINAPI countedReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read
     return fileCallFails("ReadFile") ? FALSE : ReadFile(file, buffer, size, read, overlapped);
 }
 
-// While alive, the module's import of a function of a system library calls replacement instead.
-class ImportPatch {
-  public:
-    ImportPatch(HMODULE module, const char* library, const char* name, void* replacement) {
-        auto* const base = reinterpret_cast<BYTE*>(module);
-        const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
-            base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
-        const IMAGE_DATA_DIRECTORY& imports =
-            nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-        const auto wanted =
-            reinterpret_cast<ULONG_PTR>(GetProcAddress(GetModuleHandleA(library), name));
-        for (auto* d =
-                 reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
-             d->Name; ++d) {
-            if (_stricmp(reinterpret_cast<const char*>(base + d->Name), library) != 0)
-                continue;
-            for (auto* t = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
-                 t->u1.Function; ++t) {
-                if (t->u1.Function == wanted)
-                    slot_ = reinterpret_cast<ULONG_PTR*>(&t->u1.Function);
-            }
-        }
-        if (slot_) {
-            original_ = *slot_;
-            write(reinterpret_cast<ULONG_PTR>(replacement));
-        }
-    }
-    ~ImportPatch() {
-        if (slot_)
-            write(original_);
-    }
-    ImportPatch(const ImportPatch&) = delete;
-    ImportPatch& operator=(const ImportPatch&) = delete;
-    bool found() const { return slot_ != nullptr; }
-
-  private:
-    void write(ULONG_PTR value) {
-        DWORD protection = 0;
-        VirtualProtect(slot_, sizeof *slot_, PAGE_READWRITE, &protection);
-        *slot_ = value;
-        VirtualProtect(slot_, sizeof *slot_, protection, &protection);
-    }
-
-    ULONG_PTR* slot_ = nullptr;
-    ULONG_PTR original_ = 0;
-};
-
 struct Placement {
     bool failed = false;  // the chosen call failed
     HRESULT hr = E_FAIL;
@@ -183,7 +137,12 @@ TEST(Allocation, EveryAutomationAllocationOfAPlacementThatFailsEndsItCleanly) {
     ASSERT_TRUE(clean.hr == S_OK && clean.result);
     ASSERT_GT(gCalls, 0u);
 
-    const std::wstring file = paths().folder + L"\\allocation-trace.jsonl";
+    // With VPOLV_ALLOCATION_TRACE set, the records of the traced runs stay there, for the
+    // simulator to replay: a call that ran out of memory is recorded with that error.
+    const char* kept = std::getenv("VPOLV_ALLOCATION_TRACE");
+    const std::wstring file =
+        kept ? windowsPath(kept) : paths().folder + L"\\allocation-trace.jsonl";
+    DeleteFileW(file.c_str());
     std::size_t points[2] = {};
     for (const bool traced : {false, true}) {
         if (traced) {
@@ -212,60 +171,109 @@ TEST(Allocation, EveryAutomationAllocationOfAPlacementThatFailsEndsItCleanly) {
         }
     }
     RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\vpolv", L"TraceFile");
-    DeleteFileW(file.c_str());
+    if (!kept)
+        DeleteFileW(file.c_str());
     // The trace makes no automation allocation of its own.
     EXPECT_EQ(points[1], points[0]);
     std::printf("automation allocations of a placement: %zu\n", points[0]);
 }
 
-TEST(Allocation, EachFileCallOfAPlacementThatFailsFailsItWithTheSystemsError) {
+std::vector<BSTR> gFreedTexts;
+bool gFailAfterAHostError = false;  // the first allocation after the host's error fails
+
+void WINAPI keptSysFreeString(BSTR text) {
+    if (text)
+        gFreedTexts.push_back(text);
+    SysFreeString(text);
+}
+void* __cdecl mallocFailingAfterAHostError(std::size_t size) {
+    if (gFailAfterAHostError && !fakeHost().exceptionTexts().empty()) {
+        gFailAfterAHostError = false;
+        return nullptr;
+    }
+    return std::malloc(size);
+}
+
+// A host call that fails with exception information, and memory that runs out right after it
+// (copying back its by-reference texts): the event fails with E_OUTOFMEMORY, and the texts of
+// the exception information are freed all the same.
+TEST(Allocation, TheTextsOfAHostErrorAreFreedWhenMemoryRunsOutAfterIt) {
     const ComPtr<IDispatch> plugin = createPlugin();
     const HMODULE dll = GetModuleHandleW(paths().vpolvDll.c_str());
-    ASSERT_NE(dll, nullptr);
-    const Placement clean = place(plugin.get(), 0, 0);
-    ASSERT_TRUE(clean.hr == S_OK && clean.result);
-    ASSERT_GT(clean.writes, 0u);
+    const ImportPatch patches[] = {
+        {dll, "oleaut32.dll", "SysFreeString", reinterpret_cast<void*>(&keptSysFreeString)},
+        {dll, "msvcrt.dll", "malloc", reinterpret_cast<void*>(&mallocFailingAfterAHostError)}};
+    ASSERT_TRUE(patches[0].found() && patches[1].found());
+    fakeHost().reset(cabinetScene());
+    fakeHost().failuresChangeTexts(true);
+    // The catalog's loading takes its two texts by reference.
+    fakeHost().memory().failOperation(
+        "FileLoad", Error(static_cast<std::int32_t>(0x80041234), u"No catalog", u"KDSDK"));
+    gFreedTexts.clear();
+    gFailAfterAHostError = true;
+    Outcome out;
+    fire(plugin.get(), Event::Place, out);
+    EXPECT_FALSE(gFailAfterAHostError);
+    gFailAfterAHostError = false;
+    EXPECT_EQ(out.hr, DISP_E_EXCEPTION);
+    EXPECT_EQ(out.scode, E_OUTOFMEMORY);
+    const std::vector<BSTR> handedOut = fakeHost().exceptionTexts();
+    ASSERT_EQ(handedOut.size(), 2u);
+    for (const BSTR text : handedOut) {
+        EXPECT_NE(std::find(gFreedTexts.begin(), gFreedTexts.end(), text), gFreedTexts.end())
+            << "a text of the host's error was never freed";
+    }
 
-    const std::string names[] = {"FindFirstFileW", "FindNextFileW", "GetFileAttributesExW",
-                                 "CreateFileW",    "GetFileSizeEx", "ReadFile"};
-    void* const standIns[] = {reinterpret_cast<void*>(&countedFindFirstFileW),
-                              reinterpret_cast<void*>(&countedFindNextFileW),
-                              reinterpret_cast<void*>(&countedGetFileAttributesExW),
-                              reinterpret_cast<void*>(&countedCreateFileW),
-                              reinterpret_cast<void*>(&countedGetFileSizeEx),
-                              reinterpret_cast<void*>(&countedReadFile)};
-    std::vector<std::unique_ptr<ImportPatch>> patches;
-    for (std::size_t i = 0; i < std::size(names); ++i) {
-        patches.push_back(
-            std::make_unique<ImportPatch>(dll, "kernel32.dll", names[i].c_str(), standIns[i]));
-        EXPECT_TRUE(patches.back()->found()) << names[i];
+    TEST(Allocation, EachFileCallOfAPlacementThatFailsFailsItWithTheSystemsError) {
+        const ComPtr<IDispatch> plugin = createPlugin();
+        const HMODULE dll = GetModuleHandleW(paths().vpolvDll.c_str());
+        ASSERT_NE(dll, nullptr);
+        const Placement clean = place(plugin.get(), 0, 0);
+        ASSERT_TRUE(clean.hr == S_OK && clean.result);
+        ASSERT_GT(clean.writes, 0u);
+
+        const std::string names[] = {"FindFirstFileW", "FindNextFileW", "GetFileAttributesExW",
+                                     "CreateFileW",    "GetFileSizeEx", "ReadFile"};
+        void* const standIns[] = {reinterpret_cast<void*>(&countedFindFirstFileW),
+                                  reinterpret_cast<void*>(&countedFindNextFileW),
+                                  reinterpret_cast<void*>(&countedGetFileAttributesExW),
+                                  reinterpret_cast<void*>(&countedCreateFileW),
+                                  reinterpret_cast<void*>(&countedGetFileSizeEx),
+                                  reinterpret_cast<void*>(&countedReadFile)};
+        std::vector<std::unique_ptr<ImportPatch>> patches;
+        for (std::size_t i = 0; i < std::size(names); ++i) {
+            patches.push_back(
+                std::make_unique<ImportPatch>(dll, "kernel32.dll", names[i].c_str(), standIns[i]));
+            EXPECT_TRUE(patches.back()->found()) << names[i];
+        }
+        std::set<std::string> failed;
+        std::size_t n = 1;
+        for (;; ++n) {
+            gFailedCall = nullptr;
+            const Placement run = place(plugin.get(), n, 0);
+            if (!run.failed)
+                break;
+            const std::string where =
+                std::string(gFailedCall) + " (call " + std::to_string(n) + ")";
+            failed.insert(gFailedCall);
+            EXPECT_EQ(run.hr, DISP_E_EXCEPTION) << where;
+            EXPECT_EQ(run.scode, E_OUTOFMEMORY) << where;
+            EXPECT_TRUE(run.description.starts_with("Could not "))
+                << where << ": " << run.description;
+            EXPECT_TRUE(run.description.ends_with("': Out of memory"))
+                << where << ": " << run.description;
+            EXPECT_TRUE(run.description.find("\\SPACE.INI'") != std::string::npos ||
+                        run.description.find("\\catalogs\\") != std::string::npos)
+                << where << ": " << run.description;
+            EXPECT_EQ(run.writes, 0u) << where;
+            EXPECT_EQ(count(run.calls, "Appli.EndSession("),
+                      count(run.calls, "Appli.StartSessionFromCallParams("))
+                << where;
+            EXPECT_EQ(fakeHost().liveObjects(), 0) << where;
+        }
+        EXPECT_EQ(failed, std::set<std::string>(std::begin(names), std::end(names)));
+        std::printf("file calls of a placement: %zu\n", n - 1);
     }
-    std::set<std::string> failed;
-    std::size_t n = 1;
-    for (;; ++n) {
-        gFailedCall = nullptr;
-        const Placement run = place(plugin.get(), n, 0);
-        if (!run.failed)
-            break;
-        const std::string where = std::string(gFailedCall) + " (call " + std::to_string(n) + ")";
-        failed.insert(gFailedCall);
-        EXPECT_EQ(run.hr, DISP_E_EXCEPTION) << where;
-        EXPECT_EQ(run.scode, E_OUTOFMEMORY) << where;
-        EXPECT_TRUE(run.description.starts_with("Could not ")) << where << ": " << run.description;
-        EXPECT_TRUE(run.description.ends_with("': Out of memory"))
-            << where << ": " << run.description;
-        EXPECT_TRUE(run.description.find("\\SPACE.INI'") != std::string::npos ||
-                    run.description.find("\\catalogs\\") != std::string::npos)
-            << where << ": " << run.description;
-        EXPECT_EQ(run.writes, 0u) << where;
-        EXPECT_EQ(count(run.calls, "Appli.EndSession("),
-                  count(run.calls, "Appli.StartSessionFromCallParams("))
-            << where;
-        EXPECT_EQ(fakeHost().liveObjects(), 0) << where;
-    }
-    EXPECT_EQ(failed, std::set<std::string>(std::begin(names), std::end(names)));
-    std::printf("file calls of a placement: %zu\n", n - 1);
-}
 
 }  // namespace
 }  // namespace vpolv::winetest

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -407,7 +408,10 @@ TEST_F(Events, TheTraceSwitchAndItsRecord) {
     const auto record = nlohmann::json::parse(line);
     EXPECT_EQ(record["event"], "place");
     EXPECT_EQ(record["result"], true);
+    // The user locale's signs, whole (the test runs under US English).
     EXPECT_EQ(record["decimalSeparator"], ".");
+    EXPECT_EQ(record["thousandsSeparator"], ",");
+    EXPECT_EQ(record["currencySign"], "$");
     EXPECT_EQ(record["pathSeparator"], "\\");
     // The three creations, then every operation the host received.
     EXPECT_EQ(record["calls"].size(), 3 + fakeHost().calls().size());
@@ -449,43 +453,106 @@ TEST_F(Events, TheTraceSwitchTakesEffectWithTheVeryNextEvent) {
     }
 }
 
-// COM may free a library at CoUninitialize without asking DllCanUnloadNow: a copy of the DLL,
-// loaded and freed so again and again after an event that watched the trace switch, while
-// another thread keeps changing the registry below HKEY_CURRENT_USER\Software.
-TEST(Unload, FreeingTheLibraryWhileTheRegistryChangesIsSafe) {
+LSTATUS WINAPI registryOutOfMemory(HKEY, LPCWSTR, LPCWSTR, DWORD, LPDWORD, PVOID, LPDWORD) {
+    return ERROR_NOT_ENOUGH_MEMORY;
+}
+
+// A read of the switch that fails leaves this one event untraced: the next one reads the switch
+// again, although nothing changed in between.
+TEST_F(Events, AFailedReadOfTheSwitchIsNotKept) {
+    const std::wstring file = paths().folder + L"\\unread.jsonl";
+    DeleteFileW(file.c_str());
+    ASSERT_EQ(
+        RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\vpolv", L"TraceFile", REG_SZ, file.c_str(),
+                        static_cast<DWORD>((file.size() + 1) * sizeof(wchar_t))),
+        ERROR_SUCCESS);
+    {
+        const ImportPatch failing(GetModuleHandleW(paths().vpolvDll.c_str()), "advapi32.dll",
+                                  "RegGetValueW", reinterpret_cast<void*>(&registryOutOfMemory));
+        ASSERT_TRUE(failing.found());
+        expectTrue(run(cabinetScene(), Event::Place));
+    }
+    EXPECT_EQ(GetFileAttributesW(file.c_str()), INVALID_FILE_ATTRIBUTES);
+    expectTrue(run(cabinetScene(), Event::Place));
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\vpolv", L"TraceFile");
+    EXPECT_NE(GetFileAttributesW(file.c_str()), INVALID_FILE_ATTRIBUTES);
+    DeleteFileW(file.c_str());
+}
+
+// The delivery of a change to a wait the DLL registers, held up until the DLL has been freed.
+struct HeldDelivery {
+    WAITORTIMERCALLBACK callback;
+    void* context;
+};
+HANDLE gStarted;  // a delivery is held
+HANDLE gFreed;    // the DLL has been freed: deliver
+HANDLE gDone;     // the held delivery was made
+
+VOID CALLBACK deliverLate(PVOID held, BOOLEAN timedOut) {
+    const auto* delivery = static_cast<const HeldDelivery*>(held);
+    SetEvent(gStarted);
+    // A wait the DLL ends properly at unload waits for this delivery, and FreeLibrary with it:
+    // then it is made with the DLL still there.
+    WaitForSingleObject(gFreed, 2000);
+    delivery->callback(delivery->context, timedOut);
+    SetEvent(gDone);
+}
+
+BOOL WINAPI heldRegisterWait(PHANDLE wait, HANDLE object, WAITORTIMERCALLBACK callback,
+                             PVOID context, ULONG milliseconds, ULONG flags) {
+    static HeldDelivery held[8];
+    static LONG count = 0;
+    HeldDelivery* delivery = &held[InterlockedIncrement(&count) % 8];
+    *delivery = {callback, context};
+    return RegisterWaitForSingleObject(wait, object, &deliverLate, delivery, milliseconds,
+                                       flags | WT_EXECUTEONLYONCE);
+}
+
+// COM may free a library at CoUninitialize without asking DllCanUnloadNow, while the system is
+// delivering a registry change to it. A copy of the DLL places a cabinet (watching the trace
+// switch), the registry changes, and every delivery of that change to a wait the DLL asked for
+// is held up until FreeLibrary has returned: nothing of the DLL may be waiting for it then.
+TEST(Unload, AChangeDeliveredWhileTheLibraryIsFreedFindsNothingOfIt) {
     const std::wstring copy = paths().folder + L"\\vpolv-unloaded.dll";
     ASSERT_TRUE(CopyFileW(paths().vpolvDll.c_str(), copy.c_str(), FALSE));
-    std::atomic<bool> stop{false};
-    std::thread writer([&] {
-        for (DWORD n = 0; !stop; ++n) {
-            RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\vpolv-unload-test", L"n", REG_DWORD, &n,
-                            sizeof n);
-        }
-    });
+    const win::UniqueHandle started(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    const win::UniqueHandle freed(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    const win::UniqueHandle done(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    gStarted = started.get();
+    gFreed = freed.get();
+    gDone = done.get();
     using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-    for (int round = 0; round < 40; ++round) {
-        std::thread([&] {
-            ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-            const HMODULE dll = LoadLibraryW(copy.c_str());
-            ASSERT_NE(dll, nullptr);
-            {
-                ComPtr<IClassFactory> factory;
-                ASSERT_EQ(exportOf<GetClassObject>(dll, "DllGetClassObject")(
-                              CLSID_Plugin, IID_IClassFactory, factory.putVoid()),
-                          S_OK);
-                ComPtr<IDispatch> plugin;
-                ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, plugin.putVoid()), S_OK);
-                fakeHost().reset(cabinetScene());
-                Outcome out;
-                fire(plugin.get(), Event::Place, out);
-                EXPECT_EQ(out.hr, S_OK);
-            }
-            CoUninitialize();
-            FreeLibrary(dll);
-        }).join();
-    }
-    stop = true;
-    writer.join();
+    std::thread([&] {
+        ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+        const HMODULE dll = LoadLibraryW(copy.c_str());
+        ASSERT_NE(dll, nullptr);
+        {
+            // Only while the DLL is there: the patch writes into it.
+            const ImportPatch held(dll, "kernel32.dll", "RegisterWaitForSingleObject",
+                                   reinterpret_cast<void*>(&heldRegisterWait));
+            ComPtr<IClassFactory> factory;
+            ASSERT_EQ(exportOf<GetClassObject>(dll, "DllGetClassObject")(
+                          CLSID_Plugin, IID_IClassFactory, factory.putVoid()),
+                      S_OK);
+            ComPtr<IDispatch> plugin;
+            ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, plugin.putVoid()), S_OK);
+            fakeHost().reset(cabinetScene());
+            Outcome out;
+            fire(plugin.get(), Event::Place, out);
+            EXPECT_EQ(out.hr, S_OK);
+        }
+        const DWORD n = 1;
+        RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\vpolv-unload-test", L"n", REG_DWORD, &n,
+                        sizeof n);
+        const bool delivering = WaitForSingleObject(started.get(), 1000) == WAIT_OBJECT_0;
+        std::printf("a change %s on its way to the DLL at unload\n",
+                    delivering ? "was" : "was not");
+        CoUninitialize();
+        FreeLibrary(dll);
+        SetEvent(freed.get());
+        if (delivering)
+            WaitForSingleObject(done.get(), 5000);
+    }).join();
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\vpolv-unload-test");
     DeleteFileW(copy.c_str());
 }

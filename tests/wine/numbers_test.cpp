@@ -94,6 +94,46 @@ TEST(Numbers, DoubleTextIsTheRuntimes) {
     }
 }
 
+// Under locales whose thousands separator and currency sign are not the decimal separator's
+// usual companions (a non-breaking space, an apostrophe, a sign of several letters), the
+// portable conversions given the locale's signs read numbers written with them as the runtime
+// does, and write the runtime's text.
+TEST(Numbers, OtherLocalesSignsReadAsTheRuntimeReadsThem) {
+    const auto sign = [](LCID lcid, LCTYPE type) {
+        wchar_t value[32] = {};
+        EXPECT_GT(GetLocaleInfoW(lcid, type, value, 32), 0);
+        return win::fromWide(value, wcslen(value));
+    };
+    // French (France), Swiss German, Russian, Japanese, Norwegian.
+    for (const LCID lcid : {0x040C, 0x0807, 0x0419, 0x0411, 0x0414}) {
+        const NumberSymbols signs{sign(lcid, LOCALE_SDECIMAL), sign(lcid, LOCALE_STHOUSAND),
+                                  sign(lcid, LOCALE_SCURRENCY)};
+        const FixedLocale portable(signs);
+        const Text& d = signs.decimal;
+        const Text& t = signs.thousands;
+        const Text& c = signs.currency;
+        for (const Text& text :
+             {c + u"12", u"12" + c, u"12 " + c, u"-" + c + u" 1" + t + u"234" + d + u"5",
+              u"1" + t + u"234" + t + u"567", u"1" + t + u"234" + d + u"5", u"(" + c + u"5)",
+              c.substr(0, 1) + u"12", u"1" + t + t + u"2", u"&H1F" + c, c, t + u"5"}) {
+            for (int kind = 0; kind < 2; ++kind) {
+                const NumberAnswer got = runtime(text, lcid, kind);
+                const NumberAnswer mine =
+                    kind == 0 ? answerOf([&] { return portable.textToLong(text); })
+                              : answerOf([&] { return portable.textToDouble(text); });
+                EXPECT_TRUE(kind == 0 ? got == mine : sameDouble(got, mine))
+                    << std::hex << lcid << " \"" << toUtf8(text) << "\""
+                    << (kind ? " double" : " Long") << ": runtime " << formatAnswer(got)
+                    << ", portable " << formatAnswer(mine);
+            }
+        }
+        BSTR raw = nullptr;
+        ASSERT_EQ(VarBstrFromR8(-1234.5, lcid, 0, &raw), S_OK);
+        const win::Bstr text(raw);
+        EXPECT_EQ(toUtf8(win::fromBstr(text.get())), toUtf8(portable.doubleToText(-1234.5)));
+    }
+}
+
 // Points written in every form the runtime reads, placed by the DLL with its trace on. The
 // record is tests/sim/point-forms-dll.jsonl, which the simulator replays identically; with
 // VPOLV_POINT_FORMS_TRACE set, it is written there anew.

@@ -189,6 +189,19 @@ class Decoded {
     std::array<Text, 8> texts_{};
 };
 
+// Adds to every text of params passed by reference.
+void lengthenTexts(DISPPARAMS& params) {
+    for (UINT i = 0; i < params.cArgs; ++i) {
+        VARIANT& v = params.rgvarg[i];
+        if (V_VT(&v) != (VT_BYREF | VT_BSTR))
+            continue;
+        const std::wstring longer =
+            std::wstring(*V_BSTRREF(&v) ? *V_BSTRREF(&v) : L"") + L" (changed by the failed call)";
+        SysFreeString(*V_BSTRREF(&v));
+        *V_BSTRREF(&v) = SysAllocString(longer.c_str());
+    }
+}
+
 class FakeObject;
 
 class Server final : public Control {
@@ -201,6 +214,8 @@ class Server final : public Control {
         lookups_.clear();
         answers_.clear();
         failures_.clear();
+        exceptionTexts_.clear();
+        failuresChangeTexts_ = false;
         crashAt_ = 0;
         operations_ = 0;
     }
@@ -208,10 +223,13 @@ class Server final : public Control {
     std::vector<std::string> calls() const override { return calls_; }
     void clearRecords() override { calls_.clear(); }
     std::map<std::string, int> lookups() const override { return lookups_; }
+    std::vector<BSTR> exceptionTexts() const override { return exceptionTexts_; }
     int liveObjects() const override { return live_; }
     long liveReferences() const override { return references_; }
     void answerWithText(std::size_t n, const std::wstring& text) override { answers_[n] = text; }
     void failWithHresult(std::size_t n, HRESULT hr) override { failures_[n] = hr; }
+    void failuresChangeTexts(bool change) override { failuresChangeTexts_ = change; }
+    bool changesTexts() const { return failuresChangeTexts_; }
     void crashInCall(std::size_t n) override { crashAt_ = n; }
 
     // --- For the objects ---
@@ -236,6 +254,7 @@ class Server final : public Control {
         return found == failures_.end() ? std::nullopt : std::optional<HRESULT>(found->second);
     }
     bool crashes(std::size_t n) const { return n == crashAt_; }
+    void handedOut(BSTR text) { exceptionTexts_.push_back(text); }
     std::optional<std::wstring> answer(std::size_t n) const {
         const auto found = answers_.find(n);
         return found == answers_.end() ? std::nullopt : std::optional<std::wstring>(found->second);
@@ -250,6 +269,8 @@ class Server final : public Control {
     std::map<std::string, int> lookups_;
     std::map<std::size_t, std::wstring> answers_;
     std::map<std::size_t, HRESULT> failures_;
+    std::vector<BSTR> exceptionTexts_;
+    bool failuresChangeTexts_ = false;
     std::size_t crashAt_ = 0;  // none
     std::size_t operations_ = 0;
     std::array<int, 3> instances_{};
@@ -365,10 +386,14 @@ class FakeObject final : public com::ComObject<FakeObject, IDispatch, com::NoMod
             const Error e = currentError();
             if (!exception)
                 return e.code();
+            if (server().changesTexts())
+                lengthenTexts(*params);
             *exception = EXCEPINFO{};
             exception->scode = e.code();
             exception->bstrSource = win::toBstr(e.source()).release();
             exception->bstrDescription = win::toBstr(e.description()).release();
+            server().handedOut(exception->bstrSource);
+            server().handedOut(exception->bstrDescription);
             return DISP_E_EXCEPTION;
         }
         if (const auto text = server().answer(n)) {

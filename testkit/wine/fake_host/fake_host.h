@@ -34,6 +34,9 @@ class Control {
     virtual void clearRecords() = 0;
     // Name look-ups: "Scene#2.ObjectGetInfo" -> how often that object was asked for that name.
     virtual std::map<std::string, int> lookups() const = 0;
+    // The texts of the exception information handed out with failures since the reset, in
+    // order: the caller owns them.
+    virtual std::vector<BSTR> exceptionTexts() const = 0;
     // COM objects of the fake host alive now, and the references held on them.
     virtual int liveObjects() const = 0;
     virtual long liveReferences() const = 0;
@@ -41,6 +44,9 @@ class Control {
     // The n-th operation (1-based, counted across the three objects) answers text (as a BSTR)
     // instead of its normal result.
     virtual void answerWithText(std::size_t n, const std::wstring& text) = 0;
+    // Whether a call that fails with exception information first adds to every text it takes
+    // by reference, as a host may leave a text changed by a call that then failed.
+    virtual void failuresChangeTexts(bool change) = 0;
     // The n-th operation fails with hr alone, without exception information.
     virtual void failWithHresult(std::size_t n, HRESULT hr) = 0;
     // The n-th operation crashes in the host's own code: an access violation (a write through
