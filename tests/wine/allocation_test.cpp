@@ -223,57 +223,56 @@ TEST(Allocation, TheTextsOfAHostErrorAreFreedWhenMemoryRunsOutAfterIt) {
         EXPECT_NE(std::find(gFreedTexts.begin(), gFreedTexts.end(), text), gFreedTexts.end())
             << "a text of the host's error was never freed";
     }
+}
 
-    TEST(Allocation, EachFileCallOfAPlacementThatFailsFailsItWithTheSystemsError) {
-        const ComPtr<IDispatch> plugin = createPlugin();
-        const HMODULE dll = GetModuleHandleW(paths().vpolvDll.c_str());
-        ASSERT_NE(dll, nullptr);
-        const Placement clean = place(plugin.get(), 0, 0);
-        ASSERT_TRUE(clean.hr == S_OK && clean.result);
-        ASSERT_GT(clean.writes, 0u);
+TEST(Allocation, EachFileCallOfAPlacementThatFailsFailsItWithTheSystemsError) {
+    const ComPtr<IDispatch> plugin = createPlugin();
+    const HMODULE dll = GetModuleHandleW(paths().vpolvDll.c_str());
+    ASSERT_NE(dll, nullptr);
+    const Placement clean = place(plugin.get(), 0, 0);
+    ASSERT_TRUE(clean.hr == S_OK && clean.result);
+    ASSERT_GT(clean.writes, 0u);
 
-        const std::string names[] = {"FindFirstFileW", "FindNextFileW", "GetFileAttributesExW",
-                                     "CreateFileW",    "GetFileSizeEx", "ReadFile"};
-        void* const standIns[] = {reinterpret_cast<void*>(&countedFindFirstFileW),
-                                  reinterpret_cast<void*>(&countedFindNextFileW),
-                                  reinterpret_cast<void*>(&countedGetFileAttributesExW),
-                                  reinterpret_cast<void*>(&countedCreateFileW),
-                                  reinterpret_cast<void*>(&countedGetFileSizeEx),
-                                  reinterpret_cast<void*>(&countedReadFile)};
-        std::vector<std::unique_ptr<ImportPatch>> patches;
-        for (std::size_t i = 0; i < std::size(names); ++i) {
-            patches.push_back(
-                std::make_unique<ImportPatch>(dll, "kernel32.dll", names[i].c_str(), standIns[i]));
-            EXPECT_TRUE(patches.back()->found()) << names[i];
-        }
-        std::set<std::string> failed;
-        std::size_t n = 1;
-        for (;; ++n) {
-            gFailedCall = nullptr;
-            const Placement run = place(plugin.get(), n, 0);
-            if (!run.failed)
-                break;
-            const std::string where =
-                std::string(gFailedCall) + " (call " + std::to_string(n) + ")";
-            failed.insert(gFailedCall);
-            EXPECT_EQ(run.hr, DISP_E_EXCEPTION) << where;
-            EXPECT_EQ(run.scode, E_OUTOFMEMORY) << where;
-            EXPECT_TRUE(run.description.starts_with("Could not "))
-                << where << ": " << run.description;
-            EXPECT_TRUE(run.description.ends_with("': Out of memory"))
-                << where << ": " << run.description;
-            EXPECT_TRUE(run.description.find("\\SPACE.INI'") != std::string::npos ||
-                        run.description.find("\\catalogs\\") != std::string::npos)
-                << where << ": " << run.description;
-            EXPECT_EQ(run.writes, 0u) << where;
-            EXPECT_EQ(count(run.calls, "Appli.EndSession("),
-                      count(run.calls, "Appli.StartSessionFromCallParams("))
-                << where;
-            EXPECT_EQ(fakeHost().liveObjects(), 0) << where;
-        }
-        EXPECT_EQ(failed, std::set<std::string>(std::begin(names), std::end(names)));
-        std::printf("file calls of a placement: %zu\n", n - 1);
+    const std::string names[] = {"FindFirstFileW", "FindNextFileW", "GetFileAttributesExW",
+                                 "CreateFileW",    "GetFileSizeEx", "ReadFile"};
+    void* const standIns[] = {reinterpret_cast<void*>(&countedFindFirstFileW),
+                              reinterpret_cast<void*>(&countedFindNextFileW),
+                              reinterpret_cast<void*>(&countedGetFileAttributesExW),
+                              reinterpret_cast<void*>(&countedCreateFileW),
+                              reinterpret_cast<void*>(&countedGetFileSizeEx),
+                              reinterpret_cast<void*>(&countedReadFile)};
+    std::vector<std::unique_ptr<ImportPatch>> patches;
+    for (std::size_t i = 0; i < std::size(names); ++i) {
+        patches.push_back(
+            std::make_unique<ImportPatch>(dll, "kernel32.dll", names[i].c_str(), standIns[i]));
+        EXPECT_TRUE(patches.back()->found()) << names[i];
     }
+    std::set<std::string> failed;
+    std::size_t n = 1;
+    for (;; ++n) {
+        gFailedCall = nullptr;
+        const Placement run = place(plugin.get(), n, 0);
+        if (!run.failed)
+            break;
+        const std::string where = std::string(gFailedCall) + " (call " + std::to_string(n) + ")";
+        failed.insert(gFailedCall);
+        EXPECT_EQ(run.hr, DISP_E_EXCEPTION) << where;
+        EXPECT_EQ(run.scode, E_OUTOFMEMORY) << where;
+        EXPECT_TRUE(run.description.starts_with("Could not ")) << where << ": " << run.description;
+        EXPECT_TRUE(run.description.ends_with("': Out of memory"))
+            << where << ": " << run.description;
+        EXPECT_TRUE(run.description.find("\\SPACE.INI'") != std::string::npos ||
+                    run.description.find("\\catalogs\\") != std::string::npos)
+            << where << ": " << run.description;
+        EXPECT_EQ(run.writes, 0u) << where;
+        EXPECT_EQ(count(run.calls, "Appli.EndSession("),
+                  count(run.calls, "Appli.StartSessionFromCallParams("))
+            << where;
+        EXPECT_EQ(fakeHost().liveObjects(), 0) << where;
+    }
+    EXPECT_EQ(failed, std::set<std::string>(std::begin(names), std::end(names)));
+    std::printf("file calls of a placement: %zu\n", n - 1);
+}
 
 }  // namespace
 }  // namespace vpolv::winetest
