@@ -47,7 +47,8 @@ bool identificaCatalogo(Constantes& m, const Text& number);
 // sections, read whole; empty when there is none.
 Text leeDirectorioCatalogos(const platform::Services& sys);
 
-// Length of the file at path, or 0 when it cannot be read (or does not fit a Long).
+// Length of the file at path, or 0 when there is none (or it does not fit a Long); raises the
+// file system's Error when the system could not look.
 Long longitudFichero(const platform::FileSystem& files, const Text& path);
 
 // Looks for "<stem>.cat" in the subfolders of the catalogs directory (the last subfolder in

@@ -59,6 +59,12 @@ Error outOfMemory() {
 Error unexpected() {
     return own(kUnexpected, u"Unexpected failure");
 }
+Error systemCallFailed(std::int32_t code, std::u16string_view what, const Text& path,
+                       const Text& reason) {
+    Text description(what);
+    appendAll(description, u" '", path, u"': ", reason);
+    return own(code, std::move(description));
+}
 
 }  // namespace errors
 

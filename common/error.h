@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <exception>
 #include <string>
+#include <string_view>
 
 #include "common/types.h"
 
@@ -56,6 +57,10 @@ inline constexpr std::int32_t kNoSuchMethod = static_cast<std::int32_t>(0x800A01
 // or any other exception (E_UNEXPECTED).
 inline constexpr std::int32_t kOutOfMemory = static_cast<std::int32_t>(0x8007000E);
 inline constexpr std::int32_t kUnexpected = static_cast<std::int32_t>(0x8000FFFF);
+// A system call refused for lack of rights (E_ACCESSDENIED), or failing for a reason that has no
+// code of its own here (E_FAIL).
+inline constexpr std::int32_t kAccessDenied = static_cast<std::int32_t>(0x80070005);
+inline constexpr std::int32_t kFail = static_cast<std::int32_t>(0x80004005);
 
 Error invalidProcedureCall();
 Error overflow();
@@ -69,6 +74,11 @@ Error cannotCreateObject();
 Error noSuchMethod();
 Error outOfMemory();
 Error unexpected();
+// A system call that could not look at a file or folder (which is not the same as finding nothing
+// there): code is the system's error as an HRESULT, what says what could not be done ("Could not
+// list the folder"), reason is the system's text for the error. "<what> '<path>': <reason>".
+Error systemCallFailed(std::int32_t code, std::u16string_view what, const Text& path,
+                       const Text& reason);
 
 }  // namespace errors
 

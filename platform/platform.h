@@ -2,6 +2,11 @@
 //
 // The core never includes a system header: each platform fills these in its own files
 // (platform/posix, platform/windows), and tests substitute their own where they need to.
+//
+// The file calls tell "nothing there" from "could not look". Nothing there is an answer (-1, an
+// empty value, the path-not-found Error for a folder to list); could not look raises
+// errors::systemCallFailed with the system's error as an HRESULT (memory exhausted as
+// E_OUTOFMEMORY) and a description that names the file or folder and what could not be done.
 #pragma once
 
 #include <cstdint>
@@ -32,10 +37,12 @@ class FileSystem {
     // Whether c separates path components here.
     virtual bool isSeparator(char16_t c) const = 0;
     // The entries of a directory, in the order the system returns them, directories included;
-    // hidden and system entries are left out. A missing or unreadable directory raises an Error.
+    // hidden and system entries are left out. A missing directory raises the path-not-found
+    // Error; a listing the system cannot make or cannot finish raises a system-call Error.
     virtual std::vector<DirEntry> listDirectory(const Text& directory) const = 0;
-    // Length in bytes of the file at path; -1 when there is no file there (a folder is not one)
-    // or its length cannot be read. Looking for a file is no failure: nothing is raised for it.
+    // Length in bytes of the file at path; -1 when there is no file there (a folder is not one).
+    // Finding nothing there is no failure; when the system cannot look (memory exhausted, access
+    // refused, a device error) a system-call Error is raised.
     virtual std::int64_t fileLength(const Text& path) const = 0;
 };
 
@@ -44,7 +51,8 @@ class Profile {
   public:
     virtual ~Profile() = default;
     // The value of key in section, whole; empty when the file, the section or the key is missing.
-    // Sections and keys match without regard to case; the first matching section wins.
+    // Sections and keys match without regard to case; the first matching section wins. A file
+    // that is there but cannot be opened or read raises a system-call Error.
     virtual Text readString(const Text& file, const Text& section, const Text& key) const = 0;
 };
 

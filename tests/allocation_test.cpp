@@ -8,11 +8,15 @@
 // where nothing of its own expects it, ends with its status for the unexpected.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <sstream>
+#include <utility>
 
 #include "catalog/constantes.h"
 #include "platform/native.h"
@@ -151,6 +155,27 @@ std::vector<std::string> lines(const std::vector<host::Call>& calls) {
     return out;
 }
 
+// The system calls of the file system and the profile, counted while failAt is set: the chosen
+// one fails with the chosen error and is named in failed.
+struct SystemCalls {
+    std::size_t failAt = 0;
+    int error = 0;
+    std::size_t counted = 0;
+    std::string failed;
+};
+SystemCalls gSystemCalls;
+
+int systemCall(const char* call) {
+    if (gSystemCalls.failAt > 0) {
+        if (++gSystemCalls.counted != gSystemCalls.failAt)
+            return 0;
+        gSystemCalls.failed = call;
+        return gSystemCalls.error;
+    }
+    // Opening a directory allocates memory of its own: it counts among the allocations.
+    return std::strcmp(call, "opendir") == 0 && allocation::next() ? ENOMEM : 0;
+}
+
 // The example showroom (or the two cabinets of nested events) with the platform's own files,
 // the trace on or off.
 class Surroundings {
@@ -165,9 +190,9 @@ class Surroundings {
           services_{locale_, *files_, *profile_, box_, traced ? trace_.get() : nullptr} {
         if (kind != Kind::Nested)
             module_.write("SPACE.INI", showroom_.spaceIni.contents);
-        platform::posix::systemAllocationFails = &allocation::next;
+        platform::posix::failingSystemCall = &systemCall;
     }
-    ~Surroundings() { platform::posix::systemAllocationFails = nullptr; }
+    ~Surroundings() { platform::posix::failingSystemCall = nullptr; }
 
     // Runs the event with its n-th allocation failing (none with 0).
     Run run(std::size_t n) {
@@ -316,6 +341,76 @@ TEST(Simulator, MemoryRunningOutEndsWithItsOwnStatus) {
         }
     }
     EXPECT_TRUE(unexpected);
+}
+
+// Each system call that the file system and the profile make in an event fails in turn, with
+// each kind of error: the event ends False with the system's error as its code and a description
+// that names the file or folder and what could not be done; it ends its session and writes
+// nothing that a run with every call answered would not (a placement writes nothing at all).
+TEST(SystemCalls, EachFailingCallFailsTheEventWithItsError) {
+    struct Failure {
+        int error;
+        std::int32_t code;
+    };
+    const Failure failures[] = {
+        {ENOMEM, errors::kOutOfMemory}, {EACCES, errors::kAccessDenied}, {EIO, errors::kFail}};
+    // What each call could not do, and where.
+    const std::map<std::string, std::pair<std::string, std::string>> calls = {
+        {"open", {"Could not open '", "/SPACE.INI'"}},
+        {"fstat", {"Could not read '", "/SPACE.INI'"}},
+        {"read", {"Could not read '", "/SPACE.INI'"}},
+        {"opendir", {"Could not list the folder '", "/catalogs/'"}},
+        {"readdir", {"Could not list the folder '", "/catalogs/'"}},
+        {"stat", {"Could not look for '", "/catalogs/"}}};
+    for (const Kind kind : {Kind::Place, Kind::Scene}) {
+        Surroundings surroundings(kind, false);
+        const auto clean = surroundings.run(0);
+        ASSERT_TRUE(clean.outcome.ok() && clean.outcome.result == kTrue);
+        ASSERT_FALSE(clean.writes.empty());
+        for (const Failure& failure : failures) {
+            std::set<std::string> failed;
+            std::size_t n = 1;
+            for (;; ++n) {
+                gSystemCalls = {n, failure.error, 0, {}};
+                const auto run = surroundings.run(0);
+                const std::string call = std::exchange(gSystemCalls, {}).failed;
+                if (call.empty())
+                    break;
+                failed.insert(call);
+                const std::string where = std::string(kKindNames[static_cast<int>(kind)]) + ", " +
+                                          call + " (call " + std::to_string(n) + ") failing with " +
+                                          std::strerror(failure.error);
+                ASSERT_TRUE(run.outcome.error) << where;
+                EXPECT_EQ(run.outcome.result, kFalse) << where;
+                EXPECT_EQ(run.outcome.error->code(), failure.code) << where;
+                const std::string description = toUtf8(run.outcome.error->description());
+                const auto& [what, place] = calls.at(call);
+                EXPECT_TRUE(description.starts_with(what)) << where << ": " << description;
+                EXPECT_NE(description.find(place), std::string::npos)
+                    << where << ": " << description;
+                if (failure.error == ENOMEM) {
+                    EXPECT_TRUE(description.ends_with("': Out of memory")) << where;
+                }
+                EXPECT_EQ(run.calls.back().operation, "EndSession") << where;
+                EXPECT_EQ(run.liveObjects, 0) << where;
+                if (kind == Kind::Place) {
+                    EXPECT_TRUE(run.writes.empty()) << where;
+                } else {
+                    // Objects priced before the failing look-up keep what they were given.
+                    ASSERT_LE(run.writes.size(), clean.writes.size()) << where;
+                    EXPECT_TRUE(
+                        std::equal(run.writes.begin(), run.writes.end(), clean.writes.begin()))
+                        << where;
+                }
+            }
+            std::set<std::string> all;
+            for (const auto& entry : calls)
+                all.insert(entry.first);
+            EXPECT_EQ(failed, all);
+            if (failure.error == ENOMEM)
+                std::printf("%s: %zu system calls\n", kKindNames[static_cast<int>(kind)], n - 1);
+        }
+    }
 }
 
 }  // namespace

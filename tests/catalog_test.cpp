@@ -48,7 +48,7 @@ TEST(LeeDirectorioCatalogos, TakesTheFirstSectionWithAValueReadWhole) {
     EXPECT_EQ(leeDirectorioCatalogos(h.services), u"");
 }
 
-TEST(LongitudFichero, ReportsZeroForAnythingUnreadable) {
+TEST(LongitudFichero, ReportsZeroWhereThereIsNoFile) {
     PluginHarness h;
     const auto file = h.module.write("a.cat", "12345");
     EXPECT_EQ(longitudFichero(*h.files, toText(file)), 5);

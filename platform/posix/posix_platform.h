@@ -10,10 +10,11 @@ namespace vpolv::platform::posix {
 // The decimal separator of the process's numeric locale (LC_ALL, LC_NUMERIC, LANG): ',' or '.'.
 char16_t environmentDecimalSeparator();
 
-// Asked before each system call of these services that allocates memory of its own (opening a
-// directory): when set and it answers true, that call fails as when memory has run out. For
-// tests that make every allocation of an event fail in turn.
-inline bool (*systemAllocationFails)() = nullptr;
+// Asked before each system call that the file system and the profile make, with the call's name
+// ("opendir", "readdir", "stat", "open", "fstat", "read"): when set and it answers an error number
+// other than 0, the call is not made and fails with that error. For tests that make each call,
+// or each allocation, fail in turn.
+inline int (*failingSystemCall)(const char* call) = nullptr;
 
 // Directory listings are sorted by name so that runs are repeatable; names starting with a dot
 // count as hidden (".", ".." are listed, as the system's own listing does).

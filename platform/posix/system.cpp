@@ -9,43 +9,130 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <mutex>
 #include <new>
 #include <string>
+#include <system_error>
 
 #include "common/error.h"
 #include "common/fixed_locale.h"
 #include "common/text.h"
+#include "platform/ini.h"
 #include "platform/native.h"
 #include "platform/posix/posix_platform.h"
 
 namespace vpolv::platform::posix {
 
+namespace {
+
+// The system calls of these services, each asked first whether a test makes it fail.
+int injected(const char* call) {
+    return failingSystemCall ? failingSystemCall(call) : 0;
+}
+
+DIR* openDirectory(const std::string& path) {
+    if (const int error = injected("opendir"))
+        return errno = error, nullptr;
+    return opendir(path.c_str());
+}
+
+const dirent* readDirectory(DIR* dir) {
+    if (const int error = injected("readdir"))
+        return errno = error, nullptr;
+    return readdir(dir);
+}
+
+int statPath(const std::string& path, struct stat& info) {
+    if (const int error = injected("stat"))
+        return errno = error, -1;
+    return stat(path.c_str(), &info);
+}
+
+int openFile(const std::string& path) {
+    if (const int error = injected("open"))
+        return errno = error, -1;
+    return open(path.c_str(), O_RDONLY | O_CLOEXEC);
+}
+
+int statFile(int fd, struct stat& info) {
+    if (const int error = injected("fstat"))
+        return errno = error, -1;
+    return fstat(fd, &info);
+}
+
+ssize_t readFile(int fd, char* buffer, std::size_t size) {
+    if (const int error = injected("read"))
+        return errno = error, -1;
+    return read(fd, buffer, size);
+}
+
+// An open file descriptor (none when negative), closed with its owner.
+struct OpenFile {
+    int fd;
+    ~OpenFile() {
+        if (fd >= 0)
+            close(fd);
+    }
+};
+
+// Whether a call's error means that there is no such file or folder (rather than that the
+// system could not look).
+bool notThere(int error) {
+    return error == ENOENT || error == ENOTDIR;
+}
+
+// A call that could not look: the error as an HRESULT, with the system's text for it.
+[[noreturn]] void fail(std::u16string_view what, const Text& path, int error) {
+    if (error == ENOMEM)
+        throw errors::systemCallFailed(errors::kOutOfMemory, what, path, u"Out of memory");
+    const std::int32_t code =
+        error == EACCES || error == EPERM ? errors::kAccessDenied : errors::kFail;
+    throw errors::systemCallFailed(code, what, path,
+                                   fromUtf8(std::generic_category().message(error)));
+}
+
+constexpr std::u16string_view kCouldNotList = u"Could not list the folder";
+constexpr std::u16string_view kCouldNotLook = u"Could not look for";
+constexpr std::u16string_view kCouldNotOpen = u"Could not open";
+constexpr std::u16string_view kCouldNotRead = u"Could not read";
+
+}  // namespace
+
 PosixFileSystem::PosixFileSystem(Text moduleFolder) : moduleFolder_(std::move(moduleFolder)) {}
 
 std::vector<DirEntry> PosixFileSystem::listDirectory(const Text& directory) const {
     const std::string path = toUtf8(directory);
-    DIR* const opened = systemAllocationFails && systemAllocationFails() ? (errno = ENOMEM, nullptr)
-                                                                         : opendir(path.c_str());
-    std::unique_ptr<DIR, int (*)(DIR*)> dir(opened, closedir);
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(openDirectory(path), closedir);
     if (!dir) {
-        // Memory running out is no missing folder.
-        if (errno == ENOMEM)
-            throw std::bad_alloc();
-        throw errors::pathNotFound(directory);
+        const int error = errno;
+        if (notThere(error))
+            throw errors::pathNotFound(directory);
+        fail(kCouldNotList, directory, error);
     }
     std::vector<DirEntry> entries;
-    while (const dirent* entry = readdir(dir.get())) {
+    for (;;) {
+        // The end of the listing leaves errno as it was; a failure sets it.
+        errno = 0;
+        const dirent* entry = readDirectory(dir.get());
+        if (!entry) {
+            if (errno != 0)
+                fail(kCouldNotList, directory, errno);
+            break;
+        }
         const std::string name = entry->d_name;
         const bool dots = name == "." || name == "..";
         if (!dots && name.front() == '.')
             continue;  // hidden
         struct stat info {};
         const std::string full = path + (path.empty() || path.back() == '/' ? "" : "/") + name;
-        const bool directory = stat(full.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+        // An entry that went meanwhile, or a link to nothing, is no folder.
+        bool directory = false;
+        if (statPath(full, info) == 0) {
+            directory = S_ISDIR(info.st_mode);
+        } else if (const int error = errno; !notThere(error)) {
+            fail(kCouldNotLook, fromUtf8(full), error);
+        }
         entries.push_back({fromUtf8(name), directory});
     }
     std::sort(entries.begin(), entries.end(),
@@ -55,76 +142,44 @@ std::vector<DirEntry> PosixFileSystem::listDirectory(const Text& directory) cons
 
 std::int64_t PosixFileSystem::fileLength(const Text& path) const {
     struct stat info {};
-    if (stat(toUtf8(path).c_str(), &info) != 0 || !S_ISREG(info.st_mode))
-        return -1;
-    return static_cast<std::int64_t>(info.st_size);
+    if (statPath(toUtf8(path), info) != 0) {
+        if (notThere(errno))
+            return -1;
+        fail(kCouldNotLook, path, errno);
+    }
+    return S_ISREG(info.st_mode) ? static_cast<std::int64_t>(info.st_size) : -1;
 }
-
-namespace {
-
-// Case-insensitive comparison for section and key names (ASCII letters).
-bool sameName(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-               return lower(x) == lower(y);
-           });
-}
-
-std::string_view trim(std::string_view s) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (!s.empty() && blank(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && blank(s.back()))
-        s.remove_suffix(1);
-    return s;
-}
-
-}  // namespace
 
 Text PosixProfile::readString(const Text& file, const Text& section, const Text& key) const {
-    std::ifstream in(toUtf8(file), std::ios::binary);
-    if (!in)
-        return {};
-    // Read whole and cut into lines here: the streams' own reading would take memory running out
-    // for the end of the file.
-    std::string content{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    std::string_view rest = content;
-    if (rest.starts_with("\xEF\xBB\xBF"))
-        rest.remove_prefix(3);
-
-    const std::string wantedSection = toUtf8(section);
-    const std::string wantedKey = toUtf8(key);
-    bool inSection = false;
-    bool sectionSeen = false;
-    while (!rest.empty()) {
-        const auto end = rest.find('\n');
-        const std::string_view line = trim(rest.substr(0, end));
-        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
-        if (line.empty() || line.front() == ';')
-            continue;
-        if (line.front() == '[') {
-            if (inSection)
-                break;  // only the first matching section counts
-            const auto close = line.find(']');
-            const auto name =
-                trim(line.substr(1, close == std::string_view::npos ? line.npos : close - 1));
-            inSection = !sectionSeen && sameName(name, wantedSection);
-            sectionSeen = sectionSeen || inSection;
-            continue;
-        }
-        if (!inSection)
-            continue;
-        const auto eq = line.find('=');
-        if (eq == std::string_view::npos || !sameName(trim(line.substr(0, eq)), wantedKey))
-            continue;
-        std::string_view value = trim(line.substr(eq + 1));
-        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-            value.back() == value.front()) {
-            value = value.substr(1, value.size() - 2);
-        }
-        return fromUtf8(value);
+    const OpenFile in{openFile(toUtf8(file))};
+    const int fd = in.fd;
+    if (fd < 0) {
+        if (notThere(errno))
+            return {};
+        fail(kCouldNotOpen, file, errno);
     }
-    return {};
+    struct stat info {};
+    if (statFile(fd, info) != 0)
+        fail(kCouldNotRead, file, errno);
+    if (S_ISDIR(info.st_mode))
+        return {};  // a folder is no file
+    std::string content;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = readFile(fd, buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            fail(kCouldNotRead, file, errno);
+        }
+        if (got == 0)
+            break;
+        content.append(buffer, static_cast<std::size_t>(got));
+    }
+    std::string_view text = content;
+    if (text.starts_with("\xEF\xBB\xBF"))
+        text.remove_prefix(3);
+    return iniValue(fromUtf8(text), section, key);
 }
 
 char16_t environmentDecimalSeparator() {

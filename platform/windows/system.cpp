@@ -1,8 +1,11 @@
 // File system, profile and message box services on the Win32 API.
-#include <iterator>
 #include <new>
 #include <optional>
+#include <string>
+#include <string_view>
 
+#include "common/text.h"
+#include "platform/ini.h"
 #include "platform/native.h"
 #include "platform/windows/com_support.h"
 #include "platform/windows/win32.h"
@@ -14,6 +17,63 @@ namespace {
 
 // An address inside the module that holds this code.
 void moduleAnchor() {}
+
+// Whether a file call's error means that there is no such file or folder, or that the name can
+// name none, rather than that the system could not look.
+bool notThere(DWORD error) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_DIRECTORY:     // a part of the path is a file
+        case ERROR_INVALID_NAME:  // wildcards or other characters no name holds
+        case ERROR_BAD_PATHNAME:
+        case ERROR_INVALID_DRIVE:
+        case ERROR_BAD_NETPATH:
+        case ERROR_BAD_NET_NAME:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// A file call that could not look: the error as an HRESULT, with the system's text for it.
+[[noreturn]] void fail(std::u16string_view what, const Text& path, DWORD error) {
+    if (error == ERROR_NOT_ENOUGH_MEMORY || error == ERROR_OUTOFMEMORY)
+        throw errors::systemCallFailed(errors::kOutOfMemory, what, path, u"Out of memory");
+    const HRESULT hr = HRESULT_FROM_WIN32(error);
+    throw errors::systemCallFailed(static_cast<std::int32_t>(hr), what, path,
+                                   win::systemMessage(hr));
+}
+
+constexpr std::u16string_view kCouldNotList = u"Could not list the folder";
+constexpr std::u16string_view kCouldNotLook = u"Could not look for";
+constexpr std::u16string_view kCouldNotOpen = u"Could not open";
+constexpr std::u16string_view kCouldNotRead = u"Could not read";
+
+// The text of an initialisation file: UTF-16 after its byte-order mark (either order), UTF-8
+// after its mark, the ANSI code page without one, as the system's own profile functions read it.
+Text decodeProfile(const std::string& bytes) {
+    const std::string_view all = bytes;
+    if (all.starts_with("\xFF\xFE") || all.starts_with("\xFE\xFF")) {
+        const bool swapped = all[0] == '\xFE';
+        Text text((all.size() - 2) / 2, u'\0');
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            const auto first = static_cast<unsigned char>(all[2 + 2 * i]);
+            const auto second = static_cast<unsigned char>(all[3 + 2 * i]);
+            text[i] = swapped ? char16_t(first << 8 | second) : char16_t(second << 8 | first);
+        }
+        return text;
+    }
+    if (all.starts_with("\xEF\xBB\xBF"))
+        return fromUtf8(all.substr(3));
+    if (all.empty())
+        return {};
+    const int size = static_cast<int>(all.size());
+    const int length = MultiByteToWideChar(CP_ACP, 0, all.data(), size, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, all.data(), size, wide.data(), length);
+    return win::fromWide(wide);
+}
 
 }  // namespace
 
@@ -44,52 +104,79 @@ std::vector<DirEntry> WindowsFileSystem::listDirectory(const Text& directory) co
     const win::UniqueFind find(FindFirstFileW(win::toWide(pattern).c_str(), &data));
     std::vector<DirEntry> entries;
     if (!find) {
-        // A folder without any entry (a drive's empty root) lists nothing; memory running out
-        // is no missing folder; anything else is a folder that cannot be read.
+        // A folder without any entry (a drive's empty root) lists nothing.
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND)
             return entries;
-        if (error == ERROR_NOT_ENOUGH_MEMORY || error == ERROR_OUTOFMEMORY)
-            throw std::bad_alloc();
-        throw errors::pathNotFound(directory);
+        if (notThere(error))
+            throw errors::pathNotFound(directory);
+        fail(kCouldNotList, directory, error);
     }
-    do {
-        if (data.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))
-            continue;
-        entries.push_back({win::fromWide(data.cFileName, wcslen(data.cFileName)),
-                           (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
-    } while (FindNextFileW(find.get(), &data));
-    return entries;
+    for (;;) {
+        if (!(data.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))) {
+            entries.push_back({win::fromWide(data.cFileName, wcslen(data.cFileName)),
+                               (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+        }
+        if (!FindNextFileW(find.get(), &data)) {
+            const DWORD error = GetLastError();
+            if (error == ERROR_NO_MORE_FILES)
+                return entries;
+            fail(kCouldNotList, directory, error);
+        }
+    }
 }
 
 std::int64_t WindowsFileSystem::fileLength(const Text& path) const {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(win::toWide(path).c_str(), GetFileExInfoStandard, &data) ||
-        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        return -1;
+    if (!GetFileAttributesExW(win::toWide(path).c_str(), GetFileExInfoStandard, &data)) {
+        const DWORD error = GetLastError();
+        if (notThere(error))
+            return -1;
+        fail(kCouldNotLook, path, error);
     }
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        return -1;
     return (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
 Text WindowsProfile::readString(const Text& file, const Text& section, const Text& key) const {
-    const std::wstring fileName = win::toWide(file);
-    const std::wstring sectionName = win::toWide(section);
-    const std::wstring keyName = win::toWide(key);
-    // The function cuts a value that does not fit and then returns size - 1: grow until it fits.
-    // Most values fit the buffer on the stack.
-    wchar_t small[256];
-    std::wstring large;
-    wchar_t* buffer = small;
-    DWORD size = static_cast<DWORD>(std::size(small));
-    for (;;) {
-        const DWORD length = GetPrivateProfileStringW(sectionName.c_str(), keyName.c_str(), L"",
-                                                      buffer, size, fileName.c_str());
-        if (length + 1 < size)
-            return win::fromWide(buffer, length);
-        large.assign(2 * static_cast<std::size_t>(size), L'\0');
-        buffer = large.data();
-        size = static_cast<DWORD>(large.size());
+    // Read here rather than through the system's profile function, which answers a file it could
+    // not read as one without the key.
+    const std::wstring name = win::toWide(file);
+    const win::UniqueFile in(CreateFileW(name.c_str(), GENERIC_READ,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!in) {
+        const DWORD error = GetLastError();
+        if (notThere(error))
+            return {};
+        // A folder of that name is no file (opening one is refused).
+        const DWORD attributes = GetFileAttributesW(name.c_str());
+        if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+            (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            return {};
+        }
+        fail(kCouldNotOpen, file, error);
     }
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(in.get(), &size))
+        fail(kCouldNotRead, file, GetLastError());
+    if (size.QuadPart > 0x7FFFFFFF)
+        fail(kCouldNotRead, file, ERROR_FILE_TOO_LARGE);
+    std::string bytes(static_cast<std::size_t>(size.QuadPart), '\0');
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD got = 0;
+        if (!ReadFile(in.get(), bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &got,
+                      nullptr)) {
+            fail(kCouldNotRead, file, GetLastError());
+        }
+        if (got == 0)
+            break;  // shorter than it was a moment ago
+        done += got;
+    }
+    bytes.resize(done);
+    return iniValue(decodeProfile(bytes), section, key);
 }
 
 void WindowsMessageBox::show(const Text& text, const Text& title, Long style) {

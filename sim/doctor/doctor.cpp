@@ -190,8 +190,9 @@ std::string jsonReport(const Report& report) {
     return document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 
-void checkHostFolder(Report& report, const platform::FileSystem& files,
-                     const platform::Profile& profile, const Locale& locale) {
+namespace {
+void examineHostFolder(Report& report, const platform::FileSystem& files,
+                       const platform::Profile& profile, const Locale& locale) {
     const Text folder = files.moduleFolder();
     if (!isFolder(folderItself(folder, files))) {
         report.problem("host folder",
@@ -249,6 +250,19 @@ void checkHostFolder(Report& report, const platform::FileSystem& files,
     const platform::Services sys{locale, files, profile, dialogs};
     checkCatalog(report, sys, kCatalogo503);
     checkCatalog(report, sys, kCatalogo570);
+}
+}  // namespace
+
+// The host folder's checks; a file call that could not look (no memory, no access) is reported
+// as what it is, for the plug-in's events fail with that error too.
+void checkHostFolder(Report& report, const platform::FileSystem& files,
+                     const platform::Profile& profile, const Locale& locale) {
+    try {
+        examineHostFolder(report, files, profile, locale);
+    } catch (const std::exception& e) {
+        report.problem("host folder", "could not be examined (" + describe(e) +
+                                          "), and the plug-in's events fail with that error");
+    }
 }
 
 void checkDecimalSeparator(Report& report, const Locale& locale) {

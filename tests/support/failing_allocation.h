@@ -1,6 +1,6 @@
 // Memory running out at a chosen point: the n-th allocation of the calling thread fails, counted
 // from when it is armed. This program's operator new throws std::bad_alloc for it, and the
-// platform's own system allocations (see posix::systemAllocationFails) report no memory.
+// platform's own system allocations (see posix::failingSystemCall) report no memory.
 // For programs that link failing_allocation.cpp, which replaces the global operator new.
 #pragma once
 

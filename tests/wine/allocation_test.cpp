@@ -2,13 +2,19 @@
 // entries for the runtime's allocating functions point at stand-ins that count the calls and
 // fail the n-th, from the first until the placement runs through. Every run ends True with the
 // host calls of a run with memory enough, or with E_OUTOFMEMORY; each started session is ended
-// once; every host object is released; the trace, on, changes nothing of it.
+// once; every host object is released; the trace, on, changes nothing of it. The file calls of
+// the catalog search and the SPACE.INI read are failed in turn the same way, as when memory runs
+// out inside the system: each ends the placement with E_OUTOFMEMORY and writes nothing.
 // The system headers first: see win32.h.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -37,12 +43,49 @@ HRESULT WINAPI countedVariantChangeTypeEx(VARIANTARG* to, VARIANTARG* from, LCID
     return failNow() ? E_OUTOFMEMORY : VariantChangeTypeEx(to, from, locale, flags, type);
 }
 
+// The file calls: the chosen one fails as when memory has run out, and is named here.
+const char* gFailedCall = nullptr;
+
+bool fileCallFails(const char* name) {
+    if (!failNow())
+        return false;
+    gFailedCall = name;
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return true;
+}
+
+HANDLE WINAPI countedFindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data) {
+    return fileCallFails("FindFirstFileW") ? INVALID_HANDLE_VALUE : FindFirstFileW(pattern, data);
+}
+BOOL WINAPI countedFindNextFileW(HANDLE find, LPWIN32_FIND_DATAW data) {
+    return fileCallFails("FindNextFileW") ? FALSE : FindNextFileW(find, data);
+}
+BOOL WINAPI countedGetFileAttributesExW(LPCWSTR name, GET_FILEEX_INFO_LEVELS level, LPVOID info) {
+    return fileCallFails("GetFileAttributesExW") ? FALSE : GetFileAttributesExW(name, level, info);
+}
+HANDLE WINAPI countedCreateFileW(LPCWSTR name, DWORD access, DWORD share,
+                                 LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
+                                 HANDLE model) {
+    return fileCallFails("CreateFileW")
+               ? INVALID_HANDLE_VALUE
+               : CreateFileW(name, access, share, security, disposition, flags, model);
+}
+BOOL WINAPI countedGetFileSizeEx(HANDLE file, PLARGE_INTEGER size) {
+    return fileCallFails("GetFileSizeEx") ? FALSE : GetFileSizeEx(file, size);
+}
+BOOL WINAPI countedReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read,
+                            LPOVERLAPPED overlapped) {
+    return fileCallFails("ReadFile") ? FALSE : ReadFile(file, buffer, size, read, overlapped);
+}
+
 struct Placement {
     bool failed = false;  // the chosen call failed
     HRESULT hr = E_FAIL;
     HRESULT scode = S_OK;
     bool result = false;
     std::vector<std::string> calls;
+    std::string description;
+    std::size_t writes = 0;
 };
 
 std::size_t count(const std::vector<std::string>& calls, const std::string& prefix) {
@@ -58,7 +101,13 @@ Placement place(IDispatch* plugin, std::size_t n, std::size_t textAnswer) {
     gFailAt = n;
     Outcome out;
     fire(plugin, Event::Place, out);
-    Placement run{gCalls >= n && n > 0, out.hr, out.scode, false, fakeHost().calls()};
+    Placement run{gCalls >= n && n > 0,
+                  out.hr,
+                  out.scode,
+                  false,
+                  fakeHost().calls(),
+                  toUtf8(out.description),
+                  fakeHost().memory().writes().size()};
     gFailAt = 0;
     run.result = V_VT(out.value.get()) == VT_BOOL && V_BOOL(out.value.get()) == VARIANT_TRUE;
     return run;
@@ -174,6 +223,55 @@ TEST(Allocation, TheTextsOfAHostErrorAreFreedWhenMemoryRunsOutAfterIt) {
         EXPECT_NE(std::find(gFreedTexts.begin(), gFreedTexts.end(), text), gFreedTexts.end())
             << "a text of the host's error was never freed";
     }
+}
+
+TEST(Allocation, EachFileCallOfAPlacementThatFailsFailsItWithTheSystemsError) {
+    const ComPtr<IDispatch> plugin = createPlugin();
+    const HMODULE dll = GetModuleHandleW(paths().vpolvDll.c_str());
+    ASSERT_NE(dll, nullptr);
+    const Placement clean = place(plugin.get(), 0, 0);
+    ASSERT_TRUE(clean.hr == S_OK && clean.result);
+    ASSERT_GT(clean.writes, 0u);
+
+    const std::string names[] = {"FindFirstFileW", "FindNextFileW", "GetFileAttributesExW",
+                                 "CreateFileW",    "GetFileSizeEx", "ReadFile"};
+    void* const standIns[] = {reinterpret_cast<void*>(&countedFindFirstFileW),
+                              reinterpret_cast<void*>(&countedFindNextFileW),
+                              reinterpret_cast<void*>(&countedGetFileAttributesExW),
+                              reinterpret_cast<void*>(&countedCreateFileW),
+                              reinterpret_cast<void*>(&countedGetFileSizeEx),
+                              reinterpret_cast<void*>(&countedReadFile)};
+    std::vector<std::unique_ptr<ImportPatch>> patches;
+    for (std::size_t i = 0; i < std::size(names); ++i) {
+        patches.push_back(
+            std::make_unique<ImportPatch>(dll, "kernel32.dll", names[i].c_str(), standIns[i]));
+        EXPECT_TRUE(patches.back()->found()) << names[i];
+    }
+    std::set<std::string> failed;
+    std::size_t n = 1;
+    for (;; ++n) {
+        gFailedCall = nullptr;
+        const Placement run = place(plugin.get(), n, 0);
+        if (!run.failed)
+            break;
+        const std::string where = std::string(gFailedCall) + " (call " + std::to_string(n) + ")";
+        failed.insert(gFailedCall);
+        EXPECT_EQ(run.hr, DISP_E_EXCEPTION) << where;
+        EXPECT_EQ(run.scode, E_OUTOFMEMORY) << where;
+        EXPECT_TRUE(run.description.starts_with("Could not ")) << where << ": " << run.description;
+        EXPECT_TRUE(run.description.ends_with("': Out of memory"))
+            << where << ": " << run.description;
+        EXPECT_TRUE(run.description.find("\\SPACE.INI'") != std::string::npos ||
+                    run.description.find("\\catalogs\\") != std::string::npos)
+            << where << ": " << run.description;
+        EXPECT_EQ(run.writes, 0u) << where;
+        EXPECT_EQ(count(run.calls, "Appli.EndSession("),
+                  count(run.calls, "Appli.StartSessionFromCallParams("))
+            << where;
+        EXPECT_EQ(fakeHost().liveObjects(), 0) << where;
+    }
+    EXPECT_EQ(failed, std::set<std::string>(std::begin(names), std::end(names)));
+    std::printf("file calls of a placement: %zu\n", n - 1);
 }
 
 }  // namespace

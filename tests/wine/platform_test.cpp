@@ -61,19 +61,37 @@ TEST(WindowsLocale, PlainDigitsConvertLikeTheRuntime) {
     }
 }
 
-TEST(WindowsProfile, ReadsWholeValuesOfAnyLength) {
+// The profile reads its files itself: it reads them as the system's profile function does.
+TEST(WindowsProfile, ReadsAsTheSystemsProfileFunction) {
     const Text file = folder() + u"\\profile.ini";
     const std::string longValue(700, 'x');
-    writeFile(file,
-              "[Local]\r\nCatalogsDir=\r\n[InSitu]\r\ncatalogsdir=C:\\Cat\\\r\n[Remote]\r\n"
-              "CatalogsDir=" +
-                  longValue + "\r\n");
+    const char utf16[] =
+        "\xFF\xFE[\0L\0o\0c\0a\0l\0]\0\n\0C\0a\0t\0a\0l\0o\0g\0s\0D\0i\0r\0=\0\xD1\0";
+    const std::string contents[] = {
+        "[Local]\r\nCatalogsDir=\r\n[InSitu]\r\ncatalogsdir=C:\\Cat\\\r\n[Remote]\r\n"
+        "CatalogsDir=" +
+            longValue + "\r\n",
+        "  [local]  \n\t CatalogsDir  =  \"D:\\Quoted\"  \n[REMOTE]\nCatalogsDir='single'\n",
+        "\xEF\xBB\xBF[Local]\r\nCatalogsDir=C:\\\xC3\x91\r\n",
+        std::string(utf16, sizeof utf16 - 1),
+        "[Local]\nCatalogsDir=C:\\\xD1\n;[InSitu]\n;CatalogsDir=x\n",
+        "[Other]\nCatalogsDir=x\n[Local]\nKey=1\n",
+        ""};
     const platform::Profile& p = services().profile;
-    EXPECT_EQ(p.readString(file, u"Local", u"CatalogsDir"), u"");
-    EXPECT_EQ(p.readString(file, u"insitu", u"CatalogsDir"), u"C:\\Cat\\");
-    EXPECT_EQ(p.readString(file, u"Remote", u"CatalogsDir").size(), longValue.size());
-    EXPECT_EQ(p.readString(file, u"Nada", u"CatalogsDir"), u"");
+    for (const std::string& content : contents) {
+        writeFile(file, content);
+        for (const Text section : {u"Local", u"InSitu", u"Remote", u"Nada"}) {
+            wchar_t expected[1024];
+            GetPrivateProfileStringW(win::toWide(section).c_str(), L"CatalogsDir", L"", expected,
+                                     1024, win::toWide(file).c_str());
+            EXPECT_EQ(p.readString(file, section, u"CatalogsDir"),
+                      win::fromWide(expected, wcslen(expected)))
+                << toUtf8(section) << " of " << content;
+        }
+    }
     EXPECT_EQ(p.readString(folder() + u"\\missing.ini", u"Local", u"CatalogsDir"), u"");
+    EXPECT_EQ(p.readString(folder() + u"\\missing\\SPACE.INI", u"Local", u"CatalogsDir"), u"");
+    EXPECT_EQ(p.readString(folder(), u"Local", u"CatalogsDir"), u"") << "a folder";
 }
 
 TEST(WindowsFileSystem, ListsVisibleEntriesAndMeasuresFiles) {
