@@ -14,7 +14,9 @@
 #include <vector>
 
 #include "common/text.h"
+#include "fuzz_support.h"
 #include "sim/formats/scene_file.h"
+#include "testkit/temporary_folder.h"
 
 namespace {
 
@@ -24,28 +26,12 @@ using vpolv::sim::SceneFile;
 
 // The folder the scenes lie in: fresh for the process, with the "catalogs" folder and the
 // "space.ini" file that the seed scenes name, and "out" for the scenes written back.
-class SceneFolder {
-  public:
-    SceneFolder() {
-        std::string name = (fs::temp_directory_path() / "vpolv-fuzz-scene-XXXXXX").string();
-        if (!mkdtemp(name.data())) {
-            std::perror("mkdtemp");
-            std::abort();
-        }
-        path_ = name;
-        fs::create_directory(path_ / "catalogs");
-        fs::create_directory(path_ / "out");
-        std::ofstream(path_ / "space.ini", std::ios::binary)
-            << "[Local]\r\nCatalogsDir=${catalogsFolder}\r\n";
+struct SceneFolder : vpolv::testing::TemporaryFolder {
+    SceneFolder() : TemporaryFolder("vpolv-fuzz-scene-") {
+        mkdir("catalogs");
+        mkdir("out");
+        write("space.ini", "[Local]\r\nCatalogsDir=${catalogsFolder}\r\n");
     }
-    ~SceneFolder() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    const fs::path& path() const { return path_; }
-
-  private:
-    fs::path path_;
 };
 
 const SceneFolder& folder() {
@@ -53,10 +39,7 @@ const SceneFolder& folder() {
     return folder;
 }
 
-[[noreturn]] void finding(const std::string& what, const std::string& detail = {}) {
-    std::fprintf(stderr, "\n*** %s\n%s\n", what.c_str(), detail.c_str());
-    std::abort();
-}
+using vpolv::fuzzing::finding;
 
 std::string text(const vpolv::Text& t) {
     return "\"" + vpolv::toUtf8(t) + "\"";

@@ -12,8 +12,10 @@
 #include <typeinfo>
 #include <vector>
 
+#include "fuzz_support.h"
 #include "sim/engine/replay.h"
 #include "sim/formats/scene_from_trace.h"
+#include "testkit/temporary_folder.h"
 #include "trace/record.h"
 
 namespace {
@@ -23,25 +25,8 @@ using vpolv::sim::SceneError;
 
 // The folder the scenes are made for, with the catalogs folder a scene of "scene.json" names
 // when the record loaded catalog files. Nothing is written into it.
-class SceneFolder {
-  public:
-    SceneFolder() {
-        std::string name = (fs::temp_directory_path() / "vpolv-fuzz-trace-XXXXXX").string();
-        if (!mkdtemp(name.data())) {
-            std::perror("mkdtemp");
-            std::abort();
-        }
-        path_ = name;
-        fs::create_directory(path_ / "scene.catalogs");
-    }
-    ~SceneFolder() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    const fs::path& path() const { return path_; }
-
-  private:
-    fs::path path_;
+struct SceneFolder : vpolv::testing::TemporaryFolder {
+    SceneFolder() : TemporaryFolder("vpolv-fuzz-trace-") { mkdir("scene.catalogs"); }
 };
 
 const SceneFolder& folder() {
@@ -49,10 +34,7 @@ const SceneFolder& folder() {
     return folder;
 }
 
-[[noreturn]] void finding(const std::string& what, const std::string& detail = {}) {
-    std::fprintf(stderr, "\n*** %s\n%s\n", what.c_str(), detail.c_str());
-    std::abort();
-}
+using vpolv::fuzzing::finding;
 
 std::string describe() {
     try {

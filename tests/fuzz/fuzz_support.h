@@ -1,0 +1,17 @@
+// What the fuzz targets share.
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace vpolv::fuzzing {
+
+// A property that does not hold for the input: said on standard error, then the run ends the
+// way libFuzzer keeps an input for (a crash).
+[[noreturn]] inline void finding(const std::string& what, const std::string& detail = {}) {
+    std::fprintf(stderr, "\n*** %s\n%s\n", what.c_str(), detail.c_str());
+    std::abort();
+}
+
+}  // namespace vpolv::fuzzing
