@@ -86,6 +86,17 @@ class AnyLengthFiles : public platform::FileSystem {
     std::unique_ptr<platform::FileSystem> files_;
 };
 
+// The plug-in's reading of an initialisation file, with the path as systemPath gives it.
+class AnyLengthProfile : public platform::Profile {
+  public:
+    Text readString(const Text& file, const Text& section, const Text& key) const override {
+        return profile_->readString(systemPath(file), section, key);
+    }
+
+  private:
+    std::unique_ptr<platform::Profile> profile_ = platform::makeProfile();
+};
+
 // A number as the messages show it ("12.5", "125").
 std::string numberText(double value) {
     std::ostringstream out;
@@ -464,6 +475,10 @@ std::unique_ptr<platform::FileSystem> anyLengthFiles(Text folder) {
     return std::make_unique<AnyLengthFiles>(std::move(folder));
 }
 
+std::unique_ptr<platform::Profile> anyLengthProfile() {
+    return std::make_unique<AnyLengthProfile>();
+}
+
 #ifndef _WIN32
 std::unique_ptr<Machine> systemMachine() {
     return nullptr;
@@ -471,10 +486,6 @@ std::unique_ptr<Machine> systemMachine() {
 
 Text systemPath(const Text& path) {
     return path;
-}
-
-std::unique_ptr<platform::Profile> anyLengthProfile() {
-    return platform::makeProfile();
 }
 #endif
 

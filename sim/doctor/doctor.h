@@ -87,10 +87,9 @@ std::unique_ptr<Machine> systemMachine();
 // usual limit (260 characters) made whole and absolute with the \\?\ prefix that lifts it;
 // elsewhere, and for shorter paths, the path itself.
 Text systemPath(const Text& path);
-// The system's file services and initialisation-file reader for paths of any length (folder
-// stands for the plug-in's folder, as in platform::makeFileSystem). Windows reads an
-// initialisation file only by a path within its usual limit: a longer one is read here the
-// way the system reads shorter ones.
+// The plug-in's file services and initialisation-file reader for paths of any length (folder
+// stands for the plug-in's folder, as in platform::makeFileSystem): every path goes to them as
+// systemPath gives it.
 std::unique_ptr<platform::FileSystem> anyLengthFiles(Text folder);
 std::unique_ptr<platform::Profile> anyLengthProfile();
 

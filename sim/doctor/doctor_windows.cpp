@@ -707,96 +707,6 @@ void WindowsMachine::checkTrace(Report& report, const View& view) const {
     }
 }
 
-// The initialisation-file reader of the system, and for a path past the system's limit, which
-// its functions do not take, the same reading done here: the file as the system decodes it
-// (UTF-16 after its byte-order mark, UTF-8 after its mark, else the ANSI code page), the first
-// section of the name, the key's value without the spaces around it and its enclosing quotes.
-class AnyLengthProfile : public platform::Profile {
-  public:
-    Text readString(const Text& file, const Text& section, const Text& key) const override {
-        const Text path = systemPath(file);
-        if (path == file)
-            return profile_->readString(file, section, key);
-        const std::wstring text = contents(win::toWide(path));
-        const std::wstring wantedSection = win::toWide(section);
-        const std::wstring wantedKey = win::toWide(key);
-        bool inSection = false;
-        for (std::size_t at = 0; at < text.size();) {
-            std::size_t end = text.find(L'\n', at);
-            if (end == std::wstring::npos)
-                end = text.size();
-            const std::wstring line = trim(text.substr(at, end - at));
-            at = end + 1;
-            if (line.empty() || line.front() == L';')
-                continue;
-            if (line.front() == L'[') {
-                if (inSection)
-                    break;
-                const auto close = line.find(L']');
-                inSection =
-                    sameText(trim(line.substr(
-                                 1, close == std::wstring::npos ? std::wstring::npos : close - 1)),
-                             wantedSection);
-                continue;
-            }
-            const auto eq = line.find(L'=');
-            if (!inSection || eq == std::wstring::npos ||
-                !sameText(trim(line.substr(0, eq)), wantedKey))
-                continue;
-            std::wstring value = trim(line.substr(eq + 1));
-            if (value.size() >= 2 && (value.front() == L'"' || value.front() == L'\'') &&
-                value.back() == value.front()) {
-                value = value.substr(1, value.size() - 2);
-            }
-            return win::fromWide(value);
-        }
-        return {};
-    }
-
-  private:
-    static std::wstring trim(const std::wstring& text) {
-        const auto first = text.find_first_not_of(L" \t\r");
-        if (first == std::wstring::npos)
-            return {};
-        return text.substr(first, text.find_last_not_of(L" \t\r") - first + 1);
-    }
-    // The file's text; empty when it cannot be read, as for the system's reader.
-    static std::wstring contents(const std::wstring& path) {
-        const win::UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ,
-                                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        LARGE_INTEGER size{};
-        if (!file || !GetFileSizeEx(file.get(), &size) || size.QuadPart > 16 * 1024 * 1024)
-            return {};
-        std::string bytes(static_cast<std::size_t>(size.QuadPart), '\0');
-        DWORD read = 0;
-        if (!ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr))
-            return {};
-        bytes.resize(read);
-        if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
-            std::wstring text((bytes.size() - 2) / 2, L'\0');
-            std::memcpy(text.data(), bytes.data() + 2, text.size() * sizeof(wchar_t));
-            return text;
-        }
-        UINT codePage = CP_ACP;
-        std::string_view rest = bytes;
-        if (rest.starts_with("\xEF\xBB\xBF")) {
-            codePage = CP_UTF8;
-            rest.remove_prefix(3);
-        }
-        if (rest.empty())
-            return {};
-        const int chars = MultiByteToWideChar(codePage, 0, rest.data(),
-                                              static_cast<int>(rest.size()), nullptr, 0);
-        std::wstring text(static_cast<std::size_t>(chars), L'\0');
-        MultiByteToWideChar(codePage, 0, rest.data(), static_cast<int>(rest.size()), text.data(),
-                            chars);
-        return text;
-    }
-
-    std::unique_ptr<platform::Profile> profile_ = platform::makeProfile();
-};
-
 }  // namespace
 
 std::unique_ptr<Machine> systemMachine() {
@@ -820,10 +730,6 @@ Text systemPath(const Text& path) {
     if (full.starts_with(L"\\\\"))
         return win::fromWide(L"\\\\?\\UNC" + full.substr(1));
     return win::fromWide(L"\\\\?\\" + full);
-}
-
-std::unique_ptr<platform::Profile> anyLengthProfile() {
-    return std::make_unique<AnyLengthProfile>();
 }
 
 }  // namespace vpolv::sim::doctor
