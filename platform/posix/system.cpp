@@ -14,6 +14,7 @@
 #include <new>
 #include <string>
 #include <system_error>
+#include <utility>
 
 #include "common/error.h"
 #include "common/fixed_locale.h"
@@ -26,45 +27,18 @@ namespace vpolv::platform::posix {
 
 namespace {
 
-// The system calls of these services, each asked first whether a test makes it fail.
-int injected(const char* call) {
-    return failingSystemCall ? failingSystemCall(call) : 0;
+// A system call of these services, named, unless a test makes it fail: then errno is that
+// error and the answer is the call's failure.
+template <class R, class... Args, class... Given>
+R systemCall(const char* name, R failure, R (*call)(Args...), Given&&... args) {
+    if (const int error = failingSystemCall ? failingSystemCall(name) : 0)
+        return errno = error, failure;
+    return call(std::forward<Given>(args)...);
 }
 
-DIR* openDirectory(const std::string& path) {
-    if (const int error = injected("opendir"))
-        return errno = error, nullptr;
-    return opendir(path.c_str());
-}
-
-const dirent* readDirectory(DIR* dir) {
-    if (const int error = injected("readdir"))
-        return errno = error, nullptr;
-    return readdir(dir);
-}
-
-int statPath(const std::string& path, struct stat& info) {
-    if (const int error = injected("stat"))
-        return errno = error, -1;
-    return stat(path.c_str(), &info);
-}
-
-int openFile(const std::string& path) {
-    if (const int error = injected("open"))
-        return errno = error, -1;
-    return open(path.c_str(), O_RDONLY | O_CLOEXEC);
-}
-
-int statFile(int fd, struct stat& info) {
-    if (const int error = injected("fstat"))
-        return errno = error, -1;
-    return fstat(fd, &info);
-}
-
-ssize_t readFile(int fd, char* buffer, std::size_t size) {
-    if (const int error = injected("read"))
-        return errno = error, -1;
-    return read(fd, buffer, size);
+// open() for reading, as one function with a fixed list of parameters.
+int openReading(const char* path) {
+    return open(path, O_RDONLY | O_CLOEXEC);
 }
 
 // An open file descriptor (none when negative), closed with its owner.
@@ -103,7 +77,8 @@ PosixFileSystem::PosixFileSystem(Text moduleFolder) : moduleFolder_(std::move(mo
 
 std::vector<DirEntry> PosixFileSystem::listDirectory(const Text& directory) const {
     const std::string path = toUtf8(directory);
-    std::unique_ptr<DIR, int (*)(DIR*)> dir(openDirectory(path), closedir);
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(
+        systemCall<DIR*>("opendir", nullptr, opendir, path.c_str()), closedir);
     if (!dir) {
         const int error = errno;
         if (notThere(error))
@@ -114,7 +89,7 @@ std::vector<DirEntry> PosixFileSystem::listDirectory(const Text& directory) cons
     for (;;) {
         // The end of the listing leaves errno as it was; a failure sets it.
         errno = 0;
-        const dirent* entry = readDirectory(dir.get());
+        const dirent* entry = systemCall<dirent*>("readdir", nullptr, readdir, dir.get());
         if (!entry) {
             if (errno != 0)
                 fail(kCouldNotList, directory, errno);
@@ -128,7 +103,7 @@ std::vector<DirEntry> PosixFileSystem::listDirectory(const Text& directory) cons
         const std::string full = path + (path.empty() || path.back() == '/' ? "" : "/") + name;
         // An entry that went meanwhile, or a link to nothing, is no folder.
         bool directory = false;
-        if (statPath(full, info) == 0) {
+        if (systemCall("stat", -1, stat, full.c_str(), &info) == 0) {
             directory = S_ISDIR(info.st_mode);
         } else if (const int error = errno; !notThere(error)) {
             fail(kCouldNotLook, fromUtf8(full), error);
@@ -142,7 +117,7 @@ std::vector<DirEntry> PosixFileSystem::listDirectory(const Text& directory) cons
 
 std::int64_t PosixFileSystem::fileLength(const Text& path) const {
     struct stat info {};
-    if (statPath(toUtf8(path), info) != 0) {
+    if (systemCall("stat", -1, stat, toUtf8(path).c_str(), &info) != 0) {
         if (notThere(errno))
             return -1;
         fail(kCouldNotLook, path, errno);
@@ -151,7 +126,7 @@ std::int64_t PosixFileSystem::fileLength(const Text& path) const {
 }
 
 Text PosixProfile::readString(const Text& file, const Text& section, const Text& key) const {
-    const OpenFile in{openFile(toUtf8(file))};
+    const OpenFile in{systemCall("open", -1, openReading, toUtf8(file).c_str())};
     const int fd = in.fd;
     if (fd < 0) {
         if (notThere(errno))
@@ -159,14 +134,14 @@ Text PosixProfile::readString(const Text& file, const Text& section, const Text&
         fail(kCouldNotOpen, file, errno);
     }
     struct stat info {};
-    if (statFile(fd, info) != 0)
+    if (systemCall("fstat", -1, fstat, fd, &info) != 0)
         fail(kCouldNotRead, file, errno);
     if (S_ISDIR(info.st_mode))
         return {};  // a folder is no file
     std::string content;
     char buffer[4096];
     for (;;) {
-        const ssize_t got = readFile(fd, buffer, sizeof buffer);
+        const ssize_t got = systemCall<ssize_t>("read", -1, read, fd, buffer, sizeof buffer);
         if (got < 0) {
             if (errno == EINTR)
                 continue;
