@@ -62,39 +62,30 @@ Answer answerOf(bool boolean) {
 
 namespace {
 
-// The argument kinds a parameter of kind letter k (parameterKind) is recorded with.
-bool fits(char k, Arg::Kind kind) {
-    switch (k) {
-        case 'R':
-            return kind == Arg::Kind::I4Ref;
-        case 'O':
-            return kind == Arg::Kind::I2 || kind == Arg::Kind::I4Ref;
-        case 'L':
-            return kind == Arg::Kind::I4;
-        case 'I':
-            return kind == Arg::Kind::I2;
-        case 'T':
-            return kind == Arg::Kind::Str || kind == Arg::Kind::StrRef;
-        default:
-            return kind == Arg::Kind::Bool;
-    }
-}
+// A parameter's kind letter (parameterKind; 'S' for the text of a creation, by value only),
+// the argument kinds it is recorded with, and how a message names them.
+struct ParameterKind {
+    char letter;
+    Arg::Kind kind;
+    Arg::Kind orKind;
+    const char* text;
+};
+constexpr ParameterKind kParameterKinds[] = {
+    {'R', Arg::Kind::I4Ref, Arg::Kind::I4Ref, "I4&"},
+    {'O', Arg::Kind::I2, Arg::Kind::I4Ref, "I2 or I4&"},
+    {'L', Arg::Kind::I4, Arg::Kind::I4, "I4"},
+    {'I', Arg::Kind::I2, Arg::Kind::I2, "I2"},
+    {'T', Arg::Kind::Str, Arg::Kind::StrRef, "BSTR or BSTR&"},
+    {'B', Arg::Kind::Bool, Arg::Kind::Bool, "BOOL"},
+    {'S', Arg::Kind::Str, Arg::Kind::Str, "BSTR"},
+};
 
-std::string parameterText(char k) {
-    switch (k) {
-        case 'R':
-            return "I4&";
-        case 'O':
-            return "I2 or I4&";
-        case 'L':
-            return "I4";
-        case 'I':
-            return "I2";
-        case 'T':
-            return "BSTR or BSTR&";
-        default:
-            return "BOOL";
+const ParameterKind& parameterOf(char letter) {
+    for (const ParameterKind& p : kParameterKinds) {
+        if (p.letter == letter)
+            return p;
     }
+    return kParameterKinds[5];  // Boolean: what parameterKind() gives for the rest
 }
 
 const char* answerText(Answer::Kind kind) {
@@ -148,20 +139,17 @@ std::optional<std::string> misfit(const Call& call) {
     if (call.args.size() != expected) {
         std::string list;
         for (const char* k = kinds; *k; ++k)
-            list +=
-                (k == kinds ? "" : ", ") + (*k == 'S' ? std::string("BSTR") : parameterText(*k));
+            list += std::string(k == kinds ? "" : ", ") + parameterOf(*k).text;
         return "expected " + std::to_string(expected) +
                (expected == 1 ? " argument (" : " arguments (") + list + "), found " +
                std::to_string(call.args.size());
     }
     for (std::size_t i = 0; i < expected; ++i) {
         const Arg& arg = call.args[i];
-        const bool ok = kinds[i] == 'S' ? arg.kind == Arg::Kind::Str : fits(kinds[i], arg.kind);
+        const ParameterKind& parameter = parameterOf(kinds[i]);
         const std::string place = "args[" + std::to_string(i) + "]: ";
-        if (!ok) {
-            return place + "expected " +
-                   (kinds[i] == 'S' ? std::string("BSTR") : parameterText(kinds[i])) + ", found " +
-                   Arg::kindName(arg.kind);
+        if (arg.kind != parameter.kind && arg.kind != parameter.orKind) {
+            return place + "expected " + parameter.text + ", found " + Arg::kindName(arg.kind);
         }
         if (arg.kind == Arg::Kind::I2 && (arg.number < -32768 || arg.number > 32767))
             return place + "I2 " + std::to_string(arg.number) + " is out of the 16-bit range";
