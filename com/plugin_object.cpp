@@ -1,5 +1,10 @@
-// The COM object Plugin: its IDispatch from the type library and its fourteen methods.
+// The COM object Plugin: its IDispatch from the type library and its fourteen methods, each
+// made from its entry in plugin/methods.def.
 #include "com/plugin_object.h"
+
+#include <functional>
+#include <type_traits>
+#include <utility>
 
 #include "com/guard.h"
 #include "com/module.h"
@@ -8,20 +13,123 @@
 namespace vpolv::com {
 namespace {
 
+// Where a method without a result puts it.
+struct NoResult {};
+
+bool missing(LONG) {
+    return false;
+}
+bool missing(NoResult) {
+    return false;
+}
+template <class T>
+bool missing(T* pointer) {
+    return !pointer;
+}
+
+// An argument as the method takes it, made from the argument as _Plugin passes it. After a
+// successful call, prepare() makes what goes back to the caller (it may fail) and commit() hands
+// it over (it cannot fail).
+template <class Abi>
+class Argument;
+
+// A Long.
+template <>
+class Argument<LONG> {
+  public:
+    explicit Argument(LONG value) : value_(value) {}
+    Long get() const { return value_; }
+    void prepare() {}
+    void commit() noexcept {}
+
+  private:
+    Long value_;
+};
+
 // A Long passed by reference: the method works on a copy, which goes back to the caller's
 // variable when the call ends, failed or not.
-class LongRef {
+template <>
+class Argument<LONG*> {
   public:
-    explicit LongRef(LONG* target) : target_(target), value_(*target) {}
-    LongRef(const LongRef&) = delete;
-    LongRef& operator=(const LongRef&) = delete;
-    ~LongRef() { *target_ = value_; }
-    Long& operator*() { return value_; }
+    explicit Argument(LONG* target) : target_(target), value_(*target) {}
+    Argument(const Argument&) = delete;
+    Argument& operator=(const Argument&) = delete;
+    ~Argument() { *target_ = value_; }
+    Long& get() { return value_; }
+    void prepare() {}
+    void commit() noexcept {}
 
   private:
     LONG* target_;
     Long value_;
 };
+
+// A text passed by reference: the method works on a copy, which replaces the caller's string
+// only when the call succeeds.
+template <>
+class Argument<BSTR*> {
+  public:
+    explicit Argument(BSTR* target) : target_(target), value_(win::fromBstr(*target)) {}
+    Text& get() { return value_; }
+    void prepare() { returned_ = win::toBstr(value_); }
+    void commit() noexcept {
+        SysFreeString(*target_);
+        *target_ = returned_.release();
+    }
+
+  private:
+    BSTR* target_;
+    Text value_;
+    win::Bstr returned_;
+};
+
+// The arguments of one call, made first to last and undone last to first, as local variables.
+template <class... Abi>
+struct Arguments {
+    template <class F>
+    decltype(auto) apply(F&& f) {
+        return std::forward<F>(f)();
+    }
+    void prepare() {}
+    void commit() noexcept {}
+};
+
+template <class First, class... Rest>
+struct Arguments<First, Rest...> {
+    explicit Arguments(First first, Rest... rest) : head(first), tail(rest...) {}
+    // Calls f with every argument as the method takes it.
+    template <class F>
+    decltype(auto) apply(F&& f) {
+        return tail.apply([&](auto&&... more) -> decltype(auto) {
+            return f(head.get(), std::forward<decltype(more)>(more)...);
+        });
+    }
+    void prepare() {
+        head.prepare();
+        tail.prepare();
+    }
+    void commit() noexcept {
+        head.commit();
+        tail.commit();
+    }
+
+    Argument<First> head;
+    Arguments<Rest...> tail;
+};
+
+// A result as _Plugin returns it.
+VARIANT_BOOL toAbi(Boolean value) {
+    return value ? VARIANT_TRUE : VARIANT_FALSE;
+}
+win::Bstr toAbi(const Text& value) {
+    return win::toBstr(value);
+}
+VARIANT_BOOL release(VARIANT_BOOL value) {
+    return value;
+}
+BSTR release(win::Bstr& value) {
+    return value.release();
+}
 
 win::ComPtr<ITypeInfo> loadTypeInfo() {
     win::ComPtr<ITypeLib> library;
@@ -84,110 +192,42 @@ HRESULT PluginObject::run(F&& work) noexcept {
     return hr;
 }
 
-template <class F>
-HRESULT PluginObject::runBoolean(VARIANT_BOOL* result, F&& work) noexcept {
-    if (!result)
+template <auto method, class Result, class... Abi>
+HRESULT PluginObject::call(Result result, Abi... arguments) noexcept {
+    if (missing(result) || (missing(arguments) || ...))
         return E_POINTER;
-    *result = VARIANT_FALSE;
-    return run([&] { *result = work() ? VARIANT_TRUE : VARIANT_FALSE; });
-}
-
-HRESULT STDMETHODCALLTYPE PluginObject::Inicializa() {
-    return run([&] { plugin_.Inicializa(); });
-}
-
-HRESULT STDMETHODCALLTYPE PluginObject::OnObjectPlaceAfter(LONG lCallParamsBlock,
-                                                           VARIANT_BOOL* result) {
-    return runBoolean(result, [&] { return plugin_.OnObjectPlaceAfter(lCallParamsBlock); });
-}
-
-HRESULT STDMETHODCALLTYPE PluginObject::OnObjectFinishesAfter(LONG lCallParamsBlock,
-                                                              VARIANT_BOOL* result) {
-    return runBoolean(result, [&] { return plugin_.OnObjectFinishesAfter(lCallParamsBlock); });
-}
-
-HRESULT STDMETHODCALLTYPE PluginObject::OnSceneGenericFinishesAfter(LONG lCallParamsBlock,
-                                                                    VARIANT_BOOL* result) {
-    return runBoolean(result,
-                      [&] { return plugin_.OnSceneGenericFinishesAfter(lCallParamsBlock); });
-}
-
-HRESULT STDMETHODCALLTYPE PluginObject::casoPolvast(LONG lCallParamsBlock, LONG* d,
-                                                    VARIANT_BOOL* result) {
-    if (!d)
-        return E_POINTER;
-    LongRef dRef(d);
-    return runBoolean(result, [&] { return plugin_.casoPolvast(lCallParamsBlock, *dRef); });
-}
-
-HRESULT STDMETHODCALLTYPE PluginObject::casoPolvastAG(LONG lCallParamsBlock, LONG* d,
-                                                      LONG* lObjectId, VARIANT_BOOL* result) {
-    if (!d || !lObjectId)
-        return E_POINTER;
-    LongRef dRef(d), idRef(lObjectId);
-    return runBoolean(result,
-                      [&] { return plugin_.casoPolvastAG(lCallParamsBlock, *dRef, *idRef); });
-}
-
-HRESULT STDMETHODCALLTYPE PluginObject::formateaDescripcion(BSTR* desc, BSTR* result) {
-    if (!desc || !result)
-        return E_POINTER;
-    *result = nullptr;
+    if constexpr (!std::is_same_v<Result, NoResult>)
+        *result = {};  // False, or no string
     return run([&] {
-        Text text = win::fromBstr(*desc);
-        const Text formatted = plugin_.formateaDescripcion(text);
-        win::Bstr shortened = win::toBstr(text);
-        win::Bstr returned = win::toBstr(formatted);
-        SysFreeString(*desc);
-        *desc = shortened.release();
-        *result = returned.release();
+        Arguments<Abi...> made(arguments...);
+        const auto invoke = [&](auto&&... a) -> decltype(auto) {
+            return std::invoke(method, plugin_, std::forward<decltype(a)>(a)...);
+        };
+        if constexpr (std::is_same_v<Result, NoResult>) {
+            made.apply(invoke);
+            made.prepare();
+            made.commit();
+        } else {
+            const auto value = made.apply(invoke);
+            made.prepare();
+            auto returned = toAbi(value);
+            made.commit();
+            *result = release(returned);
+        }
     });
 }
 
-HRESULT STDMETHODCALLTYPE PluginObject::vitrina(LONG* nHijos, LONG* auxd) {
-    if (!nHijos || !auxd)
-        return E_POINTER;
-    LongRef n(nHijos), d(auxd);
-    return run([&] { plugin_.vitrina(*n, *d); });
-}
-
-HRESULT STDMETHODCALLTYPE PluginObject::vitrina2(LONG* nHijos, LONG* auxd) {
-    if (!nHijos || !auxd)
-        return E_POINTER;
-    LongRef n(nHijos), d(auxd);
-    return run([&] { plugin_.vitrina2(*n, *d); });
-}
-
-HRESULT STDMETHODCALLTYPE PluginObject::vitrina3(LONG* nHijos, LONG* auxd) {
-    if (!nHijos || !auxd)
-        return E_POINTER;
-    LongRef n(nHijos), d(auxd);
-    return run([&] { plugin_.vitrina3(*n, *d); });
-}
-
-HRESULT STDMETHODCALLTYPE PluginObject::vitrina3b() {
-    return run([&] { plugin_.vitrina3b(); });
-}
-
-HRESULT STDMETHODCALLTYPE PluginObject::vitrinaAG(LONG* nHijos, LONG* auxd, LONG* lObjectId) {
-    if (!nHijos || !auxd || !lObjectId)
-        return E_POINTER;
-    LongRef n(nHijos), d(auxd), id(lObjectId);
-    return run([&] { plugin_.vitrinaAG(*n, *d, *id); });
-}
-
-HRESULT STDMETHODCALLTYPE PluginObject::vitrina2AG(LONG* nHijos, LONG* auxd, LONG* lObjectId) {
-    if (!nHijos || !auxd || !lObjectId)
-        return E_POINTER;
-    LongRef n(nHijos), d(auxd), id(lObjectId);
-    return run([&] { plugin_.vitrina2AG(*n, *d, *id); });
-}
-
-HRESULT STDMETHODCALLTYPE PluginObject::vitrina3AG(LONG* nHijos, LONG* auxd, LONG* lObjectId) {
-    if (!nHijos || !auxd || !lObjectId)
-        return E_POINTER;
-    LongRef n(nHijos), d(auxd), id(lObjectId);
-    return run([&] { plugin_.vitrina3AG(*n, *d, *id); });
-}
+// The arguments of call(): the result's pointer (or NoResult), then the method's parameters.
+#define VPOLV_RESULT_void NoResult()
+#define VPOLV_RESULT_Boolean result
+#define VPOLV_RESULT_Text result
+#define VPOLV_ABI_ARGUMENT(type, name) name
+#define VPOLV_CALL_ARGUMENTS(returns, ...) \
+    VPOLV_RESULT_##returns __VA_OPT__(, VPOLV_EACH_PARAMETER(VPOLV_ABI_ARGUMENT, __VA_ARGS__))
+#define VPOLV_METHOD(name, dispId, returns, ...)                                               \
+    HRESULT STDMETHODCALLTYPE PluginObject::name(VPOLV_ABI_PARAMETERS(returns, __VA_ARGS__)) { \
+        return call<&vpolv::Plugin::name>(VPOLV_CALL_ARGUMENTS(returns, __VA_ARGS__));         \
+    }
+#include "plugin/methods.def"
 
 }  // namespace vpolv::com

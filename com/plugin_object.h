@@ -11,6 +11,32 @@
 
 namespace vpolv::com {
 
+// A parameter of plugin/methods.def as _Plugin passes it: a Long as LONG, a Long& as LONG*, a
+// Text& as BSTR*; the result last, as VARIANT_BOOL* or BSTR*.
+template <class T>
+struct AbiParam;
+template <>
+struct AbiParam<Long> {
+    using type = LONG;
+};
+template <>
+struct AbiParam<Long&> {
+    using type = LONG*;
+};
+template <>
+struct AbiParam<Text&> {
+    using type = BSTR*;
+};
+template <class T>
+using Abi = typename AbiParam<T>::type;
+#define VPOLV_ABI_PARAM(type, name) Abi<type> name
+#define VPOLV_ABI_RESULT_void(...)
+#define VPOLV_ABI_RESULT_Boolean(...) __VA_OPT__(, ) VARIANT_BOOL* result
+#define VPOLV_ABI_RESULT_Text(...) __VA_OPT__(, ) BSTR* result
+#define VPOLV_ABI_PARAMETERS(returns, ...)             \
+    VPOLV_EACH_PARAMETER(VPOLV_ABI_PARAM, __VA_ARGS__) \
+    VPOLV_ABI_RESULT_##returns(__VA_ARGS__)
+
 class PluginObject final : public ComObject<PluginObject, _Plugin, ISupportErrorInfo> {
   public:
     // Created with one reference held by the caller.
@@ -28,34 +54,19 @@ class PluginObject final : public ComObject<PluginObject, _Plugin, ISupportError
     // ISupportErrorInfo
     HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override;
 
-    // _Plugin
-    HRESULT STDMETHODCALLTYPE Inicializa() override;
-    HRESULT STDMETHODCALLTYPE OnObjectPlaceAfter(LONG lCallParamsBlock,
-                                                 VARIANT_BOOL* result) override;
-    HRESULT STDMETHODCALLTYPE OnObjectFinishesAfter(LONG lCallParamsBlock,
-                                                    VARIANT_BOOL* result) override;
-    HRESULT STDMETHODCALLTYPE OnSceneGenericFinishesAfter(LONG lCallParamsBlock,
-                                                          VARIANT_BOOL* result) override;
-    HRESULT STDMETHODCALLTYPE casoPolvast(LONG lCallParamsBlock, LONG* d,
-                                          VARIANT_BOOL* result) override;
-    HRESULT STDMETHODCALLTYPE casoPolvastAG(LONG lCallParamsBlock, LONG* d, LONG* lObjectId,
-                                            VARIANT_BOOL* result) override;
-    HRESULT STDMETHODCALLTYPE formateaDescripcion(BSTR* desc, BSTR* result) override;
-    HRESULT STDMETHODCALLTYPE vitrina(LONG* nHijos, LONG* auxd) override;
-    HRESULT STDMETHODCALLTYPE vitrina2(LONG* nHijos, LONG* auxd) override;
-    HRESULT STDMETHODCALLTYPE vitrina3(LONG* nHijos, LONG* auxd) override;
-    HRESULT STDMETHODCALLTYPE vitrina3b() override;
-    HRESULT STDMETHODCALLTYPE vitrinaAG(LONG* nHijos, LONG* auxd, LONG* lObjectId) override;
-    HRESULT STDMETHODCALLTYPE vitrina2AG(LONG* nHijos, LONG* auxd, LONG* lObjectId) override;
-    HRESULT STDMETHODCALLTYPE vitrina3AG(LONG* nHijos, LONG* auxd, LONG* lObjectId) override;
+    // _Plugin: the methods of plugin/methods.def, each running its vpolv::Plugin method.
+#define VPOLV_METHOD(name, dispId, returns, ...) \
+    HRESULT STDMETHODCALLTYPE name(VPOLV_ABI_PARAMETERS(returns, __VA_ARGS__)) override;
+#include "plugin/methods.def"
 
   private:
     ~PluginObject() override = default;
 
     template <class F>
     HRESULT run(F&& work) noexcept;
-    template <class F>
-    HRESULT runBoolean(VARIANT_BOOL* result, F&& work) noexcept;
+    // Checks the pointers, runs method on the arguments and hands its result back.
+    template <auto method, class Result, class... Abi>
+    HRESULT call(Result result, Abi... arguments) noexcept;
 
     win::ComPtr<ITypeInfo> typeInfo_;
     AutomationConnector connector_;

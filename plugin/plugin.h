@@ -42,28 +42,23 @@ class Plugin {
   public:
     Plugin(host::Connector& host, const platform::Services& services);
 
-    // The fourteen methods of the method table, in its order.
-    void Inicializa();
-    Boolean OnObjectPlaceAfter(Long lCallParamsBlock);
-    Boolean OnObjectFinishesAfter(Long lCallParamsBlock);
-    Boolean OnSceneGenericFinishesAfter(Long lCallParamsBlock);
-    Boolean casoPolvast(Long lCallParamsBlock, Long& d);
-    Boolean casoPolvastAG(Long lCallParamsBlock, Long& d, Long& lObjectId);
-    Text formateaDescripcion(Text& desc);
-    void vitrina(Long& nHijos, Long& auxd);
-    void vitrina2(Long& nHijos, Long& auxd);
-    void vitrina3(Long& nHijos, Long& auxd);
-    void vitrina3b();
-    void vitrinaAG(Long& nHijos, Long& auxd, Long& lObjectId);
-    void vitrina2AG(Long& nHijos, Long& auxd, Long& lObjectId);
-    void vitrina3AG(Long& nHijos, Long& auxd, Long& lObjectId);
+    // The fourteen methods of the method table (plugin/methods.def), in its order.
+#define VPOLV_DECLARE_PARAM(type, name) type name
+#define VPOLV_METHOD(name, dispId, returns, ...) \
+    returns name(VPOLV_EACH_PARAMETER(VPOLV_DECLARE_PARAM, __VA_ARGS__));
+#include "plugin/methods.def"
+#undef VPOLV_DECLARE_PARAM
 
     // The method of an event, by the event's kind.
     Boolean fire(Event event, Long lCallParamsBlock);
 
     // The fields the instance keeps between calls.
-    PluginFields& fields() { return f_; }
-    const PluginFields& fields() const { return f_; }
+    PluginFields& fields() {
+        return f_;
+    }
+    const PluginFields& fields() const {
+        return f_;
+    }
 
   private:
     class Entry;

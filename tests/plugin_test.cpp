@@ -3,11 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <iterator>
-#include <utility>
-
 #include "catalog/constantes.h"
-#include "plugin/method_table.h"
 #include "support/harness.h"
 
 namespace vpolv::testing {
@@ -27,29 +23,6 @@ std::vector<std::string> lifecycle(const PluginHarness& h) {
 const std::vector<std::string> kNormalLifecycle = {"Appli.CreateObject",   "Scene.CreateObject",
                                                    "Catalog.CreateObject", "Appli.Release",
                                                    "Scene.Release",        "Catalog.Release"};
-
-TEST(MethodTable, NamesAndDispatchIdsInTableOrder) {
-    const std::pair<std::u16string_view, Long> expected[] = {
-        {u"Inicializa", 0x60030000},
-        {u"OnObjectPlaceAfter", 0x60030001},
-        {u"OnObjectFinishesAfter", 0x60030002},
-        {u"OnSceneGenericFinishesAfter", 0x60030003},
-        {u"casoPolvast", 0x60030004},
-        {u"casoPolvastAG", 0x60030005},
-        {u"formateaDescripcion", 0x60030006},
-        {u"vitrina", 0x60030007},
-        {u"vitrina2", 0x60030008},
-        {u"vitrina3", 0x60030009},
-        {u"vitrina3b", 0x6003000A},
-        {u"vitrinaAG", 0x6003000B},
-        {u"vitrina2AG", 0x6003000C},
-        {u"vitrina3AG", 0x6003000D}};
-    ASSERT_EQ(kMethodTable.size(), std::size(expected));
-    for (std::size_t i = 0; i < std::size(expected); ++i) {
-        EXPECT_EQ(kMethodTable[i].name, expected[i].first);
-        EXPECT_EQ(static_cast<Long>(kMethodTable[i].dispId), expected[i].second);
-    }
-}
 
 TEST(Events, ObjectOfAnotherCatalogOnlyOpensAndEndsTheSession) {
     PluginHarness h(callObjectScene({.catalog = u"504"}));

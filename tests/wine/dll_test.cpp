@@ -158,7 +158,8 @@ TEST(TypeLibrary, DescribesTheClassAndTheMethodTable) {
     ASSERT_EQ(coclass->GetImplTypeFlags(0, &implFlags), S_OK);
     EXPECT_TRUE(implFlags & IMPLTYPEFLAG_FDEFAULT);
 
-    // The function table of the dual interface, as the host binds to it.
+    // The function table of the dual interface, as the host binds to it: every method of
+    // plugin/methods.def, in its order, with its dispatch id, parameters and result.
     ComPtr<ITypeInfo> dispatch, vtable;
     ASSERT_EQ(library->GetTypeInfoOfGuid(IID__Plugin, dispatch.put()), S_OK);
     ASSERT_EQ(dispatch->GetTypeAttr(&attr), S_OK);
