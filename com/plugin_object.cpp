@@ -16,10 +16,9 @@ namespace {
 // Where a method without a result puts it.
 struct NoResult {};
 
-bool missing(LONG) {
-    return false;
-}
-bool missing(NoResult) {
+// A null pointer among a call's arguments or for its result.
+template <class T>
+bool missing(T) {
     return false;
 }
 template <class T>
@@ -199,19 +198,19 @@ HRESULT PluginObject::call(Result result, Abi... arguments) noexcept {
     if constexpr (!std::is_same_v<Result, NoResult>)
         *result = {};  // False, or no string
     return run([&] {
-        Arguments<Abi...> made(arguments...);
+        Arguments<Abi...> args(arguments...);
         const auto invoke = [&](auto&&... a) -> decltype(auto) {
             return std::invoke(method, plugin_, std::forward<decltype(a)>(a)...);
         };
         if constexpr (std::is_same_v<Result, NoResult>) {
-            made.apply(invoke);
-            made.prepare();
-            made.commit();
+            args.apply(invoke);
+            args.prepare();
+            args.commit();
         } else {
-            const auto value = made.apply(invoke);
-            made.prepare();
+            const auto value = args.apply(invoke);
+            args.prepare();
             auto returned = toAbi(value);
-            made.commit();
+            args.commit();
             *result = release(returned);
         }
     });

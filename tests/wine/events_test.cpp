@@ -207,6 +207,26 @@ TEST_F(Events, AHostErrorComesBackWithItsCodeAndDescription) {
     EXPECT_EQ(guid, IID__Plugin);
 }
 
+TEST_F(Events, ANullPointerThroughTheFunctionTableIsRefusedBeforeAnythingRuns) {
+    fakeHost().reset(cabinetScene());
+    ComPtr<_Plugin> direct;
+    ASSERT_EQ(plugin_->QueryInterface(IID__Plugin, direct.putVoid()), S_OK);
+    LONG n = 3, d = 4;
+    VARIANT_BOOL result = VARIANT_TRUE;
+    BSTR text = nullptr;
+    EXPECT_EQ(direct->OnObjectPlaceAfter(5, nullptr), E_POINTER);
+    EXPECT_EQ(direct->casoPolvast(5, nullptr, &result), E_POINTER);
+    EXPECT_EQ(direct->casoPolvastAG(5, &d, nullptr, &result), E_POINTER);
+    EXPECT_EQ(direct->casoPolvastAG(5, &d, &n, nullptr), E_POINTER);
+    EXPECT_EQ(direct->formateaDescripcion(nullptr, &text), E_POINTER);
+    EXPECT_EQ(direct->vitrina2(&n, nullptr), E_POINTER);
+    EXPECT_EQ(direct->vitrina3AG(nullptr, &d, &n), E_POINTER);
+    EXPECT_EQ(result, VARIANT_TRUE);
+    EXPECT_EQ(n, 3);
+    EXPECT_EQ(d, 4);
+    EXPECT_TRUE(fakeHost().calls().empty());
+}
+
 TEST_F(Events, AnswersThatDoNotConvertAndBareFailures) {
     // A count answered as text converts under the user locale; a non-number is a type mismatch.
     SceneData scene = mixedScene();
