@@ -42,6 +42,10 @@ class Plugin {
   public:
     Plugin(host::Connector& host, const platform::Services& services);
 
+    // The fields the instance keeps between calls.
+    PluginFields& fields() { return f_; }
+    const PluginFields& fields() const { return f_; }
+
     // The fourteen methods of the method table (plugin/methods.def), in its order.
 #define VPOLV_DECLARE_PARAM(type, name) type name
 #define VPOLV_METHOD(name, dispId, returns, ...) \
@@ -51,14 +55,6 @@ class Plugin {
 
     // The method of an event, by the event's kind.
     Boolean fire(Event event, Long lCallParamsBlock);
-
-    // The fields the instance keeps between calls.
-    PluginFields& fields() {
-        return f_;
-    }
-    const PluginFields& fields() const {
-        return f_;
-    }
 
   private:
     class Entry;
