@@ -77,6 +77,23 @@ bool cargaCatalogo(Context& ctx, host::Catalog& catalog) {
                             host::TextArg::byRef(m.sCodigoCatalogo));
 }
 
+std::optional<CatalogSearch> catalogSearch(const platform::Services& sys, const Text& number) {
+    Constantes m;
+    if (!identificaCatalogo(m, number))
+        return std::nullopt;
+    return CatalogSearch{number, leeDirectorioCatalogos(sys), m.sCatalogo};
+}
+
+bool loadCatalog(const platform::Services& sys, host::Catalog& catalog,
+                 const CatalogSearch& search) {
+    Constantes m;
+    identificaCatalogo(m, search.number);
+    m.sCatalogsDir = search.catalogsDir;
+    PluginFields f;
+    Context ctx{f, m, sys};
+    return cargaCatalogo(ctx, catalog);
+}
+
 Error cellNotANumber(const TableCell& cell) {
     const Text table = longToText(cell.table);
     const Text line = u"\"" + cell.line + u"\"";

@@ -2,6 +2,7 @@
 // reading the object's own line of catalog table 3.
 #pragma once
 
+#include <optional>
 #include <string_view>
 
 #include "catalog/constantes.h"
@@ -54,6 +55,22 @@ Long longitudFichero(const platform::FileSystem& files, const Text& path);
 // Looks for "<stem>.cat" in the subfolders of the catalogs directory (the last subfolder in
 // listing order that holds a non-empty file wins) and has the host load the catalog.
 bool cargaCatalogo(Context& ctx, host::Catalog& catalog);
+
+// A served catalog's file as an event looks for it: the catalog number, the catalogs directory
+// read from "SPACE.INI" (empty when none is named) and the stem of the catalog's file.
+struct CatalogSearch {
+    Text number;
+    Text catalogsDir;
+    Text stem;
+};
+
+// The search for the catalog of that number; nullopt for a number that is not served.
+std::optional<CatalogSearch> catalogSearch(const platform::Services& sys, const Text& number);
+
+// Looks for the catalog's file and has catalog load it as an event does (see cargaCatalogo), on
+// a module state of its own, outside any event and session.
+bool loadCatalog(const platform::Services& sys, host::Catalog& catalog,
+                 const CatalogSearch& search);
 
 // A value read from a catalog table: which table, line and column, and what the host answered.
 struct TableCell {

@@ -13,16 +13,16 @@
 #include <system_error>
 
 #include "platform/paths.h"
-#include "testkit/interrupt.h"
-#include "testkit/temporary_folder.h"
+#include "standalone/interrupt.h"
+#include "standalone/temporary_folder.h"
 
 namespace vpolv::sim {
 
 // The temporary folder that stands for the plug-in's folder, and the removal of what is left on
-// an interrupt, are the test kit's.
-using testing::Leftover;
-using testing::removeLeftoversOnInterrupt;
-using testing::TemporaryFolder;
+// an interrupt.
+using standalone::Leftover;
+using standalone::removeLeftoversOnInterrupt;
+using standalone::TemporaryFolder;
 
 inline constexpr std::uintmax_t kMiB = 1024 * 1024;
 
