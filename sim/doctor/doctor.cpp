@@ -241,8 +241,8 @@ void examineHostFolder(Report& report, const platform::FileSystem& files,
     }
     standalone::RecordingMessageBox dialogs;  // the lookup shows no box
     const platform::Services sys{locale, files, profile, dialogs};
-    checkCatalog(report, sys, kCatalogo503);
-    checkCatalog(report, sys, kCatalogo570);
+    checkCatalog(report, sys, kCatalog503);
+    checkCatalog(report, sys, kCatalog570);
 }
 }  // namespace
 

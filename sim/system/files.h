@@ -1,7 +1,7 @@
 // The simulator's file access: reads that take regular files only and only up to a size, the
-// target of --out and its whole-or-nothing write. Failures come back as reasons in the system's
-// words ("No such file or directory") or ours ("is a folder"); nothing here raises a
-// std::filesystem exception.
+// target of --out and its whole-or-nothing write, and the temporary folders of standalone/.
+// Failures come back as reasons in the system's words ("No such file or directory") or ours ("is a
+// folder"); nothing here raises a std::filesystem exception.
 #pragma once
 
 #include <cstdint>
