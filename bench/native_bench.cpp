@@ -24,8 +24,8 @@
 #include "host/memory_host.h"
 #include "platform/native.h"
 #include "plugin/plugin.h"
+#include "standalone/temporary_folder.h"
 #include "testkit/doubles.h"
-#include "testkit/temporary_folder.h"
 
 namespace vpolv::bench {
 namespace {
@@ -34,7 +34,7 @@ namespace fs = std::filesystem;
 
 // The plug-in's folder: SPACE.INI naming a catalogs folder whose subfolder "B" holds the
 // catalog file ("A" an empty one, "C" none).
-struct PluginFolder : testing::TemporaryFolder {
+struct PluginFolder : standalone::TemporaryFolder {
     PluginFolder() : TemporaryFolder("vpolv-bench-") {
         write("catalogs/A/polvas10.cat", "");
         write("catalogs/B/polvas10.cat", "catalog");

@@ -13,15 +13,15 @@ namespace vpolv {
 
 bool identificaCatalogo(Constantes& m, const Text& number) {
     std::u16string_view stem;
-    if (number == kCatalogo503) {
+    if (number == kCatalog503) {
         stem = kStem503;
-    } else if (number == kCatalogo570) {
+    } else if (number == kCatalog570) {
         stem = kStem570;
     } else {
         return false;
     }
     m.sCatalogo.assign(stem);
-    m.sCodigoCatalogo.assign(kCodigoCatalogo);
+    m.sCodigoCatalogo.assign(kCatalogCode);
     return true;
 }
 
@@ -77,6 +77,23 @@ bool cargaCatalogo(Context& ctx, host::Catalog& catalog) {
                             host::TextArg::byRef(m.sCodigoCatalogo));
 }
 
+std::optional<CatalogSearch> catalogSearch(const platform::Services& sys, const Text& number) {
+    Constantes m;
+    if (!identificaCatalogo(m, number))
+        return std::nullopt;
+    return CatalogSearch{number, leeDirectorioCatalogos(sys), m.sCatalogo};
+}
+
+bool loadCatalog(const platform::Services& sys, host::Catalog& catalog,
+                 const CatalogSearch& search) {
+    Constantes m;
+    identificaCatalogo(m, search.number);
+    m.sCatalogsDir = search.catalogsDir;
+    PluginFields f;
+    Context ctx{f, m, sys};
+    return cargaCatalogo(ctx, catalog);
+}
+
 Error cellNotANumber(const TableCell& cell) {
     const Text table = longToText(cell.table);
     const Text line = u"\"" + cell.line + u"\"";
@@ -86,7 +103,7 @@ Error cellNotANumber(const TableCell& cell) {
                                     u" (rank " + longToText(cell.rank) + u")");
     }
     const Text value = u"\"" + cell.value + u"\"";
-    if (cell.table == kTable4 && cell.column == kColumnaPuntos) {
+    if (cell.table == kTable4 && cell.column == kPointsColumn) {
         return errors::typeMismatch(u"the points " + value + u" of line " + line +
                                     u" in catalog table 4 are not a number");
     }
@@ -102,9 +119,9 @@ void readObject(Context& ctx, host::ObjectArg object) {
     cargaCatalogo(ctx, m.catalog());
 
     host::Scene& scene = m.scene();
-    f.sNombreLinea = scene.ObjectGetInfo(m.lSessionId, object, info::kNombreLinea);
-    f.sReferencia = scene.ObjectGetInfo(m.lSessionId, object, info::kReferencia);
-    f.sTirador = scene.ObjectGetInfo(m.lSessionId, object, info::kTirador);
+    f.sNombreLinea = scene.ObjectGetInfo(m.lSessionId, object, info::kLineName);
+    f.sReferencia = scene.ObjectGetInfo(m.lSessionId, object, info::kReference);
+    f.sTirador = scene.ObjectGetInfo(m.lSessionId, object, info::kHandle);
 
     host::Catalog& catalog = m.catalog();
     f.lLineaTabla3 = catalog.TableGetLineRankFromName(m.lSessionId, kTable3, 0, 1,
@@ -115,10 +132,10 @@ void readObject(Context& ctx, host::ObjectArg object) {
 
     if (f.sReferencia == kVitrinaG) {
         const auto& locale = ctx.services.locale;
-        const double columna3 =
+        const double column3 =
             convertCell({kTable3, f.sNombreLinea, f.lLineaTabla3, 3, f.sColumna3},
                         [&] { return locale.textToDouble(f.sColumna3); });
-        f.sColumna3 = locale.doubleToText(columna3 - kAjusteVitrinaG);
+        f.sColumna3 = locale.doubleToText(column3 - kVitrinaGReduction);
     }
 }
 

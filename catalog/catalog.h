@@ -1,7 +1,9 @@
-// Recognising the two served catalogs, finding the catalog file, having the host load it, and
-// reading the object's own line of catalog table 3.
+// Recognising the two served catalogs, finding the catalog file and having the host load it (in
+// an event, or on its own for a given catalog number), reading the object's own line of catalog
+// table 3, and the errors of table values that do not convert.
 #pragma once
 
+#include <optional>
 #include <string_view>
 
 #include "catalog/constantes.h"
@@ -16,18 +18,18 @@ namespace vpolv {
 // The catalog code both catalogs are supplied with (six lower-case letters, six digits; set at
 // configuration, VPOLV_CATALOG_CODE); the host needs it to open the catalog files and it goes
 // unchanged to FileLoad.
-inline constexpr std::u16string_view kCodigoCatalogo = kBuiltCatalogCode;
+inline constexpr std::u16string_view kCatalogCode = kBuiltCatalogCode;
 
 // Catalog numbers (information 2) and the stems of their files.
-inline constexpr std::u16string_view kCatalogo503 = u"503";
-inline constexpr std::u16string_view kCatalogo570 = u"570";
+inline constexpr std::u16string_view kCatalog503 = u"503";
+inline constexpr std::u16string_view kCatalog570 = u"570";
 inline constexpr std::u16string_view kStem503 = u"polvas10";
 inline constexpr std::u16string_view kStem570 = u"polvas13";
 
 // Column 3 of a "VITRINAG" cabinet is that of the matching "VITRINA" less this many: the object
 // is read with the reduced value.
 inline constexpr std::u16string_view kVitrinaG = u"VITRINAG";
-inline constexpr double kAjusteVitrinaG = 30;
+inline constexpr double kVitrinaGReduction = 30;
 
 // The host's configuration file in the plug-in's folder, and the key read from it.
 inline constexpr std::u16string_view kSpaceIni = u"SPACE.INI";
@@ -38,7 +40,7 @@ inline constexpr std::u16string_view kSpaceIniSections[] = {u"Local", u"InSitu",
 // points in column 3).
 inline constexpr Integer kTable3 = 3;
 inline constexpr Integer kTable4 = 4;
-inline constexpr Integer kColumnaPuntos = 3;
+inline constexpr Integer kPointsColumn = 3;
 
 // Accepts "503" and "570" exactly, and then sets the catalog stem and code.
 bool identificaCatalogo(Constantes& m, const Text& number);
@@ -54,6 +56,22 @@ Long longitudFichero(const platform::FileSystem& files, const Text& path);
 // Looks for "<stem>.cat" in the subfolders of the catalogs directory (the last subfolder in
 // listing order that holds a non-empty file wins) and has the host load the catalog.
 bool cargaCatalogo(Context& ctx, host::Catalog& catalog);
+
+// A served catalog's file as an event looks for it: the catalog number, the catalogs directory
+// read from "SPACE.INI" (empty when none is named) and the stem of the catalog's file.
+struct CatalogSearch {
+    Text number;
+    Text catalogsDir;
+    Text stem;
+};
+
+// The search for the catalog of that number; nullopt for a number that is not served.
+std::optional<CatalogSearch> catalogSearch(const platform::Services& sys, const Text& number);
+
+// Looks for the catalog's file and has catalog load it as an event does (see cargaCatalogo), on
+// a module state of its own, outside any event and session.
+bool loadCatalog(const platform::Services& sys, host::Catalog& catalog,
+                 const CatalogSearch& search);
 
 // A value read from a catalog table: which table, line and column, and what the host answered.
 struct TableCell {

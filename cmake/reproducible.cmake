@@ -34,7 +34,8 @@ endif()
 # holds a link named after a source folder, to that folder) are named as in the sources.
 function(vpolv_map_include_root target root)
   if(VPOLV_REPRODUCIBLE)
-    target_compile_options(${target} PUBLIC -ffile-prefix-map=${root}=.)
+    vpolv_usage_scope(scope ${target})
+    target_compile_options(${target} ${scope} -ffile-prefix-map=${root}=.)
   endif()
 endfunction()
 

@@ -1,5 +1,5 @@
-// Number conversions under a locale: the interface the platform fills in for the user locale,
-// and FixedLocale for a given decimal separator.
+// Number conversions under a locale: the signs a locale writes numbers with, and the interface
+// the platform fills in for the user locale (common/fixed_locale.h fills it in for given signs).
 #pragma once
 
 #include "common/types.h"

@@ -1,5 +1,5 @@
 // Text helpers that need no locale: UTF-8 <-> UTF-16, whole numbers as decimal text, list
-// membership, and overflow-checked 32-bit arithmetic.
+// membership, appending parts, and overflow-checked 32-bit arithmetic.
 #pragma once
 
 #include <algorithm>

@@ -16,12 +16,12 @@ std::span<const std::u16string_view> golaHandleCodes() {
     return kGolaHandleCodes;
 }
 
-bool isGolaHandle(const Text& tirador) {
-    return contains(kGolaHandleCodes, tirador);
+bool isGolaHandle(const Text& handle) {
+    return contains(kGolaHandleCodes, handle);
 }
 
 void warnOfGolaHandle(platform::Dialogs& messages) {
-    messages.show(Text(kGolaTexto), Text(kGolaTitulo), kGolaEstilo);
+    messages.show(Text(kGolaText), Text(kGolaTitle), kGolaStyle);
 }
 
 }  // namespace vpolv

@@ -10,17 +10,17 @@
 
 namespace vpolv {
 
-inline constexpr std::u16string_view kGolaTitulo = u"¡¡ATENCION!!";
-inline constexpr std::u16string_view kGolaTexto =
+inline constexpr std::u16string_view kGolaTitle = u"¡¡ATENCION!!";
+inline constexpr std::u16string_view kGolaText =
     u"Tirador Gola no presupuestado.\r\n"
     u"Introduzca el tirador correspondiente del capítulo 'Tirador Gola' junto con los accesorios.";
-inline constexpr Long kGolaEstilo = platform::Dialogs::kOk | platform::Dialogs::kIconExclamation;
+inline constexpr Long kGolaStyle = platform::Dialogs::kOk | platform::Dialogs::kIconExclamation;
 
 // The Gola handle codes, in the order tested.
 std::span<const std::u16string_view> golaHandleCodes();
 
 // Whether the handle code equals one of the Gola codes exactly.
-bool isGolaHandle(const Text& tirador);
+bool isGolaHandle(const Text& handle);
 
 // Shows the warning and waits until the user closes it.
 void warnOfGolaHandle(platform::Dialogs& messages);

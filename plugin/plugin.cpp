@@ -170,17 +170,17 @@ Boolean Plugin::runEvent(Context& ctx, host::Connector& host, platform::Dialogs&
             const Long n = m.scene().SceneGetObjectsNb(m.lSessionId);
             for (Long i = 1; i <= n; i = checkedAdd(i, 1)) {
                 Long id = m.scene().SceneGetObjectId(m.lSessionId, i);
-                const Text catalogo =
-                    m.scene().ObjectGetInfo(m.lSessionId, host::ObjectArg::id(id), info::kCatalogo);
-                if (identificaCatalogo(m, catalogo)) {
+                const Text number =
+                    m.scene().ObjectGetInfo(m.lSessionId, host::ObjectArg::id(id), info::kCatalog);
+                if (identificaCatalogo(m, number)) {
                     Long d = kOriginPlaced;
                     dispatchSceneObject(ctx, d, id);
                 }
             }
         } else {
-            const Text catalogo =
-                m.scene().ObjectGetInfo(m.lSessionId, host::ObjectArg::current(), info::kCatalogo);
-            if (identificaCatalogo(m, catalogo)) {
+            const Text number =
+                m.scene().ObjectGetInfo(m.lSessionId, host::ObjectArg::current(), info::kCatalog);
+            if (identificaCatalogo(m, number)) {
                 readObject(ctx, host::ObjectArg::current());
                 objectRead = true;
                 Long d = event == Event::Place ? kOriginPlaced : kOriginFinishes;
@@ -248,17 +248,17 @@ Text Plugin::formateaDescripcion(Text& desc) {
 
 void Plugin::vitrina(Long& nHijos, Long& auxd) {
     Entry call(*this);
-    priceCabinetGlass(call.context(), kVitrinaTipo1, nHijos, auxd, host::ObjectArg::current());
+    priceCabinetGlass(call.context(), kCabinetType1, nHijos, auxd, host::ObjectArg::current());
 }
 
 void Plugin::vitrina2(Long& nHijos, Long& auxd) {
     Entry call(*this);
-    priceCabinetGlass(call.context(), kVitrinaTipo2, nHijos, auxd, host::ObjectArg::current());
+    priceCabinetGlass(call.context(), kCabinetType2, nHijos, auxd, host::ObjectArg::current());
 }
 
 void Plugin::vitrina3(Long& nHijos, Long& auxd) {
     Entry call(*this);
-    priceCabinetGlass(call.context(), kVitrinaTipo3, nHijos, auxd, host::ObjectArg::current());
+    priceCabinetGlass(call.context(), kCabinetType3, nHijos, auxd, host::ObjectArg::current());
 }
 
 void Plugin::vitrina3b() {
@@ -268,17 +268,17 @@ void Plugin::vitrina3b() {
 
 void Plugin::vitrinaAG(Long& nHijos, Long& auxd, Long& lObjectId) {
     Entry call(*this);
-    priceCabinetGlass(call.context(), kVitrinaTipo1, nHijos, auxd, host::ObjectArg::id(lObjectId));
+    priceCabinetGlass(call.context(), kCabinetType1, nHijos, auxd, host::ObjectArg::id(lObjectId));
 }
 
 void Plugin::vitrina2AG(Long& nHijos, Long& auxd, Long& lObjectId) {
     Entry call(*this);
-    priceCabinetGlass(call.context(), kVitrinaTipo2, nHijos, auxd, host::ObjectArg::id(lObjectId));
+    priceCabinetGlass(call.context(), kCabinetType2, nHijos, auxd, host::ObjectArg::id(lObjectId));
 }
 
 void Plugin::vitrina3AG(Long& nHijos, Long& auxd, Long& lObjectId) {
     Entry call(*this);
-    priceCabinetGlass(call.context(), kVitrinaTipo3, nHijos, auxd, host::ObjectArg::id(lObjectId));
+    priceCabinetGlass(call.context(), kCabinetType3, nHijos, auxd, host::ObjectArg::id(lObjectId));
 }
 
 }  // namespace vpolv

@@ -29,17 +29,17 @@ constexpr Refs kGlassType1[] = {
     u"FR_1GVN",   u"FR_1CVCH",   u"FR_1PABVN", u"FR_1PABVCH", u"FR_1PRRVN", u"FR_1PEVCH",
     u"FR_1PARVN", u"FR_PP2VN",   u"FR_PP2VAN", u"FR_1PRVA",   u"FR_1PHVA",  u"FR_1PRVVERT",
     u"FR_1PAVA",  u"FR_1PARVGL", u"FR_1PBVGL"};
-constexpr Refs kGlassTipo2[] = {u"FR_2PBVCH",  u"FR_2PBVN",   u"FR_2PHVN",  u"FR_2PHVCH",
+constexpr Refs kGlassType2[] = {u"FR_2PBVCH",  u"FR_2PBVN",   u"FR_2PHVN",  u"FR_2PHVCH",
                                 u"FR_2PARVN",  u"FR_2PARVCH", u"FR_2PHVA",  u"FR_2PAVA",
                                 u"FR_2PCVHN",  u"FR_2PCVAHN", u"FR_2PCVBN", u"FR_2PCVABN",
                                 u"FR_2PCVAAN", u"FR_2PARVGL", u"FR_2PBVGL"};
-constexpr Refs kGlassTipo3[] = {u"FR_1PBVCH", u"FR_1PBVN",    u"FR_1PHVN",  u"FR_1PHVCH",
+constexpr Refs kGlassType3[] = {u"FR_1PBVCH", u"FR_1PBVN",    u"FR_1PHVN",  u"FR_1PHVCH",
                                 u"FR_1PRVN",  u"FR_1PRVCH",   u"FR_1GVN",   u"FR_1CVCH",
                                 u"FR_1PABVN", u"FR_1PABVCH",  u"FR_1PRRVN", u"FR_1PEVCH",
                                 u"FR_1PARVN", u"FR_PP1VN",    u"FR_PP1VAN", u"FR_1PRVA",
                                 u"FR_1PHVA",  u"FR_1PRVVERT", u"FR_1PAVA"};
-constexpr Refs kFrentesVidrio[] = {u"FR_1PRVAMA", u"FR_1PRVAME", u"FR_1PRVAR7", u"FR_1PRVAYE",
-                                   u"FR_1PABAMA", u"FR_1PABAME", u"FR_1PABAR7", u"FR_1PABAYE"};
+constexpr Refs kGlassFronts[] = {u"FR_1PRVAMA", u"FR_1PRVAME", u"FR_1PRVAR7", u"FR_1PRVAYE",
+                                 u"FR_1PABAMA", u"FR_1PABAME", u"FR_1PABAR7", u"FR_1PABAYE"};
 
 using G = HandleGroup;
 using S = Source;
@@ -63,7 +63,7 @@ constexpr SourceRow kSourcesTypes1And2[] = {
 };
 
 // Glass sources of type 3: it knows groups A and B, and C only for auxd 1.
-constexpr SourceRow kSourcesTipo3[] = {
+constexpr SourceRow kSourcesType3[] = {
     {kPlaced, G::A, S::Keyword5, S::Keyword6},   {kPlaced, G::B, S::Keyword3, S::Keyword4},
     {kPlaced, G::C, S::Info86, S::Info87},       {kPlaced, G::Other, S::Keyword4, S::Keyword5},
     {kFinishes, G::A, S::Info87, S::Info88},     {kFinishes, G::B, S::Info85, S::Info86},
@@ -72,7 +72,7 @@ constexpr SourceRow kSourcesTipo3[] = {
 
 }  // namespace
 
-const CabinetType kVitrinaTipo1{
+const CabinetType kCabinetType1{
     .glassParts = kGlassType1,
     .fronts = {},
     .sources = kSourcesTypes1And2,
@@ -81,8 +81,8 @@ const CabinetType kVitrinaTipo1{
     .factor = 1,
 };
 // Type 2 prices the line of half its column 3 and writes twice the points.
-const CabinetType kVitrinaTipo2{
-    .glassParts = kGlassTipo2,
+const CabinetType kCabinetType2{
+    .glassParts = kGlassType2,
     .fronts = {},
     .sources = kSourcesTypes1And2,
     .first = LinePart::Column5,
@@ -90,10 +90,10 @@ const CabinetType kVitrinaTipo2{
     .factor = 2,
 };
 // Type 3 prices the line of half its column 5, and its glass fronts with their own choice.
-const CabinetType kVitrinaTipo3{
-    .glassParts = kGlassTipo3,
-    .fronts = kFrentesVidrio,
-    .sources = kSourcesTipo3,
+const CabinetType kCabinetType3{
+    .glassParts = kGlassType3,
+    .fronts = kGlassFronts,
+    .sources = kSourcesType3,
     .first = LinePart::HalfColumn5,
     .second = LinePart::Column3,
     .factor = 1,
@@ -104,17 +104,17 @@ namespace {
 // The cabinets by reference: "VITRINAG" is a type-1 cabinet whose column 3 was reduced when the
 // object was read.
 constexpr CabinetReference kCabinets[] = {
-    {u"VITRINA", &kVitrinaTipo1},
-    {u"VITRINAG", &kVitrinaTipo1},
-    {u"VITRINA2", &kVitrinaTipo2},
-    {u"VITRINA3", &kVitrinaTipo3},
+    {u"VITRINA", &kCabinetType1},
+    {u"VITRINAG", &kCabinetType1},
+    {u"VITRINA2", &kCabinetType2},
+    {u"VITRINA3", &kCabinetType3},
 };
 
 }  // namespace
 
-const CabinetType* cabinetType(const Text& referencia) {
+const CabinetType* cabinetType(const Text& reference) {
     for (const auto& cabinet : kCabinets) {
-        if (cabinet.referencia == referencia)
+        if (cabinet.reference == reference)
             return cabinet.type;
     }
     return nullptr;
@@ -125,7 +125,7 @@ std::span<const CabinetReference> cabinetReferences() {
 }
 
 std::span<const std::u16string_view> glassFronts() {
-    return kFrentesVidrio;
+    return kGlassFronts;
 }
 
 std::span<const std::u16string_view> handleCodes(HandleGroup group) {
@@ -146,9 +146,9 @@ std::span<const std::u16string_view> handleCodes(HandleGroup group) {
     return {};
 }
 
-HandleGroup handleGroup(const Text& tirador) {
+HandleGroup handleGroup(const Text& handle) {
     for (const auto group : {G::A, G::B, G::C, G::D, G::E}) {
-        if (contains(handleCodes(group), tirador))
+        if (contains(handleCodes(group), handle))
             return group;
     }
     return G::Other;
@@ -172,21 +172,21 @@ std::u16string_view keywordText(Source source) {
 Long infoCode(Source source) {
     switch (source) {
         case S::Info85:
-            return info::kEleccion85;
+            return info::kChoice85;
         case S::Info86:
-            return info::kEleccion86;
+            return info::kChoice86;
         case S::Info87:
-            return info::kEleccion87;
+            return info::kChoice87;
         case S::Info88:
-            return info::kEleccion88;
+            return info::kChoice88;
         default:
             return 0;
     }
 }
 
-std::optional<SourceRow> glassSource(const CabinetType& type, Long auxd, const Text& tirador,
+std::optional<SourceRow> glassSource(const CabinetType& type, Long auxd, const Text& handle,
                                      bool sceneRule) {
-    const HandleGroup group = handleGroup(tirador);
+    const HandleGroup group = handleGroup(handle);
     std::optional<SourceRow> other;
     for (const auto& row : type.sources) {
         if (row.auxd != auxd || (sceneRule && row.perObjectOnly))
@@ -234,7 +234,7 @@ void priceCabinetGlass(Context& ctx, const CabinetType& type, Long& nHijos, Long
     for (f.lHijo = 1; f.lHijo <= end; f.lHijo = checkedAdd(f.lHijo, 1)) {
         host::Scene& scene = m.scene();
         f.lHijoId = scene.ObjectGetChildId(m.lSessionId, cabinet, f.lHijo, 0);
-        f.sReferenciaHijo = scene.ObjectGetInfo(m.lSessionId, child, info::kReferencia);
+        f.sReferenciaHijo = scene.ObjectGetInfo(m.lSessionId, child, info::kReference);
 
         const bool glassPart = contains(type.glassParts, f.sReferenciaHijo);
         const bool front = !glassPart && contains(type.fronts, f.sReferenciaHijo);
@@ -242,15 +242,15 @@ void priceCabinetGlass(Context& ctx, const CabinetType& type, Long& nHijos, Long
             continue;
 
         f.lBase = 0;
-        f.sDescripcion = scene.ObjectGetInfo(m.lSessionId, child, info::kDescripcion);
+        f.sDescripcion = scene.ObjectGetInfo(m.lSessionId, child, info::kDescription);
         formateaDescripcion(f.sDescripcion);
 
         if (front) {
-            m.sGrupo = scene.ObjectGetInfo(m.lSessionId, child, info::kEleccion85);
-            m.sCristal = scene.ObjectGetInfo(m.lSessionId, child, info::kEleccion86);
+            m.sGrupo = scene.ObjectGetInfo(m.lSessionId, child, info::kChoice85);
+            m.sCristal = scene.ObjectGetInfo(m.lSessionId, child, info::kChoice86);
         } else if (const auto row = glassSource(type, auxd, ctx.fields.sTirador, sceneRule)) {
-            m.sGrupo = readSource(ctx, row->grupo, infoObject);
-            m.sCristal = readSource(ctx, row->cristal, infoObject);
+            m.sGrupo = readSource(ctx, row->choice, infoObject);
+            m.sCristal = readSource(ctx, row->secondChoice, infoObject);
         }
         aplicaIncrementoCristal(ctx, child, type.first, type.second, type.factor);
     }

@@ -16,7 +16,7 @@ enum class HandleGroup { A, B, C, D, E, Other };
 
 std::span<const std::u16string_view> handleCodes(HandleGroup group);
 // The group of a handle code among A to E, or Other.
-HandleGroup handleGroup(const Text& tirador);
+HandleGroup handleGroup(const Text& handle);
 
 // Where one glass text is read.
 enum class Source {
@@ -37,8 +37,8 @@ Long infoCode(Source source);                    // for Info85..Info88
 struct SourceRow {
     Long auxd;                   // kOriginPlaced or kOriginFinishes
     HandleGroup group;           // Other: every code that no other row of this auxd takes
-    Source grupo;                // where sGrupo is read
-    Source cristal;              // where sCristal is read
+    Source choice;               // where sGrupo is read
+    Source secondChoice;         // where sCristal is read
     bool perObjectOnly = false;  // the scene rules skip this row (and fall to Other)
 };
 
@@ -52,11 +52,11 @@ struct CabinetType {
 };
 
 // The cabinet type of a cabinet reference (information 4), or null when it is none.
-const CabinetType* cabinetType(const Text& referencia);
+const CabinetType* cabinetType(const Text& reference);
 
 // Every cabinet reference with its type, in the order they are looked up.
 struct CabinetReference {
-    std::u16string_view referencia;
+    std::u16string_view reference;
     const CabinetType* type;
 };
 std::span<const CabinetReference> cabinetReferences();
@@ -67,7 +67,7 @@ std::span<const std::u16string_view> glassFronts();
 
 // The row that gives the glass sources for a handle code, or none when auxd is neither 1 nor 2
 // (the previous choice is then kept).
-std::optional<SourceRow> glassSource(const CabinetType& type, Long auxd, const Text& tirador,
+std::optional<SourceRow> glassSource(const CabinetType& type, Long auxd, const Text& handle,
                                      bool sceneRule);
 
 }  // namespace vpolv

@@ -40,14 +40,14 @@ struct GlassGroup {
 };
 std::span<const GlassGroup> glassGroups();
 // Fused glass is not priced: the description is rewritten without a surcharge line.
-inline constexpr std::u16string_view kCristalFusin = u"Cristal Fusin";
+inline constexpr std::u16string_view kFusedGlass = u"Cristal Fusin";
 // The line name of any other choice.
 inline constexpr std::u16string_view kNoGroupLine = u"_0_";
 
 // A glass front priced on its own names its line from these parts and counts its points once.
-inline constexpr LinePart kFrentePrimera = LinePart::Column5;
-inline constexpr LinePart kFrenteSegunda = LinePart::Column3;
-inline constexpr Long kFrenteFactor = 1;
+inline constexpr LinePart kFrontFirstPart = LinePart::Column5;
+inline constexpr LinePart kFrontSecondPart = LinePart::Column3;
+inline constexpr Long kFrontFactor = 1;
 
 // Turns the glass choice (sGrupo) into a table-4 line, reads its points and writes the surcharge
 // (codes 43 and 173, points plus lBase times factor) and the description with a fresh surcharge
@@ -60,9 +60,9 @@ void vitrina3b(Context& ctx);
 
 // The cabinet types and their rules.
 struct CabinetType;
-extern const CabinetType kVitrinaTipo1;
-extern const CabinetType kVitrinaTipo2;
-extern const CabinetType kVitrinaTipo3;
+extern const CabinetType kCabinetType1;
+extern const CabinetType kCabinetType2;
+extern const CabinetType kCabinetType3;
 
 // Walks the cabinet's children and prices its glass. The cabinet chooses the rule: the object of
 // the call (ObjectArg::current()) gets the per-object rule of the placement and finish events,

@@ -58,23 +58,23 @@ void aplicaIncrementoCristal(Context& ctx, host::ObjectArg target, LinePart firs
     Constantes& m = ctx.module;
     host::Scene& scene = m.scene();
 
-    const GlassGroup* grupo = nullptr;
+    const GlassGroup* group = nullptr;
     for (const auto& g : kGlassGroups) {
         if (m.sGrupo == g.choice) {
-            grupo = &g;
+            group = &g;
             break;
         }
     }
-    if (grupo) {
-        const Text& primera = linePart(ctx, first);
-        const Text& segunda = linePart(ctx, second);
+    if (group) {
+        const Text& firstPart = linePart(ctx, first);
+        const Text& secondPart = linePart(ctx, second);
         f.sNombreLineaTabla4.clear();
-        appendAll(f.sNombreLineaTabla4, grupo->prefix, primera, u"_", segunda);
-    } else if (m.sGrupo == kCristalFusin) {
+        appendAll(f.sNombreLineaTabla4, group->prefix, firstPart, u"_", secondPart);
+    } else if (m.sGrupo == kFusedGlass) {
         f.sNombreLineaTabla4.clear();
         appendAll(f.sNombreLineaTabla4, kFusedGlassLine);
         scene.ObjectSetInfo(m.lSessionId, target, host::TextArg::byRef(f.sDescripcion),
-                            info::kDescripcion);
+                            info::kDescription);
         return;
     } else {
         f.sNombreLineaTabla4.clear();
@@ -84,22 +84,21 @@ void aplicaIncrementoCristal(Context& ctx, host::ObjectArg target, LinePart firs
     host::Catalog& catalog = m.catalog();
     f.lLineaTabla4 = catalog.TableGetLineRankFromName(
         m.lSessionId, kTable4, 0, 1, host::TextArg::byRef(f.sNombreLineaTabla4), false);
-    f.sPuntos = catalog.TableGetLineInfo(m.lSessionId, kTable4, 0, f.lLineaTabla4, kColumnaPuntos);
-    const Long puntos =
-        convertCell({kTable4, f.sNombreLineaTabla4, f.lLineaTabla4, kColumnaPuntos, f.sPuntos},
+    f.sPuntos = catalog.TableGetLineInfo(m.lSessionId, kTable4, 0, f.lLineaTabla4, kPointsColumn);
+    const Long points =
+        convertCell({kTable4, f.sNombreLineaTabla4, f.lLineaTabla4, kPointsColumn, f.sPuntos},
                     [&] { return ctx.services.locale.textToLong(f.sPuntos); });
-    f.lIncremento = checkedMultiply(checkedAdd(puntos, f.lBase), factor);
+    f.lIncremento = checkedMultiply(checkedAdd(points, f.lBase), factor);
 
     appendAll(f.sDescripcion, kSurchargeLineStart, u"Incremento por cristal ", m.sGrupo, u" (",
               m.sCristal, u") de ", f.sPuntos, u" puntos.#");
 
-    const Text incremento = longToText(f.lIncremento);
-    scene.ObjectSetInfo(m.lSessionId, target, host::TextArg::byValue(incremento),
-                        info::kIncremento);
-    scene.ObjectSetInfo(m.lSessionId, target, host::TextArg::byValue(incremento),
-                        info::kIncrementoBis);
+    const Text surcharge = longToText(f.lIncremento);
+    scene.ObjectSetInfo(m.lSessionId, target, host::TextArg::byValue(surcharge), info::kSurcharge);
+    scene.ObjectSetInfo(m.lSessionId, target, host::TextArg::byValue(surcharge),
+                        info::kSurchargeAgain);
     scene.ObjectSetInfo(m.lSessionId, target, host::TextArg::byRef(f.sDescripcion),
-                        info::kDescripcion);
+                        info::kDescription);
 }
 
 void vitrina3b(Context& ctx) {
@@ -109,11 +108,11 @@ void vitrina3b(Context& ctx) {
     const auto self = host::ObjectArg::current();
 
     f.lBase = 0;
-    f.sDescripcion = scene.ObjectGetInfo(m.lSessionId, self, info::kDescripcion);
+    f.sDescripcion = scene.ObjectGetInfo(m.lSessionId, self, info::kDescription);
     formateaDescripcion(f.sDescripcion);
-    m.sGrupo = scene.ObjectGetInfo(m.lSessionId, self, info::kEleccion85);
-    m.sCristal = scene.ObjectGetInfo(m.lSessionId, self, info::kEleccion86);
-    aplicaIncrementoCristal(ctx, self, kFrentePrimera, kFrenteSegunda, kFrenteFactor);
+    m.sGrupo = scene.ObjectGetInfo(m.lSessionId, self, info::kChoice85);
+    m.sCristal = scene.ObjectGetInfo(m.lSessionId, self, info::kChoice86);
+    aplicaIncrementoCristal(ctx, self, kFrontFirstPart, kFrontSecondPart, kFrontFactor);
 }
 
 }  // namespace vpolv

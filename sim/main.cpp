@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "sim/sim.h"
-#include "testkit/interrupt.h"
+#include "standalone/interrupt.h"
 
 int vpolv::sim::simulatorMain(const std::vector<std::string>& args) {
     installLastResort();
@@ -13,7 +13,7 @@ int vpolv::sim::simulatorMain(const std::vector<std::string>& args) {
     // A reader that went away is a write error to report, not a silent end.
     std::signal(SIGPIPE, SIG_IGN);
 #endif
-    vpolv::testing::removeLeftoversOnInterrupt();
+    vpolv::standalone::removeLeftoversOnInterrupt();
     return runSim(args, std::cout, std::cerr);
 }
 

@@ -1,15 +1,13 @@
-// Doubles around the plug-in, for the tests, the fuzz targets, the benchmarks and the simulator:
-// the error a host call is made to raise and the code of an error raised, and a message box that
+// Doubles around the plug-in, for the tests, the fuzz targets and the benchmarks: the error a host
+// call is made to raise and the code of an error raised, and the simulator's message box that
 // records what it shows.
 #pragma once
 
 #include <cstdint>
 #include <functional>
-#include <utility>
-#include <vector>
 
 #include "common/error.h"
-#include "platform/platform.h"
+#include "standalone/message_box.h"
 
 namespace vpolv::testing {
 
@@ -27,24 +25,8 @@ inline std::int32_t errorCode(const std::function<void()>& call) {
     return 0;
 }
 
-// A message box the plug-in showed.
-struct ShownBox {
-    Text text;
-    Text title;
-    Long style;
-};
-
-// Keeps what it is asked to show and returns at once, as if the user had closed the box.
-class RecordingMessageBox : public platform::Dialogs {
-  public:
-    void show(const Text& text, const Text& title, Long style) override {
-        shown.push_back({text, title, style});
-        // What the host does while the box is up, as its message loop runs.
-        if (auto action = std::exchange(whileShown, nullptr))
-            action();
-    }
-    std::vector<ShownBox> shown;
-    std::function<void()> whileShown;
-};
+// The simulator's recording message box.
+using standalone::RecordingMessageBox;
+using standalone::ShownBox;
 
 }  // namespace vpolv::testing

@@ -12,16 +12,14 @@
 #include <system_error>
 
 #include "catalog/catalog.h"
-#include "catalog/constantes.h"
-#include "catalog/context.h"
-#include "catalog/fields.h"
 #include "common/error.h"
 #include "common/release.h"
 #include "common/text.h"
+#include "host/memory_host.h"
 #include "platform/native.h"
 #include "sim/system/echo.h"
 #include "sim/system/files.h"
-#include "testkit/doubles.h"
+#include "standalone/message_box.h"
 
 namespace vpolv::sim::doctor {
 namespace {
@@ -33,21 +31,6 @@ constexpr const char* kDeploymentGuide = "docs/deployment.md";
 std::string utf8(const Text& text) {
     return toUtf8(text);
 }
-
-// The catalog side of the host as far as the catalog lookup goes: it keeps the file name the
-// plug-in would have the host load.
-class LoadRecorder : public host::Catalog {
-  public:
-    Long TableGetLineRankFromName(Long&, Integer, Integer, Integer, host::TextArg, bool) override {
-        return 0;
-    }
-    Text TableGetLineInfo(Long&, Integer, Integer, Long&, Integer) override { return {}; }
-    bool FileLoad(Long&, host::TextArg file, host::TextArg) override {
-        loaded = file.text();
-        return true;
-    }
-    Text loaded;
-};
 
 std::string describe(const std::exception& e) {
     if (const auto* error = dynamic_cast<const Error*>(&e))
@@ -106,33 +89,32 @@ std::string numberText(double value) {
 
 void checkCatalog(Report& report, const platform::Services& sys, std::u16string_view number) {
     const std::string name = "catalog " + utf8(Text(number));
-    Constantes m;
-    PluginFields f;
-    identificaCatalogo(m, Text(number));
-    const Text stem = m.sCatalogo;
-    m.sCatalogsDir = leeDirectorioCatalogos(sys);
-    Context ctx{f, m, sys};
-    LoadRecorder host;
+    const CatalogSearch search = catalogSearch(sys, Text(number)).value();
+    const Text& stem = search.stem;
+    // The in-memory host keeps the file name the plug-in has it load.
+    host::MemoryHost host({}, sys.locale);
     try {
-        cargaCatalogo(ctx, host);
+        loadCatalog(sys, *host.createCatalog(), search);
     } catch (const std::exception& e) {
         report.problem(name, "not looked for: the catalogs folder cannot be listed (" +
                                  describe(e) + "), and the plug-in's events fail with that error");
         return;
     }
+    const Text& loaded = host.loads().at(0).file;
     const std::string file = utf8(stem) + ".cat";
-    if (host.loaded == stem) {
+    if (loaded == stem) {
         const std::string bare = "the plug-in passes the bare name \"" + utf8(stem) +
                                  "\" to the host, which finds no catalog (no surcharges); ";
-        if (m.sCatalogsDir.empty()) {
+        if (search.catalogsDir.empty()) {
             report.problem(name, "no catalogs folder is named: " + bare + "see SPACE.INI above");
         } else {
-            report.problem(name, "no subfolder of " + utf8(m.sCatalogsDir) + " holds a non-empty " +
-                                     file + ": " + bare + "copy " + file + " into one");
+            report.problem(name, "no subfolder of " + utf8(search.catalogsDir) +
+                                     " holds a non-empty " + file + ": " + bare + "copy " + file +
+                                     " into one");
         }
         return;
     }
-    report.ok(name, utf8(host.loaded) + " (" + std::to_string(sys.files.fileLength(host.loaded)) +
+    report.ok(name, utf8(loaded) + " (" + std::to_string(sys.files.fileLength(loaded)) +
                         " bytes): the name the plug-in passes to the host");
 }
 
@@ -257,10 +239,10 @@ void examineHostFolder(Report& report, const platform::FileSystem& files,
             }
         }
     }
-    testing::RecordingMessageBox dialogs;  // the lookup shows no box
+    standalone::RecordingMessageBox dialogs;  // the lookup shows no box
     const platform::Services sys{locale, files, profile, dialogs};
-    checkCatalog(report, sys, kCatalogo503);
-    checkCatalog(report, sys, kCatalogo570);
+    checkCatalog(report, sys, kCatalog503);
+    checkCatalog(report, sys, kCatalog570);
 }
 }  // namespace
 

@@ -92,7 +92,7 @@ RunResult runEvent(const SceneFile& scene, EventKind event, std::optional<Long> 
     const FixedLocale locale(scene.numbers);
     const auto files = platform::makeFileSystem(fromUtf8(utf8Path(folder->path())));
     const auto profile = platform::makeProfile();
-    testing::RecordingMessageBox messages;
+    standalone::RecordingMessageBox messages;
     const platform::Services services{locale, *files, *profile, messages, trace};
 
     host::MemoryHost host(std::move(data), locale);

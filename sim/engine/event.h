@@ -10,7 +10,7 @@
 #include "host/memory_host.h"
 #include "plugin/plugin.h"
 #include "sim/formats/scene_file.h"
-#include "testkit/doubles.h"
+#include "standalone/message_box.h"
 
 namespace vpolv::sim {
 
@@ -18,7 +18,7 @@ using EventKind = Event;
 
 // The events by name: see eventName(), eventNamed() and eventMethodName() in plugin/plugin.h.
 
-using testing::ShownBox;
+using standalone::ShownBox;
 
 struct RunResult {
     EventKind event;

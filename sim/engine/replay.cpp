@@ -9,7 +9,7 @@
 #include "common/text.h"
 #include "host/recorded.h"
 #include "sim/system/echo.h"
-#include "testkit/doubles.h"
+#include "standalone/message_box.h"
 
 namespace vpolv::sim {
 
@@ -179,7 +179,7 @@ ReplayResult replay(const TraceRecord& record) {
     const FixedLocale locale(record.numbers);
     const ReplayFiles files(record);
     const ReplayProfile profile(record);
-    testing::RecordingMessageBox dialogs;  // shown to nobody
+    standalone::RecordingMessageBox dialogs;  // shown to nobody
     const platform::Services services{locale, files, profile, dialogs};
     ReplayHost host(record.calls, locale);
     ReplayResult result;

@@ -189,9 +189,9 @@ void pricedSection(std::ostringstream& out, const ReportTexts& texts, const RunR
         for (const auto& w : run.writes) {
             if (w.object != id)
                 continue;
-            if (w.code == info::kIncremento)
+            if (w.code == info::kSurcharge)
                 points = w.newValue;
-            if (w.code == info::kDescripcion)
+            if (w.code == info::kDescription)
                 description = w.newValue;
         }
         out << "  " << objectName(run, id) << ": ";
@@ -297,7 +297,7 @@ std::vector<Notice> notices(const ReportTexts& texts, const RunResult& run) {
     // A description rewritten without a surcharge line, while the points written before stay.
     std::vector<Long> rewritten;
     for (const auto& w : run.writes) {
-        if (w.code == info::kDescripcion && w.newValue.find(kSurchargeLineStart) == Text::npos &&
+        if (w.code == info::kDescription && w.newValue.find(kSurchargeLineStart) == Text::npos &&
             std::find(rewritten.begin(), rewritten.end(), w.object) == rewritten.end()) {
             rewritten.push_back(w.object);
         }
@@ -305,14 +305,14 @@ std::vector<Notice> notices(const ReportTexts& texts, const RunResult& run) {
     for (const Long id : rewritten) {
         const bool pointsWritten = std::any_of(run.writes.begin(), run.writes.end(), [&](auto& w) {
             return w.object == id &&
-                   (w.code == info::kIncremento || w.code == info::kIncrementoBis);
+                   (w.code == info::kSurcharge || w.code == info::kSurchargeAgain);
         });
         const auto object = run.after.objects.find(id);
         if (pointsWritten || object == run.after.objects.end())
             continue;
         std::string kept;
         Json infos = Json::object();
-        for (const Long code : {info::kIncremento, info::kIncrementoBis}) {
+        for (const Long code : {info::kSurcharge, info::kSurchargeAgain}) {
             const auto value = object->second.infos.find(code);
             if (value == object->second.infos.end() || value->second.empty() ||
                 value->second == u"0") {

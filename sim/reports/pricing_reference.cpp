@@ -45,7 +45,7 @@ std::string codeList(std::span<const std::u16string_view> texts) {
     return out;
 }
 
-constexpr const CabinetType* kTypes[] = {&kVitrinaTipo1, &kVitrinaTipo2, &kVitrinaTipo3};
+constexpr const CabinetType* kTypes[] = {&kCabinetType1, &kCabinetType2, &kCabinetType3};
 
 int typeNumber(const CabinetType* type) {
     const auto it = std::find(std::begin(kTypes), std::end(kTypes), type);
@@ -57,7 +57,7 @@ std::string referencesOf(const CabinetType* type) {
     std::string out;
     for (const auto& cabinet : cabinetReferences()) {
         if (cabinet.type == type)
-            out += (out.empty() ? "" : ", ") + code(cabinet.referencia);
+            out += (out.empty() ? "" : ", ") + code(cabinet.reference);
     }
     return out;
 }
@@ -78,25 +78,25 @@ void introduction(Out& out) {
            "it by hand: a test fails when it differs from what the command prints. To "
            "regenerate it after a change of the rules:\n\n"
         << "```sh\n./build/native/sim/vpolv-sim --reference > docs/pricing-reference.md\n```\n\n"
-        << "The plug-in prices the glass of objects of the catalogs " << code(kCatalogo503)
-        << " and " << code(kCatalogo570) << " (information " << info::kCatalogo << ").\n\n";
+        << "The plug-in prices the glass of objects of the catalogs " << code(kCatalog503)
+        << " and " << code(kCatalog570) << " (information " << info::kCatalog << ").\n\n";
 }
 
 void cabinetsSection(Out& out) {
     out << "## Cabinets\n\n"
-        << "A cabinet is recognised by its reference (information " << info::kReferencia
+        << "A cabinet is recognised by its reference (information " << info::kReference
         << "), exactly as written.\n\n"
         << "| Reference | Type |\n|---|---|\n";
     for (const auto& cabinet : cabinetReferences())
-        out << "| " << code(cabinet.referencia) << " | " << typeNumber(cabinet.type) << " |\n";
-    out << "\nThe column 3 of a " << code(kVitrinaG) << " is read " << kAjusteVitrinaG
+        out << "| " << code(cabinet.reference) << " | " << typeNumber(cabinet.type) << " |\n";
+    out << "\nThe column 3 of a " << code(kVitrinaG) << " is read " << kVitrinaGReduction
         << " less than its table-3 line holds.\n\n";
 }
 
 void glassPartsSection(Out& out) {
     out << "## Glass parts and glass fronts\n\n"
         << "A cabinet prices those of its children whose reference (information "
-        << info::kReferencia
+        << info::kReference
         << ") is a glass part of its type, with the glass choice of [the table below]"
            "(#where-the-glass-choice-is-read). Other children are skipped.\n\n";
     for (const CabinetType* type : kTypes) {
@@ -105,7 +105,7 @@ void glassPartsSection(Out& out) {
             << ".\n\n";
         if (!type->fronts.empty()) {
             out << "Glass fronts, each priced with its own choice: sGrupo is its information "
-                << info::kEleccion85 << ", sCristal its information " << info::kEleccion86
+                << info::kChoice85 << ", sCristal its information " << info::kChoice86
                 << ", whatever the event and the handle (" << type->fronts.size()
                 << "): " << codeList(type->fronts) << ".\n\n";
         }
@@ -114,13 +114,13 @@ void glassPartsSection(Out& out) {
     out << "### Glass fronts priced on their own\n\n"
         << "Placed or changed by itself (not by the scene change), a glass front is priced on "
            "itself with its own choice: sGrupo is its information "
-        << info::kEleccion85 << ", sCristal its information " << info::kEleccion86 << " ("
+        << info::kChoice85 << ", sCristal its information " << info::kChoice86 << " ("
         << fronts.size() << "): " << codeList(fronts) << ".\n\n";
 }
 
 void handleGroupsSection(Out& out) {
     out << "## Handle groups\n\n"
-        << "The handle code is the cabinet's information " << info::kTirador
+        << "The handle code is the cabinet's information " << info::kHandle
         << "; it belongs to a group only when it equals one of the group's codes exactly "
            "(case and blanks count).\n\n"
         << "| Group | Codes |\n|---|---|\n";
@@ -153,7 +153,7 @@ std::string sourceText(Source source, bool sceneRule) {
 bool sameSources(const std::optional<SourceRow>& a, const std::optional<SourceRow>& b) {
     if (!a || !b)
         return !a && !b;
-    return a->grupo == b->grupo && a->cristal == b->cristal;
+    return a->choice == b->choice && a->secondChoice == b->secondChoice;
 }
 
 void whereReadSection(Out& out) {
@@ -207,8 +207,8 @@ void whereReadSection(Out& out) {
             for (const auto& [groups, row] : rows) {
                 out << "| " << rule.name << " | " << groups << " | ";
                 if (row) {
-                    out << sourceText(row->grupo, rule.sceneRule) << " | "
-                        << sourceText(row->cristal, rule.sceneRule) << " |\n";
+                    out << sourceText(row->choice, rule.sceneRule) << " | "
+                        << sourceText(row->secondChoice, rule.sceneRule) << " |\n";
                 } else {
                     out << "not read: the last choice stays | not read |\n";
                 }
@@ -226,8 +226,8 @@ void golaSection(Out& out) {
            "events ("
         << golaHandleCodes().size() << " codes):\n\n"
         << codeList(golaHandleCodes()) << ".\n\n"
-        << "The box: title " << code(kGolaTitulo) << ", text " << code(kGolaTexto) << ", style "
-        << kGolaEstilo << " (OK button, exclamation icon).\n\n";
+        << "The box: title " << code(kGolaTitle) << ", text " << code(kGolaText) << ", style "
+        << kGolaStyle << " (OK button, exclamation icon).\n\n";
 }
 
 std::string partText(LinePart part) {
@@ -260,10 +260,10 @@ void lineSection(Out& out) {
         out << "| " << code(grupo.choice) << " | prefix " << code(grupo.prefix)
             << ", then the two parts below |\n";
     }
-    out << "| " << code(kCristalFusin)
+    out << "| " << code(kFusedGlass)
         << " | none: no line is looked up, the description is rewritten without a surcharge "
            "line, and informations "
-        << info::kIncremento << " and " << info::kIncrementoBis << " keep what they held |\n"
+        << info::kSurcharge << " and " << info::kSurchargeAgain << " keep what they held |\n"
         << "| any other text | " << code(kNoGroupLine) << ", the whole name |\n\n"
         << "| Priced | Line name | Points written |\n|---|---|---|\n";
     for (const CabinetType* type : kTypes) {
@@ -271,10 +271,10 @@ void lineSection(Out& out) {
             << (type->fronts.empty() ? "" : " or front") << " | "
             << lineName(type->first, type->second) << " | points × " << type->factor << " |\n";
     }
-    out << "| glass front on its own | " << lineName(kFrentePrimera, kFrenteSegunda)
-        << " | points × " << kFrenteFactor << " |\n\n"
+    out << "| glass front on its own | " << lineName(kFrontFirstPart, kFrontSecondPart)
+        << " | points × " << kFrontFactor << " |\n\n"
         << "The columns are those of the cabinet's own line in table 3 (its information "
-        << info::kNombreLinea
+        << info::kLineName
         << " names it; for a glass front on its own, the front's line). A half is worked out "
            "only for a choice with a prefix, and is written with the user locale's decimal "
            "separator and no more digits than it needs: half of `75` is "
@@ -282,14 +282,14 @@ void lineSection(Out& out) {
         << code(comma.doubleToText(comma.textToDouble(u"75") / 2))
         << " under a decimal comma; a column that is no number then fails the event.\n\n"
         << "### Its points\n\n"
-        << "The points are column " << kColumnaPuntos << " of the line found in table " << kTable4
+        << "The points are column " << kPointsColumn << " of the line found in table " << kTable4
         << ", read as a whole number under the user locale: a fraction rounds to the nearest "
            "whole number, a half to the even one (`2.5` gives "
         << point.textToLong(u"2.5") << ", `3.5` gives " << point.textToLong(u"3.5")
         << ", `-2.5` gives " << point.textToLong(u"-2.5")
         << ", and `2,5` under a decimal comma gives " << comma.textToLong(u"2,5")
-        << "). That number times the factor goes to informations " << info::kIncremento << " and "
-        << info::kIncrementoBis << "; information " << info::kDescripcion
+        << "). That number times the factor goes to informations " << info::kSurcharge << " and "
+        << info::kSurchargeAgain << "; information " << info::kDescription
         << " gets the description with its old surcharge line cut off and a new one, which "
            "shows the points as the table holds them (see the examples). Points that are no number "
            "fail the event; so does a line that is not "
@@ -421,8 +421,8 @@ std::vector<PricedPart> pricedParts(const RunResult& run, Long callObject) {
     for (const host::Call& call : run.log) {
         const auto& args = call.args;
         const bool choiceInfo = call.operation == "ObjectGetInfo" &&
-                                args[2].number >= info::kEleccion85 &&
-                                args[2].number <= info::kEleccion88;
+                                args[2].number >= info::kChoice85 &&
+                                args[2].number <= info::kChoice88;
         if (call.operation == "SceneGetKeywordInfo" || choiceInfo) {
             part.reads.push_back(&call);
         } else if (call.operation == "TableGetLineRankFromName" && args[1].number == kTable4) {
@@ -431,9 +431,9 @@ std::vector<PricedPart> pricedParts(const RunResult& run, Long callObject) {
             part.points = call.answer.value;
         } else if (call.operation == "ObjectSetInfo") {
             part.object = args[1].kind == host::Arg::Kind::I2 ? callObject : args[1].number;
-            if (args[3].number == info::kIncremento)
+            if (args[3].number == info::kSurcharge)
                 part.written = args[2].text;
-            if (args[3].number == info::kDescripcion) {
+            if (args[3].number == info::kDescription) {
                 part.description = args[2].text;
                 parts.push_back(std::exchange(part, {}));
             }
@@ -455,7 +455,7 @@ std::string infosText(const std::map<Long, Text>& infos) {
     std::string out;
     for (const auto& [code, value] : infos) {
         out += (out.empty() ? "" : ", ") + std::to_string(code) + " " + vpolv::sim::code(value);
-        if (code == info::kTirador)
+        if (code == info::kHandle)
             out += " (handle group " + groupName(handleGroup(value)) + ")";
     }
     return out;
@@ -505,16 +505,16 @@ void exampleSection(Out& out, const Example& e) {
             out << " no line looked up;";
         }
         if (part.written) {
-            out << " informations " << info::kIncremento << " and " << info::kIncrementoBis << " "
+            out << " informations " << info::kSurcharge << " and " << info::kSurchargeAgain << " "
                 << code(*part.written) << ";";
         } else {
             const auto& infos = run.after.objects.at(part.object).infos;
-            const auto kept = infos.find(info::kIncremento);
-            out << " informations " << info::kIncremento << " and " << info::kIncrementoBis
-                << " not written (" << info::kIncremento << " keeps "
+            const auto kept = infos.find(info::kSurcharge);
+            out << " informations " << info::kSurcharge << " and " << info::kSurchargeAgain
+                << " not written (" << info::kSurcharge << " keeps "
                 << code(kept == infos.end() ? Text() : kept->second) << ");";
         }
-        out << " information " << info::kDescripcion << " " << code(part.description) << "\n";
+        out << " information " << info::kDescription << " " << code(part.description) << "\n";
     }
     out << "\n";
 }

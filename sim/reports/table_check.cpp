@@ -28,8 +28,8 @@ std::vector<std::string> choices() {
 }
 constexpr Source kRubrics[] = {Source::Keyword3, Source::Keyword4, Source::Keyword5,
                                Source::Keyword6};
-constexpr Long kChoiceInfos[] = {info::kEleccion85, info::kEleccion86, info::kEleccion87,
-                                 info::kEleccion88};
+constexpr Long kChoiceInfos[] = {info::kChoice85, info::kChoice86, info::kChoice87,
+                                 info::kChoice88};
 
 // The scene with every place a glass choice is read from, for object, set to choice.
 SceneFile withChoice(const SceneFile& scene, Long object, const std::string& choice) {
@@ -114,7 +114,7 @@ std::string quoted(const std::string& text) {
 std::string objectName(const SceneFile& scene, Long id) {
     std::string out = std::to_string(id);
     const auto& infos = scene.scene.objects.at(id).infos;
-    if (const auto ref = infos.find(info::kReferencia); ref != infos.end() && !ref->second.empty())
+    if (const auto ref = infos.find(info::kReference); ref != infos.end() && !ref->second.empty())
         out += " (" + echo(toUtf8(ref->second)) + ")";
     return out;
 }
@@ -191,7 +191,7 @@ CheckResult checkTables(const SceneFile& scene) {
                     explained = true;
                     continue;
                 }
-                const auto points = lookup.columns.find(kColumnaPuntos);
+                const auto points = lookup.columns.find(kPointsColumn);
                 if (points == lookup.columns.end())
                     continue;
                 if (const auto fault = pointsFault(locale, points->second)) {

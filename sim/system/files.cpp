@@ -192,7 +192,7 @@ std::optional<fs::path> outputTarget(const fs::path& out, std::string& reason) {
 
 std::optional<std::string> writeWhole(const fs::path& target, std::string_view contents) {
     const fs::path partial =
-        folderOf(target) / (".vpolv-sim-" + testing::uniqueSuffix() + ".partial");
+        folderOf(target) / (".vpolv-sim-" + standalone::uniqueSuffix() + ".partial");
     const Leftover leftover(partial, Leftover::Kind::File);
     std::error_code error;
     if (auto failed = writeFile(partial, contents)) {

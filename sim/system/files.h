@@ -1,7 +1,7 @@
 // The simulator's file access: reads that take regular files only and only up to a size, the
-// target of --out and its whole-or-nothing write. Failures come back as reasons in the system's
-// words ("No such file or directory") or ours ("is a folder"); nothing here raises a
-// std::filesystem exception.
+// target of --out and its whole-or-nothing write, and the temporary folders of standalone/.
+// Failures come back as reasons in the system's words ("No such file or directory") or ours ("is a
+// folder"); nothing here raises a std::filesystem exception.
 #pragma once
 
 #include <cstdint>
@@ -13,16 +13,16 @@
 #include <system_error>
 
 #include "platform/paths.h"
-#include "testkit/interrupt.h"
-#include "testkit/temporary_folder.h"
+#include "standalone/interrupt.h"
+#include "standalone/temporary_folder.h"
 
 namespace vpolv::sim {
 
 // The temporary folder that stands for the plug-in's folder, and the removal of what is left on
-// an interrupt, are the test kit's.
-using testing::Leftover;
-using testing::removeLeftoversOnInterrupt;
-using testing::TemporaryFolder;
+// an interrupt.
+using standalone::Leftover;
+using standalone::removeLeftoversOnInterrupt;
+using standalone::TemporaryFolder;
 
 inline constexpr std::uintmax_t kMiB = 1024 * 1024;
 

@@ -83,13 +83,12 @@ Text pick(FuzzedDataProvider& in, const Words (&words)[N]) {
 
 // Some of the infos 85 to 88 (the glass choices) and a description.
 void choices(FuzzedDataProvider& in, std::map<Long, Text>& infos) {
-    for (const Long code :
-         {info::kEleccion85, info::kEleccion86, info::kEleccion87, info::kEleccion88}) {
+    for (const Long code : {info::kChoice85, info::kChoice86, info::kChoice87, info::kChoice88}) {
         if (in.ConsumeBool())
             infos[code] = pick(in, kChoices);
     }
     if (in.ConsumeBool())
-        infos[info::kDescripcion] = pick(in, kDescriptions);
+        infos[info::kDescription] = pick(in, kDescriptions);
 }
 
 host::SceneData buildScene(FuzzedDataProvider& in) {
@@ -100,10 +99,10 @@ host::SceneData buildScene(FuzzedDataProvider& in) {
     for (int c = 1; c <= cabinets; ++c) {
         const Long id = 100 * c;
         host::SceneObject cabinet;
-        cabinet.infos[info::kCatalogo] = pick(in, kCatalogs);
-        cabinet.infos[info::kReferencia] = pick(in, kCabinets);
-        cabinet.infos[info::kNombreLinea] = pick(in, kLines);
-        cabinet.infos[info::kTirador] = pick(in, kHandles);
+        cabinet.infos[info::kCatalog] = pick(in, kCatalogs);
+        cabinet.infos[info::kReference] = pick(in, kCabinets);
+        cabinet.infos[info::kLineName] = pick(in, kLines);
+        cabinet.infos[info::kHandle] = pick(in, kHandles);
         choices(in, cabinet.infos);
         const int children = in.ConsumeIntegralInRange(0, 3);
         for (int k = 1; k <= children; ++k) {
@@ -113,7 +112,7 @@ host::SceneData buildScene(FuzzedDataProvider& in) {
             if (child == id + 99)
                 continue;
             host::SceneObject part;
-            part.infos[info::kReferencia] = pick(in, kParts);
+            part.infos[info::kReference] = pick(in, kParts);
             choices(in, part.infos);
             scene.objects[child] = std::move(part);
         }
@@ -263,8 +262,8 @@ class Run {
         for (const auto& call : host_.calls()) {
             if (call.operation == "ObjectSetInfo") {
                 const Long code = call.args.at(3).number;
-                if (code != info::kIncremento && code != info::kIncrementoBis &&
-                    code != info::kDescripcion) {
+                if (code != info::kSurcharge && code != info::kSurchargeAgain &&
+                    code != info::kDescription) {
                     finding("ObjectSetInfo wrote information " + std::to_string(code));
                 }
             }

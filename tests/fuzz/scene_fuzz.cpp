@@ -15,7 +15,7 @@
 #include "common/text.h"
 #include "fuzz_support.h"
 #include "sim/formats/scene_file.h"
-#include "testkit/temporary_folder.h"
+#include "standalone/temporary_folder.h"
 
 namespace {
 
@@ -25,7 +25,7 @@ using vpolv::sim::SceneFile;
 
 // The folder the scenes lie in: fresh for the process, with the "catalogs" folder and the
 // "space.ini" file that the seed scenes name, and "out" for the scenes written back.
-struct SceneFolder : vpolv::testing::TemporaryFolder {
+struct SceneFolder : vpolv::standalone::TemporaryFolder {
     SceneFolder() : TemporaryFolder("vpolv-fuzz-scene-") {
         mkdir("catalogs");
         mkdir("out");

@@ -15,7 +15,7 @@
 #include "fuzz_support.h"
 #include "sim/engine/replay.h"
 #include "sim/formats/scene_from_trace.h"
-#include "testkit/temporary_folder.h"
+#include "standalone/temporary_folder.h"
 #include "trace/record.h"
 
 namespace {
@@ -25,7 +25,7 @@ using vpolv::sim::SceneError;
 
 // The folder the scenes are made for, with the catalogs folder a scene of "scene.json" names
 // when the record loaded catalog files. Nothing is written into it.
-struct SceneFolder : vpolv::testing::TemporaryFolder {
+struct SceneFolder : vpolv::standalone::TemporaryFolder {
     SceneFolder() : TemporaryFolder("vpolv-fuzz-trace-") { mkdir("scene.catalogs"); }
 };
 

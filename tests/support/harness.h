@@ -12,11 +12,13 @@
 #include "platform/native.h"
 #include "platform/platform.h"
 #include "plugin/plugin.h"
+#include "standalone/temporary_folder.h"
 #include "testkit/doubles.h"
 #include "testkit/scenes.h"
-#include "testkit/temporary_folder.h"
 
 namespace vpolv::testing {
+
+using standalone::TemporaryFolder;
 
 Text toText(const std::filesystem::path& path);
 

@@ -1,5 +1,5 @@
 // Removing the temporary files when the program is interrupted.
-#include "testkit/interrupt.h"
+#include "standalone/interrupt.h"
 
 #include <array>
 #include <atomic>
@@ -13,7 +13,7 @@
 #include <unistd.h>
 #endif
 
-namespace vpolv::testing {
+namespace vpolv::standalone {
 
 namespace {
 
@@ -101,4 +101,4 @@ void removeLeftovers() noexcept {
     }
 }
 
-}  // namespace vpolv::testing
+}  // namespace vpolv::standalone

@@ -8,7 +8,7 @@
 
 #include <filesystem>
 
-namespace vpolv::testing {
+namespace vpolv::standalone {
 
 // Installs the handler for SIGINT and SIGTERM.
 void removeLeftoversOnInterrupt();
@@ -31,4 +31,4 @@ class Leftover {
 // registered folder. Async-signal-safe.
 void removeLeftovers() noexcept;
 
-}  // namespace vpolv::testing
+}  // namespace vpolv::standalone

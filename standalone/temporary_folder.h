@@ -7,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "testkit/interrupt.h"
+#include "standalone/interrupt.h"
 
-namespace vpolv::testing {
+namespace vpolv::standalone {
 
 // A name part no other run is likely to choose: digits.
 std::string uniqueSuffix();
@@ -38,4 +38,4 @@ class TemporaryFolder {
     std::vector<std::unique_ptr<Leftover>> files_;
 };
 
-}  // namespace vpolv::testing
+}  // namespace vpolv::standalone

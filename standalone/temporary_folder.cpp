@@ -1,5 +1,5 @@
 // The temporary folder: a fresh name, its files, its removal.
-#include "testkit/temporary_folder.h"
+#include "standalone/temporary_folder.h"
 
 #include <cerrno>
 #include <chrono>
@@ -10,7 +10,7 @@
 
 #include "platform/paths.h"
 
-namespace vpolv::testing {
+namespace vpolv::standalone {
 
 namespace fs = std::filesystem;
 
@@ -85,4 +85,4 @@ void TemporaryFolder::mkdir(const std::string& relative) {
         throw std::runtime_error("cannot make the folder " + relative + ": " + error.message());
 }
 
-}  // namespace vpolv::testing
+}  // namespace vpolv::standalone
