@@ -10,8 +10,9 @@
 #     --dll-tests the DLL tests of that bitness (x86 or x64; tests/wine's vpolv_wine_tests.exe),
 #                 which make the zip's DLL of that bitness write a trace of a placement
 #
-# For each program: every example scene's report equals its golden report (line endings
-# aside); bad input gives the native simulator's message and exit code; a scene and a trace in
+# For each program, the cases of tests/sim/cases.txt labelled windows: a golden case's report
+# equals its golden report (line endings aside), bad input gives the native simulator's message
+# and exit code; a scene and a trace in
 # a folder whose name has spaces and accents work; each DLL's trace replays "identical". Then
 # every command of docs/support.md's `bat` boxes runs in a Command Prompt, in order, from the
 # unzipped release folder, with a DLL's trace standing for the designer's events.
@@ -84,49 +85,33 @@ run() {
   return $status
 }
 
-# The golden cases of tests/sim/CMakeLists.txt: sim_golden(NAME EXIT [STDERR "regex"] ARGS...).
-golden_cases() {
-  awk '/^sim_golden\(/ { case = ""; on = 1 }
-       on { case = case " " $0 }
-       on && /\)$/ { print case; on = 0 }' "$here/tests/sim/CMakeLists.txt" |
-    sed 's/^ *sim_golden(//; s/) *$//; s/STDERR "[^"]*"//'
+# The cases of tests/sim/cases.txt labelled windows, one a line: NAME|FOLDER|ARGUMENTS|EXIT|EXPECTED,
+# the folders named. Their arguments are words without spaces.
+windows_cases() {
+  awk -F'|' '!/^#/ && NF >= 6 && $6 ~ /windows/ { print $1 "|" $2 "|" $3 "|" $4 "|" $5 }' \
+    "$here/tests/sim/cases.txt" |
+    sed "s|{root}|$here|g; s|{examples}|$examples|g; s|{golden}|$golden|g; s|{bad}|$bad_dir|g;
+         s|{cases}|$here/tests/sim|g; s# *| *#|#g; s#^ *##; s# *\$##"
 }
-
-# Bad input, run from tests/sim/bad: the native simulator's stderr and exit code.
-bad_cases=(
-  "nowhere.json --event place"
-  "../bad --event place"
-  "syntax.json --event place"
-  "unknown-key.json --event place"
-  "no-call-object.json --event place"
-  "--verbose"
-  "../../../examples/showroom.json --event place --object 1x"
-  "../../../examples/showroom.json --event place --out none/x.json"
-  "--replay syntax.json"
-  "--replay ../one-record.jsonl --record 2"
-  "--scene-from-trace ../session-as-text.jsonl --out x.json"
-  "--check syntax.json"
-)
 
 for program in "${programs[@]}"; do
   echo "== $program"
-  while read -r name status args; do
-    [ -n "$name" ] || continue
+  # A golden case gives its golden report; any other the native simulator's message and exit code.
+  while IFS='|' read -r name folder args status expected; do
     # shellcheck disable=SC2086 # the arguments are words without spaces
-    run "$program" "$examples" "$work/out" "$work/err" $args
-    expect "golden $name: exit code" "$status" "$?"
-    expect_same "golden $name: the report" "$golden/$name.txt" "$work/out"
-  done < <(golden_cases)
-
-  for args in "${bad_cases[@]}"; do
-    # shellcheck disable=SC2086
-    run "$native" "$bad_dir" "$work/want.out" "$work/want.err" $args
-    want=$?
-    # shellcheck disable=SC2086
-    run "$program" "$bad_dir" "$work/out" "$work/err" $args
-    expect "bad input \"$args\": exit code" "$want" "$?"
-    expect_same "bad input \"$args\": the message" "$work/want.err" "$work/err"
-  done
+    run "$program" "$folder" "$work/out" "$work/err" $args
+    got=$?
+    if [[ "$expected" == "golden "* ]]; then
+      file="${expected#golden }"
+      expect "$name: exit code" "$status" "$got"
+      expect_same "$name: the report" "${file%% & *}" "$work/out"
+    else
+      # shellcheck disable=SC2086
+      run "$native" "$folder" "$work/want.out" "$work/want.err" $args
+      expect "$name: exit code" "$?" "$got"
+      expect_same "$name: the message" "$work/want.err" "$work/err"
+    fi
+  done < <(windows_cases)
   expect "no file left by bad input" "" "$(cd "$bad_dir" && git status --porcelain --ignored . 2>/dev/null)"
 
   # A scene and its trace in a folder with spaces and accents, named by its Windows path.
