@@ -121,33 +121,33 @@ for program in "${programs[@]}"; do
   cp -r "$examples/catalogs" "$folder/"
   cp "$examples/showroom.json" "$folder/escena de Núria.json"
   windows_folder="Z:${folder//\//\\}"
-  run "$program" "$work" "$work/out" "$work/err" "$windows_folder\\escena de Núria.json" \
+  run "$program" "$work" "$work/out" "$work/err" run "$windows_folder\\escena de Núria.json" \
     --event place --trace "$windows_folder\\traza.jsonl" --out "$windows_folder\\después.json"
   expect "accented folder: exit code" "0" "$?"
   sed '1s/^Scene   showroom\.json/Scene   escena de Núria.json/' \
     "$golden/showroom-place-vitrina.txt" >"$work/want"
   expect_same "accented folder: the report" "$work/want" "$work/out"
-  run "$program" "$folder" "$work/out" "$work/err" --replay traza.jsonl
+  run "$program" "$folder" "$work/out" "$work/err" replay traza.jsonl
   expect "accented folder: replay" "0 identical" "$? $(head -c 9 "$work/out")"
-  run "$program" "$work" "$work/out" "$work/err" --scene-from-trace "$windows_folder\\traza.jsonl" \
+  run "$program" "$work" "$work/out" "$work/err" scene-from-trace "$windows_folder\\traza.jsonl" \
     --out "$windows_folder\\de la traza.json"
   expect "accented folder: scene from the trace" "0" "$?"
-  run "$program" "$folder" "$work/out" "$work/err" "de la traza.json" --event place --quiet
-  run "$native" "$folder" "$work/want" "$work/err" "de la traza.json" --event place --quiet
+  run "$program" "$folder" "$work/out" "$work/err" run "de la traza.json" --event place --quiet
+  run "$native" "$folder" "$work/want" "$work/err" run "de la traza.json" --event place --quiet
   expect_same "accented folder: the scene from the trace runs as natively" "$work/want" "$work/out"
-  run "$program" "$folder" "$work/out" "$work/err" "después.json" --event finishes --quiet
+  run "$program" "$folder" "$work/out" "$work/err" run "después.json" --event finishes --quiet
   expect "accented folder: the scene --out wrote" "0" "$?"
 
   # In a console (a terminal gives Wine one), accents show as they are, not in the console's
   # code page.
-  (cd "$examples" && script -qec "wine '$program' showroom.json --event place" "$work/console.txt" \
+  (cd "$examples" && script -qec "wine '$program' run showroom.json --event place" "$work/console.txt" \
     >/dev/null 2>&1)
   expect "the report in a console" "yes 0" \
     "$(grep -q 'BSTR "@Rubrique.GénériqueChoixNom(,3)"' "$work/console.txt" && echo yes) \
 $(grep -c 'Ã' "$work/console.txt")"
 
   for trace in "${traces[@]}"; do
-    run "$program" "$work" "$work/out" "$work/err" --replay "$trace"
+    run "$program" "$work" "$work/out" "$work/err" replay "$trace"
     expect "replay of $trace" "0 identical" "$? $(head -c 9 "$work/out")"
   done
 done
@@ -158,7 +158,7 @@ if [ ${#traces[@]} -eq 0 ]; then
   # Without a DLL's trace, the simulator's own record of a placement stands in.
   traces=("$work/sim-trace.jsonl")
   rm -f "${traces[0]}"
-  "$native" "$examples/showroom.json" --event place --trace "${traces[0]}" >/dev/null
+  "$native" run "$examples/showroom.json" --event place --trace "${traces[0]}" >/dev/null
 fi
 winpath() { wine cmd /c "echo $1" 2>/dev/null | tr -d '\r'; }
 unixpath() { wine winepath -u "$1" 2>/dev/null | tr -d '\r'; }
@@ -196,7 +196,7 @@ while IFS= read -r line; do
     *" replay "*) expect "support.md: the replay" "identical" "$(head -c 9 "$work/out")" ;;
     *report.txt*) expect_same "support.md: report.txt is the report, in UTF-8" \
       <(tr -d '\r' <"$desktop/report.txt") \
-      <(cd "$desktop" && "$native" case.json --event place --quiet) ;;
+      <(cd "$desktop" && "$native" run case.json --event place --quiet) ;;
   esac
 done < <(awk '/^```bat$/ { on = 1; next } /^```/ { on = 0 } on && NF && !/^rem / { print }' \
   "$here/docs/support.md")
