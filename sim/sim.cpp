@@ -75,7 +75,7 @@ std::vector<std::string> commandForm(std::span<const std::string> args, const CL
         return {"help"};
     if (args.size() == 2 && args[0] == "help" && args[1] != "help" && isCommand(args[1]))
         return {args[1], "--help"};
-    if (!args.empty() && (args[0] == "--version" || isCommand(args[0])))
+    if (!args.empty() && isCommand(args[0]))
         return {args.begin(), args.end()};
     for (std::size_t i = 0; i < args.size() && args[i] != "--"; ++i) {
         const std::string& arg = args[i];
@@ -108,10 +108,13 @@ int runCommandLine(std::span<const std::string> args, std::ostream& out, std::os
         names.push_back(setup(app, session)->get_name());
     // The commands' help is theirs; vpolv-sim's own is the help command.
     app.set_help_flag();
-    app.set_version_flag("--version", "vpolv " + std::string(kVersion));
     std::string helpFor;
     CLI::App* help = app.add_subcommand("help", "this help, or a command's");
     help->add_option("COMMAND", helpFor, "the command")->check(CLI::IsMember(names));
+    // Answered before CLI11 parses: its search for a command of that name is noexcept, so
+    // memory running out there would end the program instead of giving status 4.
+    if (args.size() == 1 && args[0] == "--version")
+        return console.print("vpolv " + std::string(kVersion) + "\n") ? kTrueResult : kNotWritten;
     try {
         std::vector<std::string> line = commandForm(args, app);
         std::reverse(line.begin(), line.end());  // as CLI11 takes it
@@ -125,8 +128,6 @@ int runCommandLine(std::span<const std::string> args, std::ostream& out, std::os
                 return console.print(command->help("vpolv-sim")) ? kTrueResult : kNotWritten;
         }
         throw;
-    } catch (const CLI::CallForVersion& e) {
-        return console.print(std::string(e.what()) + "\n") ? kTrueResult : kNotWritten;
     } catch (const CLI::ParseError& e) {
         err << "vpolv-sim: " << echo(e.what()) << "\n" << kUsage;
         return kBadInput;

@@ -30,6 +30,11 @@ struct Case {
     std::vector<std::pair<std::string, std::string>> expected;  // golden, stdout or stderr
 };
 
+// What GoogleTest prints of a case: its name.
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.name;
+}
+
 std::string trim(const std::string& text) {
     const auto first = text.find_first_not_of(' ');
     return first == std::string::npos ? ""
