@@ -1,6 +1,5 @@
-// The command line: CLI11 parses the commands; the older form (a scene and options, --check,
-// --replay TRACE...) is the same command line with its command written as an option, and is
-// read as that command.
+// The command line: CLI11 parses and checks the commands; the older form (a scene and options,
+// --check, --replay TRACE...) is first written as the command it stands for.
 #include "sim/sim.h"
 
 #include <algorithm>
@@ -15,7 +14,6 @@
 
 #include "common/release.h"
 #include "sim/commands/command.h"
-#include "sim/doctor/doctor.h"
 #include "sim/formats/scene_file.h"
 #include "sim/system/echo.h"
 
@@ -51,212 +49,90 @@ constexpr const char* kHelp =
     "the options; an option given twice is an error. docs/scene-format.md has the details.\n";
 
 // The commands, in the order the help lists them.
-using MakeCommand = Command (*)(CLI::App&);
-constexpr std::array<MakeCommand, 5> kCommands = {runCommand, checkCommand, referenceCommand,
-                                                  replayCommand, sceneFromTraceCommand};
+using Setup = CLI::App* (*)(CLI::App&, Session&);
+constexpr std::array<Setup, 6> kSetups = {setupRun,    setupCheck,          setupReference,
+                                          setupReplay, setupSceneFromTrace, setupDoctor};
 
-// Options that take a value, and the commands written as options, in the older form.
-constexpr std::array<std::string_view, 7> kValued = {
-    "--event", "--object", "--out", "--trace", "--replay", "--scene-from-trace", "--record"};
-// In the order in which one prevails over another.
-constexpr std::array<std::string_view, 4> kModes = {"--reference", "--replay", "--scene-from-trace",
-                                                    "--check"};
-
-bool contains(auto& list, std::string_view item) {
-    return std::find(list.begin(), list.end(), item) != list.end();
-}
-
-// The older form's command line as a command's: "--replay TRACE x" is "replay TRACE x".
-struct Rewritten {
-    std::vector<std::string> args;
-    bool version = false;
+// The older form: a command written as an option, anywhere before "--" ("--replay TRACE" or
+// "--replay=TRACE" is "replay TRACE"); a command line with none of them and no command is run's.
+struct Alias {
+    std::string_view older;
+    std::string_view command;
 };
+constexpr std::array<Alias, 4> kAliases = {{{"--check", "check"},
+                                            {"--reference", "reference"},
+                                            {"--replay", "replay"},
+                                            {"--scene-from-trace", "scene-from-trace"}}};
 
-Rewritten rewriteOlderForm(std::span<const std::string> args) {
-    std::vector<std::string> rest;
-    std::vector<std::string> modes;
-    std::optional<std::string> trace;
-    bool version = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
+// The command line in the form CLI11 reads: a command first. "help COMMAND" is "COMMAND --help",
+// "--help" alone is "help".
+std::vector<std::string> commandForm(std::span<const std::string> args, const CLI::App& app) {
+    const auto isCommand = [&](const std::string& name) {
+        return !app.get_subcommands([&](const CLI::App* sub) { return sub->check_name(name); })
+                    .empty();
+    };
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h"))
+        return {"help"};
+    if (args.size() == 2 && args[0] == "help" && args[1] != "help" && isCommand(args[1]))
+        return {args[1], "--help"};
+    if (!args.empty() && isCommand(args[0]))
+        return {args.begin(), args.end()};
+    for (std::size_t i = 0; i < args.size() && args[i] != "--"; ++i) {
         const std::string& arg = args[i];
-        if (arg == "--") {
-            rest.insert(rest.end(), args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
-            break;
-        }
-        const std::string name = arg.substr(0, arg.find('='));
-        const bool inlineValue = name.size() < arg.size() && arg.rfind("--", 0) == 0;
-        if (arg == "--version") {
-            version = true;
-        } else if (contains(kModes, name)) {
-            if (contains(modes, name))
-                throw UsageError{name + " is given more than once"};
-            modes.push_back(name);
-            if (name == "--replay" || name == "--scene-from-trace") {
-                if (!inlineValue && i + 1 >= args.size())
-                    throw UsageError{name + " needs a value"};
-                trace = inlineValue ? arg.substr(name.size() + 1) : args[++i];
-            } else if (inlineValue) {
-                throw UsageError{name + " takes no value"};
-            }
-        } else {
-            rest.push_back(arg);
-            if (contains(kValued, name) && !inlineValue && i + 1 < args.size())
-                rest.push_back(args[++i]);
+        const std::size_t eq = arg.find('=');
+        for (const Alias& alias : kAliases) {
+            if (arg.substr(0, eq) != alias.older)
+                continue;
+            std::vector<std::string> line{std::string(alias.command)};
+            line.insert(line.end(), args.begin(), args.begin() + static_cast<std::ptrdiff_t>(i));
+            if (eq != std::string::npos)
+                line.push_back(arg.substr(eq + 1));
+            line.insert(line.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+            return line;
         }
     }
-    std::string mode;
-    for (const std::string_view m : kModes) {
-        if (mode.empty() && contains(modes, m))
-            mode = m;
-    }
-    for (const auto& other : modes) {
-        if (other != mode)
-            throw UsageError{other + " does not go with " + mode};
-    }
-    Rewritten out{{mode.empty() ? "run" : mode.substr(2)}, version};
-    if (trace)
-        out.args.push_back(*trace);
-    out.args.insert(out.args.end(), rest.begin(), rest.end());
-    return out;
-}
-
-// The name of an option as written: "--event" of "--event=place".
-std::string optionName(const std::string& arg) {
-    return arg.substr(0, arg.find('='));
-}
-
-// What CLI11 left over, or gave twice, as the simulator says it.
-void checkCommandLine(const Command& command, const std::vector<Command>& all, bool older,
-                      const std::string& name, const std::vector<std::string>& files) {
-    const std::string& which = command.app->get_name();
-    std::vector<std::string> extras = command.app->remaining();
-    const std::size_t beforeFiles = extras.size();
-    for (const std::string& file : files) {
-        if (command.file && command.file->empty() && extras.empty())
-            *command.file = file;
-        else
-            extras.push_back(file);
-    }
-    for (std::size_t i = 0; i < extras.size(); ++i) {
-        const std::string& extra = extras[i];
-        if (i < beforeFiles && extra.size() > 1 && extra[0] == '-') {
-            const std::string option = optionName(extra);
-            std::vector<std::string> owners;
-            for (const Command& other : all) {
-                if (other.app->get_option_no_throw(option))
-                    owners.push_back(older ? "--" + other.app->get_name() : other.app->get_name());
-            }
-            if (owners.empty())
-                throw UsageError{"unknown option " + echo(option)};
-            if (which != "run")
-                throw UsageError{option + " does not go with " + name};
-            std::string list;
-            for (std::size_t i = 0; i < owners.size(); ++i)
-                list += (i == 0 ? "" : i + 1 == owners.size() ? " or " : ", ") + owners[i];
-            throw UsageError{option + " goes with " + list};
-        }
-        if (which == "run" || which == "check")
-            throw UsageError{"only one scene file, not also \"" + echo(extra) + "\""};
-        if (older)
-            throw UsageError{name + " reads no scene file"};
-        throw UsageError{name + " takes " +
-                         (which == "reference" ? std::string("no file") : "one trace file") +
-                         ", not also \"" + echo(extra) + "\""};
-    }
-    for (const CLI::Option* option : command.app->get_options()) {
-        if (option->count() > 1)
-            throw UsageError{option->get_name() + " is given more than once"};
-    }
+    std::vector<std::string> line{"run"};
+    line.insert(line.end(), args.begin(), args.end());
+    return line;
 }
 
 int runCommandLine(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
-    const Console console{out, err};
-    CLI::App app("vpolv-sim", "vpolv-sim");
+    Session session{{out, err}};
+    const Console& console = session.console;
+    CLI::App app("Runs host events of the vpolv plug-in on scene files.", "vpolv-sim");
     // On Windows CLI11 would take "/x" for an option x: here it is a path, as on every system.
     // Set before the commands are added, which take it from here.
     app.allow_windows_style_options(false);
-    std::vector<Command> commands;
-    for (const MakeCommand make : kCommands) {
-        commands.push_back(make(app));
-        CLI::App& sub = *commands.back().app;
-        sub.allow_extras();
-        for (CLI::Option* option : sub.get_options())
-            option->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-    }
+    std::vector<std::string> names;
+    for (const Setup setup : kSetups)
+        names.push_back(setup(app, session)->get_name());
     // The commands' help is theirs; vpolv-sim's own is the help command.
     app.set_help_flag();
     std::string helpFor;
     CLI::App* help = app.add_subcommand("help", "this help, or a command's");
-    help->add_option("COMMAND", helpFor);
-
-    // The first argument names the command, or the command line has the older form.
-    const auto isCommand = [&](const std::string& first) {
-        return first == "help" || first == "--version" || first == "--help" || first == "-h" ||
-               std::any_of(commands.begin(), commands.end(),
-                           [&](const Command& c) { return c.app->get_name() == first; });
-    };
-    // The doctor reads its own options: they have nothing in common with the others'.
-    if (!args.empty() && args[0] == "doctor")
-        return doctor::command({args.begin() + 1, args.end()}, out, err);
-    const bool older = args.empty() || !isCommand(args[0]);
-    const Command* chosen = nullptr;
+    help->add_option("COMMAND", helpFor, "the command")->check(CLI::IsMember(names));
+    // Answered before CLI11 parses: its search for a command of that name is noexcept, so
+    // memory running out there would end the program instead of giving status 4.
+    if (args.size() == 1 && args[0] == "--version")
+        return console.print("vpolv " + std::string(kVersion) + "\n") ? kTrueResult : kNotWritten;
     try {
-        std::vector<std::string> line(args.begin(), args.end());
-        if (older) {
-            Rewritten rewritten = rewriteOlderForm(args);
-            if (rewritten.version)
-                line = {"--version"};
-            else
-                line = std::move(rewritten.args);
-        }
-        if (!line.empty() && line[0] == "--version")
-            return console.print("vpolv " + std::string(kVersion) + "\n") ? kTrueResult
-                                                                          : kNotWritten;
-        if (line.empty() || line[0] == "--help" || line[0] == "-h")
-            line = {"help"};
-        // What follows "--" are file arguments, whatever they look like: given to the command
-        // once it is known.
-        std::vector<std::string> files;
-        if (const auto end = std::find(line.begin(), line.end(), "--"); end != line.end()) {
-            files.assign(end + 1, line.end());
-            line.erase(end, line.end());
-        }
-        std::reverse(line.begin(), line.end());
-        try {
-            app.parse(line);
-        } catch (const CLI::CallForHelp&) {
-            for (const Command& command : commands) {
-                if (command.app->parsed())
-                    return console.print(command.app->help("vpolv-sim")) ? kTrueResult
-                                                                         : kNotWritten;
-            }
-            throw;
-        }
-        if (help->parsed()) {
-            // "help replay": CLI11 takes "replay" for the command itself.
-            for (const Command& command : commands) {
-                if (command.app->get_name() == helpFor || command.app->parsed())
-                    return console.print(command.app->help("vpolv-sim")) ? kTrueResult
-                                                                         : kNotWritten;
-            }
-            if (helpFor == "doctor")
-                return doctor::command({"--help"}, out, err);
-            if (!helpFor.empty())
-                throw UsageError{"no command \"" + echo(helpFor) + "\""};
+        std::vector<std::string> line = commandForm(args, app);
+        std::reverse(line.begin(), line.end());  // as CLI11 takes it
+        app.parse(line);
+        if (help->parsed())
             return console.print(std::string(kUsage) + "\n" + kHelp) ? kTrueResult : kNotWritten;
+        return session.status;
+    } catch (const CLI::CallForHelp&) {
+        for (const CLI::App* command : app.get_subcommands({})) {
+            if (command->parsed())
+                return console.print(command->help("vpolv-sim")) ? kTrueResult : kNotWritten;
         }
-        for (const Command& command : commands) {
-            if (command.app->parsed())
-                chosen = &command;
-        }
-        const std::string name = older ? "--" + chosen->app->get_name() : chosen->app->get_name();
-        checkCommandLine(*chosen, commands, older, name, files);
-        return chosen->run({console, name});
-    } catch (const UsageError& e) {
-        err << "vpolv-sim: " << e.message << "\n" << kUsage;
-        return kBadInput;
+        throw;
     } catch (const CLI::ParseError& e) {
         err << "vpolv-sim: " << echo(e.what()) << "\n" << kUsage;
+        return kBadInput;
+    } catch (const UsageError& e) {
+        err << "vpolv-sim: " << e.message << "\n" << kUsage;
         return kBadInput;
     } catch (const SceneError& e) {
         err << "vpolv-sim: " << e.what() << "\n";

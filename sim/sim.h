@@ -13,7 +13,8 @@ namespace vpolv::sim {
 // out, its messages to err. Returns the exit status; nothing is thrown: anything unexpected
 // (memory running out, say) is said on err and gives status 4.
 //
-//   vpolv-sim COMMAND [ARGUMENTS...]   run, check, reference, replay, scene-from-trace, help
+//   vpolv-sim COMMAND [ARGUMENTS...]   run, check, reference, replay, scene-from-trace, doctor,
+//                                      help
 //   vpolv-sim SCENE --event ...        the older form, and --check, --reference, --replay,
 //                                      --scene-from-trace in place of a command
 int runSim(std::span<const std::string> args, std::ostream& out, std::ostream& err);

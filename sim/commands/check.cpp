@@ -8,30 +8,34 @@ namespace vpolv::sim {
 
 namespace {
 
-int check(const std::string& scene, const Context& context) {
-    if (scene.empty())
-        throw UsageError{"no scene file given"};
-    const auto loaded = loadScene(pathFromUtf8(scene));
+struct CheckOptions {
+    std::string scene;
+};
+
+int check(const CheckOptions& options, const Console& console) {
+    const auto loaded = loadScene(pathFromUtf8(options.scene));
     const auto found = checkTables(loaded);
-    if (!context.console.print(checkReport(loaded, found)))
+    if (!console.print(checkReport(loaded, found)))
         return kNotWritten;
     return found.clean() ? kTrueResult : kFalseResult;
 }
 
 }  // namespace
 
-Command checkCommand(CLI::App& parent) {
-    auto scene = std::make_shared<std::string>();
-    CLI::App* app = parent.add_subcommand(
-        "check",
+CLI::App* setupCheck(CLI::App& parent, Session& session) {
+    auto options = std::make_shared<CheckOptions>();
+    CLI::App* app = addCommand(
+        parent, session, "check",
         "Runs no event: lists the surcharge lines (table 4) that the scene's cabinets and glass "
         "fronts would look up and do not find, and the points that are not whole numbers under "
-        "the scene's separator.");
-    app->add_option("SCENE", *scene, "the scene file");
+        "the scene's separator.",
+        options, check);
+    app->add_option("SCENE", options->scene, "the scene file")->required();
     app->footer(
         "Exit status: 0 nothing is missing, 1 the report lists what is, 2 a bad command "
         "line or scene file, 3 the report could not be written.");
-    return {app, Bound<std::string>{scene, check}, scene.get()};
+    givenOnce(*app);
+    return app;
 }
 
 }  // namespace vpolv::sim

@@ -1,12 +1,11 @@
 // What the simulator's commands share: where they write, how a command line is refused, the
-// exit statuses, and the one shape of a command (CLI11: an options struct and a function each).
+// exit statuses, and the one shape of a command (CLI11: an options struct, a setup that declares
+// the subcommand and its options, and a callback that runs it).
 #pragma once
 
 #include <CLI/CLI.hpp>
-#include <functional>
 #include <iosfwd>
 #include <memory>
-#include <optional>
 #include <string>
 
 #include "common/types.h"
@@ -20,7 +19,8 @@ inline constexpr int kBadInput = 2;     // a bad command line or input file: not
 inline constexpr int kNotWritten = 3;   // it ran, but what it writes could not be written
 inline constexpr int kUnexpected = 4;   // something unexpected ended it (out of memory, say)
 
-// A bad command line: the message goes to stderr, with the usage.
+// A command line that CLI11 accepts and the command does not (--object with --event scene): the
+// message goes to stderr, with the usage.
 struct UsageError {
     std::string message;
 };
@@ -32,41 +32,58 @@ struct Console {
     bool print(const std::string& text) const;
 };
 
-// What a command runs with.
-struct Context {
+// The run of one command line: where the commands write, and the exit status the command's
+// callback leaves.
+struct Session {
     Console console;
-    // How messages name the command: "check", or "--check" in the older form.
-    std::string name;
+    int status = kTrueResult;
 };
 
-// One subcommand: its options, bound to an options struct of its own, and what runs it once
-// the command line holds together. The function returns the exit status; a bad input file
-// raises SceneError.
-struct Command {
-    CLI::App* app;
-    std::function<int(const Context&)> run;
-    std::string* file = nullptr;  // its one file argument (SCENE, TRACE), if it takes one
-};
+// What the command did not take (an unknown option, a second file), refused as CLI11 refuses
+// it: CLI11 2.1 names the arguments in reverse order, so each command keeps them (allow_extras)
+// and this names them in the order given.
+void refuseExtras(const CLI::App& app);
 
-// A command's function with its options, for Command::run. A named type and not a lambda: the
-// release builds' symbols name a lambda after the path of its source file, so a lambda here
-// would make two builds of the same sources in two folders differ.
+// A command's callback: its function on its options, the status kept in the session. A named
+// type and not a lambda: the release builds' symbols name a lambda after the path of its source
+// file, so a lambda here would make two builds of the same sources in two folders differ.
 template <class Options>
-struct Bound {
+struct Callback {
+    CLI::App* app;
     std::shared_ptr<Options> options;
-    int (*function)(const Options&, const Context&);
-    int operator()(const Context& context) const { return function(*options, context); }
+    int (*function)(const Options&, const Console&);
+    Session* session;
+    void operator()() const {
+        refuseExtras(*app);
+        session->status = function(*options, session->console);
+    }
 };
 
-Command runCommand(CLI::App& parent);
-Command checkCommand(CLI::App& parent);
-Command referenceCommand(CLI::App& parent);
-Command replayCommand(CLI::App& parent);
-Command sceneFromTraceCommand(CLI::App& parent);
+// Declares a subcommand of parent: the options its setup adds are bound to *options, and
+// function runs on them once CLI11 has parsed and checked the command line. A bad input file
+// raises SceneError.
+template <class Options>
+CLI::App* addCommand(CLI::App& parent, Session& session, const std::string& name,
+                     const std::string& description, std::shared_ptr<Options> options,
+                     int (*function)(const Options&, const Console&)) {
+    CLI::App* app = parent.add_subcommand(name, description);
+    app->allow_extras();
+    app->callback(Callback<Options>{app, std::move(options), function, &session});
+    return app;
+}
 
-// Option values the commands read themselves, so that a bad one is named as they name it.
-Long objectId(const std::string& text);  // --object
-// --record, when given.
-std::optional<long long> recordNumber(const CLI::Option& option, const std::string& text);
+// The options of every command: given at most once.
+void givenOnce(CLI::App& app);
+
+// The setups, in the order the help lists the commands.
+CLI::App* setupRun(CLI::App& parent, Session& session);
+CLI::App* setupCheck(CLI::App& parent, Session& session);
+CLI::App* setupReference(CLI::App& parent, Session& session);
+CLI::App* setupReplay(CLI::App& parent, Session& session);
+CLI::App* setupSceneFromTrace(CLI::App& parent, Session& session);
+CLI::App* setupDoctor(CLI::App& parent, Session& session);
+
+// --record of the trace commands: a record number from 1.
+CLI::Option* addRecord(CLI::App& app, long long& record);
 
 }  // namespace vpolv::sim

@@ -1,4 +1,5 @@
 // vpolv-sim run SCENE --event KIND: one host event of the plug-in on a scene, and its report.
+#include <limits>
 #include <memory>
 #include <ostream>
 
@@ -20,32 +21,26 @@ namespace fs = std::filesystem;
 struct RunOptions {
     std::string scene;
     std::string event;
-    std::string object;
+    long long object = 0;
     std::string out;
     std::string trace;
     bool json = false;
     bool quiet = false;
-    CLI::Option* given[3] = {};  // --event, --object, --out
+    CLI::Option* objectGiven = nullptr;
+    CLI::Option* outGiven = nullptr;
 };
 
-int run(const RunOptions& options, const Context& context) {
-    const auto event = eventNamed(options.event);
-    if (options.given[0]->count() && !event) {
-        throw UsageError{"unknown event \"" + echo(options.event) +
-                         "\" (place, finishes or scene)"};
-    }
-    const std::optional<Long> object =
-        options.given[1]->count() ? std::optional<Long>(objectId(options.object)) : std::nullopt;
-    if (options.scene.empty())
-        throw UsageError{"no scene file given"};
-    if (!event)
-        throw UsageError{"no --event given"};
-    if (object && *event == EventKind::Scene)
+int run(const RunOptions& options, const Console& console) {
+    const EventKind event = *eventNamed(options.event);
+    const std::optional<Long> object = options.objectGiven->count()
+                                           ? std::optional<Long>(static_cast<Long>(options.object))
+                                           : std::nullopt;
+    if (object && event == EventKind::Scene)
         throw UsageError{"--object does not apply to --event scene"};
 
     // Where --out goes is settled before anything runs.
     std::optional<fs::path> outTarget;
-    if (options.given[2]->count()) {
+    if (options.outGiven->count()) {
         std::string reason;
         outTarget = outputTarget(pathFromUtf8(options.out), reason);
         if (!outTarget)
@@ -53,27 +48,27 @@ int run(const RunOptions& options, const Context& context) {
     }
     const fs::path file = pathFromUtf8(options.scene);
     const auto scene = loadScene(file);
-    if (*event != EventKind::Scene && !object && !scene.callObject) {
+    if (event != EventKind::Scene && !object && !scene.callObject) {
         throw SceneError(utf8Path(file) + ": no \"callObject\" in the scene and no --object given");
     }
     std::unique_ptr<platform::Trace> trace;
     if (!options.trace.empty())
         trace = platform::makeFileTrace(fromUtf8(options.trace));
-    const auto result = runEvent(scene, *event, object, trace.get());
+    const auto result = runEvent(scene, event, object, trace.get());
 
     // The event ran: from here on a failure to write is exit status 3.
     const ReportOptions report{options.quiet};
-    bool written = context.console.print(options.json ? jsonReport(scene, result, report)
-                                                      : textReport(scene, result, report));
+    bool written = console.print(options.json ? jsonReport(scene, result, report)
+                                              : textReport(scene, result, report));
     if (result.outcome.error) {
-        context.console.err << "vpolv-sim: the event failed: " << echo(result.outcome.error->what())
-                            << "\n";
+        console.err << "vpolv-sim: the event failed: " << echo(result.outcome.error->what())
+                    << "\n";
     }
     if (outTarget) {
         if (const auto failed =
                 writeWhole(*outTarget, sceneToJson(scene, result.after, *outTarget))) {
-            context.console.err << "vpolv-sim: " << echo(options.out)
-                                << ": cannot be written: " << *failed << "\n";
+            console.err << "vpolv-sim: " << echo(options.out) << ": cannot be written: " << *failed
+                        << "\n";
             written = false;
         }
     }
@@ -84,21 +79,28 @@ int run(const RunOptions& options, const Context& context) {
 
 }  // namespace
 
-Command runCommand(CLI::App& parent) {
+CLI::App* setupRun(CLI::App& parent, Session& session) {
     auto options = std::make_shared<RunOptions>();
-    CLI::App* app = parent.add_subcommand(
-        "run",
-        "Runs one host event of the plug-in on a scene file, in an in-memory host, and "
-        "reports every host call with its arguments and answer, every write, the glass "
-        "priced, any warning box, what deserves a look and the event's result.");
-    app->add_option("SCENE", options->scene, "the scene file (JSON; see docs/scene-format.md)");
-    options->given[0] = app->add_option(
-        "--event", options->event,
-        "place: OnObjectPlaceAfter on the object of the call; finishes: OnObjectFinishesAfter "
-        "on it; scene: OnSceneGenericFinishesAfter on the whole scene");
-    options->given[1] = app->add_option(
-        "--object", options->object, "the object of the call, instead of the scene's callObject");
-    options->given[2] = app->add_option(
+    CLI::App* app =
+        addCommand(parent, session, "run",
+                   "Runs one host event of the plug-in on a scene file, in an in-memory host, and "
+                   "reports every host call with its arguments and answer, every write, the glass "
+                   "priced, any warning box, what deserves a look and the event's result.",
+                   options, run);
+    app->add_option("SCENE", options->scene, "the scene file (JSON; see docs/scene-format.md)")
+        ->required();
+    app->add_option("--event", options->event,
+                    "place: OnObjectPlaceAfter on the object of the call; finishes: "
+                    "OnObjectFinishesAfter on it; scene: OnSceneGenericFinishesAfter on the whole "
+                    "scene")
+        ->required()
+        ->check(CLI::IsMember({"place", "finishes", "scene"}));
+    options->objectGiven =
+        app->add_option("--object", options->object,
+                        "the object of the call, instead of the scene's callObject")
+            ->check(CLI::Range(static_cast<long long>(std::numeric_limits<Long>::min()),
+                               static_cast<long long>(std::numeric_limits<Long>::max())));
+    options->outGiven = app->add_option(
         "--out", options->out,
         "write the scene as the event left it (same format), to chain events; through a "
         "symbolic link to its target, whole or not at all");
@@ -112,7 +114,8 @@ Command runCommand(CLI::App& parent) {
         "Exit status: 0 the event returned True, 1 it returned False (its error is reported and "
         "also written to stderr), 2 a bad command line or scene file (nothing was run or "
         "written), 3 the event ran but --out or the report could not be written.");
-    return {app, Bound<RunOptions>{options, run}, &options->scene};
+    givenOnce(*app);
+    return app;
 }
 
 }  // namespace vpolv::sim

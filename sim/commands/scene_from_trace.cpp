@@ -16,29 +16,25 @@ namespace {
 
 struct SceneFromTraceOptions {
     std::string trace;
-    std::string record;
+    long long record = 0;
     std::string out;
     CLI::Option* recordGiven = nullptr;
-    CLI::Option* outGiven = nullptr;
 };
 
-int sceneFromTrace(const SceneFromTraceOptions& options, const Context& context) {
-    const auto number = recordNumber(*options.recordGiven, options.record);
-    if (options.trace.empty())
-        throw UsageError{"no trace file given"};
-    if (!options.outGiven->count())
-        throw UsageError{context.name + " needs --out"};
+int sceneFromTrace(const SceneFromTraceOptions& options, const Console& console) {
     std::string reason;
     const auto target = outputTarget(pathFromUtf8(options.out), reason);
     if (!target)
         throw SceneError("--out " + options.out + ": " + reason);
     const fs::path file = pathFromUtf8(options.trace);
     const auto records = loadTrace(file);
-    const auto& record = pickRecord(records, file, number);
+    const auto& record = pickRecord(
+        records, file,
+        options.recordGiven->count() ? std::optional<long long>(options.record) : std::nullopt);
     const std::string where = options.trace + ":" + std::to_string(record.line);
     if (const auto failed = writeSceneFromTrace(record, where, *target)) {
-        context.console.err << "vpolv-sim: " << echo(options.out)
-                            << ": cannot be written: " << *failed << "\n";
+        console.err << "vpolv-sim: " << echo(options.out) << ": cannot be written: " << *failed
+                    << "\n";
         return kNotWritten;
     }
     return kTrueResult;
@@ -46,20 +42,21 @@ int sceneFromTrace(const SceneFromTraceOptions& options, const Context& context)
 
 }  // namespace
 
-Command sceneFromTraceCommand(CLI::App& parent) {
+CLI::App* setupSceneFromTrace(CLI::App& parent, Session& session) {
     auto options = std::make_shared<SceneFromTraceOptions>();
-    CLI::App* app = parent.add_subcommand(
-        "scene-from-trace",
+    CLI::App* app = addCommand(
+        parent, session, "scene-from-trace",
         "Writes (--out) a scene file holding what a traced event read, so that the same event on "
-        "it makes the same writes.");
-    app->add_option("TRACE", options->trace, "the trace file (docs/trace-format.md)");
-    options->recordGiven = app->add_option(
-        "--record", options->record, "the record of the trace to use, from 1 (default: the last)");
-    options->outGiven = app->add_option("--out", options->out, "the scene file to write");
+        "it makes the same writes.",
+        options, sceneFromTrace);
+    app->add_option("TRACE", options->trace, "the trace file (docs/trace-format.md)")->required();
+    options->recordGiven = addRecord(*app, options->record);
+    app->add_option("--out", options->out, "the scene file to write")->required();
     app->footer(
         "Exit status: 0 written, 2 a bad trace or a record a scene cannot express, 3 the "
         "scene could not be written.");
-    return {app, Bound<SceneFromTraceOptions>{options, sceneFromTrace}, &options->trace};
+    givenOnce(*app);
+    return app;
 }
 
 }  // namespace vpolv::sim

@@ -332,68 +332,6 @@ std::optional<PeKind> peKind(std::string_view head, std::string& reason) {
     return kind;
 }
 
-const char* const kUsage = "usage: vpolv-sim doctor [--host-folder DIR] [--json]\n";
-
-namespace {
-
-constexpr const char* kHelp =
-    "Checks whether this machine is set up for the vpolv plug-in, and changes nothing. One line\n"
-    "per check, \"ok\" or \"problem:\" with what is wrong and what to do.\n"
-    "\n"
-    "On Windows, in both registry views (32-bit and 64-bit hosts) and for the per-user and the\n"
-    "per-machine registration: the class vpolv.Plugin (ProgID, InprocServer32, ThreadingModel,\n"
-    "the type library), the DLL it names (there, of the view's bitness, its version record and\n"
-    "signature), the SPACE.INI in that DLL's folder, the catalogs folder it names and the\n"
-    "catalog files for 503 and 570 as the plug-in finds them, the trace switch (and whether\n"
-    "this user may append to the trace and rotate it, from the rights Windows grants: nothing\n"
-    "is written) and the installer's record. Everywhere: the user's decimal separator.\n"
-    "\n"
-    "  --host-folder DIR  check a host folder instead (SPACE.INI and the catalogs), registered\n"
-    "                     or not; the only checks without Windows\n"
-    "  --json             print the report as one JSON document\n"
-    "\n"
-    "Exit status: 0 every check is ok, 1 a problem was found, 2 the checks could not be made.\n";
-
-}  // namespace
-
-Options parseOptions(const std::vector<std::string>& args) {
-    Options options;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string arg = args[i];
-        std::optional<std::string> value;
-        if (const auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
-            value = arg.substr(eq + 1);
-            arg.resize(eq);
-        }
-        const auto flag = [&](bool& target) {
-            if (value)
-                throw std::invalid_argument(arg + " takes no value");
-            if (target)
-                throw std::invalid_argument(arg + " is given more than once");
-            target = true;
-        };
-        if (arg == "--json") {
-            flag(options.json);
-        } else if (arg == "--help" || arg == "-h") {
-            flag(options.help);
-        } else if (arg == "--host-folder") {
-            if (options.hostFolder)
-                throw std::invalid_argument("--host-folder is given more than once");
-            if (!value) {
-                if (i + 1 >= args.size())
-                    throw std::invalid_argument("--host-folder needs a folder");
-                value = args[++i];
-            }
-            if (value->empty())
-                throw std::invalid_argument("--host-folder needs a folder, not an empty text");
-            options.hostFolder = *value;
-        } else {
-            throw std::invalid_argument("unknown option or argument \"" + echo(args[i]) + "\"");
-        }
-    }
-    return options;
-}
-
 std::optional<Report> examine(const Options& options, const Machine* machine, std::string& reason) {
     Report report;
     const auto locale = platform::makeUserLocale();
@@ -423,19 +361,10 @@ std::optional<Report> examine(const Options& options, const Machine* machine, st
     return report;
 }
 
-int command(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int command(const Options& options, std::ostream& out, std::ostream& err) {
     const auto print = [&](const std::string& text) {
         return printTo(out, err, text, "vpolv-sim doctor");
     };
-    Options options;
-    try {
-        options = parseOptions(args);
-    } catch (const std::invalid_argument& e) {
-        err << "vpolv-sim doctor: " << e.what() << "\n" << kUsage;
-        return kCannotRun;
-    }
-    if (options.help)
-        return print(std::string(kUsage) + "\n" + kHelp) ? kAllOk : kCannotRun;
     try {
         const auto machine = systemMachine();
         std::string reason;

@@ -96,21 +96,15 @@ std::unique_ptr<platform::Profile> anyLengthProfile();
 struct Options {
     std::optional<std::string> hostFolder;  // UTF-8
     bool json = false;
-    bool help = false;
 };
-
-// Reads the command's arguments (after "doctor"); raises std::invalid_argument with the message.
-Options parseOptions(const std::vector<std::string>& args);
 
 // Runs the checks: those of the host folder when one is given, else those of the machine; the
 // decimal separator always. Without a machine and a host folder it cannot run (nullopt, with
 // the reason).
 std::optional<Report> examine(const Options& options, const Machine* machine, std::string& reason);
 
-// The command: "vpolv-sim doctor [--host-folder DIR] [--json]" with UTF-8 arguments; prints the
-// report and returns the exit status.
-int command(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
-
-extern const char* const kUsage;
+// The command, once its command line is read (sim/commands/doctor.cpp): prints the report and
+// returns the exit status.
+int command(const Options& options, std::ostream& out, std::ostream& err);
 
 }  // namespace vpolv::sim::doctor

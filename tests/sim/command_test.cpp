@@ -148,9 +148,10 @@ TEST_F(CommandTest, EchoedArgumentsShowBytesThatAreNotUtf8Escaped) {
         {{"showroom.json", "--event",
           "pl\xFF"
           "ce"},
-         "unknown event \"pl\\xFFce\""},
+         "--event: pl\\xFFce not in {place,finishes,scene}"},
         {{"\xFF.json", "--event", "place"}, "\\xFF.json: cannot be read: No such file"},
-        {{"showroom.json", "--\xC0\x80"}, "unknown option --\\xC0\\x80\n"},
+        {{"showroom.json", "--event", "place", "--\xC0\x80"},
+         "The following argument was not expected: --\\xC0\\x80\n"},
     };
     for (const auto& c : cases) {
         const Ran ran = run(c.args);

@@ -175,27 +175,5 @@ TEST(PeKind, TellsTheBitnessOrWhyNot) {
     }
 }
 
-TEST(Options, AcceptsTheCommandLineOrSaysWhy) {
-    EXPECT_EQ(parseOptions({"--host-folder=/h", "--json"}).hostFolder, "/h");
-    const struct {
-        std::vector<std::string> args;
-        const char* message;
-    } bad[] = {
-        {{"--json", "--json"}, "--json is given more than once"},
-        {{"--json=yes"}, "--json takes no value"},
-        {{"--host-folder"}, "--host-folder needs a folder"},
-        {{"--host-folder="}, "--host-folder needs a folder, not an empty text"},
-        {{"scene.json"}, "unknown option or argument \"scene.json\""},
-    };
-    for (const auto& c : bad) {
-        try {
-            parseOptions(c.args);
-            ADD_FAILURE() << c.message;
-        } catch (const std::invalid_argument& e) {
-            EXPECT_STREQ(e.what(), c.message);
-        }
-    }
-}
-
 }  // namespace
 }  // namespace vpolv::sim::doctor

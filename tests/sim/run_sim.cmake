@@ -4,13 +4,12 @@
 #   -DGOLDEN=file       stdout must equal the file; with VPOLV_UPDATE_GOLDEN=1 in the
 #                       environment the file is rewritten instead
 #   -DSTDOUT=regex      stdout must match the regular expression
-#   -DREGENERATE=cmd    the command, run from the repository's root, that rewrites GOLDEN: the
-#                       failure message gives it
+#   -DNAME=test         the test's name, for the failure message
 #   -DSTDERR=regex      stderr must match the regular expression
 #   -DCHAIN_ARGS=a^^b   run these first, with --out to a scratch scene; "{out}" in ARGS
 #                       then stands for that scene
 #   -DSCRATCH=folder    where the scratch scene goes
-#   -DNO_FILE=file      the run must not have made this file
+#   A run that exits with 2 must not have made the file its --out names.
 #   -DSIM_ENV=NAME=VALUE  set in the environment of the run
 #   -DSTDOUT_FILE=file  stdout goes to this file (such as /dev/full) instead of being checked
 #   -DJSON_STDOUT=1     stdout must be one JSON document
@@ -38,6 +37,24 @@ if(DEFINED SIM_ENV)
   math(EXPR eq "${eq} + 1")
   string(SUBSTRING "${SIM_ENV}" ${eq} -1 value)
   set(ENV{${name}} "${value}")
+endif()
+
+# The --out target, when there is none yet.
+set(out_target)
+set(previous)
+foreach(arg IN LISTS ARGS)
+  if(previous STREQUAL "--out")
+    set(out_target "${arg}")
+  elseif(arg MATCHES "^--out=(.*)")
+    set(out_target "${CMAKE_MATCH_1}")
+  endif()
+  set(previous "${arg}")
+endforeach()
+if(out_target AND NOT IS_ABSOLUTE "${out_target}")
+  set(out_target "${WORKDIR}/${out_target}")
+endif()
+if(out_target AND EXISTS "${out_target}")
+  set(out_target)
 endif()
 
 if(DEFINED STDOUT_FILE)
@@ -84,16 +101,12 @@ if(DEFINED GOLDEN)
     set(actual "${SCRATCH}/${name}.actual")
     file(WRITE "${actual}" "${stdout}")
     execute_process(COMMAND diff -u "${GOLDEN}" "${actual}" OUTPUT_VARIABLE diff)
-    if(DEFINED REGENERATE)
-      message(FATAL_ERROR "${GOLDEN} is not what vpolv-sim ${ARGS} prints\n${diff}\n"
-                          "If the change is intended, regenerate it from the repository's root: "
-                          "${REGENERATE}")
-    endif()
     message(FATAL_ERROR "vpolv-sim ${ARGS}: report differs from ${GOLDEN}\n${diff}\n"
-                        "If the change is intended: VPOLV_UPDATE_GOLDEN=1 ctest -R sim_golden")
+                        "If the change is intended: VPOLV_UPDATE_GOLDEN=1 ctest --preset native "
+                        "-R ${NAME}")
   endif()
 endif()
 
-if(DEFINED NO_FILE AND EXISTS "${NO_FILE}")
-  message(FATAL_ERROR "vpolv-sim ${ARGS}: wrote ${NO_FILE} although it failed")
+if(rc EQUAL 2 AND out_target AND EXISTS "${out_target}")
+  message(FATAL_ERROR "vpolv-sim ${ARGS}: wrote ${out_target} although it failed")
 endif()

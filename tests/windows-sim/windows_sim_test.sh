@@ -10,8 +10,9 @@
 #     --dll-tests the DLL tests of that bitness (x86 or x64; tests/wine's vpolv_wine_tests.exe),
 #                 which make the zip's DLL of that bitness write a trace of a placement
 #
-# For each program: every example scene's report equals its golden report (line endings
-# aside); bad input gives the native simulator's message and exit code; a scene and a trace in
+# For each program, the cases of tests/sim/cases.txt labelled windows: a golden case's report
+# equals its golden report (line endings aside), bad input gives the native simulator's message
+# and exit code; a scene and a trace in
 # a folder whose name has spaces and accents work; each DLL's trace replays "identical". Then
 # every command of docs/support.md's `bat` boxes runs in a Command Prompt, in order, from the
 # unzipped release folder, with a DLL's trace standing for the designer's events.
@@ -84,49 +85,33 @@ run() {
   return $status
 }
 
-# The golden cases of tests/sim/CMakeLists.txt: sim_golden(NAME EXIT [STDERR "regex"] ARGS...).
-golden_cases() {
-  awk '/^sim_golden\(/ { case = ""; on = 1 }
-       on { case = case " " $0 }
-       on && /\)$/ { print case; on = 0 }' "$here/tests/sim/CMakeLists.txt" |
-    sed 's/^ *sim_golden(//; s/) *$//; s/STDERR "[^"]*"//'
+# The cases of tests/sim/cases.txt labelled windows, one a line: NAME|FOLDER|ARGUMENTS|EXIT|EXPECTED,
+# the folders named. Their arguments are words without spaces.
+windows_cases() {
+  awk -F'|' '!/^#/ && NF >= 6 && $6 ~ /windows/ { print $1 "|" $2 "|" $3 "|" $4 "|" $5 }' \
+    "$here/tests/sim/cases.txt" |
+    sed "s|{root}|$here|g; s|{examples}|$examples|g; s|{golden}|$golden|g; s|{bad}|$bad_dir|g;
+         s|{cases}|$here/tests/sim|g; s# *| *#|#g; s#^ *##; s# *\$##"
 }
-
-# Bad input, run from tests/sim/bad: the native simulator's stderr and exit code.
-bad_cases=(
-  "nowhere.json --event place"
-  "../bad --event place"
-  "syntax.json --event place"
-  "unknown-key.json --event place"
-  "no-call-object.json --event place"
-  "--verbose"
-  "../../../examples/showroom.json --event place --object 1x"
-  "../../../examples/showroom.json --event place --out none/x.json"
-  "--replay syntax.json"
-  "--replay ../one-record.jsonl --record 2"
-  "--scene-from-trace ../session-as-text.jsonl --out x.json"
-  "--check syntax.json"
-)
 
 for program in "${programs[@]}"; do
   echo "== $program"
-  while read -r name status args; do
-    [ -n "$name" ] || continue
+  # A golden case gives its golden report; any other the native simulator's message and exit code.
+  while IFS='|' read -r name folder args status expected; do
     # shellcheck disable=SC2086 # the arguments are words without spaces
-    run "$program" "$examples" "$work/out" "$work/err" $args
-    expect "golden $name: exit code" "$status" "$?"
-    expect_same "golden $name: the report" "$golden/$name.txt" "$work/out"
-  done < <(golden_cases)
-
-  for args in "${bad_cases[@]}"; do
-    # shellcheck disable=SC2086
-    run "$native" "$bad_dir" "$work/want.out" "$work/want.err" $args
-    want=$?
-    # shellcheck disable=SC2086
-    run "$program" "$bad_dir" "$work/out" "$work/err" $args
-    expect "bad input \"$args\": exit code" "$want" "$?"
-    expect_same "bad input \"$args\": the message" "$work/want.err" "$work/err"
-  done
+    run "$program" "$folder" "$work/out" "$work/err" $args
+    got=$?
+    if [[ "$expected" == "golden "* ]]; then
+      file="${expected#golden }"
+      expect "$name: exit code" "$status" "$got"
+      expect_same "$name: the report" "${file%% & *}" "$work/out"
+    else
+      # shellcheck disable=SC2086
+      run "$native" "$folder" "$work/want.out" "$work/want.err" $args
+      expect "$name: exit code" "$?" "$got"
+      expect_same "$name: the message" "$work/want.err" "$work/err"
+    fi
+  done < <(windows_cases)
   expect "no file left by bad input" "" "$(cd "$bad_dir" && git status --porcelain --ignored . 2>/dev/null)"
 
   # A scene and its trace in a folder with spaces and accents, named by its Windows path.
@@ -136,33 +121,33 @@ for program in "${programs[@]}"; do
   cp -r "$examples/catalogs" "$folder/"
   cp "$examples/showroom.json" "$folder/escena de Núria.json"
   windows_folder="Z:${folder//\//\\}"
-  run "$program" "$work" "$work/out" "$work/err" "$windows_folder\\escena de Núria.json" \
+  run "$program" "$work" "$work/out" "$work/err" run "$windows_folder\\escena de Núria.json" \
     --event place --trace "$windows_folder\\traza.jsonl" --out "$windows_folder\\después.json"
   expect "accented folder: exit code" "0" "$?"
   sed '1s/^Scene   showroom\.json/Scene   escena de Núria.json/' \
     "$golden/showroom-place-vitrina.txt" >"$work/want"
   expect_same "accented folder: the report" "$work/want" "$work/out"
-  run "$program" "$folder" "$work/out" "$work/err" --replay traza.jsonl
+  run "$program" "$folder" "$work/out" "$work/err" replay traza.jsonl
   expect "accented folder: replay" "0 identical" "$? $(head -c 9 "$work/out")"
-  run "$program" "$work" "$work/out" "$work/err" --scene-from-trace "$windows_folder\\traza.jsonl" \
+  run "$program" "$work" "$work/out" "$work/err" scene-from-trace "$windows_folder\\traza.jsonl" \
     --out "$windows_folder\\de la traza.json"
   expect "accented folder: scene from the trace" "0" "$?"
-  run "$program" "$folder" "$work/out" "$work/err" "de la traza.json" --event place --quiet
-  run "$native" "$folder" "$work/want" "$work/err" "de la traza.json" --event place --quiet
+  run "$program" "$folder" "$work/out" "$work/err" run "de la traza.json" --event place --quiet
+  run "$native" "$folder" "$work/want" "$work/err" run "de la traza.json" --event place --quiet
   expect_same "accented folder: the scene from the trace runs as natively" "$work/want" "$work/out"
-  run "$program" "$folder" "$work/out" "$work/err" "después.json" --event finishes --quiet
+  run "$program" "$folder" "$work/out" "$work/err" run "después.json" --event finishes --quiet
   expect "accented folder: the scene --out wrote" "0" "$?"
 
   # In a console (a terminal gives Wine one), accents show as they are, not in the console's
   # code page.
-  (cd "$examples" && script -qec "wine '$program' showroom.json --event place" "$work/console.txt" \
+  (cd "$examples" && script -qec "wine '$program' run showroom.json --event place" "$work/console.txt" \
     >/dev/null 2>&1)
   expect "the report in a console" "yes 0" \
     "$(grep -q 'BSTR "@Rubrique.GénériqueChoixNom(,3)"' "$work/console.txt" && echo yes) \
 $(grep -c 'Ã' "$work/console.txt")"
 
   for trace in "${traces[@]}"; do
-    run "$program" "$work" "$work/out" "$work/err" --replay "$trace"
+    run "$program" "$work" "$work/out" "$work/err" replay "$trace"
     expect "replay of $trace" "0 identical" "$? $(head -c 9 "$work/out")"
   done
 done
@@ -173,7 +158,7 @@ if [ ${#traces[@]} -eq 0 ]; then
   # Without a DLL's trace, the simulator's own record of a placement stands in.
   traces=("$work/sim-trace.jsonl")
   rm -f "${traces[0]}"
-  "$native" "$examples/showroom.json" --event place --trace "${traces[0]}" >/dev/null
+  "$native" run "$examples/showroom.json" --event place --trace "${traces[0]}" >/dev/null
 fi
 winpath() { wine cmd /c "echo $1" 2>/dev/null | tr -d '\r'; }
 unixpath() { wine winepath -u "$1" 2>/dev/null | tr -d '\r'; }
@@ -211,7 +196,7 @@ while IFS= read -r line; do
     *" replay "*) expect "support.md: the replay" "identical" "$(head -c 9 "$work/out")" ;;
     *report.txt*) expect_same "support.md: report.txt is the report, in UTF-8" \
       <(tr -d '\r' <"$desktop/report.txt") \
-      <(cd "$desktop" && "$native" case.json --event place --quiet) ;;
+      <(cd "$desktop" && "$native" run case.json --event place --quiet) ;;
   esac
 done < <(awk '/^```bat$/ { on = 1; next } /^```/ { on = 0 } on && NF && !/^rem / { print }' \
   "$here/docs/support.md")
