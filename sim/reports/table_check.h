@@ -1,4 +1,4 @@
-// vpolv-sim --check: what the scene's catalog tables lack for pricing its glass.
+// vpolv-sim check: what the scene's catalog tables lack for pricing its glass.
 //
 // For every object placed on its own (no other object's child), the plug-in's placement runs
 // once for each glass choice ("Grupo 1" to "Grupo 4", and no choice) with every place the choice
