@@ -29,7 +29,7 @@ windows_stage() {
   echo "== the trace written by $1's DLL, replayed by the native simulator"
   cmake --preset native >/dev/null
   cmake --build --preset native --target vpolv-sim
-  ./build/native/sim/vpolv-sim --replay "build/$1/dll-trace.jsonl"
+  ./build/native/sim/vpolv-sim replay "build/$1/dll-trace.jsonl"
   echo "== the records of $1's placements that ran out of memory, each replayed"
   local records
   records=$(grep -c . "build/$1/allocation-trace.jsonl")
