@@ -70,11 +70,15 @@ std::string shown(const std::string& name) {
 host::Call callOf(const Json& value, const std::string& at) {
     json.objectAt(value, at);
     json.onlyKeys(value, at, {"object", "operation", "args", "answer", "error"});
-    host::Call call;
-    call.object = json.text(json.member(value, "object", at), at + ".object");
-    call.operation = json.text(json.member(value, "operation", at), at + ".operation");
+    const std::string object = json.text(json.member(value, "object", at), at + ".object");
+    const std::string operation = json.text(json.member(value, "operation", at), at + ".operation");
     // From here on, messages name the call.
-    const std::string place = at + " (" + shown(call.object + "." + call.operation) + ")";
+    const std::string place = at + " (" + shown(object + "." + operation) + ")";
+    host::Call call{};
+    if (!host::misnamed(object, operation)) {
+        call.object = *host::objectNamed(object);
+        call.operation = *host::operationNamed(operation);
+    }
     const Json& args = json.arrayAt(json.member(value, "args", place), place + " args");
     for (std::size_t i = 0; i < args.size(); ++i)
         call.args.push_back(argOf(args[i], place + " args[" + std::to_string(i) + "]"));
@@ -96,6 +100,8 @@ host::Call callOf(const Json& value, const std::string& at) {
             json.fail(place + " answer", "expected a number, a text or a Boolean");
         }
     }
+    if (const auto fault = host::misnamed(object, operation))
+        json.fail(place, *fault);
     if (const auto fault = host::misfit(call))
         json.fail(place, *fault);
     return call;

@@ -63,8 +63,8 @@ void appendError(std::string& out, const Error& error) {
 }
 
 void appendCall(std::string& out, const host::Call& call) {
-    out +=
-        "{\"object\":\"" + call.object + "\",\"operation\":\"" + call.operation + "\",\"args\":[";
+    out += "{\"object\":\"" + std::string(host::name(call.object)) + "\",\"operation\":\"" +
+           std::string(host::name(call.operation)) + "\",\"args\":[";
     for (std::size_t a = 0; a < call.args.size(); ++a) {
         const Arg& arg = call.args[a];
         out += a ? "," : "";
