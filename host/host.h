@@ -88,10 +88,11 @@ struct HostObjectInfo {
     std::string_view name;           // "Appli", "Scene" or "Catalog"
     std::string_view progId;         // "KDSDK.Appli", ...
     std::u16string_view progIdText;  // the same, as the automation layer passes it
+    const wchar_t* progIdWide;       // the same, as Win32 takes it
 };
 
 inline constexpr HostObjectInfo kHostObjects[] = {
-#define VPOLV_HOST_OBJECT(kind, progId) {ObjectKind::kind, #kind, progId, u"" progId},
+#define VPOLV_HOST_OBJECT(kind, progId) {ObjectKind::kind, #kind, progId, u"" progId, L"" progId},
 #include "host/objects.def"
 };
 
