@@ -12,6 +12,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -45,6 +46,7 @@ struct Step {
     int object = -1;  // a host::ObjectKind
     DISPID id = DISPID_UNKNOWN;
     std::wstring operation;
+    std::optional<host::Operation> op;  // the operation the name is, if any
     std::vector<Arg> args;
 };
 
@@ -70,7 +72,9 @@ Step parse(const std::string& line) {
         step.object = static_cast<int>(*object);
     if (step.object < 0 || open == std::string::npos || line.back() != ')')
         throw std::runtime_error("not a host call: " + line);
-    step.operation = win::toWide(fromUtf8(line.substr(dot + 1, open - dot - 1)));
+    const std::string name = line.substr(dot + 1, open - dot - 1);
+    step.operation = win::toWide(fromUtf8(name));
+    step.op = host::operationNamed(name);
     std::size_t p = open + 1;
     while (p < line.size() - 1) {
         const auto space = line.find(' ', p);
@@ -249,7 +253,7 @@ struct Bench {
         }
         for (const auto& line : fakeHost().calls()) {
             steps.push_back(parse(line));
-            loads += steps.back().operation == L"FileLoad";
+            loads += steps.back().op == host::Operation::FileLoad;
         }
         clearRecords();
     }
