@@ -46,8 +46,8 @@ struct Step {
     int object = -1;  // a host::ObjectKind
     DISPID id = DISPID_UNKNOWN;
     std::wstring operation;
-    std::optional<host::Operation> op;  // the operation the name is, if any
     std::vector<Arg> args;
+    std::optional<host::Operation> op;  // the operation the name is, if any
 };
 
 // The closing quote of a text that starts at from: the quote before ", <next argument>" or
@@ -294,7 +294,8 @@ double measure(const std::string& name, int rounds, double blockSeconds, Table& 
                   L"ObjectGetInfo",
                   {{VT_BYREF | VT_I4, bench.c.scene.sessionId, {}},
                    {VT_BYREF | VT_I4, bench.c.scene.sceneObjects.front(), {}},
-                   {VT_I4, 2, {}}}};
+                   {VT_I4, 2, {}}},
+                  host::Operation::ObjectGetInfo};
     Side bare{[&] { call(scene.get(), bareStep); }, clearRecords, true};
 
     return timeCase(name, bench.steps.size(), {event, replayed, files, bare}, rounds, blockSeconds,

@@ -437,6 +437,9 @@ class FakeObject final : public com::ComObject<FakeObject, IDispatch, com::NoMod
         return answer(                                               \
             v, [&] { return host::invokeWith(target<host::object>(), &host::object::name, a); });
 #include "host/operations.def"
+            case host::Operation::CreateObject:
+            case host::Operation::Release:
+                return;  // not operations a dispatch id names
         }
     }
 
