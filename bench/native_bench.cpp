@@ -84,14 +84,6 @@ struct Step {
     }
 };
 
-host::Operation opOf(const std::string& name) {
-    for (std::size_t i = 0; i < std::size(host::kOperations); ++i) {
-        if (host::kOperations[i].name == name)
-            return static_cast<host::Operation>(i);
-    }
-    throw std::out_of_range("no operation " + name);
-}
-
 struct Program {
     std::vector<Step> steps;
     std::deque<Text> texts;
@@ -100,7 +92,7 @@ struct Program {
 Program programOf(const std::vector<host::Call>& calls) {
     Program program;
     for (const auto& call : calls) {
-        Step step{opOf(call.operation)};
+        Step step{call.operation};
         for (std::size_t i = 0; i < call.args.size(); ++i) {
             const host::Arg& arg = call.args[i];
             step.kinds[i] = arg.kind;
@@ -116,9 +108,9 @@ Program programOf(const std::vector<host::Call>& calls) {
 // The same host objects and calls as one event, made straight.
 void replay(host::MemoryHost& host, Program& program) {
     // Named after their objects, as the operations' table names them.
-    const std::unique_ptr<host::Appli> Appli = host.createAppli();
-    const std::unique_ptr<host::Scene> Scene = host.createScene();
-    const std::unique_ptr<host::Catalog> Catalog = host.createCatalog();
+#define VPOLV_HOST_OBJECT(kind, progId) \
+    const std::unique_ptr<host::kind> kind = host.create##kind();
+#include "host/objects.def"
     for (Step& s : program.steps) {
         switch (s.op) {
 #define VPOLV_OPERATION(object, name, result, parameters, arguments) \
@@ -126,6 +118,9 @@ void replay(host::MemoryHost& host, Program& program) {
         host::invokeWith(*object, &host::object::name, s);           \
         break;
 #include "host/operations.def"
+            case host::Operation::CreateObject:
+            case host::Operation::Release:
+                break;
         }
     }
 }

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -20,6 +21,7 @@
 #include "bench/measure.h"
 #include "bench/scenes.h"
 #include "common/text.h"
+#include "host/host.h"
 #include "platform/windows/com_support.h"
 #include "platform/windows/windows_platform_impl.h"
 #include "testkit/wine/support.h"
@@ -41,15 +43,12 @@ struct Arg {
 
 // One recorded host call, ready to be made again.
 struct Step {
-    int object = -1;  // 0 Appli, 1 Scene, 2 Catalog
+    int object = -1;  // a host::ObjectKind
     DISPID id = DISPID_UNKNOWN;
     std::wstring operation;
     std::vector<Arg> args;
+    std::optional<host::Operation> op;  // the operation the name is, if any
 };
-
-constexpr const wchar_t* kProgIds[] = {fakehost::kAppliProgId, fakehost::kSceneProgId,
-                                       fakehost::kCatalogProgId};
-constexpr const char* kObjects[] = {"Appli", "Scene", "Catalog"};
 
 // The closing quote of a text that starts at from: the quote before ", <next argument>" or
 // before the final ")".
@@ -69,13 +68,13 @@ Step parse(const std::string& line) {
     const auto dot = line.find('.');
     const auto open = line.find('(');
     Step step;
-    for (int o = 0; o < 3; ++o) {
-        if (line.compare(0, dot, kObjects[o]) == 0)
-            step.object = o;
-    }
+    if (const auto object = host::objectNamed(std::string_view(line).substr(0, dot)))
+        step.object = static_cast<int>(*object);
     if (step.object < 0 || open == std::string::npos || line.back() != ')')
         throw std::runtime_error("not a host call: " + line);
-    step.operation = win::toWide(fromUtf8(line.substr(dot + 1, open - dot - 1)));
+    const std::string name = line.substr(dot + 1, open - dot - 1);
+    step.operation = win::toWide(fromUtf8(name));
+    step.op = host::operationNamed(name);
     std::size_t p = open + 1;
     while (p < line.size() - 1) {
         const auto space = line.find(' ', p);
@@ -177,10 +176,10 @@ void call(IDispatch* object, const Step& step) {
 
 // The three host objects, their name look-ups and the calls of one event.
 void replay(std::vector<Step>& steps) {
-    ComPtr<IDispatch> objects[3];
+    ComPtr<IDispatch> objects[std::size(host::kHostObjects)];
     std::map<std::pair<int, std::wstring>, DISPID> ids;
-    for (int o = 0; o < 3; ++o)
-        objects[o] = create(kProgIds[o]);
+    for (std::size_t o = 0; o < std::size(host::kHostObjects); ++o)
+        objects[o] = create(host::kHostObjects[o].progIdWide);
     for (Step& step : steps) {
         auto [found, added] = ids.try_emplace({step.object, step.operation}, DISPID_UNKNOWN);
         if (added)
@@ -254,7 +253,7 @@ struct Bench {
         }
         for (const auto& line : fakeHost().calls()) {
             steps.push_back(parse(line));
-            loads += steps.back().operation == L"FileLoad";
+            loads += steps.back().op == host::Operation::FileLoad;
         }
         clearRecords();
     }
@@ -289,13 +288,14 @@ double measure(const std::string& name, int rounds, double blockSeconds, Table& 
             iniAndFolder();
     }};
     // One cheap host call with its dispatch id known: an information of a scene object.
-    const ComPtr<IDispatch> scene = create(fakehost::kSceneProgId);
+    const ComPtr<IDispatch> scene = create(host::objectInfo(host::ObjectKind::Scene).progIdWide);
     Step bareStep{1,
                   lookUp(scene.get(), L"ObjectGetInfo"),
                   L"ObjectGetInfo",
                   {{VT_BYREF | VT_I4, bench.c.scene.sessionId, {}},
                    {VT_BYREF | VT_I4, bench.c.scene.sceneObjects.front(), {}},
-                   {VT_I4, 2, {}}}};
+                   {VT_I4, 2, {}}},
+                  host::Operation::ObjectGetInfo};
     Side bare{[&] { call(scene.get(), bareStep); }, clearRecords, true};
 
     return timeCase(name, bench.steps.size(), {event, replayed, files, bare}, rounds, blockSeconds,

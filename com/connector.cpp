@@ -286,7 +286,7 @@ using host::TextArg;
 
 class AutomationAppli : public host::Appli {
   public:
-    AutomationAppli() : object_(host::Connector::kAppliProgId) {}
+    AutomationAppli() : object_(host::progId(host::ObjectKind::Appli)) {}
 #define VPOLV_APPLI VPOLV_DISPATCHED
 #include "host/operations.def"
 
@@ -296,7 +296,7 @@ class AutomationAppli : public host::Appli {
 
 class AutomationScene : public host::Scene {
   public:
-    AutomationScene() : object_(host::Connector::kSceneProgId) {}
+    AutomationScene() : object_(host::progId(host::ObjectKind::Scene)) {}
 #define VPOLV_SCENE VPOLV_DISPATCHED
 #include "host/operations.def"
 
@@ -306,7 +306,7 @@ class AutomationScene : public host::Scene {
 
 class AutomationCatalog : public host::Catalog {
   public:
-    AutomationCatalog() : object_(host::Connector::kCatalogProgId) {}
+    AutomationCatalog() : object_(host::progId(host::ObjectKind::Catalog)) {}
 #define VPOLV_CATALOG VPOLV_DISPATCHED
 #include "host/operations.def"
 
@@ -316,14 +316,10 @@ class AutomationCatalog : public host::Catalog {
 
 }  // namespace
 
-std::unique_ptr<host::Appli> AutomationConnector::createAppli() {
-    return std::make_unique<AutomationAppli>();
-}
-std::unique_ptr<host::Scene> AutomationConnector::createScene() {
-    return std::make_unique<AutomationScene>();
-}
-std::unique_ptr<host::Catalog> AutomationConnector::createCatalog() {
-    return std::make_unique<AutomationCatalog>();
-}
+#define VPOLV_HOST_OBJECT(kind, progId)                               \
+    std::unique_ptr<host::kind> AutomationConnector::create##kind() { \
+        return std::make_unique<Automation##kind>();                  \
+    }
+#include "host/objects.def"
 
 }  // namespace vpolv::com

@@ -13,9 +13,8 @@ namespace vpolv::com {
 // type mismatch. Each object looks up each operation name once and reuses its dispatch id.
 class AutomationConnector : public host::Connector {
   public:
-    std::unique_ptr<host::Appli> createAppli() override;
-    std::unique_ptr<host::Scene> createScene() override;
-    std::unique_ptr<host::Catalog> createCatalog() override;
+#define VPOLV_HOST_OBJECT(kind, progId) std::unique_ptr<host::kind> create##kind() override;
+#include "host/objects.def"
 };
 
 }  // namespace vpolv::com

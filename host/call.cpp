@@ -41,7 +41,7 @@ std::string Arg::toString() const {
 }
 
 std::string Call::toString() const {
-    std::string out = object + "." + operation + "(";
+    std::string out = std::string(name(object)) + "." + std::string(name(operation)) + "(";
     for (std::size_t i = 0; i < args.size(); ++i) {
         if (i)
             out += ", ";
@@ -114,26 +114,40 @@ Answer::Kind answerKind(char result) {
 
 }  // namespace
 
+std::optional<std::string> misnamed(std::string_view object, std::string_view operation) {
+    const std::optional<Operation> op = operationNamed(operation);
+    if (op == Operation::CreateObject) {
+        if (!objectNamed(object))
+            return "no host object " + std::string(object) + " to create";
+        return std::nullopt;
+    }
+    if (!op || *op == Operation::Release)
+        return "unknown operation";
+    if (name(operationInfo(*op).object) != object)
+        return std::string(operation) + " is an operation of " +
+               std::string(name(operationInfo(*op).object)) + ", not of " + std::string(object);
+    return std::nullopt;
+}
+
+const Arg* objectArgOf(const Call& call) {
+    if (call.isLifecycle())
+        return nullptr;
+    const char* kinds = operationInfo(call.operation).kinds;
+    for (std::size_t i = 0; kinds[i] && i < call.args.size(); ++i) {
+        if (kinds[i] == 'O')
+            return &call.args[i];
+    }
+    return nullptr;
+}
+
 std::optional<std::string> misfit(const Call& call) {
-    const char* kinds = nullptr;
+    if (auto fault = misnamed(name(call.object), name(call.operation)))
+        return fault;
+    const char* kinds = "S";  // a creation: one text by value
     char result = 'V';
-    if (call.operation == "CreateObject") {
-        if (call.object != "Appli" && call.object != "Scene" && call.object != "Catalog")
-            return "no host object " + call.object + " to create";
-        kinds = "S";  // one text by value
-    } else {
-        const OperationInfo* found = nullptr;
-        for (const OperationInfo& op : kOperations) {
-            if (op.name == call.operation)
-                found = &op;
-        }
-        if (!found)
-            return "unknown operation";
-        if (found->object != call.object)
-            return call.operation + " is an operation of " + std::string(found->object) +
-                   ", not of " + call.object;
-        kinds = found->kinds;
-        result = found->result;
+    if (!call.isLifecycle()) {
+        kinds = operationInfo(call.operation).kinds;
+        result = operationInfo(call.operation).result;
     }
     const std::size_t expected = std::char_traits<char>::length(kinds);
     if (call.args.size() != expected) {

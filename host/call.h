@@ -2,7 +2,9 @@
 // in-memory host keeps its log in this form, and so does the diagnosis trace.
 #pragma once
 
+#include <cstddef>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -45,27 +47,50 @@ struct Answer {
 
 // One recorded operation, or the creation or release of a host object.
 struct Call {
-    std::string object;     // "Appli", "Scene" or "Catalog"
-    std::string operation;  // SDK operation name, or "CreateObject" / "Release"
+    ObjectKind object;
+    Operation operation;
     std::vector<Arg> args;
     Answer answer;  // kept once the call has returned or failed; a release answers nothing
 
-    bool isLifecycle() const { return operation == "CreateObject" || operation == "Release"; }
+    bool isLifecycle() const { return host::isLifecycle(operation); }
     // For example: Scene.ObjectGetInfo(I4& 1, I2 -2, I4 2)
     std::string toString() const;
 };
+
+// The argument of a named parameter of a call of that parameter's operation:
+// arg(call, param::ObjectGetInfo::code). A call of another operation, or with fewer arguments
+// than its operation declares, is a programming error (std::logic_error); a call read from a
+// trace fits its operation (see misfit).
+template <class Parameter>
+requires requires(Parameter p) {
+    param::operationOf(p);
+}
+const Arg& arg(const Call& call, Parameter parameter) {
+    const auto at = static_cast<std::size_t>(parameter);
+    if (call.operation != param::operationOf(parameter) || at >= call.args.size())
+        throw std::logic_error("no such argument in the call");
+    return call.args[at];
+}
+
+// The argument of the call declared as an object (ObjectArg), if the operation has one.
+const Arg* objectArgOf(const Call& call);
 
 // The recorded answer of a call that returned text, a Long or a Boolean.
 Answer answerOf(const Text& text);
 Answer answerOf(Long number);
 Answer answerOf(bool boolean);
 
+// What in a call's names, as a record gives them, does not fit host/operations.def: the
+// operation unknown (a release is not recorded), or of another host object, or the object to
+// create unknown. nullopt when the names fit (objectNamed and operationNamed then find them).
+std::optional<std::string> misnamed(std::string_view object, std::string_view operation);
+
 // What in a recorded call does not fit its operation as host/operations.def declares it: the
-// operation unknown or of another host object, the number of arguments, an argument's kind (or
-// an I2 out of 16 bits), or the kind of the answer. A creation ("CreateObject" of Appli, Scene or
-// Catalog) takes one text by value and answers nothing. An error in place of the answer fits
-// every call, and so does no answer at all (the call raised something the record does not keep).
-// nullopt when the call fits.
+// operation unknown (a release) or of another host object, the number of arguments, an argument's
+// kind (or an I2 out of 16 bits), or the kind of the answer. A creation ("CreateObject" of Appli,
+// Scene or Catalog) takes one text by value and answers nothing. An error in place of the answer
+// fits every call, and so does no answer at all (the call raised something the record does not
+// keep). nullopt when the call fits.
 std::optional<std::string> misfit(const Call& call);
 
 // The recorded form of an object argument: I2 -2, or the id as I4&.

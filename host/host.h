@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <type_traits>
 #include <utility>
@@ -76,25 +77,129 @@ class Catalog {
 #include "host/operations.def"
 };
 
+// The host's automation objects (host/objects.def), as a record names them.
+enum class ObjectKind {
+#define VPOLV_HOST_OBJECT(kind, progId) kind,
+#include "host/objects.def"
+};
+
+struct HostObjectInfo {
+    ObjectKind kind;
+    std::string_view name;           // "Appli", "Scene" or "Catalog"
+    std::string_view progId;         // "KDSDK.Appli", ...
+    std::u16string_view progIdText;  // the same, as the automation layer passes it
+    const wchar_t* progIdWide;       // the same, as Win32 takes it
+};
+
+inline constexpr HostObjectInfo kHostObjects[] = {
+#define VPOLV_HOST_OBJECT(kind, progId) {ObjectKind::kind, #kind, progId, u"" progId, L"" progId},
+#include "host/objects.def"
+};
+
+inline constexpr const HostObjectInfo& objectInfo(ObjectKind kind) {
+    return kHostObjects[static_cast<std::size_t>(kind)];
+}
+inline constexpr std::string_view name(ObjectKind kind) {
+    return objectInfo(kind).name;
+}
+inline constexpr std::u16string_view progId(ObjectKind kind) {
+    return objectInfo(kind).progIdText;
+}
+// The object a record names; nullopt for any other name.
+inline constexpr std::optional<ObjectKind> objectNamed(std::string_view name) {
+    for (const HostObjectInfo& object : kHostObjects) {
+        if (object.name == name)
+            return object.kind;
+    }
+    return std::nullopt;
+}
+
+// The kind of each object class: kindOf<Scene> is ObjectKind::Scene.
+template <class Object>
+inline constexpr ObjectKind kindOf = ObjectKind{};
+#define VPOLV_HOST_OBJECT(kind, progId) \
+    template <>                         \
+    inline constexpr ObjectKind kindOf<kind> = ObjectKind::kind;
+#include "host/objects.def"
+
 // Creates the host's automation objects by programmatic identifier.
 class Connector {
   public:
     virtual ~Connector() = default;
-    static constexpr std::u16string_view kAppliProgId = u"KDSDK.Appli";
-    static constexpr std::u16string_view kSceneProgId = u"KDSDK.Scene";
-    static constexpr std::u16string_view kCatalogProgId = u"KDSDK.Catalog";
-
-    virtual std::unique_ptr<Appli> createAppli() = 0;
-    virtual std::unique_ptr<Scene> createScene() = 0;
-    virtual std::unique_ptr<Catalog> createCatalog() = 0;
+#define VPOLV_HOST_OBJECT(kind, progId) virtual std::unique_ptr<kind> create##kind() = 0;
+#include "host/objects.def"
 };
+
+// The connector's creation of an object by its class: created<Scene>(connector).
+template <class Object>
+std::unique_ptr<Object> created(Connector& connector);
+#define VPOLV_HOST_OBJECT(kind, progId)                                 \
+    template <>                                                         \
+    inline std::unique_ptr<kind> created<kind>(Connector & connector) { \
+        return connector.create##kind();                                \
+    }
+#include "host/objects.def"
+
+// In a class deriving from Connector, the creation of one object, handed to the class's member
+// template `member<Object>()`. Expanded for every object where a connector is implemented:
+//   #define VPOLV_HOST_OBJECT(kind, progId) VPOLV_CREATE(kind, created)
+//   #include "host/objects.def"
+#define VPOLV_CREATE(kind, member)                                 \
+    std::unique_ptr<::vpolv::host::kind> create##kind() override { \
+        return this->template member<::vpolv::host::kind>();       \
+    }
 
 // --- The operations as data ---
 
+// A host call: one of the SDK's operations, or the creation or release of a host object.
 enum class Operation {
 #define VPOLV_OPERATION(object, name, result, parameters, arguments) name,
 #include "host/operations.def"
+    CreateObject,
+    Release,
 };
+
+inline constexpr bool isLifecycle(Operation op) {
+    return op == Operation::CreateObject || op == Operation::Release;
+}
+
+// The name of an operation, as a record writes it.
+inline constexpr std::string_view kOperationNames[] = {
+#define VPOLV_OPERATION(object, name, result, parameters, arguments) #name,
+#include "host/operations.def"
+    "CreateObject",
+    "Release",
+};
+
+inline constexpr std::string_view name(Operation op) {
+    return kOperationNames[static_cast<std::size_t>(op)];
+}
+// The operation a record names; nullopt for any other name.
+inline constexpr std::optional<Operation> operationNamed(std::string_view name) {
+    for (std::size_t i = 0; i < std::size(kOperationNames); ++i) {
+        if (kOperationNames[i] == name)
+            return static_cast<Operation>(i);
+    }
+    return std::nullopt;
+}
+
+// The parameters of each operation by name, in order: param::ObjectGetInfo::code is the third
+// argument of ObjectGetInfo (see arg() in host/call.h). A creation takes the programmatic
+// identifier.
+namespace param {
+#define VPOLV_LIST(...) __VA_ARGS__
+#define VPOLV_OPERATION(object, name, result, parameters, arguments) \
+    enum class name { VPOLV_LIST arguments };                        \
+    constexpr Operation operationOf(name) {                          \
+        return Operation::name;                                      \
+    }
+#include "host/operations.def"
+#undef VPOLV_LIST
+enum class CreateObject { progId };
+constexpr Operation operationOf(CreateObject) {
+    return Operation::CreateObject;
+}
+}  // namespace param
 
 // The letter of a parameter's kind: R Long by reference, O object, L Long, I Integer, T text,
 // B Boolean.
@@ -143,8 +248,9 @@ struct Declared<R(P...)> {
     }
 };
 
+// The SDK's operations, in the order of Operation.
 struct OperationInfo {
-    std::string_view object;  // "Appli", "Scene" or "Catalog"
+    ObjectKind object;
     std::string_view name;
     const char* kinds;  // the parameters' kinds in order, as parameterKind gives them
     char result;        // the result's kind, as resultKind gives it
@@ -152,10 +258,12 @@ struct OperationInfo {
 
 inline constexpr OperationInfo kOperations[] = {
 #define VPOLV_OPERATION(object, name, result, parameters, arguments) \
-    {#object, #name, Declared<result parameters>::kKinds, Declared<result parameters>::kResult},
+    {ObjectKind::object, #name, Declared<result parameters>::kKinds, \
+     Declared<result parameters>::kResult},
 #include "host/operations.def"
 };
 
+// Only for an SDK operation (!isLifecycle(op)).
 inline constexpr const OperationInfo& operationInfo(Operation op) {
     return kOperations[static_cast<std::size_t>(op)];
 }

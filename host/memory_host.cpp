@@ -43,7 +43,7 @@ R MemoryHost::perform(MakeCall makeCall, Run run) {
 class MemoryHost::AppliImpl final : public Appli {
   public:
     explicit AppliImpl(MemoryHost& host) : host_(host) {}
-    ~AppliImpl() override { host_.released("Appli"); }
+    ~AppliImpl() override { host_.released(ObjectKind::Appli); }
 
     Long StartSessionFromCallParams(Long& callParamsBlock) override {
         const auto& sessions = host_.scene_.sessions;
@@ -60,7 +60,7 @@ class MemoryHost::AppliImpl final : public Appli {
 class MemoryHost::SceneImpl final : public Scene {
   public:
     explicit SceneImpl(MemoryHost& host) : host_(host) {}
-    ~SceneImpl() override { host_.released("Scene"); }
+    ~SceneImpl() override { host_.released(ObjectKind::Scene); }
 
     Text ObjectGetInfo(Long& sessionId, ObjectArg object, Long code) override {
         if (auto raw = host_.rawAnswer())
@@ -122,7 +122,7 @@ class MemoryHost::SceneImpl final : public Scene {
 class MemoryHost::CatalogImpl final : public Catalog {
   public:
     explicit CatalogImpl(MemoryHost& host) : host_(host) {}
-    ~CatalogImpl() override { host_.released("Catalog"); }
+    ~CatalogImpl() override { host_.released(ObjectKind::Catalog); }
 
     Long TableGetLineRankFromName(Long&, Integer table, Integer, Integer, TextArg lineName,
                                   bool) override {
@@ -161,15 +161,15 @@ MemoryHost::MemoryHost(SceneData scene, const Locale& locale)
 
 MemoryHost::~MemoryHost() = default;
 
-void MemoryHost::released(const char* object) {
-    log_.push_back({object, "Release", {}, {}});
+void MemoryHost::released(ObjectKind object) {
+    log_.push_back({object, Operation::Release, {}, {}});
     --live_;
 }
 
 template <class Object, class Impl>
-std::unique_ptr<Object> MemoryHost::create(const char* object, std::u16string_view progId) {
-    log_.push_back(creationCall(object, progId));
-    if (auto it = failCreate_.find(Text(progId)); it != failCreate_.end()) {
+std::unique_ptr<Object> MemoryHost::create() {
+    log_.push_back(creationCall(kindOf<Object>));
+    if (auto it = failCreate_.find(Text(progId(kindOf<Object>))); it != failCreate_.end()) {
         log_.back().answer.error = it->second;
         throw it->second;
     }
@@ -178,23 +178,17 @@ std::unique_ptr<Object> MemoryHost::create(const char* object, std::u16string_vi
     return recorded<Object>(*this, std::move(inner));
 }
 
-std::unique_ptr<Appli> MemoryHost::createAppli() {
-    return create<Appli, AppliImpl>("Appli", kAppliProgId);
-}
-
-std::unique_ptr<Scene> MemoryHost::createScene() {
-    return create<Scene, SceneImpl>("Scene", kSceneProgId);
-}
-
-std::unique_ptr<Catalog> MemoryHost::createCatalog() {
-    return create<Catalog, CatalogImpl>("Catalog", kCatalogProgId);
-}
+#define VPOLV_HOST_OBJECT(kind, progId)                \
+    std::unique_ptr<kind> MemoryHost::create##kind() { \
+        return create<kind, kind##Impl>();             \
+    }
+#include "host/objects.def"
 
 void MemoryHost::failCall(std::size_t n, Error error) {
     failAt_.insert_or_assign(n, std::move(error));
 }
 
-void MemoryHost::failOperation(const std::string& operation, Error error, std::size_t n) {
+void MemoryHost::failOperation(Operation operation, Error error, std::size_t n) {
     failOperations_.push_back({operation, n, std::move(error)});
 }
 
@@ -206,8 +200,7 @@ void MemoryHost::answerWithText(std::size_t n, Text raw) {
     rawAnswers_[n] = std::move(raw);
 }
 
-void MemoryHost::interrupt(const std::string& operation, std::function<void()> action,
-                           std::size_t n) {
+void MemoryHost::interrupt(Operation operation, std::function<void()> action, std::size_t n) {
     interruptions_.push_back({operation, n, std::move(action)});
 }
 
@@ -227,7 +220,7 @@ void MemoryHost::clearRecords() {
 std::size_t MemoryHost::record(Call call) {
     const std::size_t n = ++operations_;
     const std::size_t nthOfKind = ++operationCounts_[call.operation];
-    const std::string operation = call.operation;
+    const Operation operation = call.operation;
     log_.push_back(std::move(call));
     for (auto& interruption : interruptions_) {
         if (interruption.action && interruption.operation == operation &&

@@ -69,36 +69,47 @@ class MemoryHost : public Connector {
     MemoryHost(SceneData scene, const Locale& locale);
     ~MemoryHost() override;
 
-    std::unique_ptr<Appli> createAppli() override;
-    std::unique_ptr<Scene> createScene() override;
-    std::unique_ptr<Catalog> createCatalog() override;
+#define VPOLV_HOST_OBJECT(kind, progId) std::unique_ptr<kind> create##kind() override;
+#include "host/objects.def"
 
     // --- Fault injection and scripted answers ---
     // The n-th operation (1-based, creation and release not counted) raises error after
     // being recorded.
     void failCall(std::size_t n, Error error);
-    // The n-th call of the named operation raises error.
-    void failOperation(const std::string& operation, Error error, std::size_t n = 1);
+    // The n-th call of the operation raises error.
+    void failOperation(Operation operation, Error error, std::size_t n = 1);
     // Creating the object with this programmatic identifier raises error.
     void failCreate(std::u16string_view progId, Error error);
     // The n-th operation answers this text instead of its normal result; a numeric result is
     // converted from it with the locale (so a non-number gives a type mismatch).
     void answerWithText(std::size_t n, Text raw);
-    // Runs action once, inside the n-th call of the named operation, after recording it and
-    // before answering: the host handling its own messages while the plug-in waits for it.
-    void interrupt(const std::string& operation, std::function<void()> action, std::size_t n = 1);
+    // Runs action once, inside the n-th call of the operation, after recording it and before
+    // answering: the host handling its own messages while the plug-in waits for it.
+    void interrupt(Operation operation, std::function<void()> action, std::size_t n = 1);
 
     // --- What happened ---
-    SceneData& scene() { return scene_; }
-    const SceneData& scene() const { return scene_; }
+    SceneData& scene() {
+        return scene_;
+    }
+    const SceneData& scene() const {
+        return scene_;
+    }
     // Every operation, creation and release, in the order they started, each with its answer.
-    const std::vector<Call>& log() const { return log_; }
+    const std::vector<Call>& log() const {
+        return log_;
+    }
     // The operations alone, in order.
     std::vector<Call> calls() const;
-    const std::vector<Write>& writes() const { return writes_; }
-    const std::vector<FileLoadRecord>& loads() const { return loads_; }
+    const std::vector<Write>& writes() const {
+        return writes_;
+    }
+    const std::vector<FileLoadRecord>& loads() const {
+        return loads_;
+    }
     // Host objects created and not yet released.
-    int liveObjects() const { return live_; }
+    int liveObjects() const {
+        return live_;
+    }
     void clearRecords();
 
   private:
@@ -119,9 +130,10 @@ class MemoryHost : public Connector {
     std::optional<Text> rawAnswer() const;
     // The operation's raw answer as a number, or normal when it has none.
     Long longAnswer(Long normal) const;
-    void released(const char* object);
+    void released(ObjectKind object);
+    // The recorded object of this kind, answered by an Impl.
     template <class Object, class Impl>
-    std::unique_ptr<Object> create(const char* object, std::u16string_view progId);
+    std::unique_ptr<Object> create();
     Long resolve(Long sessionId, ObjectArg object) const;
     SceneObject& objectFor(Long sessionId, ObjectArg object);
     const std::vector<TableLine>& table(Integer number) const;
@@ -135,16 +147,16 @@ class MemoryHost : public Connector {
     std::size_t answering_ = 0;  // the number of the operation being answered
     std::map<std::size_t, Error> failAt_;
     struct OperationFailure {
-        std::string operation;
+        Operation operation;
         std::size_t n;
         Error error;
     };
     std::vector<OperationFailure> failOperations_;
-    std::map<std::string, std::size_t> operationCounts_;
+    std::map<Operation, std::size_t> operationCounts_;
     std::map<Text, Error> failCreate_;
     std::map<std::size_t, Text> rawAnswers_;
     struct Interruption {
-        std::string operation;
+        Operation operation;
         std::size_t n;
         std::function<void()> action;
     };

@@ -48,8 +48,8 @@ struct RecordedArgs<R(P...)> {
 };
 
 // The record of the creation of a host object.
-inline Call creationCall(const char* object, std::u16string_view progId) {
-    return {object, "CreateObject", {Arg::str(Text(progId), false)}, {}};
+inline Call creationCall(ObjectKind object) {
+    return {object, Operation::CreateObject, {Arg::str(Text(progId(object)), false)}, {}};
 }
 
 template <class Host, class Object>
@@ -60,7 +60,7 @@ class RecordedObject : public Object {
 
   protected:
     template <class F, class Run, class... A>
-    auto perform(const char* object, const char* operation, Run&& run, A&... args) {
+    auto perform(ObjectKind object, Operation operation, Run&& run, A&... args) {
         return host_.template perform<typename Declared<F>::Result>(
             [&] {
                 return Call{object, operation, RecordedArgs<F>::of(args...), {}};
@@ -73,11 +73,11 @@ class RecordedObject : public Object {
 };
 
 #define VPOLV_ARGUMENTS(...) __VA_ARGS__
-#define VPOLV_RECORDED(object, name, result, parameters, arguments)                   \
-    result name parameters override {                                                 \
-        return this->template perform<result parameters>(                             \
-            #object, #name, [&]() -> result { return this->inner_->name arguments; }, \
-            VPOLV_ARGUMENTS arguments);                                               \
+#define VPOLV_RECORDED(object, name, result, parameters, arguments)                               \
+    result name parameters override {                                                             \
+        return this->template perform<result parameters>(                                         \
+            ObjectKind::object, Operation::name,                                                  \
+            [&]() -> result { return this->inner_->name arguments; }, VPOLV_ARGUMENTS arguments); \
     }
 
 // The recording object of each kind; Recorded<Host, Scene> records the calls of a Scene.

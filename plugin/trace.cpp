@@ -41,8 +41,8 @@ trace::Record traceRecord(const trace::Recorder& recorder, const TracedEvent& ev
     record.spaceIni = sys.files.moduleFolder() + sys.files.separator() + Text(kSpaceIni);
     record.catalogsDir = event.ctx.module.sCatalogsDir;
     for (const auto& call : recorder.calls()) {
-        if (call.operation == "FileLoad")
-            record.catalogFile = call.args[1].text;
+        if (call.operation == host::Operation::FileLoad)
+            record.catalogFile = arg(call, host::param::FileLoad::file).text;
     }
     record.calls = recorder.calls();
     record.boxes = recorder.boxes();

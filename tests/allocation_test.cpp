@@ -273,10 +273,10 @@ std::vector<std::vector<std::string>> sweep(Kind kind, bool traced) {
         // Each session that was started is ended once.
         std::map<Long, int> started, ended;
         for (const auto& call : run.calls) {
-            if (call.operation == "StartSessionFromCallParams")
+            if (call.operation == host::Operation::StartSessionFromCallParams)
                 ++started[call.answer.error ? 0 : std::stoi(toUtf8(call.answer.value))];
-            if (call.operation == "EndSession")
-                ++ended[call.args[0].number];
+            if (call.operation == host::Operation::EndSession)
+                ++ended[arg(call, host::param::EndSession::sessionId).number];
         }
         EXPECT_EQ(started, ended) << where;
         EXPECT_EQ(run.liveObjects, 0) << where;
@@ -391,7 +391,7 @@ TEST(SystemCalls, EachFailingCallFailsTheEventWithItsError) {
                 if (failure.error == ENOMEM) {
                     EXPECT_TRUE(description.ends_with("': Out of memory")) << where;
                 }
-                EXPECT_EQ(run.calls.back().operation, "EndSession") << where;
+                EXPECT_EQ(run.calls.back().operation, host::Operation::EndSession) << where;
                 EXPECT_EQ(run.liveObjects, 0) << where;
                 if (kind == Kind::Place) {
                     EXPECT_TRUE(run.writes.empty()) << where;

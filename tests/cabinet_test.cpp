@@ -133,9 +133,10 @@ struct Rig {
     std::vector<std::string> choiceReads() const {
         std::vector<std::string> out;
         for (const auto& c : h.host.calls()) {
-            const bool choiceInfo =
-                c.operation == "ObjectGetInfo" && c.args[2].number >= 85 && c.args[2].number <= 88;
-            if (c.operation == "SceneGetKeywordInfo" || choiceInfo)
+            const bool choiceInfo = c.operation == host::Operation::ObjectGetInfo &&
+                                    arg(c, host::param::ObjectGetInfo::code).number >= 85 &&
+                                    arg(c, host::param::ObjectGetInfo::code).number <= 88;
+            if (c.operation == host::Operation::SceneGetKeywordInfo || choiceInfo)
                 out.push_back(c.toString());
         }
         return out;
@@ -143,8 +144,8 @@ struct Rig {
     std::vector<Text> lineLookups() const {
         std::vector<Text> out;
         for (const auto& c : h.host.calls()) {
-            if (c.operation == "TableGetLineRankFromName")
-                out.push_back(c.args[4].text);
+            if (c.operation == host::Operation::TableGetLineRankFromName)
+                out.push_back(arg(c, host::param::TableGetLineRankFromName::lineName).text);
         }
         return out;
     }
@@ -324,10 +325,11 @@ TEST(CabinetRule, PricesOnlyItsOwnGlassParts) {
         int childIds = 0;
         std::map<Long, std::vector<std::string>> onChild;
         for (const auto& c : rig.h.host.calls()) {
-            if (c.operation == "ObjectGetChildId")
+            if (c.operation == host::Operation::ObjectGetChildId)
                 ++childIds;
-            else if (c.args.size() > 1 && c.args[1].kind == host::Arg::Kind::I4Ref)
-                onChild[c.args[1].number].push_back(c.toString());
+            else if (const host::Arg* object = host::objectArgOf(c);
+                     object && object->kind == host::Arg::Kind::I4Ref)
+                onChild[object->number].push_back(c.toString());
         }
         EXPECT_EQ(childIds, n);
         for (Long id = kFirstChild; id < kFirstChild + n; ++id) {
@@ -550,7 +552,7 @@ void noSceneChange(SceneData&) {}
 TEST(CabinetRule, FailingHostCallStopsTheWalk) {
     expectWalkStopsAtSecondChild(
         testing::kInjected.code(), noSceneChange, [&](host::MemoryHost& host) {
-            host.failOperation("TableGetLineRankFromName", testing::kInjected, 2);
+            host.failOperation(host::Operation::TableGetLineRankFromName, testing::kInjected, 2);
         });
 }
 

@@ -176,17 +176,20 @@ TEST(Inicializa, VitrinaGColumn3IsThirtyLessUnderEitherSeparator) {
 // Every host call that the initialisation makes, failing in turn, fails the placement of a
 // Gola-handled object: False with the error, the session ended, no warning.
 TEST(Inicializa, AFailureAnywhereInsideFailsTheEventWithoutAWarning) {
-    const std::vector<std::pair<std::string, std::size_t>> steps = {{"FileLoad", 1},
-                                                                    {"ObjectGetInfo", 2},
-                                                                    {"ObjectGetInfo", 3},
-                                                                    {"ObjectGetInfo", 4},
-                                                                    {"TableGetLineRankFromName", 1},
-                                                                    {"TableGetLineInfo", 1},
-                                                                    {"TableGetLineInfo", 2},
-                                                                    {"TableGetLineInfo", 3}};
-    for (const auto& [operation, nth] : steps) {
+    using host::Operation;
+    const std::vector<std::pair<Operation, std::size_t>> steps = {
+        {Operation::FileLoad, 1},
+        {Operation::ObjectGetInfo, 2},
+        {Operation::ObjectGetInfo, 3},
+        {Operation::ObjectGetInfo, 4},
+        {Operation::TableGetLineRankFromName, 1},
+        {Operation::TableGetLineInfo, 1},
+        {Operation::TableGetLineInfo, 2},
+        {Operation::TableGetLineInfo, 3}};
+    for (const auto& [op, nth] : steps) {
+        const std::string operation(host::name(op));
         PluginHarness h(callObjectScene({.handle = u"MAGL"}));
-        h.host.failOperation(operation, kInjected, nth);
+        h.host.failOperation(op, kInjected, nth);
         const auto outcome = guarded([&] { return h.plugin.OnObjectPlaceAfter(1); });
         ASSERT_TRUE(outcome.error) << operation << " #" << nth;
         EXPECT_EQ(outcome.error->code(), kInjected.code());

@@ -108,7 +108,7 @@ TEST(Diagnosis, HostErrorsPassUntouched) {
     host::SceneData scene = twoCabinets();
     PluginHarness h(std::move(scene));
     const Error hostError(static_cast<std::int32_t>(0x80041234), u"No table", u"KDSDK");
-    h.host.failOperation("TableGetLineInfo", hostError, 4);  // the points of table 4
+    h.host.failOperation(host::Operation::TableGetLineInfo, hostError, 4);  // the points of table 4
     const Outcome out = guarded([&] { return h.plugin.OnObjectPlaceAfter(kOuterBlock); });
     ASSERT_FALSE(out.ok());
     EXPECT_EQ(out.error->code(), hostError.code());
@@ -163,7 +163,7 @@ TEST(Trace, ChangesNothingTheEventDoes) {
             scene.sceneObjects = {kOuterCabinet, kInnerCabinet};
             Traced t(std::move(scene));
             if (c.fail) {
-                t.h.host.failOperation("TableGetLineInfo",
+                t.h.host.failOperation(host::Operation::TableGetLineInfo,
                                        Error(static_cast<std::int32_t>(0x80041234), u"x", u"K"));
             }
             if (on)
@@ -245,19 +245,22 @@ TEST(Trace, ReadsBackEveryByteItWrote) {
     every.spaceIni = u"C:\\H\u00F6st\\SPACE.INI";
     every.catalogsDir = odd;
     // Every kind of argument and of answer, each in a call that takes it.
-    every.calls = {host::creationCall("Appli", u"KDSDK.Appli"),
-                   {"Catalog",
-                    "TableGetLineRankFromName",
+    every.calls = {host::creationCall(host::ObjectKind::Appli),
+                   {host::ObjectKind::Catalog,
+                    host::Operation::TableGetLineRankFromName,
                     {Arg::i4Ref(2147483647), Arg::i2(-32768), Arg::i2(32767), Arg::i2(1),
                      Arg::str(odd, true), Arg::boolean(false)},
                     host::answerOf(Long{-7})},
-                   {"Scene",
-                    "ObjectGetInfo",
+                   {host::ObjectKind::Scene,
+                    host::Operation::ObjectGetInfo,
                     {Arg::i4Ref(1), Arg::i4Ref(-5), Arg::i4(-2147483647 - 1)},
                     host::answerOf(odd)},
-                   {"Appli", "EndSession", {Arg::i4Ref(1)}, host::answerOf(true)},
-                   {"Scene",
-                    "ObjectSetInfo",
+                   {host::ObjectKind::Appli,
+                    host::Operation::EndSession,
+                    {Arg::i4Ref(1)},
+                    host::answerOf(true)},
+                   {host::ObjectKind::Scene,
+                    host::Operation::ObjectSetInfo,
                     {Arg::i4Ref(1), Arg::i2(-2), Arg::str(u"", false), Arg::i4(49)},
                     {}}};
     every.calls[4].answer.error = Error(static_cast<std::int32_t>(0x8000FFFF), odd, u"");
@@ -280,17 +283,19 @@ TEST(Trace, ADamagedRecordIsRefusedNamingTheCall) {
     record.event = "place";
     record.pathSeparator = u"\\";
     using host::Arg;
-    record.calls = {
-        host::creationCall("Appli", u"KDSDK.Appli"),
-        {"Appli", "StartSessionFromCallParams", {Arg::i4Ref(5)}, host::answerOf(Long{7})},
-        {"Scene",
-         "ObjectGetInfo",
-         {Arg::i4Ref(7), Arg::i2(-2), Arg::i4(2)},
-         host::answerOf(Text(u"503"))},
-        {"Scene",
-         "ObjectSetInfo",
-         {Arg::i4Ref(7), Arg::i2(-2), Arg::str(u"25", false), Arg::i4(43)},
-         {}}};
+    record.calls = {host::creationCall(host::ObjectKind::Appli),
+                    {host::ObjectKind::Appli,
+                     host::Operation::StartSessionFromCallParams,
+                     {Arg::i4Ref(5)},
+                     host::answerOf(Long{7})},
+                    {host::ObjectKind::Scene,
+                     host::Operation::ObjectGetInfo,
+                     {Arg::i4Ref(7), Arg::i2(-2), Arg::i4(2)},
+                     host::answerOf(Text(u"503"))},
+                    {host::ObjectKind::Scene,
+                     host::Operation::ObjectSetInfo,
+                     {Arg::i4Ref(7), Arg::i2(-2), Arg::str(u"25", false), Arg::i4(43)},
+                     {}}};
     const std::string line = trace::recordLine(record);
     const std::string deep(100000, '[');
     // The record's line with a change made to its JSON.

@@ -34,7 +34,9 @@ TEST_P(Nesting, EachEventKeepsItsOwnStateAndSession) {
     auto fireInner = [&] {
         innerOutcome = guarded([&] { return inner.OnObjectPlaceAfter(kInnerBlock); });
     };
-    const char* operation[] = {nullptr, "FileLoad", "ObjectGetChildId", "ObjectSetInfo"};
+    const host::Operation operation[] = {host::Operation::FileLoad, host::Operation::FileLoad,
+                                         host::Operation::ObjectGetChildId,
+                                         host::Operation::ObjectSetInfo};
     if (c.where == Where::Box)
         h.messages.whileShown = fireInner;
     else
@@ -76,8 +78,8 @@ INSTANTIATE_TEST_SUITE_P(InsideTheBoxAndHostCalls, Nesting,
 TEST(Nesting, AFailingInnerEventLeavesTheOuterOneWhole) {
     PluginHarness h(twoCabinets());
     Outcome inner;
-    h.host.interrupt("ObjectGetChildId", [&] {
-        h.host.failOperation("ObjectGetChildrenNb", kInjected, 2);
+    h.host.interrupt(host::Operation::ObjectGetChildId, [&] {
+        h.host.failOperation(host::Operation::ObjectGetChildrenNb, kInjected, 2);
         inner = guarded([&] { return h.plugin.OnObjectPlaceAfter(kInnerBlock); });
     });
     const Outcome outer = guarded([&] { return h.plugin.OnObjectPlaceAfter(kOuterBlock); });
@@ -91,8 +93,9 @@ TEST(Nesting, AFailingInnerEventLeavesTheOuterOneWhole) {
     // The interrupted call keeps its own answer, though the inner event's calls were logged
     // after it.
     const auto calls = h.host.calls();
-    const auto childId = std::find_if(calls.begin(), calls.end(),
-                                      [](auto& c) { return c.operation == "ObjectGetChildId"; });
+    const auto childId = std::find_if(calls.begin(), calls.end(), [](auto& c) {
+        return c.operation == host::Operation::ObjectGetChildId;
+    });
     ASSERT_NE(childId, calls.end());
     EXPECT_EQ(childId->answer.value, u"101");
 }

@@ -15,7 +15,8 @@ std::vector<std::string> lifecycle(const PluginHarness& h) {
     std::vector<std::string> out;
     for (const auto& call : h.host.log()) {
         if (call.isLifecycle())
-            out.push_back(call.object + "." + call.operation);
+            out.push_back(std::string(host::name(call.object)) + "." +
+                          std::string(host::name(call.operation)));
     }
     return out;
 }
@@ -81,7 +82,7 @@ TEST(Events, SceneEventServesOnlyObjectsOfTheTwoCatalogsInRankOrder) {
 
     std::vector<std::string> served;
     for (const auto& call : h.host.calls()) {
-        if (call.operation == "ObjectGetChildrenNb")
+        if (call.operation == host::Operation::ObjectGetChildrenNb)
             served.push_back(call.toString());
     }
     EXPECT_THAT(served, ElementsAre("Scene.ObjectGetChildrenNb(I4& 3, I4& 13, I2 0)",
@@ -108,7 +109,7 @@ TEST(Events, SceneWithNoObjectsOrANegativeCountVisitsNothing) {
 TEST(EventFailures, AnErrorMidEventEndsTheSessionReleasesAndReportsIt) {
     auto scene = callObjectScene({.children = {201}});
     PluginHarness h(scene);
-    h.host.failOperation("ObjectGetChildrenNb", kInjected);
+    h.host.failOperation(host::Operation::ObjectGetChildrenNb, kInjected);
     const auto outcome = guarded([&] { return h.plugin.OnObjectPlaceAfter(1); });
     EXPECT_EQ(outcome.result, kFalse);
     ASSERT_TRUE(outcome.error);
@@ -124,8 +125,9 @@ TEST(EventFailures, AnErrorMidEventEndsTheSessionReleasesAndReportsIt) {
 
 TEST(EventFailures, AFailingEndSessionDuringCleanupDoesNotHideTheOriginalError) {
     PluginHarness h(callObjectScene({}));
-    h.host.failOperation("ObjectGetInfo", kInjected);
-    h.host.failOperation("EndSession", Error(static_cast<std::int32_t>(0x80049999), u"End failed"));
+    h.host.failOperation(host::Operation::ObjectGetInfo, kInjected);
+    h.host.failOperation(host::Operation::EndSession,
+                         Error(static_cast<std::int32_t>(0x80049999), u"End failed"));
     const auto outcome = guarded([&] { return h.plugin.OnObjectFinishesAfter(1); });
     ASSERT_TRUE(outcome.error);
     EXPECT_EQ(outcome.error->code(), kInjected.code());
@@ -135,7 +137,7 @@ TEST(EventFailures, AFailingEndSessionDuringCleanupDoesNotHideTheOriginalError) 
 
 TEST(EventFailures, AFailingEndSessionOnTheNormalPathFailsTheEvent) {
     PluginHarness h(callObjectScene({.catalog = u"1"}));
-    h.host.failOperation("EndSession", kInjected);
+    h.host.failOperation(host::Operation::EndSession, kInjected);
     const auto outcome = guarded([&] { return h.plugin.OnObjectPlaceAfter(1); });
     ASSERT_TRUE(outcome.error);
     EXPECT_EQ(outcome.error->code(), kInjected.code());
@@ -145,10 +147,9 @@ TEST(EventFailures, AFailingEndSessionOnTheNormalPathFailsTheEvent) {
 }
 
 TEST(EventFailures, AHostObjectThatCannotBeCreatedFailsBeforeAnySession) {
-    for (const auto progId : {host::Connector::kAppliProgId, host::Connector::kSceneProgId,
-                              host::Connector::kCatalogProgId}) {
+    for (const host::HostObjectInfo& object : host::kHostObjects) {
         PluginHarness h(callObjectScene({}));
-        h.host.failCreate(progId, errors::cannotCreateObject());
+        h.host.failCreate(object.progIdText, errors::cannotCreateObject());
         const auto outcome = guarded([&] { return h.plugin.OnObjectPlaceAfter(1); });
         ASSERT_TRUE(outcome.error);
         EXPECT_EQ(outcome.error->code(), errors::kCannotCreateObject);
@@ -291,7 +292,7 @@ TEST(Gola, NoWarningWithoutAGolaCodeReadByThisPlacement) {
 TEST(Gola, AFailingRuleEndsThePlacementBeforeTheCheck) {
     auto scene = callObjectScene({.handle = u"MAGL", .children = {201}});
     PluginHarness h(scene);
-    h.host.failOperation("ObjectGetChildId", kInjected);
+    h.host.failOperation(host::Operation::ObjectGetChildId, kInjected);
     EXPECT_FALSE(guarded([&] { return h.plugin.OnObjectPlaceAfter(1); }).ok());
     EXPECT_TRUE(h.messages.shown.empty());
 }

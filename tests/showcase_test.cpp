@@ -54,10 +54,11 @@ struct StepHarness {
     std::vector<std::string> stepCalls() const {
         std::vector<std::string> out;
         for (const auto& call : h.host.calls()) {
-            if (call.object == "Catalog" && call.args.size() > 1 && call.args[1].number == 4) {
+            if (call.object == host::ObjectKind::Catalog && call.args.size() > 1 &&
+                call.args[1].number == 4) {  // every Catalog operation's table
                 out.push_back(call.toString());
             }
-            if (call.operation == "ObjectSetInfo")
+            if (call.operation == host::Operation::ObjectSetInfo)
                 out.push_back(call.toString());
         }
         return out;

@@ -1,7 +1,10 @@
 // Reading records back, line by line.
+#include <algorithm>
+#include <type_traits>
+
 #include "common/text.h"
 #include "trace/json_reading.h"
-#include "trace/record.h"
+#include "trace/record_fields.h"
 
 namespace vpolv::trace {
 
@@ -70,11 +73,15 @@ std::string shown(const std::string& name) {
 host::Call callOf(const Json& value, const std::string& at) {
     json.objectAt(value, at);
     json.onlyKeys(value, at, {"object", "operation", "args", "answer", "error"});
-    host::Call call;
-    call.object = json.text(json.member(value, "object", at), at + ".object");
-    call.operation = json.text(json.member(value, "operation", at), at + ".operation");
+    const std::string object = json.text(json.member(value, "object", at), at + ".object");
+    const std::string operation = json.text(json.member(value, "operation", at), at + ".operation");
     // From here on, messages name the call.
-    const std::string place = at + " (" + shown(call.object + "." + call.operation) + ")";
+    const std::string place = at + " (" + shown(object + "." + operation) + ")";
+    host::Call call{};
+    if (!host::misnamed(object, operation)) {
+        call.object = *host::objectNamed(object);
+        call.operation = *host::operationNamed(operation);
+    }
     const Json& args = json.arrayAt(json.member(value, "args", place), place + " args");
     for (std::size_t i = 0; i < args.size(); ++i)
         call.args.push_back(argOf(args[i], place + " args[" + std::to_string(i) + "]"));
@@ -96,16 +103,97 @@ host::Call callOf(const Json& value, const std::string& at) {
             json.fail(place + " answer", "expected a number, a text or a Boolean");
         }
     }
+    if (const auto fault = host::misnamed(object, operation))
+        json.fail(place, *fault);
     if (const auto fault = host::misfit(call))
         json.fail(place, *fault);
     return call;
 }
 
-Box boxOf(const Json& value, const std::string& place) {
-    json.objectAt(value, place);
-    return {textOf(json.member(value, "title", place), place + ".title"),
-            textOf(json.member(value, "text", place), place + ".text"),
-            json.number(json.member(value, "style", place), place + ".style")};
+// Reads each member mapRecord() names from an object at a place ("" for the record itself),
+// checked as the record's description asks.
+class Reading {
+  public:
+    Reading(const Json& object, std::string place) : object_(object), place_(std::move(place)) {}
+
+    void field(const char* key, std::string& utf8, Presence presence = Presence::Required) {
+        if (const Json* value = find(key, presence))
+            utf8 = json.text(*value, at(key));
+    }
+    void field(const char* key, Text& text) { text = textOf(member(key), at(key)); }
+    void field(const char* key, Long& number) { number = json.number(member(key), at(key)); }
+    void field(const char* key, bool& value) { value = json.boolean(member(key), at(key)); }
+    void field(const char* key, std::optional<Text>& text) {
+        if (const Json& value = member(key); !value.is_null())
+            text = textOf(value, at(key));
+    }
+    void field(const char* key, std::optional<Error>& error) {
+        if (const Json* value = find(key, Presence::Optional); value && !value->is_null())
+            error = errorOf(*value, at(key));
+    }
+    void numbers(const char* decimal, const char* thousands, const char* currency,
+                 NumberSymbols& numbers) {
+        const Text separator = textOf(member(decimal), at(decimal));
+        if (object_.contains(thousands) || object_.contains(currency)) {
+            numbers = {separator, textOf(member(thousands), at(thousands)),
+                       textOf(member(currency), at(currency))};
+        } else {
+            numbers = NumberSymbols::forDecimal(separator);
+        }
+    }
+    void character(const char* key, Text& text) {
+        field(key, text);
+        if (text.size() != 1)
+            json.fail(at(key), "expected one character");
+    }
+    template <class T>
+    void list(const char* key, std::vector<T>& items, Presence presence,
+              const char* ifEmpty = nullptr) {
+        const Json* value = find(key, presence);
+        if (!value)
+            return;
+        const Json& array = json.arrayAt(*value, at(key));
+        if (array.empty() && ifEmpty)
+            json.fail(at(key), ifEmpty);
+        for (std::size_t i = 0; i < array.size(); ++i)
+            items.push_back(element<T>(array[i], at(key) + "[" + std::to_string(i) + "]"));
+    }
+
+  private:
+    const Json& member(const char* key) const { return json.member(object_, key, place_); }
+    const Json* find(const char* key, Presence presence) const {
+        if (presence == Presence::Required)
+            return &member(key);
+        const auto it = object_.find(key);
+        return it == object_.end() ? nullptr : &*it;
+    }
+    std::string at(const char* key) const { return place_.empty() ? key : place_ + "." + key; }
+
+    template <class T>
+    static T element(const Json& value, const std::string& place) {
+        if constexpr (std::is_same_v<T, host::Call>) {
+            return callOf(value, place);
+        } else {
+            json.objectAt(value, place);
+            Reading members(value, place);
+            T item;
+            mapBox(members, item);
+            return item;
+        }
+    }
+
+    const Json& object_;
+    std::string place_;
+};
+
+// The events as a message lists them: "place", "finishes" or "scene".
+std::string eventList() {
+    std::string out;
+    for (std::size_t i = 0; i < std::size(kEventNames); ++i) {
+        out += i == 0 ? "" : i + 1 == std::size(kEventNames) ? " or " : ", ";
+        out += "\"" + std::string(kEventNames[i]) + "\"";
+    }
+    return out;
 }
 
 Record recordOf(const Json& line) {
@@ -117,44 +205,14 @@ Record recordOf(const Json& line) {
         json.fail("format", (format.is_number() ? format.dump() : JsonReading::kind(format)) +
                                 " is not known (" + std::to_string(kFormat) + " is)");
     }
-    Record record;
+    // Whether the reader knows the event, before anything else of the record.
     const Json& event = member("event");
-    record.event = event.is_string() ? event.get<std::string>() : "";
-    if (record.event != "place" && record.event != "finishes" && record.event != "scene")
-        json.fail("event", "expected \"place\", \"finishes\" or \"scene\"");
-    if (const auto it = line.find("plugin"); it != line.end())
-        record.plugin = json.text(*it, "plugin");
-    if (const auto it = line.find("time"); it != line.end())
-        record.time = json.text(*it, "time");
-    record.callParams = json.number(member("callParams"), "callParams");
-    const Text decimal = textOf(member("decimalSeparator"), "decimalSeparator");
-    if (line.contains("thousandsSeparator") || line.contains("currencySign")) {
-        record.numbers = {decimal, textOf(member("thousandsSeparator"), "thousandsSeparator"),
-                          textOf(member("currencySign"), "currencySign")};
-    } else {
-        record.numbers = NumberSymbols::forDecimal(decimal);
-    }
-    record.pathSeparator = textOf(member("pathSeparator"), "pathSeparator");
-    if (record.pathSeparator.size() != 1)
-        json.fail("pathSeparator", "expected one character");
-    record.spaceIni = textOf(member("spaceIni"), "spaceIni");
-    record.catalogsDir = textOf(member("catalogsDir"), "catalogsDir");
-    if (const Json& file = member("catalogFile"); !file.is_null())
-        record.catalogFile = textOf(file, "catalogFile");
-    const Json& calls = json.arrayAt(line["calls"], "calls");
-    // The plug-in records its first creation before anything else can fail.
-    if (calls.empty())
-        json.fail("calls", "none; a record holds at least the creation of Appli");
-    for (std::size_t i = 0; i < calls.size(); ++i)
-        record.calls.push_back(callOf(calls[i], "calls[" + std::to_string(i) + "]"));
-    if (const auto it = line.find("boxes"); it != line.end()) {
-        const Json& boxes = json.arrayAt(*it, "boxes");
-        for (std::size_t i = 0; i < boxes.size(); ++i)
-            record.boxes.push_back(boxOf(boxes[i], "boxes[" + std::to_string(i) + "]"));
-    }
-    record.result = json.boolean(member("result"), "result");
-    if (const auto it = line.find("error"); it != line.end() && !it->is_null())
-        record.error = errorOf(*it, "error");
+    const std::string name = event.is_string() ? event.get<std::string>() : "";
+    if (std::find(std::begin(kEventNames), std::end(kEventNames), name) == std::end(kEventNames))
+        json.fail("event", "expected " + eventList());
+    Record record;
+    Reading io(line, "");
+    mapRecord(io, record);
     return record;
 }
 

@@ -19,6 +19,9 @@ namespace vpolv::trace {
 // The record's format; a reader refuses any other.
 inline constexpr int kFormat = 1;
 
+// The events a record can be of, as it names them; a reader refuses any other.
+inline constexpr std::string_view kEventNames[] = {"place", "finishes", "scene"};
+
 // A warning box the event showed.
 struct Box {
     Text title;
@@ -30,7 +33,7 @@ struct Box {
 struct Record {
     std::string plugin;  // the plug-in's version
     std::string time;    // when the event ended, UTC: 2026-12-07T23:59:59Z
-    std::string event;   // "place", "finishes", "scene"
+    std::string event;   // one of kEventNames
     Long callParams = 0;
     // The user locale's signs: a record of an older plug-in has the decimal separator alone (its
     // first character), read with its usual companions.

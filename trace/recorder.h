@@ -19,16 +19,21 @@ class Recorder final : public host::Connector, public platform::Dialogs {
     Recorder(host::Connector& host, platform::Dialogs& messages);
     ~Recorder() override;
 
-    std::unique_ptr<host::Appli> createAppli() override;
-    std::unique_ptr<host::Scene> createScene() override;
-    std::unique_ptr<host::Catalog> createCatalog() override;
+#define VPOLV_HOST_OBJECT(kind, progId) std::unique_ptr<host::kind> create##kind() override;
+#include "host/objects.def"
     void show(const Text& text, const Text& title, Long style) override;
 
-    const std::vector<host::Call>& calls() const { return calls_; }
-    const std::vector<Box>& boxes() const { return boxes_; }
+    const std::vector<host::Call>& calls() const {
+        return calls_;
+    }
+    const std::vector<Box>& boxes() const {
+        return boxes_;
+    }
     // The record is the trace's own: when memory runs out while it is kept, it is given up (and
     // not written) and the event goes on as it would untraced.
-    bool lost() const { return lost_; }
+    bool lost() const {
+        return lost_;
+    }
 
     // Keeps the call makeCall() gives, runs it and keeps its answer or its error.
     template <class R, class MakeCall, class Run>
@@ -39,9 +44,9 @@ class Recorder final : public host::Connector, public platform::Dialogs {
     template <class Keeping>
     void keep(Keeping&& keeping) noexcept;
 
+    // The host's object, created through the host and recorded.
     template <class Object>
-    std::unique_ptr<Object> created(const char* object, std::u16string_view progId,
-                                    std::unique_ptr<Object> (host::Connector::*create)());
+    std::unique_ptr<Object> created();
 
     host::Connector& host_;
     platform::Dialogs& messages_;

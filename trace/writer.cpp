@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "common/text.h"
-#include "trace/record.h"
+#include "trace/record_fields.h"
 
 namespace vpolv::trace {
 
@@ -63,8 +63,8 @@ void appendError(std::string& out, const Error& error) {
 }
 
 void appendCall(std::string& out, const host::Call& call) {
-    out +=
-        "{\"object\":\"" + call.object + "\",\"operation\":\"" + call.operation + "\",\"args\":[";
+    out += "{\"object\":\"" + std::string(host::name(call.object)) + "\",\"operation\":\"" +
+           std::string(host::name(call.operation)) + "\",\"args\":[";
     for (std::size_t a = 0; a < call.args.size(); ++a) {
         const Arg& arg = call.args[a];
         out += a ? "," : "";
@@ -98,51 +98,67 @@ void appendCall(std::string& out, const host::Call& call) {
     out += '}';
 }
 
+// Writes each member mapRecord() names as `,"key":value` (the first of an object as `{"key":`).
+class Writing {
+  public:
+    Writing(std::string& out, bool first) : out_(out), first_(first) {}
+
+    void field(const char* key, const std::string& utf8, Presence = Presence::Required) {
+        appendText(name(key), std::string_view(utf8));
+    }
+    void field(const char* key, const Text& text) { appendText(name(key), text); }
+    void field(const char* key, Long number) { name(key) += std::to_string(number); }
+    void field(const char* key, bool value) { name(key) += value ? "true" : "false"; }
+    void field(const char* key, const std::optional<Text>& text) {
+        if (text)
+            appendText(name(key), *text);
+        else
+            name(key) += "null";
+    }
+    void field(const char* key, const std::optional<Error>& error) {
+        if (error)
+            appendError(name(key), *error);
+    }
+    void numbers(const char* decimal, const char* thousands, const char* currency,
+                 const NumberSymbols& numbers) {
+        field(decimal, numbers.decimal);
+        field(thousands, numbers.thousands);
+        field(currency, numbers.currency);
+    }
+    void character(const char* key, const Text& text) { field(key, text); }
+    template <class T>
+    void list(const char* key, const std::vector<T>& items, Presence, const char* = nullptr) {
+        name(key) += '[';
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            out_ += i ? "," : "";
+            element(items[i]);
+        }
+        out_ += ']';
+    }
+
+  private:
+    std::string& name(const char* key) {
+        out_ += first_ ? "{\"" : ",\"";
+        first_ = false;
+        return out_ += std::string(key) + "\":";
+    }
+    void element(const host::Call& call) { appendCall(out_, call); }
+    void element(const Box& box) {
+        Writing members(out_, true);
+        mapBox(members, box);
+        out_ += '}';
+    }
+
+    std::string& out_;
+    bool first_;
+};
+
 }  // namespace
 
 std::string recordLine(const Record& record) {
-    std::string out = "{\"format\":" + std::to_string(kFormat) + ",\"plugin\":";
-    appendText(out, record.plugin);
-    out += ",\"time\":";
-    appendText(out, record.time);
-    out += ",\"event\":";
-    appendText(out, record.event);
-    out += ",\"callParams\":" + std::to_string(record.callParams);
-    out += ",\"decimalSeparator\":";
-    appendText(out, record.numbers.decimal);
-    out += ",\"thousandsSeparator\":";
-    appendText(out, record.numbers.thousands);
-    out += ",\"currencySign\":";
-    appendText(out, record.numbers.currency);
-    out += ",\"pathSeparator\":";
-    appendText(out, record.pathSeparator);
-    out += ",\"spaceIni\":";
-    appendText(out, record.spaceIni);
-    out += ",\"catalogsDir\":";
-    appendText(out, record.catalogsDir);
-    out += ",\"catalogFile\":";
-    if (record.catalogFile)
-        appendText(out, *record.catalogFile);
-    else
-        out += "null";
-    out += ",\"calls\":[";
-    for (std::size_t i = 0; i < record.calls.size(); ++i) {
-        out += i ? "," : "";
-        appendCall(out, record.calls[i]);
-    }
-    out += "],\"boxes\":[";
-    for (std::size_t i = 0; i < record.boxes.size(); ++i) {
-        out += i ? ",{\"title\":" : "{\"title\":";
-        appendText(out, record.boxes[i].title);
-        out += ",\"text\":";
-        appendText(out, record.boxes[i].text);
-        out += ",\"style\":" + std::to_string(record.boxes[i].style) + "}";
-    }
-    out += std::string("],\"result\":") + (record.result ? "true" : "false");
-    if (record.error) {
-        out += ",\"error\":";
-        appendError(out, *record.error);
-    }
+    std::string out = "{\"format\":" + std::to_string(kFormat);
+    Writing io(out, false);
+    mapRecord(io, record);
     out += "}\n";
     return out;
 }

@@ -54,22 +54,25 @@ std::vector<TableLookup> tableLookups(const RunResult& run) {
     for (std::size_t i = 0; i < run.log.size(); ++i) {
         const host::Call& call = run.log[i];
         const host::Answer& answer = call.answer;
-        if (call.operation == "TableGetLineRankFromName" && call.args.size() == 6) {
+        if (call.operation == host::Operation::TableGetLineRankFromName) {
+            using P = host::param::TableGetLineRankFromName;
             TableLookup lookup;
             lookup.call = i;
-            lookup.table = static_cast<Integer>(call.args[1].number);
-            lookup.line = call.args[4].text;
+            lookup.table = static_cast<Integer>(arg(call, P::table).number);
+            lookup.line = arg(call, P::lineName).text;
             if (answer.kind != host::Answer::Kind::Long || answer.error) {
                 lookup.failed = true;
             } else {
                 lookup.rank = answerNumber(answer);
             }
             lookups.push_back(std::move(lookup));
-        } else if (call.operation == "TableGetLineInfo" && call.args.size() == 5 &&
-                   !lookups.empty() && answer.kind == host::Answer::Kind::Text && !answer.error) {
+        } else if (call.operation == host::Operation::TableGetLineInfo && !lookups.empty() &&
+                   answer.kind == host::Answer::Kind::Text && !answer.error) {
+            using P = host::param::TableGetLineInfo;
             TableLookup& last = lookups.back();
-            if (call.args[1].number == last.table && call.args[3].number == last.rank) {
-                last.columns[static_cast<Integer>(call.args[4].number)] = answer.value;
+            if (arg(call, P::table).number == last.table &&
+                arg(call, P::rank).number == last.rank) {
+                last.columns[static_cast<Integer>(arg(call, P::column).number)] = answer.value;
             }
         }
     }
@@ -98,10 +101,10 @@ RunResult runEvent(const SceneFile& scene, EventKind event, std::optional<Long> 
     host::MemoryHost host(std::move(data), locale);
     for (const auto& failure : scene.failures) {
         const Error error(failure.code, fromUtf8(failure.description), u"KDSDK");
-        if (failure.create.empty()) {
-            host.failOperation(failure.operation, error, static_cast<std::size_t>(failure.nth));
-        } else {
-            host.failCreate(fromUtf8(failure.create), error);
+        if (failure.operation) {
+            host.failOperation(*failure.operation, error, static_cast<std::size_t>(failure.nth));
+        } else if (failure.create) {
+            host.failCreate(host::progId(*failure.create), error);
         }
     }
     Outcome outcome;

@@ -27,15 +27,8 @@ class ReplayHost final : public host::Connector {
     ReplayHost(const std::vector<Call>& record, const Locale& locale)
         : record_(record), locale_(locale) {}
 
-    std::unique_ptr<host::Appli> createAppli() override {
-        return created<host::Appli>("Appli", kAppliProgId);
-    }
-    std::unique_ptr<host::Scene> createScene() override {
-        return created<host::Scene>("Scene", kSceneProgId);
-    }
-    std::unique_ptr<host::Catalog> createCatalog() override {
-        return created<host::Catalog>("Catalog", kCatalogProgId);
-    }
+#define VPOLV_HOST_OBJECT(kind, progId) VPOLV_CREATE(kind, created)
+#include "host/objects.def"
 
     // The recorded answer of call as a result of type R, or the recorded error raised. There is
     // no inner object to run.
@@ -60,7 +53,9 @@ class ReplayHost final : public host::Connector {
                      u"vpolv-sim");
     }
 
-    const std::vector<Call>& calls() const { return calls_; }
+    const std::vector<Call>& calls() const {
+        return calls_;
+    }
     std::optional<std::size_t> firstDifference() const {
         if (!first_ && next_ < record_.size())
             return calls_.size();
@@ -88,8 +83,8 @@ class ReplayHost final : public host::Connector {
     }
 
     template <class Object>
-    std::unique_ptr<Object> created(const char* object, std::u16string_view progId) {
-        answer(host::creationCall(object, progId));
+    std::unique_ptr<Object> created() {
+        answer(host::creationCall(host::kindOf<Object>));
         return host::recorded<Object>(*this, std::unique_ptr<Object>());
     }
 
@@ -153,18 +148,20 @@ std::string errorText(const Error& error) {
 }
 
 // What a differing write changed, when both calls write the same information.
+// Both calls fit their operation: the record's were checked as it was read.
 std::string writeDifference(const Call& then, const Call& now) {
-    if (then.operation != "ObjectSetInfo" || now.operation != "ObjectSetInfo" ||
-        then.args.size() != 4 || now.args.size() != 4 || then.args[1] != now.args[1] ||
-        then.args[3] != now.args[3])
+    using P = host::param::ObjectSetInfo;
+    if (then.operation != host::Operation::ObjectSetInfo ||
+        now.operation != host::Operation::ObjectSetInfo ||
+        arg(then, P::object) != arg(now, P::object) || arg(then, P::code) != arg(now, P::code))
         return {};
-    const Arg& object = now.args[1];
+    const Arg& object = arg(now, P::object);
     const std::string who = object.kind == Arg::Kind::I2
                                 ? "the object of the call"
                                 : "object " + std::to_string(object.number);
-    return "    the write of information " + std::to_string(now.args[3].number) + " to " + who +
-           ": recorded " + quoted(then.args[2].text) + ", replayed " + quoted(now.args[2].text) +
-           "\n";
+    return "    the write of information " + std::to_string(arg(now, P::code).number) + " to " +
+           who + ": recorded " + quoted(arg(then, P::value).text) + ", replayed " +
+           quoted(arg(now, P::value).text) + "\n";
 }
 
 }  // namespace
@@ -202,7 +199,7 @@ std::string replayReport(const std::string& file, const TraceRecord& record,
                          const ReplayResult& result) {
     std::size_t writes = 0;
     for (const Call& call : record.calls)
-        writes += call.operation == "ObjectSetInfo";
+        writes += call.operation == host::Operation::ObjectSetInfo;
     const std::string which = "record of line " + std::to_string(record.line) + " of " + echo(file);
     if (result.identical(record)) {
         return "identical: " + which + " (" + record.event + ", " +

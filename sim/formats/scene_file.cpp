@@ -62,8 +62,15 @@ std::string quote(const std::string& s) {
     return "\"" + s + "\"";
 }
 
-// The objects whose creation a scene file can make fail (any operation can fail too).
-constexpr std::string_view kProgIds[] = {"KDSDK.Appli", "KDSDK.Scene", "KDSDK.Catalog"};
+// The objects whose creation a scene file can make fail, as a message lists them.
+std::string progIdList() {
+    std::string out;
+    for (std::size_t i = 0; i < std::size(host::kHostObjects); ++i) {
+        out += i == 0 ? "" : i + 1 == std::size(host::kHostObjects) ? " or " : ", ";
+        out += host::kHostObjects[i].progId;
+    }
+    return out;
+}
 
 void readFailures(const Checker& check, const Json& failures, SceneFile& out) {
     std::size_t index = 0;
@@ -75,22 +82,24 @@ void readFailures(const Checker& check, const Json& failures, SceneFile& out) {
         if (entry.contains("operation") == entry.contains("create"))
             check.fail(place, "needs either \"operation\" or \"create\"");
         if (entry.contains("operation")) {
-            failure.operation = check.text(entry["operation"], place + ".operation");
-            if (std::none_of(std::begin(host::kOperations), std::end(host::kOperations),
-                             [&](const auto& op) { return op.name == failure.operation; })) {
-                check.fail(place + ".operation", "unknown operation " + quote(failure.operation));
-            }
+            const std::string name = check.text(entry["operation"], place + ".operation");
+            failure.operation = host::operationNamed(name);
+            if (!failure.operation || host::isLifecycle(*failure.operation))
+                check.fail(place + ".operation", "unknown operation " + quote(name));
             if (entry.contains("nth")) {
                 failure.nth = check.number(entry["nth"], place + ".nth");
                 if (failure.nth < 1)
                     check.fail(place + ".nth", "must be 1 or more");
             }
         } else {
-            failure.create = check.text(entry["create"], place + ".create");
-            if (std::find(std::begin(kProgIds), std::end(kProgIds), failure.create) ==
-                std::end(kProgIds)) {
-                check.fail(place + ".create", "unknown object " + quote(failure.create) +
-                                                  " (KDSDK.Appli, KDSDK.Scene or KDSDK.Catalog)");
+            const std::string progId = check.text(entry["create"], place + ".create");
+            for (const host::HostObjectInfo& object : host::kHostObjects) {
+                if (object.progId == progId)
+                    failure.create = object.kind;
+            }
+            if (!failure.create) {
+                check.fail(place + ".create",
+                           "unknown object " + quote(progId) + " (" + progIdList() + ")");
             }
             if (entry.contains("nth"))
                 check.fail(place, "\"nth\" applies to an operation only");
@@ -598,11 +607,11 @@ std::string sceneToJson(const SceneFile& original, const host::SceneData& scene,
         Json failures = Json::array();
         for (const auto& failure : original.failures) {
             Json entry = Json::object();
-            if (failure.create.empty()) {
-                entry["operation"] = failure.operation;
+            if (failure.operation) {
+                entry["operation"] = host::name(*failure.operation);
                 entry["nth"] = failure.nth;
-            } else {
-                entry["create"] = failure.create;
+            } else if (failure.create) {
+                entry["create"] = host::objectInfo(*failure.create).progId;
             }
             entry["code"] = errorCodeText(failure.code);
             entry["description"] = failure.description;

@@ -46,8 +46,8 @@ struct SpaceIni {
 // A host call the scene makes fail: the nth call of an operation, or the creation of one of the
 // three host objects. The error raised has this code and description, and source "KDSDK".
 struct HostFailure {
-    std::string operation;  // an operation name, or empty for a creation
-    std::string create;     // "KDSDK.Appli", "KDSDK.Scene" or "KDSDK.Catalog", or empty
+    std::optional<host::Operation> operation;  // an SDK operation, or nullopt for a creation
+    std::optional<host::ObjectKind> create;    // the object whose creation fails, or nullopt
     Long nth = 1;
     std::int32_t code = 0;
     std::string description;

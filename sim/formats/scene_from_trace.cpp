@@ -68,61 +68,62 @@ class Builder {
 
     SceneFile build() {
         const auto& calls = record_.calls;
-        std::map<std::string, Long> counts;
+        std::map<std::pair<host::Operation, host::ObjectKind>, Long> counts;
         for (std::size_t i = 0; i < calls.size(); ++i) {
             const Call& call = calls[i];
-            // The reader lets no such call through; the arguments are taken by position below.
+            // The reader lets no such call through; the arguments are taken by name below.
             if (const auto fault = host::misfit(call))
                 cannot(i, *fault);
+            using host::Operation;
+            namespace P = host::param;
+            const Operation op = call.operation;
             const Long nth =
-                ++counts[call.operation +
-                         (call.operation == "CreateObject" ? call.object : std::string())];
-            const auto& args = call.args;
+                ++counts[{op, op == Operation::CreateObject ? call.object : host::ObjectKind{}}];
             if (call.answer.error) {
                 failure(i, nth);
                 // The object a failed call names still has to be there for the calls after it.
-                if (call.object == "Scene" && args.size() > 1 &&
-                    call.operation.rfind("Object", 0) == 0)
-                    object(args[1]);
+                if (const host::Arg* named = host::objectArgOf(call))
+                    object(*named);
                 continue;
             }
-            const std::string& op = call.operation;
-            if (op == "StartSessionFromCallParams") {
+            if (op == Operation::StartSessionFromCallParams) {
                 session_ = number(i);
-            } else if (op == "ObjectGetInfo") {
-                const Long id = object(args[1]);
-                const auto key = std::make_pair(id, args[2].number);
-                if (!written_.count(key) && !infos_[id].count(args[2].number))
-                    infos_[id][args[2].number] = utf8(call.answer.value, i);
-            } else if (op == "ObjectSetInfo") {
-                written_.insert({object(args[1]), args[3].number});
-            } else if (op == "ObjectGetChildrenNb") {
+            } else if (op == Operation::ObjectGetInfo) {
+                const Long id = object(arg(call, P::ObjectGetInfo::object));
+                const Long code = arg(call, P::ObjectGetInfo::code).number;
+                if (!written_.count({id, code}) && !infos_[id].count(code))
+                    infos_[id][code] = utf8(call.answer.value, i);
+            } else if (op == Operation::ObjectSetInfo) {
+                written_.insert({object(arg(call, P::ObjectSetInfo::object)),
+                                 arg(call, P::ObjectSetInfo::code).number});
+            } else if (op == Operation::ObjectGetChildrenNb) {
                 const Long n = number(i);
                 if (n < 0)
                     cannot(i, "a negative number of children");
-                const Long id = object(args[1]);
+                const Long id = object(arg(call, P::ObjectGetChildrenNb::object));
                 if (childCount_.count(id) && childCount_[id] != n)
                     cannot(i, "a number of children that differs from an earlier answer");
                 childCount_[id] = n;
-            } else if (op == "ObjectGetChildId") {
-                const Long id = object(args[1]);
-                rank(i, children_[id], args[2].number);
-            } else if (op == "SceneGetObjectsNb") {
+            } else if (op == Operation::ObjectGetChildId) {
+                const Long id = object(arg(call, P::ObjectGetChildId::object));
+                rank(i, children_[id], arg(call, P::ObjectGetChildId::rank).number);
+            } else if (op == Operation::SceneGetObjectsNb) {
                 const Long n = number(i);
                 if (n < 0 || (sceneCount_ && *sceneCount_ != n))
                     cannot(i, "a number of scene objects that is negative or changes");
                 sceneCount_ = n;
-            } else if (op == "SceneGetObjectId") {
-                rank(i, sceneObjects_, args[1].number);
-            } else if (op == "SceneGetKeywordInfo") {
-                utf8(args[1].text, i);
-                if (!keywords_.contains(args[1].text)) {
+            } else if (op == Operation::SceneGetObjectId) {
+                rank(i, sceneObjects_, arg(call, P::SceneGetObjectId::rank).number);
+            } else if (op == Operation::SceneGetKeywordInfo) {
+                const Text& keyword = arg(call, P::SceneGetKeywordInfo::keyword).text;
+                utf8(keyword, i);
+                if (!keywords_.contains(keyword)) {
                     utf8(call.answer.value, i);
-                    keywords_[args[1].text] = call.answer.value;
+                    keywords_[keyword] = call.answer.value;
                 }
-            } else if (op == "TableGetLineRankFromName") {
+            } else if (op == Operation::TableGetLineRankFromName) {
                 lineRank(i);
-            } else if (op == "TableGetLineInfo") {
+            } else if (op == Operation::TableGetLineInfo) {
                 lineInfo(i);
             }
         }
@@ -144,9 +145,10 @@ class Builder {
     }
 
     void lineRank(std::size_t i) {
-        const auto& args = record_.calls[i].args;
-        const auto table = static_cast<Integer>(args[1].number);
-        const Text& name = args[4].text;
+        using P = host::param::TableGetLineRankFromName;
+        const Call& call = record_.calls[i];
+        const auto table = static_cast<Integer>(arg(call, P::table).number);
+        const Text& name = arg(call, P::lineName).text;
         const Long r = number(i);
         auto& names = lineNames_[table];
         if (r < 0)
@@ -171,9 +173,10 @@ class Builder {
 
     void lineInfo(std::size_t i) {
         const Call& call = record_.calls[i];
-        const auto table = static_cast<Integer>(call.args[1].number);
-        const Long r = call.args[3].number;
-        const auto column = static_cast<Integer>(call.args[4].number);
+        using P = host::param::TableGetLineInfo;
+        const auto table = static_cast<Integer>(arg(call, P::table).number);
+        const Long r = arg(call, P::rank).number;
+        const auto column = static_cast<Integer>(arg(call, P::column).number);
         if (r < 1) {
             if (!call.answer.value.empty())
                 cannot(i, "a value for a rank that names no line");
@@ -190,8 +193,8 @@ class Builder {
         const Call& call = record_.calls[i];
         const Error& error = *call.answer.error;
         HostFailure failure;
-        if (call.operation == "CreateObject") {
-            failure.create = utf8(call.args.empty() ? Text() : call.args[0].text, i);
+        if (call.operation == host::Operation::CreateObject) {
+            failure.create = call.object;
         } else {
             failure.operation = call.operation;
             failure.nth = nth;

@@ -26,9 +26,9 @@ FoundCatalogs foundCatalogs(const TraceRecord& record) {
     if (folder.back() != sep && folder.back() != u'/')
         folder += sep;
     for (const host::Call& call : record.calls) {
-        if (call.operation != "FileLoad" || call.args.size() < 2)
+        if (call.operation != host::Operation::FileLoad)
             continue;
-        const Text& path = call.args[1].text;
+        const Text& path = arg(call, host::param::FileLoad::file).text;
         if (path.size() <= folder.size() || path.compare(0, folder.size(), folder) != 0)
             continue;
         const Text rest = path.substr(folder.size());

@@ -94,7 +94,8 @@ class ReportTexts {
     }
 
     std::string call(const host::Call& c) const {
-        std::string out = c.object + "." + c.operation + "(";
+        std::string out =
+            std::string(host::name(c.object)) + "." + std::string(host::name(c.operation)) + "(";
         for (std::size_t i = 0; i < c.args.size(); ++i) {
             if (i)
                 out += ", ";
@@ -266,9 +267,9 @@ std::vector<Notice> notices(const ReportTexts& texts, const RunResult& run) {
     std::vector<std::pair<Text, std::vector<std::size_t>>> bare;
     for (std::size_t i = 0; i < run.log.size(); ++i) {
         const host::Call& call = run.log[i];
-        if (call.operation != "FileLoad" || call.args.size() < 2)
+        if (call.operation != host::Operation::FileLoad)
             continue;
-        const Text& file = call.args[1].text;
+        const Text& file = arg(call, host::param::FileLoad::file).text;
         if (file.find_first_of(u"/\\") != Text::npos)
             continue;
         auto it =
@@ -434,7 +435,9 @@ std::string jsonReport(const SceneFile& scene, const RunResult& run, ReportOptio
                 }
                 args.push_back({{"type", Arg::kindName(a.kind)}, {"value", value}});
             }
-            Json entry = {{"object", c.object}, {"operation", c.operation}, {"args", args}};
+            Json entry = {{"object", host::name(c.object)},
+                          {"operation", host::name(c.operation)},
+                          {"args", args}};
             if (c.answer.error) {
                 entry["error"] = errorJson(*c.answer.error);
             } else if (c.answer.kind != host::Answer::Kind::None) {

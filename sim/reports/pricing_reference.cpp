@@ -418,23 +418,29 @@ struct PricedPart {
 std::vector<PricedPart> pricedParts(const RunResult& run, Long callObject) {
     std::vector<PricedPart> parts;
     PricedPart part;
+    using host::Operation;
+    namespace P = host::param;
     for (const host::Call& call : run.log) {
-        const auto& args = call.args;
-        const bool choiceInfo = call.operation == "ObjectGetInfo" &&
-                                args[2].number >= info::kChoice85 &&
-                                args[2].number <= info::kChoice88;
-        if (call.operation == "SceneGetKeywordInfo" || choiceInfo) {
+        const Operation op = call.operation;
+        const bool choiceInfo = op == Operation::ObjectGetInfo &&
+                                arg(call, P::ObjectGetInfo::code).number >= info::kChoice85 &&
+                                arg(call, P::ObjectGetInfo::code).number <= info::kChoice88;
+        if (op == Operation::SceneGetKeywordInfo || choiceInfo) {
             part.reads.push_back(&call);
-        } else if (call.operation == "TableGetLineRankFromName" && args[1].number == kTable4) {
-            part.line = args[4].text;
-        } else if (call.operation == "TableGetLineInfo" && args[1].number == kTable4) {
+        } else if (op == Operation::TableGetLineRankFromName &&
+                   arg(call, P::TableGetLineRankFromName::table).number == kTable4) {
+            part.line = arg(call, P::TableGetLineRankFromName::lineName).text;
+        } else if (op == Operation::TableGetLineInfo &&
+                   arg(call, P::TableGetLineInfo::table).number == kTable4) {
             part.points = call.answer.value;
-        } else if (call.operation == "ObjectSetInfo") {
-            part.object = args[1].kind == host::Arg::Kind::I2 ? callObject : args[1].number;
-            if (args[3].number == info::kSurcharge)
-                part.written = args[2].text;
-            if (args[3].number == info::kDescription) {
-                part.description = args[2].text;
+        } else if (op == Operation::ObjectSetInfo) {
+            const host::Arg& object = arg(call, P::ObjectSetInfo::object);
+            part.object = object.kind == host::Arg::Kind::I2 ? callObject : object.number;
+            const Long code = arg(call, P::ObjectSetInfo::code).number;
+            if (code == info::kSurcharge)
+                part.written = arg(call, P::ObjectSetInfo::value).text;
+            if (code == info::kDescription) {
+                part.description = arg(call, P::ObjectSetInfo::value).text;
                 parts.push_back(std::exchange(part, {}));
             }
         }
@@ -444,11 +450,13 @@ std::vector<PricedPart> pricedParts(const RunResult& run, Long callObject) {
 
 std::string readText(const host::Call& call, Long callObject) {
     const std::string value = code(call.answer.value);
-    if (call.operation == "SceneGetKeywordInfo")
-        return value + " from keyword " + code(call.args[1].text);
-    const Long object = call.args[1].kind == host::Arg::Kind::I2 ? callObject : call.args[1].number;
-    return value + " from info " + std::to_string(call.args[2].number) + " of object " +
-           std::to_string(object);
+    namespace P = host::param;
+    if (call.operation == host::Operation::SceneGetKeywordInfo)
+        return value + " from keyword " + code(arg(call, P::SceneGetKeywordInfo::keyword).text);
+    const host::Arg& object = arg(call, P::ObjectGetInfo::object);
+    return value + " from info " + std::to_string(arg(call, P::ObjectGetInfo::code).number) +
+           " of object " +
+           std::to_string(object.kind == host::Arg::Kind::I2 ? callObject : object.number);
 }
 
 std::string infosText(const std::map<Long, Text>& infos) {

@@ -70,8 +70,9 @@ constexpr Words kRaw[] = {u"7",          u"0",           u"-1",   u"abc", u"",
                           u"2147483648", u"-2147483649", u"1e10", u"2,5", u" 12 "};
 constexpr Words kCatalogsDirs[] = {u"", u"/catalogs", u"/catalogs/"};
 
-std::string anOperation(FuzzedDataProvider& in) {
-    return std::string(in.PickValueInArray(host::kOperations).name);
+host::Operation anOperation(FuzzedDataProvider& in) {
+    return static_cast<host::Operation>(
+        in.ConsumeIntegralInRange<std::size_t>(0, std::size(host::kOperations) - 1));
 }
 
 constexpr Long kBlocks = 4;  // call-parameter blocks 1 to 4, sessions 11 to 14
@@ -249,7 +250,7 @@ class Run {
         injectFailures();
         const int nested = in_.ConsumeIntegralInRange(0, 4);
         for (int k = 0; k < nested; ++k) {
-            const std::string operation = anOperation(in_);
+            const host::Operation operation = anOperation(in_);
             const auto n = in_.ConsumeIntegralInRange<std::size_t>(1, 4);
             host_.interrupt(operation, method(), n);
         }
@@ -260,8 +261,8 @@ class Run {
             method()();
 
         for (const auto& call : host_.calls()) {
-            if (call.operation == "ObjectSetInfo") {
-                const Long code = call.args.at(3).number;
+            if (call.operation == host::Operation::ObjectSetInfo) {
+                const Long code = arg(call, host::param::ObjectSetInfo::code).number;
                 if (code != info::kSurcharge && code != info::kSurchargeAgain &&
                     code != info::kDescription) {
                     finding("ObjectSetInfo wrote information " + std::to_string(code));
@@ -302,16 +303,13 @@ class Run {
                     host_.failCall(in_.ConsumeIntegralInRange<std::size_t>(1, 60), error());
                     break;
                 case 1: {
-                    const std::string operation = anOperation(in_);
+                    const host::Operation operation = anOperation(in_);
                     host_.failOperation(operation, error(),
                                         in_.ConsumeIntegralInRange<std::size_t>(1, 3));
                     break;
                 }
                 case 2:
-                    host_.failCreate(in_.PickValueInArray({host::Connector::kAppliProgId,
-                                                           host::Connector::kSceneProgId,
-                                                           host::Connector::kCatalogProgId}),
-                                     error());
+                    host_.failCreate(in_.PickValueInArray(host::kHostObjects).progIdText, error());
                     break;
                 default:
                     host_.answerWithText(in_.ConsumeIntegralInRange<std::size_t>(1, 60),

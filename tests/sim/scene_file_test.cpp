@@ -217,10 +217,10 @@ TEST_F(SceneFileTest, FailuresAreKeptByOut) {
     const fs::path out = root_ / "elsewhere" / "f.json";
     const SceneFile back = parseScene(sceneToJson(s, s.scene, out), out);
     ASSERT_EQ(back.failures.size(), 2u);
-    EXPECT_EQ(back.failures[0].create, "KDSDK.Catalog");
+    EXPECT_EQ(back.failures[0].create, host::ObjectKind::Catalog);
     EXPECT_EQ(back.failures[0].code, static_cast<std::int32_t>(0x800401F3));
     EXPECT_EQ(back.failures[0].description, "Invalid class string");
-    EXPECT_EQ(back.failures[1].operation, "ObjectGetInfo");
+    EXPECT_EQ(back.failures[1].operation, host::Operation::ObjectGetInfo);
     EXPECT_EQ(back.failures[1].nth, 2);
 }
 
@@ -238,7 +238,7 @@ TEST_F(SceneFileTest, FailuresMakeTheHostFail) {
     // The second ObjectGetInfo failed, after the first answered.
     std::size_t reads = 0;
     for (const auto& call : run.log) {
-        if (call.operation == "ObjectGetInfo" && ++reads == 2) {
+        if (call.operation == host::Operation::ObjectGetInfo && ++reads == 2) {
             EXPECT_TRUE(call.answer.error);
         }
     }

@@ -63,8 +63,9 @@ inline void expectNestedRun(const host::MemoryHost& host, bool fromTheBox) {
     std::vector<Long> sessions;  // the session each operation carried; 0 for session starts
     for (const auto& call : host.calls()) {
         log.push_back(call.toString());
-        sessions.push_back(call.operation == "StartSessionFromCallParams" ? 0
-                                                                          : call.args[0].number);
+        sessions.push_back(call.operation == host::Operation::StartSessionFromCallParams
+                               ? 0
+                               : call.args[0].number);  // every other operation's sessionId
     }
     const auto at = [&](const std::string& call) {
         return std::find(log.begin(), log.end(), call) - log.begin();

@@ -208,7 +208,8 @@ TEST(Allocation, TheTextsOfAHostErrorAreFreedWhenMemoryRunsOutAfterIt) {
     fakeHost().failuresChangeTexts(true);
     // The catalog's loading takes its two texts by reference.
     fakeHost().memory().failOperation(
-        "FileLoad", Error(static_cast<std::int32_t>(0x80041234), u"No catalog", u"KDSDK"));
+        host::Operation::FileLoad,
+        Error(static_cast<std::int32_t>(0x80041234), u"No catalog", u"KDSDK"));
     gFreedTexts.clear();
     gFailAfterAHostError = true;
     Outcome out;

@@ -180,7 +180,7 @@ TEST_F(Events, EachNameIsLookedUpOncePerHostObject) {
 TEST_F(Events, AHostErrorComesBackWithItsCodeAndDescription) {
     SceneData scene = cabinetScene();
     fakeHost().reset(scene);
-    fakeHost().memory().failOperation("TableGetLineInfo", kInjected, 2);
+    fakeHost().memory().failOperation(host::Operation::TableGetLineInfo, kInjected, 2);
     Outcome out;
     fire(plugin_.get(), Event::Place, out);
     ASSERT_EQ(out.hr, DISP_E_EXCEPTION);
@@ -190,7 +190,7 @@ TEST_F(Events, AHostErrorComesBackWithItsCodeAndDescription) {
 
     // The same through the function table: the HRESULT, False, and the error information.
     fakeHost().reset(scene);
-    fakeHost().memory().failOperation("TableGetLineInfo", kInjected, 2);
+    fakeHost().memory().failOperation(host::Operation::TableGetLineInfo, kInjected, 2);
     ComPtr<_Plugin> direct;
     ASSERT_EQ(plugin_->QueryInterface(IID__Plugin, direct.putVoid()), S_OK);
     VARIANT_BOOL result = VARIANT_TRUE;

@@ -199,15 +199,16 @@ TEST(Apartments, InstancesOfTwoApartmentsShareNothing) {
     std::map<Long, int> ended;
     int writes = 0;
     for (const auto& call : fakeHost().memory().calls()) {
-        if (call.operation == "EndSession")
-            ++ended[call.args[0].number];
-        if (call.operation != "ObjectSetInfo")
+        if (call.operation == host::Operation::EndSession)
+            ++ended[arg(call, host::param::EndSession::sessionId).number];
+        if (call.operation != host::Operation::ObjectSetInfo)
             continue;
         ++writes;
-        const auto& [glass, points] = glassOfThread.at(call.args[0].number / 1000);
-        EXPECT_EQ(call.args[1].number, glass) << call.toString();
-        if (call.args[3].number != 49) {
-            EXPECT_EQ(call.args[2].text, points) << call.toString();
+        using P = host::param::ObjectSetInfo;
+        const auto& [glass, points] = glassOfThread.at(arg(call, P::sessionId).number / 1000);
+        EXPECT_EQ(arg(call, P::object).number, glass) << call.toString();
+        if (arg(call, P::code).number != 49) {
+            EXPECT_EQ(arg(call, P::value).text, points) << call.toString();
         }
     }
     EXPECT_EQ(writes, 2 * kPlacements * 3);

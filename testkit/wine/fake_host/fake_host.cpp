@@ -32,18 +32,10 @@ constexpr CLSID kSceneClsid = {
 constexpr CLSID kCatalogClsid = {
     0x3f07400e, 0x2292, 0x46bd, {0x89, 0x77, 0xa7, 0x12, 0x50, 0xb1, 0xab, 0x78}};
 
-enum class Kind { Appli, Scene, Catalog };
+using Kind = host::ObjectKind;
 
 const char* kindName(Kind kind) {
-    switch (kind) {
-        case Kind::Appli:
-            return "Appli";
-        case Kind::Scene:
-            return "Scene";
-        case Kind::Catalog:
-            return "Catalog";
-    }
-    return "?";
+    return host::name(kind).data();
 }
 
 // The SDK's operations (host::kOperations); an operation's dispatch id is its place in that
@@ -54,7 +46,7 @@ constexpr const wchar_t* kWideNames[] = {
 };
 
 bool offers(Kind kind, std::size_t op) {
-    return host::kOperations[op].object == kindName(kind);
+    return host::kOperations[op].object == kind;
 }
 
 std::string narrow(const wchar_t* text) {
@@ -291,17 +283,12 @@ class FakeObject final : public com::ComObject<FakeObject, IDispatch, com::NoMod
     explicit FakeObject(Kind kind) : kind_(kind) {
         const auto lock = server().lock();
         host::MemoryHost& memory = server().memory();
-        auto& [appli, scene, catalog] = objects_;
         switch (kind) {
-            case Kind::Appli:
-                appli = memory.createAppli();
-                break;
-            case Kind::Scene:
-                scene = memory.createScene();
-                break;
-            case Kind::Catalog:
-                catalog = memory.createCatalog();
-                break;
+#define VPOLV_HOST_OBJECT(object, progId)                                            \
+    case Kind::object:                                                               \
+        std::get<std::unique_ptr<host::object>>(objects_) = memory.create##object(); \
+        break;
+#include "host/objects.def"
         }
         instance_ = server().newInstance(kind);
         server().objectCreated();
@@ -323,7 +310,9 @@ class FakeObject final : public com::ComObject<FakeObject, IDispatch, com::NoMod
         *count = 0;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override {
+        return E_NOTIMPL;
+    }
 
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,
                                             DISPID* ids) override {
@@ -448,6 +437,9 @@ class FakeObject final : public com::ComObject<FakeObject, IDispatch, com::NoMod
         return answer(                                               \
             v, [&] { return host::invokeWith(target<host::object>(), &host::object::name, a); });
 #include "host/operations.def"
+            case host::Operation::CreateObject:
+            case host::Operation::Release:
+                return;  // not operations a dispatch id names
         }
     }
 
@@ -489,9 +481,9 @@ struct Registered {
     Kind kind;
 };
 const std::array<Registered, 3> kClasses = {{
-    {kAppliClsid, kAppliProgId, Kind::Appli},
-    {kSceneClsid, kSceneProgId, Kind::Scene},
-    {kCatalogClsid, kCatalogProgId, Kind::Catalog},
+    {kAppliClsid, host::objectInfo(Kind::Appli).progIdWide, Kind::Appli},
+    {kSceneClsid, host::objectInfo(Kind::Scene).progIdWide, Kind::Scene},
+    {kCatalogClsid, host::objectInfo(Kind::Catalog).progIdWide, Kind::Catalog},
 }};
 
 std::wstring guidText(REFGUID guid) {

@@ -60,8 +60,4 @@ class Control {
 using ControlFunction = Control* (*)();
 inline constexpr char kControlExport[] = "fakeHostControl";
 
-inline constexpr wchar_t kAppliProgId[] = L"KDSDK.Appli";
-inline constexpr wchar_t kSceneProgId[] = L"KDSDK.Scene";
-inline constexpr wchar_t kCatalogProgId[] = L"KDSDK.Catalog";
-
 }  // namespace vpolv::fakehost
