@@ -1,6 +1,7 @@
 // The Plugin class: its public methods, the three events and the dispatch to the rules.
 #include "plugin/plugin.h"
 
+#include <iterator>
 #include <memory>
 
 #include "catalog/catalog.h"
@@ -10,6 +11,7 @@
 #include "plugin/trace.h"
 #include "showcase/cabinet.h"
 #include "showcase/showcase.h"
+#include "trace/record.h"
 
 namespace vpolv {
 
@@ -118,17 +120,15 @@ class Plugin::Entry {
 };
 
 namespace {
-struct EventNames {
-    std::string_view name;
-    std::string_view method;
-};
-constexpr EventNames kEventNames[] = {{"place", "OnObjectPlaceAfter"},
-                                      {"finishes", "OnObjectFinishesAfter"},
-                                      {"scene", "OnSceneGenericFinishesAfter"}};
+// The event methods, in the order of Event and of the trace's event names.
+constexpr std::string_view kEventMethods[] = {"OnObjectPlaceAfter", "OnObjectFinishesAfter",
+                                              "OnSceneGenericFinishesAfter"};
+static_assert(std::size(kEventMethods) == std::size(kEvents) &&
+              std::size(trace::kEventNames) == std::size(kEvents));
 }  // namespace
 
 std::string_view eventName(Event event) {
-    return kEventNames[static_cast<int>(event)].name;
+    return trace::kEventNames[static_cast<int>(event)];
 }
 
 std::optional<Event> eventNamed(std::string_view name) {
@@ -140,7 +140,7 @@ std::optional<Event> eventNamed(std::string_view name) {
 }
 
 std::string_view eventMethodName(Event event) {
-    return kEventNames[static_cast<int>(event)].method;
+    return kEventMethods[static_cast<int>(event)];
 }
 
 Plugin::Plugin(host::Connector& host, const platform::Services& services)
