@@ -104,8 +104,11 @@ int runCommandLine(std::span<const std::string> args, std::ostream& out, std::os
     // Set before the commands are added, which take it from here.
     app.allow_windows_style_options(false);
     std::vector<std::string> names;
-    for (const Setup setup : kSetups)
-        names.push_back(setup(app, session)->get_name());
+    for (const Setup setup : kSetups) {
+        CLI::App* command = setup(app, session);
+        givenOnce(*command);
+        names.push_back(command->get_name());
+    }
     // The commands' help is theirs; vpolv-sim's own is the help command.
     app.set_help_flag();
     std::string helpFor;

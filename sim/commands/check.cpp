@@ -34,7 +34,6 @@ CLI::App* setupCheck(CLI::App& parent, Session& session) {
     app->footer(
         "Exit status: 0 nothing is missing, 1 the report lists what is, 2 a bad command "
         "line or scene file, 3 the report could not be written.");
-    givenOnce(*app);
     return app;
 }
 

@@ -72,7 +72,7 @@ CLI::App* addCommand(CLI::App& parent, Session& session, const std::string& name
     return app;
 }
 
-// The options of every command: given at most once.
+// The options of every command: given at most once (applied to each command as it is set up).
 void givenOnce(CLI::App& app);
 
 // The setups, in the order the help lists the commands.

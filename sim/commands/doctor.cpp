@@ -54,7 +54,6 @@ CLI::App* setupDoctor(CLI::App& parent, Session& session) {
     app->footer(
         "Exit status: 0 every check is ok, 1 a problem was found, 2 the checks could not be "
         "made.");
-    givenOnce(*app);
     return app;
 }
 

@@ -45,7 +45,6 @@ CLI::App* setupReplay(CLI::App& parent, Session& session) {
     app->footer(
         "Exit status: 0 identical, 1 the report lists the differences, 2 a file that is "
         "not a trace or a record number out of range.");
-    givenOnce(*app);
     return app;
 }
 

@@ -114,7 +114,6 @@ CLI::App* setupRun(CLI::App& parent, Session& session) {
         "Exit status: 0 the event returned True, 1 it returned False (its error is reported and "
         "also written to stderr), 2 a bad command line or scene file (nothing was run or "
         "written), 3 the event ran but --out or the report could not be written.");
-    givenOnce(*app);
     return app;
 }
 

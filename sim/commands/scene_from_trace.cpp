@@ -55,7 +55,6 @@ CLI::App* setupSceneFromTrace(CLI::App& parent, Session& session) {
     app->footer(
         "Exit status: 0 written, 2 a bad trace or a record a scene cannot express, 3 the "
         "scene could not be written.");
-    givenOnce(*app);
     return app;
 }
 
