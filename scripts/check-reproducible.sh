@@ -5,11 +5,23 @@
 # that differs, and for an installer, which of its tables differ.
 #
 #   check-reproducible.sh [WORKDIR]    (build/reproducible by default; made anew)
+#   check-reproducible.sh --against RELEASE [WORKDIR]
+#                                      one build only, compared with RELEASE: an unsigned
+#                                      release of the same sources built in another folder (the
+#                                      test stages pass the one the deploy stage made in this
+#                                      checkout, which saves a release build)
 #
 # The copies hold the working tree's files (committed or not, the ignored ones left out); the
 # time of the files is the commit's, as package.sh takes it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+against=""
+if [ "${1:-}" = "--against" ]; then
+  [ $# -ge 2 ] && [ -f "$2/SHA256SUMS" ] ||
+    { echo "check-reproducible.sh: --against needs a release folder (with its SHA256SUMS)" >&2; exit 2; }
+  against="$(cd "$2" && pwd)"
+  shift 2
+fi
 work="${1:-build/reproducible}"
 rm -rf "$work"
 mkdir -p "$work"
@@ -20,6 +32,7 @@ export SOURCE_DATE_EPOCH
 unset VPOLV_SIGN_CERT VPOLV_SIGN_PASS_FILE VPOLV_SIGN_TIMESTAMP_URL VPOLV_SIGNATURES_FROM
 
 copies=("$work/one/vpolv" "$work/two/another-folder/sources")
+if [ -n "$against" ]; then copies=("${copies[1]}"); fi
 for copy in "${copies[@]}"; do
   mkdir -p "$copy"
   git ls-files -z --cached --others --exclude-standard |
@@ -44,11 +57,13 @@ unpack() {
     msiextract -C "$into/msi/$(basename "$msi")" "$msi" >/dev/null
   done
 }
+first_dist="${against:-$work/one/vpolv/dist}"
+second_dist="$work/two/another-folder/sources/dist"
 a="$work/one/unpacked" b="$work/two/unpacked"
-unpack "${copies[0]}/dist" "$a"
-unpack "${copies[1]}/dist" "$b"
-ln -s "${copies[0]}/dist" "$a/dist"
-ln -s "${copies[1]}/dist" "$b/dist"
+unpack "$first_dist" "$a"
+unpack "$second_dist" "$b"
+ln -s "$first_dist" "$a/dist"
+ln -s "$second_dist" "$b/dist"
 
 # An installer's own fields that differ: its summary and its tables.
 msi_fields() {

@@ -72,8 +72,17 @@ stage_doctor() {
     build/release-x86/dist/vpolv-sim.exe build/doctor
 }
 
-stage reproducible "the release built twice, in two folders: the same files"
-stage_reproducible() { bash scripts/check-reproducible.sh build/reproducible; }
+stage reproducible "the release built twice, in two folders (once after the deploy stage): the same files"
+# After the deploy stage of the same run, its unsigned release (built in this checkout) is one
+# of the two: one release build less.
+stage_reproducible() {
+  local unsigned=build/deploy/tests/deploy/sign/unsigned
+  if [[ " ${passed[*]} " == *" deploy "* ]] && [ -f "$unsigned/SHA256SUMS" ]; then
+    bash scripts/check-reproducible.sh --against "$unsigned" build/reproducible
+  else
+    bash scripts/check-reproducible.sh build/reproducible
+  fi
+}
 
 # -- The command line --------------------------------------------------------------------------
 if [ "${1:-}" = "--list" ] || [ "${1:-}" = "-h" ] || [ "${1:-}" = "--help" ]; then
@@ -93,11 +102,13 @@ done
 
 bash scripts/install-deps.sh
 current=""
+passed=()
 trap 'status=$?; if [ $status -ne 0 ] && [ -n "$current" ]; then echo "== stage $current failed" >&2; fi' EXIT
 for s in "${chosen[@]}"; do
   current=$s
   echo "==== stage $s: ${about[$s]}"
   "stage_${s//-/_}"
+  passed+=("$s")
 done
 current=""
 echo "==== passed: ${chosen[*]}"
