@@ -52,11 +52,12 @@ expect_earlier_kept() {
   expect "$1: the earlier release's own files" yes "$([ -e "$release/earlier-release" ] && echo yes)"
   expect "$1: no staging folder left" "" "$(staging_left)"
 }
-# verifies FILE: "timestamped" when its signature and its timestamp verify against the CA, "yes"
-# when its signature verifies and it has no timestamp, "no" otherwise.
+# verifies FILE [UNIXTIME]: "timestamped" when its signature and its timestamp verify against the
+# CA (now, or at that time), "yes" when its signature verifies and it has no timestamp, "no"
+# otherwise.
 verifies() {
-  if ! osslsigncode verify -CAfile "$work/ca.pem" -TSA-CAfile "$work/ca.pem" -in "$1" \
-    >"$work/verify.out" 2>&1; then
+  if ! osslsigncode verify -CAfile "$work/ca.pem" -TSA-CAfile "$work/ca.pem" ${2:+-time "$2"} \
+    -in "$1" >"$work/verify.out" 2>&1; then
     echo no
   elif grep -q '^Timestamp Server Signature verification: ok' "$work/verify.out"; then
     echo timestamped
@@ -209,8 +210,10 @@ for f in vpolv-*/x64/vpolv.dll vpolv-*-x86.msi; do
 done
 
 echo "== signed with a PKCS#12 file: a DLL and an installer, timestamped, and without a timestamp (tests only)"
-# NAME|VERIFIES|VARIABLES...
-while IFS='|' read -r name verdict vars; do
+# Once the certificate has expired, only a timestamped signature still verifies.
+expired="$(date -d '+3 days' +%s)"
+# NAME|VERIFIES|VERIFIES AFTER THE CERTIFICATE EXPIRED|VARIABLES...
+while IFS='|' read -r name verdict later vars; do
   read -r -a vars <<<"$vars"
   mkdir -p "$work/$name"
   unzip -q -j -d "$work/$name" "$work/unsigned"/*.zip 'vpolv-*/x64/vpolv.dll'
@@ -218,10 +221,13 @@ while IFS='|' read -r name verdict vars; do
   (cd "$work/$name" && env "${vars[@]}" bash "$repo/scripts/sign.sh" . vpolv.dll vpolv-*-x86.msi) \
     >"$work/$name.out" 2>&1
   expect "$name: status" 0 "$?"
-  for f in "$work/$name"/*; do expect "$name: $(basename "$f") verifies" "$verdict" "$(verifies "$f")"; done
+  for f in "$work/$name"/*; do
+    expect "$name: $(basename "$f") verifies" "$verdict" "$(verifies "$f")"
+    expect "$name: $(basename "$f") verifies later" "$later" "$(verifies "$f" "$expired")"
+  done
 done <<EOF2
-pkcs12|timestamped|${good[*]}
-pkcs12-untimestamped|yes|VPOLV_SIGN_CERT=$work/signer.p12 VPOLV_SIGN_PASS_FILE=$work/pass VPOLV_TEST_SIGN_WITHOUT_TIMESTAMP=1
+pkcs12|timestamped|timestamped|${good[*]}
+pkcs12-untimestamped|yes|no|VPOLV_SIGN_CERT=$work/signer.p12 VPOLV_SIGN_PASS_FILE=$work/pass VPOLV_TEST_SIGN_WITHOUT_TIMESTAMP=1
 EOF2
 
 echo "== rebuilt with the release's signatures attached: the same files"
