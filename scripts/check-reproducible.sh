@@ -17,6 +17,8 @@ work="$(cd "$work" && pwd)"
 
 SOURCE_DATE_EPOCH="$(git log -1 --format=%ct)"
 export SOURCE_DATE_EPOCH
+# Unsigned on purpose (package.sh --unsigned): signatures differ at every signing, and the
+# comparison is of the files that are built.
 unset VPOLV_SIGN_CERT VPOLV_SIGN_PASS_FILE VPOLV_SIGN_TIMESTAMP_URL VPOLV_SIGNATURES_FROM \
   VPOLV_SIGN_PKCS11_MODULE VPOLV_SIGN_KEY VPOLV_SIGN_PIN_FILE
 
