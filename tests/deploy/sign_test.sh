@@ -103,10 +103,13 @@ pin="throwaway-pin-$RANDOM$RANDOM"
 echo "$pin" >pin
 echo 0000 >wrong-pin
 module=/usr/lib/softhsm/libsofthsm2.so
-softhsm2-util --init-token --free --label vpolv-test --so-pin "$pin$pin" --pin "$pin" >/dev/null
-softhsm2-util --import signer.key --token vpolv-test --label signer --id 01 --pin "$pin" >/dev/null
-pkcs11-tool --module "$module" --token-label vpolv-test --login --pin "$pin" --write-object signer.pem \
-  --type cert --id 01 --label signer >/dev/null 2>&1
+if ! softhsm2-util --init-token --free --label vpolv-test --so-pin "$pin$pin" --pin "$pin" >/dev/null ||
+  ! softhsm2-util --import signer.key --token vpolv-test --label signer --id 01 --pin "$pin" >/dev/null ||
+  ! pkcs11-tool --module "$module" --token-label vpolv-test --login --pin "$pin" --write-object signer.pem \
+    --type cert --id 01 --label signer >/dev/null 2>&1; then
+  echo "sign_test.sh: cannot make the SoftHSM token (softhsm2 and opensc: scripts/install-deps.sh)" >&2
+  exit 1
+fi
 uri="pkcs11:token=vpolv-test;object=signer"
 
 # The timestamp server, on a port the system picks.
