@@ -9,8 +9,11 @@ packages=(
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools
   wine wine64 wine32:i386 libwine-dev xvfb xauth
   wixl msitools
-  # The signatures of the release files (scripts/sign.sh) and the release zip.
-  osslsigncode openssl zip unzip
+  # The signatures of the release files (scripts/sign.sh; OpenSSL's PKCS#11 engine for keys in
+  # tokens) and the release zip.
+  osslsigncode openssl libengine-pkcs11-openssl zip unzip
+  # The signing tests: a token in software, its tool, and the timestamp server (Python).
+  softhsm2 opensc python3
   # The sanitizer build and the fuzz targets: clang with its sanitizer and libFuzzer runtimes.
   clang libclang-rt-14-dev
   # The release builds (clang and lld in MinGW mode, PDBs; the type library's time fixed) and

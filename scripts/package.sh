@@ -7,15 +7,16 @@
 #                             guides and the notices of the runtime libraries linked in
 #   SHA256SUMS                the SHA-256 of each of these files, and of each file in the zip
 #
-#   bash scripts/package.sh [--out FOLDER]
+#   bash scripts/package.sh [--out FOLDER] [--unsigned]
 #
 # The programs are Release builds of clang and lld (the presets release-x86 and release-x64: the
 # builds of the presets windows-x86 and windows, whose tests run on the same files, without the
 # tests); each one's symbols are in the PDB beside it, which its CodeView record names (GUID and
 # age), for WinDbg and Visual Studio.
 #
-# Signed when given a certificate (see scripts/sign.sh: VPOLV_SIGN_CERT, VPOLV_SIGN_PASS_FILE,
-# VPOLV_SIGN_TIMESTAMP_URL): the programs first, then the installers made with them.
+# Signed and timestamped with the key that scripts/sign.sh is given (`sign.sh --help`: a key in a
+# token through PKCS#11, or a PKCS#12 file), the programs first, then the installers made with
+# them. Without a key it stops, unless --unsigned asks for an unsigned release (tests, trials).
 #
 # The release replaces the folder whole, and only when complete: it is made in a staging folder
 # beside it; the old folder is then moved aside, the new one moved in, and the old one removed.
@@ -28,6 +29,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 target=dist
+unsigned=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --out)
@@ -35,16 +37,20 @@ while [ $# -gt 0 ]; do
       target="$2"
       shift 2
       ;;
+    --unsigned)
+      unsigned=--unsigned
+      shift
+      ;;
     *)
-      echo "usage: bash scripts/package.sh [--out FOLDER]" >&2
+      echo "usage: bash scripts/package.sh [--out FOLDER] [--unsigned]" >&2
       exit 2
       ;;
   esac
 done
 target="$(realpath -m "$target")"
 bash scripts/install-deps.sh
-# Before the build: a certificate that cannot be used stops the packaging at once.
-bash scripts/sign.sh check
+# Before the build: a key that cannot be used, or none without --unsigned, stops it at once.
+bash scripts/sign.sh check $unsigned
 
 if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
   if ! SOURCE_DATE_EPOCH="$(git log -1 --format=%ct 2>/dev/null)"; then
