@@ -236,7 +236,7 @@ expect "Programs and Features: the x64 entry" \
   "Contact=$CONTACT DisplayName=vpolv (64-bit) HelpLink=$HELP_URL InstallLocation=${host_dir[x64]}\\ NoModify=0x1 Publisher=$PUBLISHER" \
   "$(wine reg query "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$(product_code x64)" /reg:64 2>/dev/null |
     tr -d '\r' | awk '$1 ~ /^(Contact|DisplayName|HelpLink|InstallLocation|NoModify|Publisher)$/ {
-      n = $1; t = $2; $1 = $2 = ""; sub(/^ +/, ""); print n "=" $0 }' | paste -sd' ')"
+      n = $1; $1 = $2 = ""; sub(/^ +/, ""); print n "=" $0 }' | paste -sd' ')"
 expect "HKLM\\Software\\vpolv: InstallDir and Version" "${host_dir[x64]}\\ $(msiinfo export "$msi_x64" File | awk -F'\t' '$1 == "VpolvDll" { print $5 }')" \
   "$(wine reg query 'HKLM\Software\vpolv' /reg:64 2>/dev/null | tr -d '\r' |
     awk '$1 == "InstallDir" || $1 == "Version" { $1 = $2 = ""; sub(/^ +/, ""); print }' | paste -sd' ')"
