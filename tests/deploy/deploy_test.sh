@@ -275,8 +275,9 @@ products() {
     tr '\n' ' ' | sed 's/ $//'
 }
 expect "products after the older package" "1.0.0" "$(products)"
-# Without INSTALLDIR: the folder of the installed version is used.
-msiexec /i "$win_msi_x86"
+# Without INSTALLDIR: the folder of the installed version is used, also by the user interface's
+# sequence, which an upgrade started by double-click runs (/qr runs it, with no display too).
+wine msiexec /i "$win_msi_x86" /qr
 expect "x86 package upgrades" "0" "$?"
 expect "products after the upgrade" "$(msiinfo export "$msi_x86" Property | awk '$1 == "ProductVersion" { print $2 }' | tr -d '\r')" "$(products)"
 expect_clients "after the upgrade" own own
