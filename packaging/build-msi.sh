@@ -49,7 +49,7 @@ fi
 
 # guid NAME: a GUID made from the digest of the package's inputs and NAME.
 inputs="$( (cd "$work/files" && sha256sum "${sources[@]}")
-  sha256sum <"$here/vpolv.wxs" <"$here/release.conf" "$here/build-msi.sh"
+  cat "$here/vpolv.wxs" "$here/release.conf" "$here/build-msi.sh" | sha256sum
   echo "$arch $version $text $(wixl --version)")"
 guid() {
   local h
