@@ -8,9 +8,18 @@
 #     VERSION_TEXT  the version as shown ("1.01")
 #     OUTPUT        the .msi to write
 #
+# The publisher, contact and help link come from packaging/release.conf.
+#
 # wixl leaves the File table's Version empty; the DLL's version (VERSION.0, as in its version
 # record) is written there afterwards, so that Windows Installer's file rules compare it with
-# a vpolv.dll already in the folder.
+# a vpolv.dll already in the folder. Tables wixl cannot write are changed the same way:
+#   - AppSearch, Signature, DrLocator: VPOLV_SPACE_INI, the path of [INSTALLDIR]SPACE.INI when
+#     the file exists (the launch condition refuses a folder without it);
+#   - Upgrade: the same version is upgraded too (a rebuild or a re-signed package has another
+#     product code), so that one product of each bitness is ever installed;
+#   - Property: INSTALLDIR and VPOLV_INSTALLED_DIR among the secure properties;
+#   - InstallExecuteSequence: RemoveExistingProducts right after InstallInitialize, so that the
+#     old version's removal is part of the installation and rolled back when it fails.
 #
 # The same files, version and bitness give the same package, byte for byte: the product code
 # and the package code are made from a digest of everything that goes into it (any change of
@@ -24,6 +33,8 @@ if [ $# -ne 4 ]; then
 fi
 arch="$1" version="$2" text="$3" output="$4"
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+# shellcheck source=release.conf
+source "$here/release.conf"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 export TZ=UTC
@@ -38,7 +49,7 @@ fi
 
 # guid NAME: a GUID made from the digest of the package's inputs and NAME.
 inputs="$( (cd "$work/files" && sha256sum "${sources[@]}")
-  sha256sum <"$here/vpolv.wxs"
+  cat "$here/vpolv.wxs" "$here/release.conf" "$here/build-msi.sh" | sha256sum
   echo "$arch $version $text $(wixl --version)")"
 guid() {
   local h
@@ -49,12 +60,27 @@ guid() {
 }
 
 (cd "$work/files" && wixl -a "$arch" -D Arch="$arch" -D Version="$version" -D VersionText="$text" \
-  -D ProductCode="$(guid product)" -o "$work/vpolv.msi" "$here/vpolv.wxs")
-msiinfo export "$work/vpolv.msi" File >"$work/File.idt"
-awk -F'\t' -v OFS='\t' -v v="$version.0" 'NR > 3 && $1 == "VpolvDll" { $5 = v; $6 = "3082" } { print }' \
-  "$work/File.idt" >"$work/File.new.idt"
-mv "$work/File.new.idt" "$work/File.idt"
-msibuild "$work/vpolv.msi" -i "$work/File.idt"
+  -D ProductCode="$(guid product)" -D Publisher="$PUBLISHER" -D Contact="$CONTACT" \
+  -D HelpUrl="$HELP_URL" -o "$work/vpolv.msi" "$here/vpolv.wxs")
+
+# patch TABLE AWK-PROGRAM: the table exported, its rows (after the three header lines) changed
+# by the program, and imported back.
+patch() {
+  msiinfo export "$work/vpolv.msi" "$1" | tr -d '\r' >"$work/$1.old"
+  awk -F'\t' -v OFS='\t' "$2" "$work/$1.old" >"$work/$1.idt"
+  msibuild "$work/vpolv.msi" -i "$work/$1.idt"
+}
+patch File 'NR > 3 && $1 == "VpolvDll" { $5 = "'"$version.0"'"; $6 = "3082" } { print }'
+# 512: VersionMaxInclusive, on the row that detects the versions to replace.
+patch Upgrade 'NR > 3 && $2 == "" && $3 != "" { $5 = $5 + 512 } { print }'
+# The folder properties reach the installation's server side in every kind of installation.
+patch Property 'NR > 3 && $1 == "SecureCustomProperties" { $2 = $2 ";INSTALLDIR;VPOLV_INSTALLED_DIR" } { print }'
+patch InstallExecuteSequence 'NR > 3 && $1 == "RemoveExistingProducts" { $3 = 1501 } { print }'
+patch AppSearch '{ print } END { print "VPOLV_SPACE_INI\tSpaceIni" }'
+patch Signature '{ print } END { print "SpaceIni\tSPACE.INI\t\t\t\t\t\t\t" }'
+printf 'Signature_\tParent\tPath\tDepth\ns72\tS72\tS255\tI2\nDrLocator\tSignature_\tParent\tPath\nSpaceIni\t\t[INSTALLDIR]\t0\n' \
+  >"$work/DrLocator.idt"
+msibuild "$work/vpolv.msi" -i "$work/DrLocator.idt"
 
 # The summary: 9 is the package code, 12 and 13 the times it was created and last saved.
 date=""

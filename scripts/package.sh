@@ -2,6 +2,8 @@
 # Builds the release files of both bitnesses and writes them to dist/ (or the folder --out names):
 #   vpolv-<version>-x86.msi   the installer for 32-bit hosts
 #   vpolv-<version>-x64.msi   the installer for 64-bit hosts
+#   product-codes.txt         each installer's product code, upgrade code and version, for
+#                             deployment tools (tab-separated, with a header line)
 #   vpolv-<version>.zip       both DLLs (x86/, x64/) with their PDBs, the host simulator
 #                             vpolv-sim.exe (32-bit, runs on every Windows) with its PDB, the
 #                             guides and the notices of the runtime libraries linked in
@@ -115,6 +117,14 @@ for arch in x86 x64; do
   msis+=("$name-$arch.msi")
 done
 bash scripts/sign.sh "$out" "${msis[@]}"
+# The codes as the packages hold them (signing does not change them).
+{
+  printf 'File\tProductCode\tUpgradeCode\tProductVersion\r\n'
+  for msi in "${msis[@]}"; do
+    msiinfo export "$out/$msi" Property | tr -d '\r' | awk -F'\t' -v OFS='\t' -v msi="$msi" '
+      { v[$1] = $2 } END { printf "%s\t%s\t%s\t%s\r\n", msi, v["ProductCode"], v["UpgradeCode"], v["ProductVersion"] }'
+  done
+} >"$out/product-codes.txt"
 
 # The zip: its files in one order, with the commit's time, no owner and plain permissions.
 (

@@ -9,7 +9,9 @@
 #     WORKDIR    scratch folder; the Wine prefixes go there
 #
 # Each part starts from a fresh prefix. The hosts' folders are "C:\Program Files (x86)\Host"
-# (32-bit) and "C:\Program Files\Host" (64-bit), each with its own SPACE.INI.
+# (32-bit) and "C:\Program Files\Host" (64-bit), each with its own SPACE.INI. The commands of
+# docs/deployment.md's boxes marked "run by tests/deploy/deploy_test.sh" run as written, in the
+# release's folder.
 set -uo pipefail
 
 if [ $# -ne 4 ]; then
@@ -78,6 +80,35 @@ expect_no_trace() {
       -e ACD74649-E268-4278-8F6D-C29D98795E89 -e 'vpolv' "$WINEPREFIX"/*.reg)"
 }
 without_interface() { grep -v '\\Interface\\' "$1" || true; }
+# property MSI NAME: a property of a package.
+property() { msiinfo export "$1" Property | tr -d '\r' | awk -F'\t' -v n="$2" '$1 == n { print $2 }'; }
+# has_key VIEW: whether HKLM\Software\vpolv is there in that view (32 or 64).
+has_key() { wine reg query 'HKLM\Software\vpolv' "/reg:$1" >/dev/null 2>&1 && echo yes || echo no; }
+# doc_box N: the commands of the Nth marked box of docs/deployment.md, each in a Command Prompt
+# (exit code 0 expected), with this release's version and the x64 package's product code.
+# Wine's msiexec does not implement /f with a product code: the guide's repair from the package
+# file runs instead.
+doc_box() {
+  local n="$1" line status ran=0
+  while IFS= read -r line; do
+    case "$line" in "msiexec /f"*) continue ;; esac
+    ran=$((ran + 1))
+    line="${line//vpolv-1.01-/vpolv-$version-}"
+    line="${line//\{ProductCode\}/$(product_code x64)}"
+    printf '@echo off\r\n%s\r\nexit /b %%errorlevel%%\r\n' "$line" >"$work/step.bat"
+    (cd "$dist" && wine cmd /c "$(wine winepath -w "$work/step.bat" 2>/dev/null | tr -d '\r')" \
+      >"$work/step.out" 2>&1)
+    status=$?
+    expect "deployment.md: $line" 0 "$status" || tr -d '\r' <"$work/step.out"
+    if declare -F after_doc_step >/dev/null; then after_doc_step "$line"; fi
+  done < <(awk -v n="$n" '/^<!-- run by tests\/deploy\/deploy_test.sh -->$/ { box++; next }
+    /^```bat$/ { on = box == n; next } /^```/ { on = 0; if (box == n) box++ } on && NF { print }' \
+    "$here/docs/deployment.md")
+  expect "deployment.md: box $n has commands" yes "$([ "$ran" -gt 0 ] && echo yes)"
+}
+product_code() {
+  tr -d '\r' <"$dist/product-codes.txt" | awk -F'\t' -v f="vpolv-$version-$1.msi" '$1 == f { print $2 }'
+}
 
 mkdir -p "$work"
 msi_x86="$dist/vpolv-$version-x86.msi" msi_x64="$dist/vpolv-$version-x64.msi"
@@ -116,6 +147,26 @@ for arch in x86 x64; do
   check_symbols "$files/$arch/vpolv.dll" "$files/$arch/vpolv.pdb" 'plugin\plugin.cpp' DllGetClassObject
 done
 check_symbols "$files/vpolv-sim.exe" "$files/vpolv-sim.pdb" 'sim\engine\replay.cpp' vpolv::sim::simulatorMain
+
+echo "== the installers' tables"
+# shellcheck source=../../packaging/release.conf
+source "$here/packaging/release.conf"
+for arch in x86 x64; do
+  msi="$dist/vpolv-$version-$arch.msi"
+  expect "$arch: product-codes.txt" "$(property "$msi" ProductCode) $(property "$msi" UpgradeCode)" \
+    "$(product_code "$arch") $(tr -d '\r' <"$dist/product-codes.txt" | awk -F'\t' -v f="$(basename "$msi")" '$1 == f { print $3 }')"
+  expect "$arch: publisher, name, no restart manager, no Change" \
+    "$PUBLISHER|$CONTACT|$HELP_URL|vpolv ($([ $arch = x86 ] && echo 32 || echo 64)-bit)|Disable|1" \
+    "$(for p in Manufacturer ARPCONTACT ARPHELPLINK ProductName MSIRESTARTMANAGERCONTROL ARPNOMODIFY; do
+      property "$msi" "$p"; done | paste -sd'|')"
+  # The old version's removal inside the transaction: right after InstallInitialize, before
+  # any action that changes the machine.
+  expect "$arch: RemoveExistingProducts right after InstallInitialize" "InstallInitialize RemoveExistingProducts" \
+    "$(msiinfo export "$msi" InstallExecuteSequence | tr -d '\r' | awk -F'\t' 'NR > 3 { print $3, $1 }' |
+      sort -n | awk '$2 == "InstallInitialize" { getline n; print $2, substr(n, index(n, " ") + 1) }')"
+  expect "$arch: the remembered folder in both sequences" "2" \
+    "$(for t in InstallUISequence InstallExecuteSequence; do msiinfo export "$msi" $t; done | grep -c '^UseInstalledDir')"
+done
 
 echo "== side by side, registered by regsvr32"
 new_prefix sxs
@@ -167,10 +218,28 @@ expect_clients "install without INSTALLDIR" none none
 expect "install without INSTALLDIR: the message says what to pass" "1" \
   "$(msiinfo export "$msi_x86" LaunchCondition | grep -c 'pass it as INSTALLDIR, e.g. msiexec /i vpolv-')"
 
-msiexec /i "$win_msi_x86" INSTALLDIR="${host_dir[x86]}\\"
-expect "x86 package installs" "0" "$?"
-msiexec /i "$win_msi_x64" INSTALLDIR="${host_dir[x64]}\\"
-expect "x64 package installs" "0" "$?"
+# A folder that is not a host's: refused, nothing left.
+mkdir -p "$WINEPREFIX/drive_c/Other"
+msiexec /i "$win_msi_x64" INSTALLDIR='C:\Other\'
+expect "install into a folder without SPACE.INI: refused" "67" "$?"
+expect "install into a folder without SPACE.INI: nothing installed" " no no none none" \
+  "$(ls "$WINEPREFIX/drive_c/Other") $(has_key 32) $(has_key 64) $(client x86) $(client x64)"
+expect "install into a folder without SPACE.INI: the message names the folder" "1" \
+  "$(msiinfo export "$msi_x64" LaunchCondition | grep -c 'the folder \[INSTALLDIR\] has no SPACE.INI')"
+
+# Both packages, by the guide's commands.
+doc_box 1
+expect "the log where the guide says" "yes" \
+  "$([ -s "$WINEPREFIX/drive_c/windows/temp/vpolv-install.log" ] && echo yes)"
+# Programs and Features, and the values for detection rules.
+expect "Programs and Features: the x64 entry" \
+  "Contact=$CONTACT DisplayName=vpolv (64-bit) HelpLink=$HELP_URL InstallLocation=${host_dir[x64]}\\ NoModify=0x1 Publisher=$PUBLISHER" \
+  "$(wine reg query "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$(product_code x64)" /reg:64 2>/dev/null |
+    tr -d '\r' | awk '$1 ~ /^(Contact|DisplayName|HelpLink|InstallLocation|NoModify|Publisher)$/ {
+      n = $1; $1 = $2 = ""; sub(/^ +/, ""); print n "=" $0 }' | paste -sd' ')"
+expect "HKLM\\Software\\vpolv: InstallDir and Version" "${host_dir[x64]}\\ $(msiinfo export "$msi_x64" File | awk -F'\t' '$1 == "VpolvDll" { print $5 }')" \
+  "$(wine reg query 'HKLM\Software\vpolv' /reg:64 2>/dev/null | tr -d '\r' |
+    awk '$1 == "InstallDir" || $1 == "Version" { $1 = $2 = ""; sub(/^ +/, ""); print }' | paste -sd' ')"
 expect_clients "both packages installed" own own
 keys "$work/now"
 for view in x86 x64; do
@@ -189,7 +258,9 @@ without_interface "$work/only-x64.x86" >"$work/want"
 expect_same "x86 package uninstalled: the shared keys stay" "$work/want" "$work/now.x86"
 expect "x86 host folder after uninstalling" "SPACE.INI" "$(ls "${unix_dir[x86]}")"
 
-# An upgrade: an older x86 package, then this one, which replaces it.
+# An upgrade: an older x86 package, then this one, which replaces it. The older one is made
+# from this release's files and packaging with a lower version: what an upgrade relies on (the
+# upgrade code, the remembered folder) is the same in every release, and it costs no build.
 old="$work/old"
 rm -rf "$old"
 mkdir -p "$old"
@@ -204,17 +275,66 @@ products() {
     tr '\n' ' ' | sed 's/ $//'
 }
 expect "products after the older package" "1.0.0" "$(products)"
-# Without INSTALLDIR: the folder of the installed version is used.
-msiexec /i "$win_msi_x86"
+# Without INSTALLDIR: the folder of the installed version is used, also by the user interface's
+# sequence, which an upgrade started by double-click runs (/qr runs it, with no display too).
+wine msiexec /i "$win_msi_x86" /qr
 expect "x86 package upgrades" "0" "$?"
 expect "products after the upgrade" "$(msiinfo export "$msi_x86" Property | awk '$1 == "ProductVersion" { print $2 }' | tr -d '\r')" "$(products)"
 expect_clients "after the upgrade" own own
+release_version="$(property "$msi_x86" ProductVersion)"
 
-for arch in x86 x64; do
-  msi="win_msi_$arch"
-  msiexec /x "${!msi}"
-  expect "$arch package uninstalls at the end" "0" "$?"
-done
+# The same version rebuilt (another product code: here one byte more in the PDB) replaces it.
+same="$work/same"
+rm -rf "$same"
+mkdir -p "$same"
+cp "$files/x86/vpolv.dll" "$files/x86/vpolv.pdb" "$same/"
+printf '\0' >>"$same/vpolv.pdb"
+(cd "$same" && "$here/packaging/build-msi.sh" x86 "$release_version" "$version" "$same/rebuilt.msi")
+msiexec /i "Z:${same//\//\\}\\rebuilt.msi"
+expect "the same version rebuilt: installs" "0" "$?"
+expect "the same version rebuilt: one product" "$release_version" "$(products)"
+expect "the same version rebuilt: its files" "" "$(cmp "$same/vpolv.pdb" "${unix_dir[x86]}/vpolv.pdb" 2>&1)"
+
+# An upgrade that fails after the old version's removal was scheduled (an action that fails
+# just before InstallFinalize): Windows rolls the removal back with the rest. Wine 8 removes the
+# old product at once and does not put it back; then nothing may be left half-installed.
+failing="$work/failing.msi"
+cp "$msi_x86" "$failing"
+msiinfo export "$failing" CustomAction | tr -d '\r' >"$work/CustomAction.idt"
+printf 'FailForTest\t19\t\tThis installation fails for the test.\t\n' >>"$work/CustomAction.idt"
+msiinfo export "$failing" InstallExecuteSequence | tr -d '\r' >"$work/InstallExecuteSequence.idt"
+printf 'FailForTest\t\t6599\n' >>"$work/InstallExecuteSequence.idt"
+msibuild "$failing" -i "$work/CustomAction.idt" -i "$work/InstallExecuteSequence.idt"
+msiexec /i "Z:${failing//\//\\}"
+expect "a failing upgrade: fails" "67" "$?"
+case "$(products) $(ls "${unix_dir[x86]}" | tr '\n' ' ')" in
+  "$release_version SPACE.INI vpolv.dll vpolv.pdb ")
+    expect "a failing upgrade: the old version's files" "" "$(cmp "$same/vpolv.pdb" "${unix_dir[x86]}/vpolv.pdb" 2>&1)"
+    ;;
+  " SPACE.INI ")
+    echo "note: Wine did not restore the version that the failed upgrade removed"
+    expect "a failing upgrade under Wine: no key left" "no" "$(has_key 32)"
+    msiexec /i "$win_msi_x86" INSTALLDIR="${host_dir[x86]}\\"
+    expect "x86 package installs after the failed upgrade" "0" "$?"
+    ;;
+  *) bad "a failing upgrade: left $(products) and $(ls "${unix_dir[x86]}" | tr '\n' ' ')" ;;
+esac
+
+# The guide's managed deployment commands on the x64 package (installed already): install,
+# check, repair, uninstall by product code.
+after_doc_step() {
+  case "$1" in
+    *" Version "*) expect "deployment.md: the version for detection rules" "1" \
+      "$(grep -c "Version    REG_SZ    $(msiinfo export "$msi_x64" File | awk -F'\t' '$1 == "VpolvDll" { print $5 }')" "$work/step.out")" ;;
+    *"REINSTALL=ALL"*) expect "deployment.md: the repair puts the PDB back" "yes" \
+      "$([ -f "${unix_dir[x64]}/vpolv.pdb" ] && echo yes)" ;;
+    *"/x "*) expect "deployment.md: uninstalled by product code" "SPACE.INI" "$(ls "${unix_dir[x64]}")" ;;
+  esac
+}
+rm "${unix_dir[x64]}/vpolv.pdb"
+doc_box 2
+msiexec /x "$win_msi_x86"
+expect "x86 package uninstalls at the end" "0" "$?"
 for arch in x86 x64; do
   expect "$arch host folder at the end" "SPACE.INI" "$(ls "${unix_dir[$arch]}")"
   expect_same "$arch SPACE.INI untouched" "$work/SPACE.INI.$arch" "${unix_dir[$arch]}/SPACE.INI"

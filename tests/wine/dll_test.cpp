@@ -109,12 +109,18 @@ TEST(VersionRecord, CarriesSelfRegistrationTheReleaseVersionAndSpanishLanguage) 
         }
         return value;
     };
-    // The release's version, in the form hosts and installers have always seen.
+    // The release's version, in the form hosts have always seen, and the numeric one as text.
     const std::wstring version(kVersion.begin(), kVersion.end());
     EXPECT_TRUE(std::regex_match(version, std::wregex(L"[0-9]+\\.[0-9]{2}(\\.[0-9]+)?")))
         << kVersion;
-    EXPECT_EQ(text(L"FileVersion"), version);
+    std::wstring numbers;
+    for (const unsigned number : kVersionNumbers) {
+        numbers += (numbers.empty() ? L"" : L".") + std::to_wstring(number);
+    }
+    EXPECT_EQ(text(L"FileVersion"), numbers);
     EXPECT_EQ(text(L"ProductVersion"), version);
+    EXPECT_NE(text(L"CompanyName"), L"<missing>");
+    EXPECT_NE(text(L"LegalCopyright"), L"<missing>");
     EXPECT_EQ(text(L"OLESelfRegister"), L"");
 
     VS_FIXEDFILEINFO* fixed = nullptr;
