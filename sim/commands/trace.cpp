@@ -119,8 +119,7 @@ int on(const TraceOnOptions& options, const Console& console) {
     setUserTraceFile(file);
     std::string text = "The trace is on for this user, into " + echo(file) + " (" +
                        kUserSwitchName +
-                       "): the plug-in appends one record an event from its "
-                       "next event on.\n";
+                       "): from the next event on, the plug-in appends one record per event.\n";
     if (state.user.present)
         text += "It replaces " + describe(state.user) + ".\n";
     else if (state.machine.present || (state.machine32 && state.machine32->present))
@@ -143,8 +142,9 @@ int off(const NoOptions&, const Console& console) {
         const SwitchOff done = switchUserTraceOff();
         after = done.after;
         if (done.leftover)
-            text = "Put back " + std::string(kUserSwitchName) + " as it was before a vpolv-sim " +
-                   "run that was ended switched it: " + describe(done.after) + ".\n";
+            text = "Put back " + std::string(kUserSwitchName) +
+                   " as it was before a vpolv-sim run switched it and was ended: " +
+                   describe(done.after) + ".\n";
         else
             text =
                 "The trace is off for this user (" + std::string(kUserSwitchName) + " removed).\n";
@@ -169,8 +169,9 @@ int off(const NoOptions&, const Console& console) {
 
 int status(const NoOptions&, const Console& console) {
     const SwitchState state = readTraceSwitch();
-    std::string text = "user value:     " + describe(state.user) + " (" + kUserSwitchName + ")\n" +
-                       "machine value:  " + machineText(state) + " (" + kMachineSwitchName + ")\n";
+    std::string text = "user value:     " + describe(state.user) + ", in " + kUserSwitchName +
+                       "\nmachine value:  " + machineText(state) + ", in " + kMachineSwitchName +
+                       "\n";
     const InUse use = inUse(state, state.machine);
     std::vector<std::string> files{use.file};
     if (!state.machine32 || inUse(state, *state.machine32).file == use.file) {
