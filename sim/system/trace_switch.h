@@ -98,9 +98,11 @@ SwitchOff switchUserTraceOff();
 // marker. Never touches the machine-wide value.
 //
 // A leftover marker found at the start is taken over: its earlier value is the one put back. The
-// constructor throws TraceSwitchError when another run holds the switch or the registry cannot be
-// written (nothing is changed then); restore() throws when the value cannot be put back (the
-// marker then stays, and shows as a leftover once this process has ended). One guard at a time.
+// constructor throws TraceSwitchError when another run holds the switch (nothing is changed then)
+// or the registry cannot be written (the user's earlier value is put back then, as far as it
+// can be); restore() throws when the value cannot be put back (the marker then stays, and shows
+// as a leftover once this process has ended). One guard at a time. The console handler is
+// registered last: a handler the caller registers after the guard runs before it.
 class TraceSwitchGuard {
   public:
     explicit TraceSwitchGuard(const std::string& file);
