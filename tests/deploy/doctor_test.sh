@@ -169,6 +169,68 @@ printf '\xff' | dd of="$host/vpolv.dll" bs=1 seek=$((0x3A)) conv=notrunc 2>/dev/
 fault changed-after-signing "signature"
 cp "$work/vpolv.dll" "$host/vpolv.dll"
 
+echo "== vpolv-sim trace on, off and status, from each starting state"
+user='HKCU\Software\vpolv' machine='HKLM\Software\vpolv'
+# The values of a key as reg lists them, one a line with single spaces (none: nothing).
+listed() { wine reg query "$@" 2>/dev/null | tr -d '\r' | awk '/^ +[^ ]+ +REG_/ { $1 = $1; print }'; }
+machine_values() { listed "$machine" /reg:64; echo --; listed "$machine" /reg:32; }
+# trace NAME SIM ARGS...: vpolv-sim trace ARGS into NAME.txt; prints the exit status.
+trace() {
+  wine "C:\\tools\\$2" trace "${@:3}" 2>"$work/$1.err" | tr -d '\r' >"$work/$1.txt"
+  echo "${PIPESTATUS[0]}"
+}
+# A switch that a vpolv-sim run left on when killed: the user's value, and the marker of a
+# process that is not running, remembering the value it replaced.
+leftover() {
+  reg add "$user" /v TraceFile /d 'C:\traces\collect.jsonl' /f
+  reg add "$user\\Collect" /v Earlier /t REG_EXPAND_SZ /d '%SystemDrive%\traces\old.jsonl' /f
+  reg add "$user\\Collect" /v File /d 'C:\traces\collect.jsonl' /f
+  reg add "$user\\Collect" /v Process /t REG_DWORD /d 2147483632 /f
+}
+expand='TraceFile REG_EXPAND_SZ %SystemDrive%\traces\old.jsonl'
+# Each row: the starting state (shell commands), a regular expression of `trace status` and one
+# of `trace off` (after `trace on`), and the user's values left at the end.
+while IFS='|' read -r name setup status_words off_words final; do
+  for sim in vpolv-sim.exe vpolv-sim-x86.exe; do
+    run="$name, $sim"
+    reg delete "$user" /f
+    reg delete "$machine" /v TraceFile /f /reg:64
+    reg delete "$machine" /v TraceFile /f /reg:32
+    eval "$setup"
+    machine_before="$(machine_values)"
+    expect "$run: status" "0 1" "$(trace status "$sim" status) $(grep -cE "$status_words" "$work/status.txt")" ||
+      cat "$work/status.txt" "$work/status.err"
+    expect "$run: on" "0 TraceFile REG_SZ C:\\traces\\new.jsonl" \
+      "$(trace on "$sim" on 'C:\traces\new.jsonl') $(listed "$user" /v TraceFile)"
+    expect "$run: on again" "0 1" \
+      "$(trace again "$sim" on 'C:\traces\new.jsonl') $(grep -c '^The trace is on already' "$work/again.txt")"
+    expect "$run: off" "0 1" "$(trace off "$sim" off) $(grep -cE "$off_words" "$work/off.txt")" ||
+      cat "$work/off.txt" "$work/off.err"
+    expect "$run: the user's values left" "$final" "$(listed "$user" /s | tr '\n' ';')"
+    expect "$run: the machine's values untouched" "$machine_before" "$(machine_values)"
+  done
+done <<END
+none|:|^the plug-in: +traces nothing \(no value\)$|^The trace is off for this user \(|
+user|reg add "\$user" /v TraceFile /d 'C:\\traces\\old.jsonl' /f|^user value: +C:\\\\traces\\\\old\.jsonl \(REG_SZ\)|^The trace was written to C:\\\\traces\\\\new\.jsonl: not written|
+expand|reg add "\$user" /v TraceFile /t REG_EXPAND_SZ /d '%SystemDrive%\\traces\\old.jsonl' /f|^user value: +%SystemDrive%\\\\traces\\\\old\.jsonl \(REG_EXPAND_SZ, read as C:\\\\traces\\\\old\.jsonl\)|^The trace is off for this user \(|
+machine|reg add "\$machine" /v TraceFile /d 'C:\\traces\\m64.jsonl' /f /reg:64; reg add "\$machine" /v TraceFile /d 'C:\\traces\\m32.jsonl' /f /reg:32|^the plug-in: +of 64-bit hosts traces into C:\\\\traces\\\\m64\.jsonl \(the machine-wide value\); of 32-bit hosts traces into C:\\\\traces\\\\m32|^The machine-wide value .* of 32-bit hosts trace every user's events into C:\\\\traces\\\\m32\.jsonl|
+leftover|leftover|^leftover: +HKCU\\\\Software\\\\vpolv TraceFile was switched to C:\\\\traces\\\\collect\.jsonl by vpolv-sim \(process 2147483632\)|^Put back .*: %SystemDrive%.*\(REG_EXPAND_SZ|$expand;
+END
+reg delete "$user" /f
+# Without a file: a new one named with the date and time, in a folder made for it.
+expect "on without a file" "0 1" "$(trace on-new vpolv-sim-x86.exe on) $(listed "$user" /v TraceFile |
+  grep -c 'REG_SZ C:\\users\\.*\\vpolv\\trace-[0-9]\{8\}-[0-9]\{6\}\.jsonl$')"
+file="$(listed "$user" /v TraceFile | cut -d' ' -f3-)"
+expect "on without a file: its folder made" yes "$([ -d "$(dirname "$(wine winepath -u "$file" 2>/dev/null)")" ] && echo yes)"
+expect "on without a file: prints it" 1 "$(grep -cF "$file" "$work/on-new.txt")"
+reg delete "$user" /f
+# The doctor names a leftover switch, in its report and its JSON.
+leftover
+fault trace-leftover "trace switch"
+doctor trace-leftover-json vpolv-sim-x86.exe --json >/dev/null
+expect "trace-leftover: in the JSON report" 1 "$(grep -c '"trace switch"' "$work/trace-leftover-json.txt")"
+reg delete "$user" /f
+
 echo "== host folders given by path"
 expect "a drive's root: exit status" 1 "$(doctor drive-root vpolv-sim.exe --host-folder 'C:\')"
 expect "a drive's root: named with its separator" 'host folder C:\ C:\SPACE.INI' \

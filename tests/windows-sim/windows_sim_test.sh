@@ -181,7 +181,7 @@ while IFS= read -r line; do
   esac
   expect "support.md command $step ($line): exit code" "$want" "$status"
   case "$line" in
-    "reg add \"HKCU\\Software\\vpolv\""*)
+    "reg add \"HKCU\\Software\\vpolv\""* | "vpolv-sim.exe trace on"*)
       # The designer's events: the DLL appends to the file the switch names.
       file="$(wine reg query 'HKCU\Software\vpolv' /v TraceFile 2>/dev/null | tr -d '\r' |
         awk '$1 == "TraceFile" { $1 = $2 = ""; sub(/^ +/, ""); print }')"
@@ -189,7 +189,7 @@ while IFS= read -r line; do
         "$([ -d "$(dirname "$(unixpath "$file")")" ] && echo yes)"
       cp "${traces[0]}" "$(unixpath "$file")"
       ;;
-    "reg delete \"HKCU\\Software\\vpolv\""*)
+    "reg delete \"HKCU\\Software\\vpolv\""* | "vpolv-sim.exe trace off"*)
       expect "support.md: the trace switch is off" "1" \
         "$(wine reg query 'HKCU\Software\vpolv' /v TraceFile >/dev/null 2>&1; echo $?)"
       ;;
