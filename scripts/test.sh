@@ -66,10 +66,10 @@ stage_windows_sim() {
     --dll-tests x64 build/windows/tests/wine/vpolv_wine_tests.exe
 }
 
-stage doctor "vpolv-sim doctor on a machine with the package installed (under Wine)"
+stage doctor "vpolv-sim doctor and collect on a machine with the package installed (under Wine)"
 stage_doctor() {
   bash tests/deploy/doctor_test.sh build/deploy/release build/release-x64/dist/vpolv-sim.exe \
-    build/release-x86/dist/vpolv-sim.exe build/doctor
+    build/release-x86/dist/vpolv-sim.exe build/doctor build/windows/tests/wine
 }
 
 stage reproducible "the release built twice, in two folders: the same files"
