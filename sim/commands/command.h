@@ -82,6 +82,7 @@ CLI::App* setupReference(CLI::App& parent, Session& session);
 CLI::App* setupReplay(CLI::App& parent, Session& session);
 CLI::App* setupSceneFromTrace(CLI::App& parent, Session& session);
 CLI::App* setupDoctor(CLI::App& parent, Session& session);
+CLI::App* setupTrace(CLI::App& parent, Session& session);
 CLI::App* setupCollect(CLI::App& parent, Session& session);
 
 // --record of the trace commands: a record number from 1.

@@ -20,6 +20,7 @@
 #include "platform/windows/com_support.h"
 #include "sim/doctor/doctor.h"
 #include "sim/system/files.h"
+#include "sim/system/trace_switch.h"
 
 namespace vpolv::sim::doctor {
 namespace {
@@ -333,6 +334,15 @@ void WindowsMachine::examine(Report& report) const {
                        "vpolv.Plugin is registered in neither registry view: install the "
                        "package of the host's bitness (" +
                            kRegistering + ")");
+    }
+    // A switch that a vpolv-sim run ended before it could put it back: the user's value, the
+    // same in both views. A value that cannot be read is the trace check's to report.
+    try {
+        if (const std::optional<std::string> leftover = readTraceSwitch().leftover) {
+            report.group("user");
+            report.problem("trace switch", *leftover);
+        }
+    } catch (const TraceSwitchError&) {
     }
 }
 

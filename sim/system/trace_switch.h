@@ -31,6 +31,10 @@ class TraceSwitchError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// The registry types the plug-in reads as a path (REG_EXPAND_SZ expanded).
+inline constexpr unsigned long kRegSz = 1;
+inline constexpr unsigned long kRegExpandSz = 2;
+
 // One TraceFile value as found.
 struct SwitchValue {
     bool present = false;
@@ -55,6 +59,10 @@ struct SwitchState {
     unsigned long runningSwitch = 0;
 };
 
+// A value as the messages give it: `none`, `C:\t.jsonl (REG_SZ)`, `%TEMP%\t.jsonl (REG_EXPAND_SZ,
+// read as C:\...\t.jsonl)`, `"" (REG_SZ): off`, `a REG_DWORD, not a path: off`.
+std::string describe(const SwitchValue& value);
+
 // Reads both values and the marker. Throws TraceSwitchError when a value is there but cannot be
 // read.
 SwitchState readTraceSwitch();
@@ -66,6 +74,10 @@ extern const char* const kMachineSwitchName;  // "HKLM\Software\vpolv TraceFile"
 // Sets the user's value to `file` (UTF-8), a REG_SZ, for good (`vpolv-sim trace on`). Throws
 // TraceSwitchError when a run holds the switch now or the value cannot be written.
 void setUserTraceFile(const std::string& file);
+
+// A new trace file's path, UTF-8: %LOCALAPPDATA%\vpolv\trace-YYYYMMDD-HHMMSS.jsonl by the local
+// time (a number added when that name is taken), the folder created. Throws TraceSwitchError.
+std::string newTraceFile();
 
 // What switchUserTraceOff() did.
 struct SwitchOff {
