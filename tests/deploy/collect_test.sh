@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2154
 # vpolv-sim collect under Wine, sourced by doctor_test.sh on its machine (the package installed,
 # $c the prefix's drive C, $work the scratch folder): a host (tests/wine's probe with the fake
 # host) places a cabinet twice in the installed vpolv.dll while collect waits. For each starting
@@ -63,7 +64,7 @@ while read -r start ending; do
     # The next collect notices the leftover, and puts back the value it remembers.
     collect_in_background "$name-next" 1
     wait "$collecting"
-    expect "$name: the next collect notices the leftover" 1 "$(grep -c '^note: .*left' "$work/$name-next.out")"
+    expect "$name: the next collect notices the leftover" 1 "$(grep -c '^note: .*ended without switching it back' "$work/$name-next.out")"
     expect "$name: the next collect puts the switch back" "$before" "$(switch_state)"
     continue
   fi
