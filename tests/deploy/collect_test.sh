@@ -80,8 +80,9 @@ while read -r start ending; do
     "$(unzip_entry "$bundle" doctor.json | python3 -c 'import json, sys; print(json.load(sys.stdin)["program"])')"
   expect "$name: the bundle replays" 1 \
     "$(wine 'C:\tools\vpolv-sim.exe' replay "$cases\\$name.zip" 2>&1 | tr -d '\r' | grep -c '^identical')"
-  expect "$name: the collection's own trace file removed" "" \
-    "$(ls "$c"/users/*/AppData/Local/vpolv/ 2>/dev/null)"
+  own="$(sed -n 's/^the trace is on for this user, into \(.*\)$/\1/p' "$work/$name.out" | tr -d '\r')"
+  expect "$name: the collection's own trace file removed" "gone" \
+    "$([ -n "$own" ] && ! [ -e "$(wine winepath -u "$own" 2>/dev/null | tr -d '\r')" ] && echo gone)"
 done <<'END'
 none completed
 none ctrl-c
