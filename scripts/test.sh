@@ -47,7 +47,7 @@ stage native-asan "clang build under AddressSanitizer and UndefinedBehaviorSanit
 stage_native_asan() { workflow native-asan; }
 
 stage fuzz "a short fixed run of the fuzz targets (scripts/fuzz.sh --ci)"
-stage_fuzz() { bash scripts/fuzz.sh --ci 30 scene numbers description events trace; }
+stage_fuzz() { bash scripts/fuzz.sh --ci 30 scene numbers description events trace zip; }
 
 stage windows "64-bit build (the release's: clang, lld); core and DLL tests under Wine on the release's DLL; its trace replayed"
 stage_windows() { windows_stage windows; }
