@@ -57,13 +57,13 @@ while read -r start ending; do
     ctrl-c) kill -INT "$collecting" ;;
     killed) kill -KILL "$collecting" ;;
   esac
-  wait "$collecting"
+  wait "$collecting" 2>/dev/null
   status=$?
   if [ "$ending" = killed ]; then
     expect "$name: a leftover switch" 1 "$(switch_state | grep -i 'TraceFile.*collect-' | sort -u | wc -l)"
     # The next collect notices the leftover, and puts back the value it remembers.
     collect_in_background "$name-next" 1
-    wait "$collecting"
+    wait "$collecting" 2>/dev/null
     expect "$name: the next collect notices the leftover" 1 "$(grep -c '^note: .*ended without switching it back' "$work/$name-next.out")"
     expect "$name: the next collect puts the switch back" "$before" "$(switch_state)"
     continue
