@@ -19,6 +19,12 @@ vpolv_check_test_kit_free [[${target}]])")
   endforeach()
 endfunction()
 
+# vpolv_keep_out(PRODUCT TARGETS...): PRODUCT links none of TARGETS either, directly or through
+# what it links (checked with the test kit, for a product named to vpolv_forbid_test_kit).
+function(vpolv_keep_out product)
+  set_property(GLOBAL APPEND PROPERTY VPOLV_KEPT_OUT_${product} ${ARGN})
+endfunction()
+
 function(vpolv_check_test_kit_free product)
   if(NOT TARGET ${product})
     return()
@@ -36,6 +42,10 @@ function(vpolv_check_test_kit_free product)
       continue()
     endif()
     list(APPEND seen ${target})
+    get_property(kept_out GLOBAL PROPERTY VPOLV_KEPT_OUT_${product})
+    if(kept_out AND target IN_LIST kept_out)
+      message(FATAL_ERROR "${product} links ${target} (${path_of_${target}}), which it must not")
+    endif()
     get_target_property(test_only ${target} VPOLV_TEST_ONLY)
     if(test_only)
       message(FATAL_ERROR "${product} links the test kit's ${target} "

@@ -10,7 +10,7 @@
 #
 # Targets: scene (scene files), numbers (the locale's number conversions), description (the
 # description cut), events (whole events against the in-memory host), trace (traces read,
-# replayed and made into scenes).
+# replayed and made into scenes), zip (support bundles read, written again and read back).
 #
 # Each target works in build/native-asan/fuzz/TARGET (build/native-asan/fuzz-ci/TARGET with
 # --ci): corpus/ grows from the seeds in tests/fuzz/corpus/TARGET, which are only read; an input
@@ -19,13 +19,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-all_targets=(scene numbers description events trace)
+all_targets=(scene numbers description events trace zip)
 # The --ci run's length in inputs, about 30 s each on the CI machine. With the seed fixed and
 # address randomization off the same inputs run every time (the sanitizers' checks branch on
 # addresses, which would steer the fuzzer elsewhere), so a run that passed passes again; a
 # slower machine stops at the time limit, earlier in the same sequence.
 declare -A ci_runs=([scene]=150000 [numbers]=1000000 [description]=1000000 [events]=40000
-    [trace]=10000)
+    [trace]=10000 [zip]=150000)
 
 ci=0
 if [ "${1:-}" = "--ci" ]; then

@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ libgtest-dev libgmock-dev googletest nlohmann-json3-dev
   libcli11-dev
+  # zlib, for the simulator's support bundles: the native builds' and both MinGW builds'.
+  zlib1g-dev libz-mingw-w64-dev
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools
   wine wine64 wine32:i386 libwine-dev xvfb xauth
   wixl msitools

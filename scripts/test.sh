@@ -47,7 +47,7 @@ stage native-asan "clang build under AddressSanitizer and UndefinedBehaviorSanit
 stage_native_asan() { workflow native-asan; }
 
 stage fuzz "a short fixed run of the fuzz targets (scripts/fuzz.sh --ci)"
-stage_fuzz() { bash scripts/fuzz.sh --ci 30 scene numbers description events trace; }
+stage_fuzz() { bash scripts/fuzz.sh --ci 30 scene numbers description events trace zip; }
 
 stage windows "64-bit build (the release's: clang, lld); core and DLL tests under Wine on the release's DLL; its trace replayed"
 stage_windows() { windows_stage windows; }
@@ -66,10 +66,10 @@ stage_windows_sim() {
     --dll-tests x64 build/windows/tests/wine/vpolv_wine_tests.exe
 }
 
-stage doctor "vpolv-sim doctor on a machine with the package installed (under Wine)"
+stage doctor "vpolv-sim doctor and collect on a machine with the package installed (under Wine)"
 stage_doctor() {
   bash tests/deploy/doctor_test.sh build/deploy/release build/release-x64/dist/vpolv-sim.exe \
-    build/release-x86/dist/vpolv-sim.exe build/doctor
+    build/release-x86/dist/vpolv-sim.exe build/doctor build/windows/tests/wine
 }
 
 stage reproducible "the release built twice, in two folders (once after the deploy stage): the same files"

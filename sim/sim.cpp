@@ -30,6 +30,7 @@ constexpr const char* kUsage =
     "       vpolv-sim scene-from-trace TRACE [--record N] --out SCENE\n"
     "       vpolv-sim doctor [--host-folder DIR] [--json]\n"
     "       vpolv-sim trace on [FILE] | trace off | trace status\n"
+    "       vpolv-sim collect [--out FILE] [--wait SECONDS] [--json]\n"
     "       vpolv-sim help [COMMAND] | COMMAND --help | --version\n";
 
 constexpr const char* kHelp =
@@ -42,6 +43,7 @@ constexpr const char* kHelp =
     "  scene-from-trace  a scene file holding what a traced event read\n"
     "  doctor            this machine's set-up of the plug-in, checked; nothing is changed\n"
     "  trace             the plug-in's trace switched on or off for this user (Windows)\n"
+    "  collect           a wrong price's case from the designer's machine, in one zip (Windows)\n"
     "  help [COMMAND]    this help, or a command's\n"
     "\n"
     "\"vpolv-sim COMMAND --help\" gives a command's options and exit status. The older form\n"
@@ -52,9 +54,9 @@ constexpr const char* kHelp =
 
 // The commands, in the order the help lists them.
 using Setup = CLI::App* (*)(CLI::App&, Session&);
-constexpr std::array<Setup, 7> kSetups = {setupRun,    setupCheck,          setupReference,
+constexpr std::array<Setup, 8> kSetups = {setupRun,    setupCheck,          setupReference,
                                           setupReplay, setupSceneFromTrace, setupDoctor,
-                                          setupTrace};
+                                          setupTrace,  setupCollect};
 
 // The older form: a command written as an option, anywhere before "--" ("--replay TRACE" or
 // "--replay=TRACE" is "replay TRACE"); a command line with none of them and no command is run's.

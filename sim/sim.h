@@ -14,7 +14,7 @@ namespace vpolv::sim {
 // (memory running out, say) is said on err and gives status 4.
 //
 //   vpolv-sim COMMAND [ARGUMENTS...]   run, check, reference, replay, scene-from-trace, doctor,
-//                                      help
+//                                      collect, help
 //   vpolv-sim SCENE --event ...        the older form, and --check, --reference, --replay,
 //                                      --scene-from-trace in place of a command
 int runSim(std::span<const std::string> args, std::ostream& out, std::ostream& err);

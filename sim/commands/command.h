@@ -83,6 +83,7 @@ CLI::App* setupReplay(CLI::App& parent, Session& session);
 CLI::App* setupSceneFromTrace(CLI::App& parent, Session& session);
 CLI::App* setupDoctor(CLI::App& parent, Session& session);
 CLI::App* setupTrace(CLI::App& parent, Session& session);
+CLI::App* setupCollect(CLI::App& parent, Session& session);
 
 // --record of the trace commands: a record number from 1.
 CLI::Option* addRecord(CLI::App& app, long long& record);

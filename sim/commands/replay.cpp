@@ -7,8 +7,6 @@
 
 namespace vpolv::sim {
 
-namespace fs = std::filesystem;
-
 namespace {
 
 struct ReplayOptions {
@@ -18,13 +16,12 @@ struct ReplayOptions {
 };
 
 int replayTrace(const ReplayOptions& options, const Console& console) {
-    const fs::path file = pathFromUtf8(options.trace);
-    const auto records = loadTrace(file);
-    const auto& record = pickRecord(
-        records, file,
-        options.recordGiven->count() ? std::optional<long long>(options.record) : std::nullopt);
+    const auto trace = loadTrace(pathFromUtf8(options.trace));
+    const auto& record =
+        pickRecord(trace, options.recordGiven->count() ? std::optional<long long>(options.record)
+                                                       : std::nullopt);
     const auto result = replay(record);
-    if (!console.print(replayReport(options.trace, record, result)))
+    if (!console.print(replayReport(trace.name, record, result)))
         return kNotWritten;
     return result.identical(record) ? kTrueResult : kFalseResult;
 }
@@ -40,11 +37,13 @@ CLI::App* setupReplay(CLI::App& parent, Session& session) {
         "(the writes among them), the same result and error code; prints \"identical\" or the "
         "differences.",
         options, replayTrace);
-    app->add_option("TRACE", options->trace, "the trace file (docs/trace-format.md)")->required();
+    app->add_option("TRACE", options->trace,
+                    "the trace file (docs/trace-format.md), or a support bundle holding it")
+        ->required();
     options->recordGiven = addRecord(*app, options->record);
     app->footer(
         "Exit status: 0 identical, 1 the report lists the differences, 2 a file that is "
-        "not a trace or a record number out of range.");
+        "not a trace (nor a bundle holding one) or a record number out of range.");
     return app;
 }
 

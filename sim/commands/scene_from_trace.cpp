@@ -10,8 +10,6 @@
 
 namespace vpolv::sim {
 
-namespace fs = std::filesystem;
-
 namespace {
 
 struct SceneFromTraceOptions {
@@ -26,12 +24,11 @@ int sceneFromTrace(const SceneFromTraceOptions& options, const Console& console)
     const auto target = outputTarget(pathFromUtf8(options.out), reason);
     if (!target)
         throw SceneError("--out " + options.out + ": " + reason);
-    const fs::path file = pathFromUtf8(options.trace);
-    const auto records = loadTrace(file);
-    const auto& record = pickRecord(
-        records, file,
-        options.recordGiven->count() ? std::optional<long long>(options.record) : std::nullopt);
-    const std::string where = options.trace + ":" + std::to_string(record.line);
+    const auto trace = loadTrace(pathFromUtf8(options.trace));
+    const auto& record =
+        pickRecord(trace, options.recordGiven->count() ? std::optional<long long>(options.record)
+                                                       : std::nullopt);
+    const std::string where = trace.name + ":" + std::to_string(record.line);
     if (const auto failed = writeSceneFromTrace(record, where, *target)) {
         console.err << "vpolv-sim: " << echo(options.out) << ": cannot be written: " << *failed
                     << "\n";
@@ -49,7 +46,9 @@ CLI::App* setupSceneFromTrace(CLI::App& parent, Session& session) {
         "Writes (--out) a scene file holding what a traced event read, so that the same event on "
         "it makes the same writes.",
         options, sceneFromTrace);
-    app->add_option("TRACE", options->trace, "the trace file (docs/trace-format.md)")->required();
+    app->add_option("TRACE", options->trace,
+                    "the trace file (docs/trace-format.md), or a support bundle holding it")
+        ->required();
     options->recordGiven = addRecord(*app, options->record);
     app->add_option("--out", options->out, "the scene file to write")->required();
     app->footer(

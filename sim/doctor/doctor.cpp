@@ -120,12 +120,12 @@ void checkCatalog(Report& report, const platform::Services& sys, std::u16string_
 
 }  // namespace
 
-void Report::ok(std::string name, std::string text) {
-    findings_.push_back({group_, std::move(name), true, std::move(text)});
+void Report::ok(std::string name, std::string text, std::string file) {
+    findings_.push_back({group_, std::move(name), true, std::move(text), std::move(file)});
 }
 
 void Report::problem(std::string name, std::string text) {
-    findings_.push_back({group_, std::move(name), false, std::move(text)});
+    findings_.push_back({group_, std::move(name), false, std::move(text), {}});
 }
 
 std::size_t Report::problems() const {
@@ -204,7 +204,7 @@ void examineHostFolder(Report& report, const platform::FileSystem& files,
                                         "its SPACE.INI (" +
                                         guide + ")");
     } else {
-        report.ok("SPACE.INI", iniText);
+        report.ok("SPACE.INI", iniText, utf8(systemPath(ini)));
         std::string section;
         Text value;
         for (const auto name : kSpaceIniSections) {

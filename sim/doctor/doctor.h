@@ -27,13 +27,15 @@ struct Finding {
     std::string name;   // the check ("InprocServer32", "SPACE.INI", "catalog 503")
     bool ok = true;
     std::string text;  // what was found; for a problem, what is wrong and what to do
+    std::string file;  // the file the check read, by a path this program opens (UTF-8): the
+                       // registered DLL, the SPACE.INI beside it; empty for the others
 };
 
 class Report {
   public:
     // The checks that follow belong to this group.
     void group(std::string name) { group_ = std::move(name); }
-    void ok(std::string name, std::string text);
+    void ok(std::string name, std::string text, std::string file = {});
     void problem(std::string name, std::string text);
     // A remark on the run itself, not a check.
     void note(std::string text) { notes_.push_back(std::move(text)); }

@@ -492,7 +492,8 @@ bool WindowsMachine::checkDll(Report& report, const View& view,
         return false;
     }
     const auto size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    report.ok("DLL", utf8(registered) + " (" + std::to_string(size) + " bytes" + readAs + ")");
+    report.ok("DLL", utf8(registered) + " (" + std::to_string(size) + " bytes" + readAs + ")",
+              utf8(path));
 
     std::string head(4096, '\0');
     DWORD read = 0;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "sim/formats/zip.h"
 #include "sim/system/echo.h"
 #include "sim/system/files.h"
 
@@ -44,25 +45,49 @@ FoundCatalogs foundCatalogs(const TraceRecord& record) {
     return found;
 }
 
-std::vector<TraceRecord> loadTrace(const fs::path& file) {
+LoadedTrace loadTrace(const fs::path& file) {
     std::string reason;
-    const auto contents = readRegularFile(file, kMaxTraceBytes, reason);
+    auto contents = readRegularFile(file, kMaxTraceBytes, reason);
     if (!contents)
         throw SceneError(utf8Path(file) + ": cannot be read: " + reason);
+    LoadedTrace loaded{utf8Path(file), {}};
+    if (looksLikeZip(*contents)) {
+        std::vector<ZipEntry> entries;
+        try {
+            entries = readZip(*contents);
+        } catch (const ZipError& bad) {
+            throw SceneError(loaded.name + ": not a readable bundle: " + echo(bad.what()));
+        }
+        const auto trace = std::find_if(entries.begin(), entries.end(), [](const ZipEntry& e) {
+            return e.name == kBundleTraceEntry;
+        });
+        if (trace == entries.end()) {
+            throw SceneError(loaded.name + ": a bundle without " + std::string(kBundleTraceEntry) +
+                             " (" + std::to_string(entries.size()) +
+                             (entries.size() == 1 ? " entry)" : " entries)"));
+        }
+        loaded.name += " (" + std::string(kBundleTraceEntry) + ")";
+        if (trace->data.size() > kMaxTraceBytes) {
+            throw SceneError(loaded.name + ": cannot be read: larger than " +
+                             sizeText(kMaxTraceBytes));
+        }
+        *contents = std::move(trace->data);
+    }
     try {
-        return trace::readTrace(*contents);
+        loaded.records = trace::readTrace(*contents);
     } catch (const trace::BadTrace& bad) {
-        throw SceneError(utf8Path(file) + (bad.line ? ":" + std::to_string(bad.line) : "") + ": " +
+        throw SceneError(loaded.name + (bad.line ? ":" + std::to_string(bad.line) : "") + ": " +
                          echo(bad.what));
     }
+    return loaded;
 }
 
-const TraceRecord& pickRecord(const std::vector<TraceRecord>& records, const fs::path& file,
-                              std::optional<long long> n) {
+const TraceRecord& pickRecord(const LoadedTrace& trace, std::optional<long long> n) {
+    const auto& records = trace.records;
     if (!n)
         return records.back();
     if (*n < 1 || static_cast<std::size_t>(*n) > records.size()) {
-        throw SceneError(utf8Path(file) + ": --record " + std::to_string(*n) +
+        throw SceneError(trace.name + ": --record " + std::to_string(*n) +
                          ": out of range (the trace holds " + std::to_string(records.size()) +
                          (records.size() == 1 ? " record)" : " records)"));
     }

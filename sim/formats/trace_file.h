@@ -18,13 +18,23 @@ namespace vpolv::sim {
 
 using TraceRecord = trace::Record;
 
-// Reads every record of a trace file. A file that cannot be read or a line that is not a record
-// raises SceneError naming the file and the line.
-std::vector<TraceRecord> loadTrace(const std::filesystem::path& file);
+// The entry of a support bundle (a zip archive, as vpolv-sim collect writes) that holds its trace.
+inline constexpr std::string_view kBundleTraceEntry = "trace.jsonl";
+
+// A trace as the commands read it, with the name that messages and reports give it: the file's
+// path, or "BUNDLE (trace.jsonl)" for the trace inside a bundle.
+struct LoadedTrace {
+    std::string name;
+    std::vector<TraceRecord> records;
+};
+
+// Reads every record of a trace file, or of the trace inside a bundle when the file is a zip
+// archive. A file that cannot be read, a damaged bundle or one without a trace, and a line that
+// is not a record raise SceneError naming the file (and the entry) and the line.
+LoadedTrace loadTrace(const std::filesystem::path& file);
 
 // Record n (from 1) of the trace, or the last when n is absent; SceneError when there is none.
-const TraceRecord& pickRecord(const std::vector<TraceRecord>& records,
-                              const std::filesystem::path& file, std::optional<long long> n);
+const TraceRecord& pickRecord(const LoadedTrace& trace, std::optional<long long> n);
 
 // The catalog files the record's loads found: each a path under the catalogs folder, in a
 // subfolder of it ("<catalogsDir><subfolder><separator><stem>.cat").

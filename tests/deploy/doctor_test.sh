@@ -3,21 +3,23 @@
 # host folder that has its SPACE.INI and catalogs: every check ok, then one fault at a time,
 # each named by its problem line and giving exit status 1; the 64-bit DLL in System32 seen by the
 # 32-bit doctor; the trace switch into folders of several rights, each left exactly as it was;
-# a drive's root and a folder deeper than 260 characters given as host folders.
+# a drive's root and a folder deeper than 260 characters given as host folders; then vpolv-sim
+# collect (collect_test.sh).
 #
-#   doctor_test.sh DIST SIM_X64 SIM_X86 WORKDIR
+#   doctor_test.sh DIST SIM_X64 SIM_X86 WORKDIR PROBE_DIR
 #     DIST       the folder of the release files (scripts/package.sh)
 #     SIM_*      vpolv-sim.exe of each bitness
 #     WORKDIR    scratch folder; the Wine prefix and the reports go there (healthy.txt, the
 #                report of the healthy machine)
+#     PROBE_DIR  the 64-bit build's tests/wine folder (vpolv_probe.exe, vpolv_fake_host.dll)
 set -uo pipefail
 
-if [ $# -ne 4 ]; then
-  echo "usage: doctor_test.sh DIST SIM_X64 SIM_X86 WORKDIR" >&2
+if [ $# -ne 5 ]; then
+  echo "usage: doctor_test.sh DIST SIM_X64 SIM_X86 WORKDIR PROBE_DIR" >&2
   exit 2
 fi
 dist="$(cd "$1" && pwd)"
-sim_x64="$2" sim_x86="$3"
+sim_x64="$2" sim_x86="$3" probe_dir="$5"
 mkdir -p "$4"
 work="$(cd "$4" && pwd)"
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
@@ -251,4 +253,7 @@ rm -rf "$c/Deep"
 
 expect "back to health: exit status" 0 "$(doctor healthy-again)"
 expect "the host folder is left as it was" "$installed" "$(ls "$host" | tr '\n' ' ')"
+
+# shellcheck source=collect_test.sh
+source "$here/tests/deploy/collect_test.sh"
 finish

@@ -164,13 +164,13 @@ winpath() { wine cmd /c "echo $1" 2>/dev/null | tr -d '\r'; }
 unixpath() { wine winepath -u "$1" 2>/dev/null | tr -d '\r'; }
 desktop="$(unixpath "$(winpath '%USERPROFILE%')\\Desktop")"
 mkdir -p "$desktop"
-rm -f "$desktop"/{trace.jsonl,case.json,report.txt}
+rm -f "$desktop"/{trace.jsonl,case.json,report.txt,case.zip}
 step=0
 while IFS= read -r line; do
   step=$((step + 1))
   printf '@echo off\r\n%s\r\nexit /b %%errorlevel%%\r\n' "$line" >"$work/step.bat"
   (cd "$release" && wine cmd /c "$(wine winepath -w "$work/step.bat" 2>/dev/null | tr -d '\r')" \
-    >"$work/out.raw" 2>"$work/err.raw")
+    </dev/null >"$work/out.raw" 2>"$work/err.raw")
   status=$?
   tr -d '\r' <"$work/out.raw" >"$work/out"
   want=0
@@ -178,6 +178,8 @@ while IFS= read -r line; do
     *" check "*) want="$status" && [ "$status" -le 1 ] || want="0 or 1" ;;
     # This prefix has no registration and no host folder: the doctor finds problems.
     *doctor*) want="$status" && [ "$status" -le 1 ] || want="0 or 1" ;;
+    # Nor a host: collect (its input at its end, as Enter) traces no event.
+    *" collect "*) want=1 ;;
   esac
   expect "support.md command $step ($line): exit code" "$want" "$status"
   case "$line" in
@@ -192,6 +194,13 @@ while IFS= read -r line; do
     "reg delete \"HKCU\\Software\\vpolv\""* | "vpolv-sim.exe trace off"*)
       expect "support.md: the trace switch is off" "1" \
         "$(wine reg query 'HKCU\Software\vpolv' /v TraceFile >/dev/null 2>&1; echo $?)"
+      ;;
+    *" collect "*)
+      # The designer's events: the bundle gets the trace a host's placement wrote.
+      expect "support.md: the bundle's path, printed last" "$(winpath '%USERPROFILE%')\Desktop\case.zip" \
+        "$(tail -n 1 "$work/out")"
+      python3 -c 'import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], "a") as z: z.write(sys.argv[2], "trace.jsonl")' "$desktop/case.zip" "${traces[0]}"
       ;;
     *" replay "*) expect "support.md: the replay" "identical" "$(head -c 9 "$work/out")" ;;
     *report.txt*) expect_same "support.md: report.txt is the report, in UTF-8" \

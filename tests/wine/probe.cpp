@@ -6,6 +6,10 @@
 //   vpolv_probe keys     prints every registry key and value of vpolv below
 //                        HKLM\Software\Classes and HKCU\Software\Classes, as this bitness's
 //                        registry view shows them, sorted: "<key>" and "<key>|<name>|<data>"
+//   vpolv_probe place N  a host's N placements of the cabinet scene (testkit/wine) in the
+//                        installed vpolv.Plugin, a quarter of a second apart, against the fake
+//                        host vpolv_fake_host.dll of the probe's folder (registered for the
+//                        run); prints "placed N"; exit 1 when an event fails
 // The system headers first: see win32.h.
 #include "platform/windows/win32.h"
 // clang-format off
@@ -14,10 +18,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "com/vpolv_h.h"
+#include "testkit/wine/support.h"
 
 namespace {
 
@@ -106,17 +112,60 @@ int keys() {
     return 0;
 }
 
+int place(int count) {
+    using namespace vpolv::winetest;
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder = path;
+    folder.resize(folder.find_last_of(L'\\') + 1);
+    const HMODULE fakeHost = LoadLibraryW((folder + L"vpolv_fake_host.dll").c_str());
+    const auto control = fakeHost ? exportOf<vpolv::fakehost::ControlFunction>(
+                                        fakeHost, vpolv::fakehost::kControlExport)
+                                  : nullptr;
+    const auto registerServer =
+        fakeHost ? exportOf<EntryPoint>(fakeHost, "DllRegisterServer") : nullptr;
+    const auto unregisterServer =
+        fakeHost ? exportOf<EntryPoint>(fakeHost, "DllUnregisterServer") : nullptr;
+    if (!control || !registerServer || !unregisterServer || FAILED(registerServer())) {
+        std::printf("cannot load and register vpolv_fake_host.dll\n");
+        return 1;
+    }
+    int status = 0;
+    try {
+        const auto plugin = createPlugin();
+        for (int i = 0; i < count && status == 0; ++i) {
+            Sleep(250);
+            control()->reset(cabinetScene());
+            Outcome out;
+            fire(plugin.get(), vpolv::Event::Place, out);
+            if (FAILED(out.hr)) {
+                std::printf("placement %d failed: 0x%08lx\n", i + 1,
+                            static_cast<unsigned long>(out.hr));
+                status = 1;
+            }
+        }
+    } catch (const std::exception& e) {
+        std::printf("%s\n", e.what());
+        status = 1;
+    }
+    unregisterServer();
+    if (status == 0)
+        std::printf("placed %d\n", count);
+    return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::string command = argc == 2 ? argv[1] : "";
-    if (command != "create" && command != "keys") {
-        std::fprintf(stderr, "usage: vpolv_probe create|keys\n");
+    const std::string command = argc >= 2 ? argv[1] : "";
+    const int count = command == "place" && argc == 3 ? std::atoi(argv[2]) : 0;
+    if (!(argc == 2 && (command == "create" || command == "keys")) && count <= 0) {
+        std::fprintf(stderr, "usage: vpolv_probe create|keys|place N\n");
         return 2;
     }
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
         return 2;
-    const int status = command == "create" ? create() : keys();
+    const int status = command == "create" ? create() : command == "keys" ? keys() : place(count);
     CoUninitialize();
     return status;
 }
