@@ -156,7 +156,7 @@ std::uint32_t crcOf(std::string_view data) {
     return static_cast<std::uint32_t>(crc);
 }
 
-// Raw deflate (no zlib header), as the format stores it; nullopt when zlib cannot start.
+// Raw deflate (no zlib header), as the format stores it.
 std::string deflateRaw(std::string_view data) {
     z_stream z{};
     if (deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)

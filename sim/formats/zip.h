@@ -44,6 +44,7 @@ std::string writeZip(const std::vector<ZipEntry>& entries);
 // ZipError with a message naming what is wrong), never a crash.
 std::vector<ZipEntry> readZip(std::string_view bytes);
 
-bool looksLikeZip(std::string_view bytes);  // starts with a local file header
+// Starts with a local file header (or, for an archive of no entries, with its end record).
+bool looksLikeZip(std::string_view bytes);
 
 }  // namespace vpolv::sim
