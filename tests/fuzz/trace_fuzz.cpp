@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
-#include <typeinfo>
 #include <vector>
 
 #include "fuzz_support.h"
@@ -34,17 +33,8 @@ const SceneFolder& folder() {
     return folder;
 }
 
+using vpolv::fuzzing::describeCurrentException;
 using vpolv::fuzzing::finding;
-
-std::string describe() {
-    try {
-        throw;
-    } catch (const std::exception& e) {
-        return std::string(typeid(e).name()) + ": " + e.what();
-    } catch (...) {
-        return "not a std::exception";
-    }
-}
 
 // As many records as a command reads, the last ones, which it picks by default.
 constexpr std::size_t kRecords = 4;
@@ -61,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             finding("a trace refused without a reason");
         return 0;
     } catch (...) {
-        finding("the trace reader raised something else than BadTrace", describe());
+        finding("the trace reader raised something else than BadTrace", describeCurrentException());
     }
     const fs::path target = folder().path() / "scene.json";
     for (std::size_t i = records.size() > kRecords ? records.size() - kRecords : 0;
@@ -72,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (vpolv::sim::replayReport("trace.jsonl", record, result).empty())
                 finding("an empty replay report");
         } catch (...) {
-            finding("the replay raised", describe());
+            finding("the replay raised", describeCurrentException());
         }
         vpolv::sim::SceneFromTraceFiles files;
         try {
@@ -80,12 +70,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         } catch (const SceneError&) {
             continue;
         } catch (...) {
-            finding("scene-from-trace raised something else than SceneError", describe());
+            finding("scene-from-trace raised something else than SceneError",
+                    describeCurrentException());
         }
         try {
             vpolv::sim::parseScene(files.json, target);
         } catch (...) {
-            finding("a scene made from a trace does not load", describe() + "\n" + files.json);
+            finding("a scene made from a trace does not load",
+                    describeCurrentException() + "\n" + files.json);
         }
     }
     return 0;

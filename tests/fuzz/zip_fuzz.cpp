@@ -4,7 +4,6 @@
 #include <exception>
 #include <string>
 #include <string_view>
-#include <typeinfo>
 #include <vector>
 
 #include "fuzz_support.h"
@@ -12,18 +11,9 @@
 
 namespace {
 
+using vpolv::fuzzing::describeCurrentException;
 using vpolv::fuzzing::finding;
 using vpolv::sim::ZipEntry;
-
-std::string describe() {
-    try {
-        throw;
-    } catch (const std::exception& e) {
-        return std::string(typeid(e).name()) + ": " + e.what();
-    } catch (...) {
-        return "not a std::exception";
-    }
-}
 
 }  // namespace
 
@@ -37,13 +27,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             finding("an archive refused without a reason");
         return 0;
     } catch (...) {
-        finding("the zip reader raised something else than ZipError", describe());
+        finding("the zip reader raised something else than ZipError", describeCurrentException());
     }
     std::vector<ZipEntry> again;
     try {
         again = vpolv::sim::readZip(vpolv::sim::writeZip(entries));
     } catch (...) {
-        finding("entries read could not be written and read again", describe());
+        finding("entries read could not be written and read again", describeCurrentException());
     }
     if (again.size() != entries.size())
         finding("entries written again read back as another number of entries");
