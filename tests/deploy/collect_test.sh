@@ -49,7 +49,9 @@ while read -r start ending; do
     machine) reg add 'HKLM\Software\vpolv' /v TraceFile /d 'C:\traces\everyone.jsonl' /f /reg:64 ;;
   esac
   before="$(switch_state)"
-  wait_seconds=$([ "$ending" = completed ] && echo 5 || echo 120)
+  # Long enough for the host to place its cabinets on a loaded machine: the completed rows wait
+  # it out whole, the others end sooner.
+  wait_seconds=$([ "$ending" = completed ] && echo 20 || echo 120)
   collect_in_background "$name" "$wait_seconds"
   placed="$(command wine 'C:\probe\vpolv_probe.exe' place 2 2>/dev/null | tr -d '\r')"
   expect "$name: the host placed the cabinet" "placed 2" "$placed"
