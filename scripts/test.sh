@@ -104,11 +104,18 @@ bash scripts/install-deps.sh
 current=""
 passed=()
 trap 'status=$?; if [ $status -ne 0 ] && [ -n "$current" ]; then echo "== stage $current failed" >&2; fi' EXIT
+# Each stage's time, said when it ends and summed up at the end: where a run's time goes.
+took=()
 for s in "${chosen[@]}"; do
   current=$s
   echo "==== stage $s: ${about[$s]}"
+  started=$SECONDS
   "stage_${s//-/_}"
+  took+=("$s $((SECONDS - started)) s")
+  echo "==== stage $s: passed in $((SECONDS - started)) s"
   passed+=("$s")
 done
 current=""
 echo "==== passed: ${chosen[*]}"
+printf '  %s\n' "${took[@]}"
+echo "  all: $SECONDS s"
