@@ -23,6 +23,8 @@ packages=(
   clang-16 lld-16 llvm-16 llvm faketime
   # The doctor's tests sign a DLL with a throwaway certificate.
   osslsigncode openssl
+  # pgrep and pkill: the tests signal the programs they started (collect's, package.sh).
+  procps
 )
 
 missing=()

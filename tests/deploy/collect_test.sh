@@ -22,18 +22,24 @@ switch_state() {
     done
   done
 }
-# collect_in_background NAME WAIT: collect's output into NAME.out and .err, its pid in $collecting,
-# once it has switched the trace on.
+# collect_in_background NAME WAIT: collect's output into NAME.out and .err, once it has switched
+# the trace on. $collecting is the process to wait for; $collector the Windows program's own
+# process, which signals must reach (Wine starts a console program through start.exe, which
+# forwards neither Ctrl+C nor a kill).
 collect_in_background() {
   command wine 'C:\tools\vpolv-sim.exe' collect --wait "$2" --out "$cases\\$1.zip" \
     >"$work/$1.out" 2>"$work/$1.err" &
   collecting=$!
+  collector=""
   for _ in $(seq 1 150); do
-    grep -q 'the trace is on' "$work/$1.out" 2>/dev/null && return 0
+    if grep -q 'the trace is on' "$work/$1.out" 2>/dev/null; then
+      collector="$(pgrep -f -- "^C:[^ ]*vpolv-sim[.]exe collect .*$1[.]zip\$" | head -n 1)"
+      [ -n "$collector" ] && return 0
+    fi
     kill -0 "$collecting" 2>/dev/null || break
     sleep 0.2
   done
-  bad "$1: collect did not switch the trace on: $(cat "$work/$1.err")"
+  bad "$1: collect did not switch the trace on, or its process was not found: $(cat "$work/$1.err")"
 }
 unzip_list() {
   python3 -c 'import sys, zipfile; print(" ".join(sorted(zipfile.ZipFile(sys.argv[1]).namelist())))' "$1"
@@ -55,12 +61,16 @@ while read -r start ending; do
   collect_in_background "$name" "$wait_seconds"
   placed="$(command wine 'C:\probe\vpolv_probe.exe' place 2 2>/dev/null | tr -d '\r')"
   expect "$name: the host placed the cabinet" "placed 2" "$placed"
+  signalled=$SECONDS
   case "$ending" in
-    ctrl-c) kill -INT "$collecting" ;;
-    killed) kill -KILL "$collecting" ;;
+    ctrl-c) kill -INT "$collector" ;;
+    killed) kill -KILL "$collector" ;;
   esac
   wait "$collecting" 2>/dev/null
   status=$?
+  if [ "$ending" = ctrl-c ]; then
+    expect "$name: Ctrl+C ended the waiting (of 120 s)" yes "$([ $((SECONDS - signalled)) -lt 60 ] && echo yes)"
+  fi
   if [ "$ending" = killed ]; then
     expect "$name: a leftover switch" 1 "$(switch_state | grep -i 'TraceFile.*collect-' | sort -u | wc -l)"
     # The next collect notices the leftover, and puts back the value it remembers.
