@@ -59,14 +59,6 @@ std::string localTime(const char* format) {
     return text;
 }
 
-std::wstring environment(const wchar_t* name) {
-    const DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
-    std::wstring value(size, L'\0');
-    const DWORD length = size == 0 ? 0 : GetEnvironmentVariableW(name, value.data(), size);
-    value.resize(length < size ? length : 0);
-    return value;
-}
-
 std::wstring knownFolder(REFKNOWNFOLDERID id) {
     PWSTR path = nullptr;
     std::wstring folder;
@@ -142,33 +134,6 @@ class TraceFiles {
     ULONGLONG seen_ = 0;
     std::size_t count_ = 0;
 };
-
-// A new file for this collection's trace in %LOCALAPPDATA%\vpolv (made when missing).
-std::optional<std::wstring> newTraceFile(std::string& reason) {
-    std::wstring folder = knownFolder(FOLDERID_LocalAppData);
-    if (folder.empty())
-        folder = environment(L"LOCALAPPDATA");
-    if (folder.empty()) {
-        reason = "the user's local application data folder (%LOCALAPPDATA%) is not known";
-        return std::nullopt;
-    }
-    folder += L"\\vpolv";
-    if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-        reason = utf8(folder) + " cannot be made: " +
-                 toUtf8(win::systemMessage(HRESULT_FROM_WIN32(GetLastError())));
-        return std::nullopt;
-    }
-    const std::wstring stem = folder + L"\\collect-" + wide(localTime("%04u%02u%02u-%02u%02u%02u"));
-    for (int n = 1; n < 100; ++n) {
-        const std::wstring file = stem + (n == 1 ? L"" : L"-" + std::to_wstring(n)) + L".jsonl";
-        if (GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES &&
-            GetFileAttributesW((file + L".1").c_str()) == INVALID_FILE_ATTRIBUTES) {
-            return file;
-        }
-    }
-    reason = "no new file name is free in " + utf8(folder);
-    return std::nullopt;
-}
 
 // Whether the user pressed Enter in the console (input read and dropped); false when standard
 // input is no console.
@@ -345,16 +310,16 @@ int run(const Options& options, const Console& console) {
     } catch (const TraceSwitchError& e) {
         return refuse(e.what());
     }
-    const auto file = newTraceFile(reason);
-    if (!file)
-        return refuse(reason);
-    TraceFiles trace(*file);
+    std::optional<std::wstring> file;
     std::optional<TraceSwitchGuard> guard;
     try {
-        guard.emplace(utf8(*file));
+        const std::string path = newTraceFile("collect");
+        file = wide(path);
+        guard.emplace(path);
     } catch (const TraceSwitchError& e) {
         return refuse(e.what());
     }
+    TraceFiles trace(*file);
     const ControlHandler handler;  // after the switch's own: asked first
     collected.earlierSwitch = valueText(guard->earlier());
     say << "the trace is on for this user, into " << echo(utf8(*file)) << "\n";

@@ -75,9 +75,10 @@ extern const char* const kMachineSwitchName;  // "HKLM\Software\vpolv TraceFile"
 // TraceSwitchError when a run holds the switch now or the value cannot be written.
 void setUserTraceFile(const std::string& file);
 
-// A new trace file's path, UTF-8: %LOCALAPPDATA%\vpolv\trace-YYYYMMDD-HHMMSS.jsonl by the local
-// time (a number added when that name is taken), the folder created. Throws TraceSwitchError.
-std::string newTraceFile();
+// A new trace file's path, UTF-8: %LOCALAPPDATA%\vpolv\<prefix>-YYYYMMDD-HHMMSS.jsonl by the
+// local time (a number added when that name, or its rotated ".1", is taken), the folder created.
+// Throws TraceSwitchError.
+std::string newTraceFile(const char* prefix = "trace");
 
 // What switchUserTraceOff() did.
 struct SwitchOff {

@@ -24,7 +24,7 @@ SwitchOff switchUserTraceOff() {
     refuse();
 }
 
-std::string newTraceFile() {
+std::string newTraceFile(const char*) {
     refuse();
 }
 

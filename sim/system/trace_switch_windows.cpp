@@ -23,6 +23,10 @@
 #include "common/text.h"
 #include "platform/windows/com_support.h"
 #include "platform/windows/win32.h"
+// clang-format off
+#include <knownfolders.h>
+#include <shlobj.h>
+// clang-format on
 #include "sim/system/files.h"
 #include "sim/system/trace_switch.h"
 
@@ -318,13 +322,23 @@ SwitchOff switchUserTraceOff() {
     return off;
 }
 
-std::string newTraceFile() {
-    wchar_t base[MAX_PATH + 1] = {};
-    const DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", base, MAX_PATH + 1);
-    if (length == 0 || length > MAX_PATH)
+std::string newTraceFile(const char* prefix) {
+    std::wstring base;
+    PWSTR known = nullptr;
+    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &known)))
+        base = known;
+    CoTaskMemFree(known);
+    if (base.empty()) {
+        wchar_t variable[MAX_PATH + 1] = {};
+        const DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", variable, MAX_PATH + 1);
+        if (length > 0 && length <= MAX_PATH)
+            base = variable;
+    }
+    if (base.empty()) {
         throw TraceSwitchError(
             "LOCALAPPDATA, the user's local application data folder, is not "
             "set: name the trace file");
+    }
     const std::filesystem::path folder = std::filesystem::path(base) / L"vpolv";
     std::error_code error;
     std::filesystem::create_directories(folder, error);
@@ -335,14 +349,17 @@ std::string newTraceFile() {
     SYSTEMTIME now{};
     GetLocalTime(&now);
     wchar_t stamp[32] = {};
-    std::swprintf(stamp, 32, L"trace-%04u%02u%02u-%02u%02u%02u", now.wYear, now.wMonth, now.wDay,
+    std::swprintf(stamp, 32, L"-%04u%02u%02u-%02u%02u%02u", now.wYear, now.wMonth, now.wDay,
                   now.wHour, now.wMinute, now.wSecond);
+    const std::wstring stem = wide(prefix) + stamp;
     for (int n = 1;; ++n) {
-        const std::wstring name =
-            std::wstring(stamp) + (n == 1 ? L"" : L"-" + std::to_wstring(n)) + L".jsonl";
-        const std::filesystem::path file = folder / name;
-        if (!std::filesystem::exists(file, error) && !error)
+        const std::filesystem::path file =
+            folder / (stem + (n == 1 ? L"" : L"-" + std::to_wstring(n)) + L".jsonl");
+        const std::filesystem::path rotated = file.wstring() + L".1";
+        if (!std::filesystem::exists(file, error) && !error &&
+            !std::filesystem::exists(rotated, error) && !error) {
             return utf8(file.wstring());
+        }
     }
 }
 
