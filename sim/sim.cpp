@@ -15,9 +15,11 @@
 #include "common/release.h"
 #include "sim/commands/command.h"
 #include "sim/formats/scene_file.h"
-#include "sim/system/echo.h"
+#include "standalone/echo.h"
 
 namespace vpolv::sim {
+
+using namespace standalone;
 
 namespace {
 

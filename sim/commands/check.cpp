@@ -2,9 +2,11 @@
 #include "sim/commands/command.h"
 #include "sim/formats/scene_file.h"
 #include "sim/reports/table_check.h"
-#include "sim/system/files.h"
+#include "standalone/files.h"
 
 namespace vpolv::sim {
+
+using namespace standalone;
 
 namespace {
 

@@ -5,13 +5,11 @@
 #include <limits>
 #include <vector>
 
-#include "sim/system/files.h"
+#include "standalone/files.h"
 
 namespace vpolv::sim {
 
-bool Console::print(const std::string& text) const {
-    return printTo(out, err, text, "vpolv-sim");
-}
+using namespace standalone;
 
 void refuseExtras(const CLI::App& app) {
     std::vector<std::string> extras = app.remaining();

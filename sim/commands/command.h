@@ -9,6 +9,7 @@
 #include <string>
 
 #include "common/types.h"
+#include "standalone/files.h"
 
 namespace vpolv::sim {
 
@@ -25,12 +26,7 @@ struct UsageError {
     std::string message;
 };
 
-struct Console {
-    std::ostream& out;
-    std::ostream& err;
-    // Writes text to out; false, after a message on err, when it cannot.
-    bool print(const std::string& text) const;
-};
+using standalone::Console;
 
 // The run of one command line: where the commands write, and the exit status the command's
 // callback leaves.

@@ -1,9 +1,11 @@
-// vpolv-sim doctor: this machine's set-up of the plug-in, checked (sim/doctor/ makes the checks).
-#include "sim/doctor/doctor.h"
+// vpolv-sim doctor: this machine's set-up of the plug-in, checked (support/doctor.h checks it).
+#include "support/doctor.h"
 
 #include "sim/commands/command.h"
 
 namespace vpolv::sim {
+
+using namespace support;
 
 namespace {
 

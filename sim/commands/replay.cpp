@@ -3,9 +3,11 @@
 
 #include "sim/commands/command.h"
 #include "sim/formats/trace_file.h"
-#include "sim/system/files.h"
+#include "standalone/files.h"
 
 namespace vpolv::sim {
+
+using namespace standalone;
 
 namespace {
 

@@ -9,10 +9,12 @@
 #include "sim/engine/event.h"
 #include "sim/formats/scene_file.h"
 #include "sim/reports/event_report.h"
-#include "sim/system/echo.h"
-#include "sim/system/files.h"
+#include "standalone/echo.h"
+#include "standalone/files.h"
 
 namespace vpolv::sim {
+
+using namespace standalone;
 
 namespace {
 

@@ -5,10 +5,12 @@
 
 #include "sim/commands/command.h"
 #include "sim/formats/trace_file.h"
-#include "sim/system/echo.h"
-#include "sim/system/files.h"
+#include "standalone/echo.h"
+#include "standalone/files.h"
 
 namespace vpolv::sim {
+
+using namespace standalone;
 
 namespace {
 

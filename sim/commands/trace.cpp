@@ -1,14 +1,17 @@
 // vpolv-sim trace on [FILE] | off | status: the plug-in's trace switch for this user, on Windows
-// (sim/system/trace_switch.h reads and writes it).
+// (support/trace_switch.h reads and writes it).
 #include <algorithm>
 #include <vector>
 
 #include "sim/commands/command.h"
-#include "sim/system/echo.h"
-#include "sim/system/files.h"
-#include "sim/system/trace_switch.h"
+#include "standalone/echo.h"
+#include "standalone/files.h"
+#include "support/trace_switch.h"
 
 namespace vpolv::sim {
+
+using namespace standalone;
+using namespace support;
 
 namespace fs = std::filesystem;
 

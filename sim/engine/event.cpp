@@ -9,9 +9,11 @@
 #include "common/fixed_locale.h"
 #include "common/text.h"
 #include "platform/native.h"
-#include "sim/system/files.h"
+#include "standalone/files.h"
 
 namespace vpolv::sim {
+
+using namespace standalone;
 
 namespace {
 

@@ -8,10 +8,12 @@
 #include "common/fixed_locale.h"
 #include "common/text.h"
 #include "host/recorded.h"
-#include "sim/system/echo.h"
+#include "standalone/echo.h"
 #include "standalone/message_box.h"
 
 namespace vpolv::sim {
+
+using namespace standalone;
 
 namespace {
 

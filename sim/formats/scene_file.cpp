@@ -9,12 +9,14 @@
 #include <set>
 
 #include "common/text.h"
-#include "sim/system/echo.h"
-#include "sim/system/files.h"
+#include "standalone/echo.h"
+#include "standalone/files.h"
 #include "trace/json_reading.h"
 #include "trace/record.h"
 
 namespace vpolv::sim {
+
+using namespace standalone;
 
 namespace fs = std::filesystem;
 using Json = nlohmann::ordered_json;

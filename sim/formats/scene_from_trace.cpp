@@ -8,9 +8,11 @@
 #include <system_error>
 
 #include "common/text.h"
-#include "sim/system/files.h"
+#include "standalone/files.h"
 
 namespace vpolv::sim {
+
+using namespace standalone;
 
 namespace fs = std::filesystem;
 using host::Arg;

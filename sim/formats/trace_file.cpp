@@ -3,11 +3,14 @@
 
 #include <algorithm>
 
-#include "sim/formats/zip.h"
-#include "sim/system/echo.h"
-#include "sim/system/files.h"
+#include "standalone/echo.h"
+#include "standalone/files.h"
+#include "support/zip.h"
 
 namespace vpolv::sim {
+
+using namespace standalone;
+using namespace support;
 
 namespace fs = std::filesystem;
 namespace {

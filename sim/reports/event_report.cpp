@@ -8,11 +8,13 @@
 #include "common/text.h"
 #include "host/info_codes.h"
 #include "showcase/showcase.h"
-#include "sim/system/echo.h"
-#include "sim/system/files.h"
+#include "standalone/echo.h"
+#include "standalone/files.h"
 #include "trace/record.h"
 
 namespace vpolv::sim {
+
+using namespace standalone;
 
 namespace {
 

@@ -11,10 +11,12 @@
 #include "showcase/cabinet.h"
 #include "showcase/showcase.h"
 #include "sim/engine/event.h"
-#include "sim/system/echo.h"
-#include "sim/system/files.h"
+#include "standalone/echo.h"
+#include "standalone/files.h"
 
 namespace vpolv::sim {
+
+using namespace standalone;
 
 namespace {
 

@@ -7,13 +7,13 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "sim/formats/zip.h"
+#include "support/zip.h"
 
 namespace {
 
 using vpolv::fuzzing::describeCurrentException;
 using vpolv::fuzzing::finding;
-using vpolv::sim::ZipEntry;
+using vpolv::support::ZipEntry;
 
 }  // namespace
 
@@ -21,8 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     std::vector<ZipEntry> entries;
     try {
-        entries = vpolv::sim::readZip(bytes);
-    } catch (const vpolv::sim::ZipError& bad) {
+        entries = vpolv::support::readZip(bytes);
+    } catch (const vpolv::support::ZipError& bad) {
         if (std::string_view(bad.what()).empty())
             finding("an archive refused without a reason");
         return 0;
@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     std::vector<ZipEntry> again;
     try {
-        again = vpolv::sim::readZip(vpolv::sim::writeZip(entries));
+        again = vpolv::support::readZip(vpolv::support::writeZip(entries));
     } catch (...) {
         finding("entries read could not be written and read again", describeCurrentException());
     }

@@ -1,6 +1,6 @@
 // The doctor's checks that every system makes: a host folder with its SPACE.INI and catalogs,
 // the decimal separator, the PE header, and the report's exit status.
-#include "sim/doctor/doctor.h"
+#include "support/doctor.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -13,7 +13,7 @@
 #include "common/fixed_locale.h"
 #include "platform/native.h"
 
-namespace vpolv::sim::doctor {
+namespace vpolv::support::doctor {
 namespace {
 
 namespace fs = std::filesystem;
@@ -176,4 +176,4 @@ TEST(PeKind, TellsTheBitnessOrWhyNot) {
 }
 
 }  // namespace
-}  // namespace vpolv::sim::doctor
+}  // namespace vpolv::support::doctor

@@ -1,5 +1,5 @@
 // The simulator's file helpers and the escaping of echoed text.
-#include "sim/system/files.h"
+#include "standalone/files.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -9,9 +9,9 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "sim/system/echo.h"
+#include "standalone/echo.h"
 
-namespace vpolv::sim {
+namespace vpolv::standalone {
 namespace {
 
 namespace fs = std::filesystem;
@@ -146,4 +146,4 @@ TEST_F(FilesTest, InterruptRemovesTheTemporaryFolder) {
 }
 
 }  // namespace
-}  // namespace vpolv::sim
+}  // namespace vpolv::standalone

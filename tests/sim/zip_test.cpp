@@ -1,6 +1,6 @@
 // Zip archives: entries come back as written, the same entries give the same bytes, damaged
 // archives are refused with their fault named; a bundle replays as the trace it holds.
-#include "sim/formats/zip.h"
+#include "support/zip.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@
 
 #include "sim/sim.h"
 
-namespace vpolv::sim {
+namespace vpolv::support {
 namespace {
 
 namespace fs = std::filesystem;
@@ -160,7 +160,7 @@ TEST(Zip, ABundleReplaysAsTheTraceItHolds) {
         std::ostringstream out;
         std::ostringstream err;
         const std::string args[] = {"replay", (kCases / file).string()};
-        const int status = runSim(args, out, err);
+        const int status = sim::runSim(args, out, err);
         return std::to_string(status) + "\n" + out.str() + err.str();
     };
     std::string expected = run("one-record.jsonl");
@@ -171,4 +171,4 @@ TEST(Zip, ABundleReplaysAsTheTraceItHolds) {
 }
 
 }  // namespace
-}  // namespace vpolv::sim
+}  // namespace vpolv::support

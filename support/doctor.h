@@ -15,7 +15,7 @@
 #include "common/locale.h"
 #include "platform/platform.h"
 
-namespace vpolv::sim::doctor {
+namespace vpolv::support::doctor {
 
 // Exit status: every check ok, a problem found, the checks could not be made.
 inline constexpr int kAllOk = 0;
@@ -109,4 +109,4 @@ std::optional<Report> examine(const Options& options, const Machine* machine, st
 // returns the exit status.
 int command(const Options& options, std::ostream& out, std::ostream& err);
 
-}  // namespace vpolv::sim::doctor
+}  // namespace vpolv::support::doctor

@@ -16,13 +16,7 @@
 #include "standalone/interrupt.h"
 #include "standalone/temporary_folder.h"
 
-namespace vpolv::sim {
-
-// The temporary folder that stands for the plug-in's folder, and the removal of what is left on
-// an interrupt.
-using standalone::Leftover;
-using standalone::removeLeftoversOnInterrupt;
-using standalone::TemporaryFolder;
+namespace vpolv::standalone {
 
 inline constexpr std::uintmax_t kMiB = 1024 * 1024;
 
@@ -44,6 +38,14 @@ bool endsInSeparator(std::string_view text);
 
 // The system's description of an error, in the same words on every system.
 std::string reasonOf(std::error_code error);
+
+// Where a program writes: what it prints, and its messages.
+struct Console {
+    std::ostream& out;
+    std::ostream& err;
+    // Writes text to out; false, after a message on err, when it cannot.
+    bool print(const std::string& text) const;
+};
 
 // Writes text to out, standard output or a stream standing for it; false, after "PROGRAM:
 // standard output cannot be written" and the reason on err, when it cannot.
@@ -69,4 +71,4 @@ std::optional<std::filesystem::path> outputTarget(const std::filesystem::path& o
 std::optional<std::string> writeWhole(const std::filesystem::path& target,
                                       std::string_view contents);
 
-}  // namespace vpolv::sim
+}  // namespace vpolv::standalone

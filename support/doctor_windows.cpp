@@ -18,11 +18,13 @@
 #include "common/text.h"
 #include "platform/native.h"
 #include "platform/windows/com_support.h"
-#include "sim/doctor/doctor.h"
-#include "sim/system/files.h"
-#include "sim/system/trace_switch.h"
+#include "standalone/files.h"
+#include "support/doctor.h"
+#include "support/trace_switch.h"
 
-namespace vpolv::sim::doctor {
+namespace vpolv::support::doctor {
+
+using namespace standalone;
 namespace {
 
 const std::string kRegistering = "docs/deployment.md section 3";
@@ -743,4 +745,4 @@ Text systemPath(const Text& path) {
     return win::fromWide(L"\\\\?\\" + full);
 }
 
-}  // namespace vpolv::sim::doctor
+}  // namespace vpolv::support::doctor

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace vpolv::sim {
+namespace vpolv::standalone {
 
 std::string echo(std::string_view bytes);
 
@@ -15,4 +15,4 @@ std::string echo(std::string_view bytes);
 // "..." when some were cut, escaped as echo does.
 std::string echoTail(std::string_view bytes, std::size_t limit);
 
-}  // namespace vpolv::sim
+}  // namespace vpolv::standalone

@@ -27,10 +27,12 @@
 #include <knownfolders.h>
 #include <shlobj.h>
 // clang-format on
-#include "sim/system/files.h"
-#include "sim/system/trace_switch.h"
+#include "standalone/files.h"
+#include "support/trace_switch.h"
 
-namespace vpolv::sim {
+namespace vpolv::support {
+
+using namespace standalone;
 
 namespace {
 
@@ -480,4 +482,4 @@ bool TraceSwitchGuard::restored() const {
     return state_->done;
 }
 
-}  // namespace vpolv::sim
+}  // namespace vpolv::support

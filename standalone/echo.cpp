@@ -1,10 +1,10 @@
 // Showing file names, arguments and pieces of a scene file safely in messages.
-#include "sim/system/echo.h"
+#include "standalone/echo.h"
 
 #include <cstdio>
 #include <vector>
 
-namespace vpolv::sim {
+namespace vpolv::standalone {
 
 namespace {
 
@@ -77,4 +77,4 @@ std::string echoTail(std::string_view bytes, std::size_t limit) {
     return out;
 }
 
-}  // namespace vpolv::sim
+}  // namespace vpolv::standalone

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "sim/commands/command.h"
-#include "sim/doctor/doctor.h"
-#include "sim/formats/zip.h"
+#include "standalone/files.h"
+#include "support/doctor.h"
+#include "support/zip.h"
 
-namespace vpolv::sim::collect {
+namespace vpolv::support::collect {
 
 struct Options {
     std::string out;            // UTF-8; empty: the default name (defaultBundleName) on the Desktop
@@ -23,7 +23,7 @@ struct Options {
 
 // The run: exit status 0 collected with at least one event, 1 collected without one, 2 could
 // not run (on every system but Windows, always).
-int run(const Options& options, const Console& console);
+int run(const Options& options, const standalone::Console& console);
 
 inline constexpr int kCollected = 0;
 inline constexpr int kNothingTraced = 1;
@@ -67,4 +67,4 @@ std::string defaultBundleName(const std::string& when);
 std::string summaryJson(const Collected& collected, const doctor::Report& report,
                         const std::string& bundle, int exitCode);
 
-}  // namespace vpolv::sim::collect
+}  // namespace vpolv::support::collect

@@ -1,7 +1,7 @@
 // Zip archives in memory. The three records of the container are described once each (map*
 // below, with the fields in the order they are stored); the writer and the reader pass an io that
 // does their part, so that the two cannot disagree on a field's width or place.
-#include "sim/formats/zip.h"
+#include "support/zip.h"
 
 #include <zlib.h>
 
@@ -9,7 +9,13 @@
 #include <limits>
 #include <set>
 
-namespace vpolv::sim {
+#include "standalone/echo.h"
+
+namespace vpolv::support {
+
+using namespace standalone;
+
+ZipError::ZipError(const std::string& message) : std::runtime_error(standalone::echo(message)) {}
 
 namespace {
 
@@ -380,4 +386,4 @@ std::vector<ZipEntry> readZip(std::string_view bytes) {
     return entries;
 }
 
-}  // namespace vpolv::sim
+}  // namespace vpolv::support

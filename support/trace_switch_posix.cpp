@@ -1,7 +1,7 @@
 // The trace switch is a value of the Windows registry: without it, every call says so.
-#include "sim/system/trace_switch.h"
+#include "support/trace_switch.h"
 
-namespace vpolv::sim {
+namespace vpolv::support {
 
 namespace {
 
@@ -47,4 +47,4 @@ bool TraceSwitchGuard::restored() const {
     return true;
 }
 
-}  // namespace vpolv::sim
+}  // namespace vpolv::support

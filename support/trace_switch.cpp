@@ -1,12 +1,14 @@
 // What the trace switch's messages share on every system.
-#include "sim/system/trace_switch.h"
+#include "support/trace_switch.h"
 
 #include <array>
 
 #include "common/text.h"
-#include "sim/system/echo.h"
+#include "standalone/echo.h"
 
-namespace vpolv::sim {
+namespace vpolv::support {
+
+using namespace standalone;
 
 const char* const kUserSwitchName = "HKCU\\Software\\vpolv TraceFile";
 const char* const kMachineSwitchName = "HKLM\\Software\\vpolv TraceFile";
@@ -58,4 +60,4 @@ std::string describe(const SwitchValue& value) {
     return echo(stored) + " (" + type + ", read as " + echo(value.text) + ")";
 }
 
-}  // namespace vpolv::sim
+}  // namespace vpolv::support

@@ -1,5 +1,5 @@
 // Bounded reads of regular files, the whole-or-nothing --out, and writing to standard output.
-#include "sim/system/files.h"
+#include "standalone/files.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -11,7 +11,7 @@
 
 #include "common/text.h"
 
-namespace vpolv::sim {
+namespace vpolv::standalone {
 
 namespace fs = std::filesystem;
 
@@ -227,4 +227,8 @@ bool printTo(std::ostream& out, std::ostream& err, const std::string& text,
     return written;
 }
 
-}  // namespace vpolv::sim
+bool Console::print(const std::string& text) const {
+    return printTo(out, err, text, "vpolv-sim");
+}
+
+}  // namespace vpolv::standalone

@@ -15,7 +15,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace vpolv::sim {
+namespace vpolv::support {
 
 // Whether this system has the switch (Windows).
 #ifdef _WIN32
@@ -122,4 +122,4 @@ class TraceSwitchGuard {
     std::unique_ptr<State> state_;
 };
 
-}  // namespace vpolv::sim
+}  // namespace vpolv::support

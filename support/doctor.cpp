@@ -1,6 +1,6 @@
 // The doctor's report, the checks every system can make (a host folder, the decimal separator,
 // a PE header) and the command around them.
-#include "sim/doctor/doctor.h"
+#include "support/doctor.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -17,11 +17,13 @@
 #include "common/text.h"
 #include "host/memory_host.h"
 #include "platform/native.h"
-#include "sim/system/echo.h"
-#include "sim/system/files.h"
+#include "standalone/echo.h"
+#include "standalone/files.h"
 #include "standalone/message_box.h"
 
-namespace vpolv::sim::doctor {
+namespace vpolv::support::doctor {
+
+using namespace standalone;
 namespace {
 
 namespace fs = std::filesystem;
@@ -400,4 +402,4 @@ Text systemPath(const Text& path) {
 }
 #endif
 
-}  // namespace vpolv::sim::doctor
+}  // namespace vpolv::support::doctor

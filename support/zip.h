@@ -6,20 +6,19 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "sim/formats/scene_file.h"
+namespace vpolv::support {
 
-namespace vpolv::sim {
-
-// A fault of an archive, or of entries too large to be written. A SceneError, so that a command
-// reading a bad bundle ends as with any other unreadable input (exit 2); the message names what
-// is wrong and, where there is one, the entry ("trace.jsonl: CRC-32 mismatch").
-class ZipError : public SceneError {
+// A fault of an archive, or of entries too large to be written; the message names what is wrong
+// and, where there is one, the entry ("trace.jsonl: CRC-32 mismatch"), escaped as echo() does. A
+// command that reads a bad bundle reports it as any other unreadable input (exit 2).
+class ZipError : public std::runtime_error {
   public:
-    using SceneError::SceneError;
+    explicit ZipError(const std::string& message);
 };
 
 struct ZipEntry {
@@ -47,4 +46,4 @@ std::vector<ZipEntry> readZip(std::string_view bytes);
 // Starts with a local file header (or, for an archive of no entries, with its end record).
 bool looksLikeZip(std::string_view bytes);
 
-}  // namespace vpolv::sim
+}  // namespace vpolv::support

@@ -12,12 +12,14 @@
 
 #include "common/text.h"
 #include "platform/windows/com_support.h"
-#include "sim/commands/collect.h"
-#include "sim/system/echo.h"
-#include "sim/system/files.h"
-#include "sim/system/trace_switch.h"
+#include "standalone/echo.h"
+#include "standalone/files.h"
+#include "support/collect.h"
+#include "support/trace_switch.h"
 
-namespace vpolv::sim::collect {
+namespace vpolv::support::collect {
+
+using namespace standalone;
 namespace {
 
 namespace fs = std::filesystem;
@@ -379,4 +381,4 @@ int run(const Options& options, const Console& console) {
     return status;
 }
 
-}  // namespace vpolv::sim::collect
+}  // namespace vpolv::support::collect
