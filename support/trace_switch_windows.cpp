@@ -95,8 +95,7 @@ void write(const win::UniqueKey& key, const wchar_t* name, unsigned long type,
 
 // A REG_SZ's bytes, with the terminator.
 std::string stringBytes(const std::string& text) {
-    const std::wstring value = wide(text);
-    return {reinterpret_cast<const char*>(value.c_str()), (value.size() + 1) * sizeof(wchar_t)};
+    return registry::textBytes(wide(text));
 }
 
 template <class Number>

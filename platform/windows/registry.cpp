@@ -43,24 +43,6 @@ REGSAM rights(unsigned access) {
     return sam;
 }
 
-// Reads a string value (RRF_RT_REG_SZ: a REG_EXPAND_SZ comes expanded); again with a larger buffer
-// while it grows between the two calls.
-long getText(HKEY key, const wchar_t* name, std::wstring& text) {
-    DWORD bytes = 0;
-    LSTATUS status = RegGetValueW(key, nullptr, name, RRF_RT_REG_SZ, nullptr, nullptr, &bytes);
-    while (status == ERROR_SUCCESS || status == ERROR_MORE_DATA) {
-        std::wstring value(bytes / sizeof(wchar_t) + 1, L'\0');
-        bytes = static_cast<DWORD>(value.size() * sizeof(wchar_t));
-        status = RegGetValueW(key, nullptr, name, RRF_RT_REG_SZ, nullptr, value.data(), &bytes);
-        if (status == ERROR_SUCCESS) {
-            value.resize(wcsnlen(value.c_str(), value.size()));
-            text = std::move(value);
-            return kOk;
-        }
-    }
-    return status;
-}
-
 }  // namespace
 
 const char* rootName(Root root) {
@@ -117,8 +99,24 @@ long readRaw(const UniqueKey& key, const wchar_t* name, std::optional<Raw>& valu
     return status == ERROR_FILE_NOT_FOUND ? kOk : status;
 }
 
+// RRF_RT_REG_SZ: a REG_EXPAND_SZ comes expanded. Read again while the value grows between the
+// two calls.
 long readText(const UniqueKey& key, const wchar_t* name, std::wstring& text) {
-    return getText(key.get(), name, text);
+    DWORD bytes = 0;
+    LSTATUS status =
+        RegGetValueW(key.get(), nullptr, name, RRF_RT_REG_SZ, nullptr, nullptr, &bytes);
+    while (status == ERROR_SUCCESS || status == ERROR_MORE_DATA) {
+        std::wstring value(bytes / sizeof(wchar_t) + 1, L'\0');
+        bytes = static_cast<DWORD>(value.size() * sizeof(wchar_t));
+        status =
+            RegGetValueW(key.get(), nullptr, name, RRF_RT_REG_SZ, nullptr, value.data(), &bytes);
+        if (status == ERROR_SUCCESS) {
+            value.resize(wcsnlen(value.c_str(), value.size()));
+            text = std::move(value);
+            return kOk;
+        }
+    }
+    return status;
 }
 
 long readText(Root root, const std::wstring& path, const wchar_t* name, View view,
@@ -135,9 +133,11 @@ long write(const UniqueKey& key, const wchar_t* name, unsigned long type,
 }
 
 long writeText(const UniqueKey& key, const wchar_t* name, const std::wstring& text) {
-    return write(key, name, REG_SZ,
-                 std::string(reinterpret_cast<const char*>(text.c_str()),
-                             (text.size() + 1) * sizeof(wchar_t)));
+    return write(key, name, REG_SZ, textBytes(text));
+}
+
+std::string textBytes(const std::wstring& text) {
+    return {reinterpret_cast<const char*>(text.c_str()), (text.size() + 1) * sizeof(wchar_t)};
 }
 
 long removeValue(const UniqueKey& key, const wchar_t* name) {

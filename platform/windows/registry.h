@@ -67,8 +67,9 @@ long readText(const UniqueKey& key, const wchar_t* name, std::wstring& text);
 long readText(Root root, const std::wstring& path, const wchar_t* name, View view,
               std::wstring& text);
 long write(const UniqueKey& key, const wchar_t* name, unsigned long type, const std::string& bytes);
-// A REG_SZ with its terminator.
+// A REG_SZ with its terminator, and its bytes.
 long writeText(const UniqueKey& key, const wchar_t* name, const std::wstring& text);
+std::string textBytes(const std::wstring& text);
 long removeValue(const UniqueKey& key, const wchar_t* name);
 // Whether the key holds no value and no key.
 bool empty(const UniqueKey& key);
