@@ -1,17 +1,18 @@
 // vpolv-sim collect on Windows: the doctor, the switch held while the designer repeats the
 // event, the count of the events as they arrive, and the bundle.
-#include "platform/windows/win32.h"
-// clang-format off
-#include <knownfolders.h>
-#include <shlobj.h>
-// clang-format on
-
 #include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <ostream>
+#include <thread>
 
 #include "common/text.h"
-#include "platform/windows/com_support.h"
+#include "platform/windows/console.h"
+#include "platform/windows/image.h"
+#include "platform/windows/paths.h"
+#include "platform/windows/trace_switch.h"
+#include "platform/windows/wide.h"
 #include "standalone/echo.h"
 #include "standalone/files.h"
 #include "support/collect.h"
@@ -23,70 +24,43 @@ using namespace standalone;
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string utf8(const std::wstring& text) {
-    return toUtf8(win::fromWide(text));
-}
-std::wstring wide(const std::string& text) {
-    return win::toWide(fromUtf8(text));
-}
+using win::utf8;
+using win::wide;
 
 // Ctrl+C and Ctrl+Break end the waiting as Enter does; the main thread then puts the switch back
 // and writes the bundle. A closed console window, a log-off or a shutdown go on to the switch's
 // own handler, which puts it back before the process ends.
 std::atomic<bool> gInterrupted{false};
 
-BOOL WINAPI onControl(DWORD event) {
-    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
+bool onControl(win::ControlEvent event) {
+    if (event == win::ControlEvent::Interrupt) {
         gInterrupted = true;
-        return TRUE;
+        return true;
     }
-    return FALSE;
+    return false;
 }
 
 // While alive, onControl is the first console handler asked.
 struct ControlHandler {
-    ControlHandler() { SetConsoleCtrlHandler(onControl, TRUE); }
-    ~ControlHandler() { SetConsoleCtrlHandler(onControl, FALSE); }
+    ControlHandler() { win::addControlHandler(onControl); }
+    ~ControlHandler() { win::removeControlHandler(onControl); }
     ControlHandler(const ControlHandler&) = delete;
     ControlHandler& operator=(const ControlHandler&) = delete;
 };
 
 std::string localTime(const char* format) {
-    SYSTEMTIME now{};
-    GetLocalTime(&now);
+    const win::LocalTime now = win::localTime();
     char text[32];
-    std::snprintf(text, sizeof text, format, now.wYear, now.wMonth, now.wDay, now.wHour,
-                  now.wMinute, now.wSecond);
+    std::snprintf(text, sizeof text, format, now.year, now.month, now.day, now.hour, now.minute,
+                  now.second);
     return text;
-}
-
-std::wstring knownFolder(REFKNOWNFOLDERID id) {
-    PWSTR path = nullptr;
-    std::wstring folder;
-    if (SUCCEEDED(SHGetKnownFolderPath(id, 0, nullptr, &path)))
-        folder = path;
-    CoTaskMemFree(path);
-    return folder;
-}
-
-bool isFolder(const std::wstring& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 // A file's contents, read while the plug-in may append to it; empty when it is not there.
 std::string readShared(const std::wstring& path) {
-    const win::UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     std::string data;
-    if (!file)
-        return data;
-    char buffer[65536];
-    DWORD read = 0;
-    while (ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0)
-        data.append(buffer, read);
+    unsigned long error = 0;
+    win::readShared(path, std::string::npos, data, error);
     return data;
 }
 
@@ -112,13 +86,8 @@ class TraceFiles {
     }
     // The number of events traced so far; the files are read again only when they changed.
     std::size_t events() {
-        const auto size = [](const std::wstring& path) -> ULONGLONG {
-            WIN32_FILE_ATTRIBUTE_DATA data{};
-            if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
-                return 0;
-            return (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-        };
-        const ULONGLONG now = size(file_) ^ (size(older()) << 1);
+        const auto size = [](const std::wstring& path) { return win::fileState(path).size; };
+        const std::uint64_t now = size(file_) ^ (size(older()) << 1);
         if (now != seen_) {
             seen_ = now;
             count_ = countRecords(records());
@@ -127,79 +96,26 @@ class TraceFiles {
     }
     // Deletes both files.
     void remove() const {
-        DeleteFileW(older().c_str());
-        DeleteFileW(file_.c_str());
+        std::error_code error;
+        fs::remove(older(), error);
+        fs::remove(file_, error);
     }
 
   private:
     std::wstring file_;
-    ULONGLONG seen_ = 0;
+    std::uint64_t seen_ = 0;
     std::size_t count_ = 0;
 };
-
-// Whether the user pressed Enter in the console (input read and dropped); false when standard
-// input is no console.
-bool enterPressed(HANDLE input) {
-    DWORD pending = 0;
-    while (GetNumberOfConsoleInputEvents(input, &pending) && pending > 0) {
-        INPUT_RECORD record{};
-        DWORD read = 0;
-        if (!ReadConsoleInputW(input, &record, 1, &read) || read == 0)
-            return false;
-        if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown &&
-            record.Event.KeyEvent.wVirtualKeyCode == VK_RETURN) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// A line read from standard input that is not a console, on a thread of its own so that the
-// count goes on meanwhile. The thread ends with the line or the input's end; a thread still
-// reading when the collection ends has its read cancelled.
-class LineReader {
-  public:
-    explicit LineReader(HANDLE input) : input_(input) {
-        thread_.reset(CreateThread(nullptr, 0, read, this, 0, nullptr));
-    }
-    ~LineReader() {
-        if (thread_ && WaitForSingleObject(thread_.get(), 0) == WAIT_TIMEOUT) {
-            CancelSynchronousIo(thread_.get());
-            WaitForSingleObject(thread_.get(), 2000);
-        }
-    }
-    LineReader(const LineReader&) = delete;
-    LineReader& operator=(const LineReader&) = delete;
-    bool done() const { return !thread_ || WaitForSingleObject(thread_.get(), 0) == WAIT_OBJECT_0; }
-
-  private:
-    static DWORD WINAPI read(void* self) {
-        const HANDLE input = static_cast<LineReader*>(self)->input_;
-        char c = 0;
-        DWORD count = 0;
-        while (ReadFile(input, &c, 1, &count, nullptr) && count == 1 && c != '\n') {
-        }
-        return 0;
-    }
-    HANDLE input_;
-    win::UniqueHandle thread_;
-};
-
-bool isConsole(HANDLE handle) {
-    DWORD mode = 0;
-    return handle && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode);
-}
 
 // Waits for Enter, the time given or Ctrl+C, showing the count of events as it changes: one line
 // rewritten in place on a console, a line per change otherwise. Returns what ended it.
 std::string waitForEvents(const Options& options, TraceFiles& trace, std::ostream& say,
                           bool console) {
-    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-    const bool keys = options.waitSeconds == 0 && isConsole(input);
-    std::optional<LineReader> line;
+    const bool keys = options.waitSeconds == 0 && win::isConsole(win::Stream::Input);
+    std::optional<win::LineReader> line;
     if (options.waitSeconds == 0 && !keys)
-        line.emplace(input);
-    const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(options.waitSeconds) * 1000;
+        line.emplace();
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(options.waitSeconds);
     std::size_t shown = static_cast<std::size_t>(-1);
     std::string stoppedBy;
     while (stoppedBy.empty()) {
@@ -211,29 +127,23 @@ std::string waitForEvents(const Options& options, TraceFiles& trace, std::ostrea
         }
         if (gInterrupted)
             stoppedBy = "Ctrl+C";
-        else if (options.waitSeconds > 0 && GetTickCount64() >= end)
+        else if (options.waitSeconds > 0 && std::chrono::steady_clock::now() >= end)
             stoppedBy = "--wait";
-        else if ((keys && enterPressed(input)) || (line && line->done()))
+        else if ((keys && win::waitForEnter(200)) || (line && line->done()))
             stoppedBy = "Enter";
-        else if (keys)
-            WaitForSingleObject(input, 200);
-        else
-            Sleep(200);
+        else if (!keys)
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
     if (console)
         say << "\n";
     return stoppedBy;
 }
 
-// The records traced, read while no plug-in appends (the writers' own lock, "Local\vpolv-trace",
-// held for the read): an event that read the switch before it was put back ends its line first.
+// The records traced, read while no plug-in appends (the writers' own turn, held for the read): an
+// event that read the switch before it was put back ends its line first.
 std::string finalRecords(const TraceFiles& trace, std::vector<std::string>& files) {
-    const win::UniqueHandle turn(CreateMutexW(nullptr, FALSE, L"Local\\vpolv-trace"));
-    const bool held = turn && WaitForSingleObject(turn.get(), 5000) != WAIT_TIMEOUT;
-    std::string records = trace.records(&files);
-    if (held)
-        ReleaseMutex(turn.get());
-    return records;
+    const win::trace_switch::Turn turn;
+    return trace.records(&files);
 }
 
 std::string valueText(const SwitchValue& value) {
@@ -251,32 +161,26 @@ std::vector<IniFile> readInis(const doctor::Report& report) {
     return inis;
 }
 
-std::wstring programPath() {
-    std::wstring path(32768, L'\0');
-    path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
-    return path;
-}
-
 }  // namespace
 
 int run(const Options& options, const Console& console) {
     std::ostream& say = options.json ? console.err : console.out;
-    const bool onConsole =
-        isConsole(GetStdHandle(options.json ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE));
+    const bool onConsole = win::isConsole(options.json ? win::Stream::Error : win::Stream::Output);
     const auto refuse = [&](const std::string& why) {
         console.err << "vpolv-sim collect: " << echo(why) << "\n";
         return kCannotCollect;
     };
     Collected collected;
     collected.when = localTime("%04u-%02u-%02u %02u:%02u:%02u");
-    collected.simProgram = utf8(programPath());
+    collected.simProgram = utf8(win::programPath());
 
     // The bundle's path, checked before anything changes.
     fs::path out;
     if (options.out.empty()) {
-        std::wstring folder = knownFolder(FOLDERID_Desktop);
-        out = isFolder(folder) ? fs::path(folder) / pathFromUtf8(defaultBundleName(collected.when))
-                               : pathFromUtf8(defaultBundleName(collected.when));
+        std::wstring folder = win::knownFolder(win::KnownFolder::Desktop);
+        out = win::fileState(folder).folder
+                  ? fs::path(folder) / pathFromUtf8(defaultBundleName(collected.when))
+                  : pathFromUtf8(defaultBundleName(collected.when));
     } else {
         out = pathFromUtf8(options.out);
     }

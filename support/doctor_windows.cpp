@@ -1,23 +1,20 @@
 // The doctor's checks of the registry: the class in both registry views, per user and per
 // machine, the DLL it names and that DLL's folder, the trace switch and the installer's record.
-#include "platform/windows/win32.h"
-// clang-format off
-#include <softpub.h>
-#include <wintrust.h>
-// clang-format on
-
-#include <cstring>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
-#include "com/vpolv_h.h"
 #include "common/error.h"
 #include "common/release.h"
 #include "common/text.h"
 #include "platform/native.h"
-#include "platform/windows/com_support.h"
+#include "platform/windows/image.h"
+#include "platform/windows/paths.h"
+#include "platform/windows/registration.h"
+#include "platform/windows/registry.h"
+#include "platform/windows/security.h"
+#include "platform/windows/trace_switch.h"
+#include "platform/windows/wide.h"
 #include "standalone/files.h"
 #include "support/doctor.h"
 #include "support/trace_switch.h"
@@ -25,28 +22,16 @@
 namespace vpolv::support::doctor {
 
 using namespace standalone;
+using win::reasonOf;
+using win::sameText;
+using win::utf8;
+namespace registry = win::registry;
+namespace layout = win::registration;
+using Root = registry::Root;
+
 namespace {
 
 const std::string kRegistering = "docs/deployment.md section 3";
-
-std::string utf8(const std::wstring& text) {
-    return toUtf8(win::fromWide(text));
-}
-
-std::string reasonOf(DWORD status) {
-    return toUtf8(win::systemMessage(HRESULT_FROM_WIN32(status)));
-}
-
-std::wstring guidText(REFGUID guid) {
-    wchar_t text[40] = {};
-    StringFromGUID2(guid, text, 40);
-    return text;
-}
-
-bool sameText(const std::wstring& a, const std::wstring& b) {
-    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
-                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
-}
 
 // A path without its final separators.
 std::wstring trimmed(std::wstring path) {
@@ -62,162 +47,21 @@ std::wstring folderOf(const std::wstring& path) {
     return cut == std::wstring::npos ? std::wstring() : trimmed(path.substr(0, cut));
 }
 
-// A file's or folder's owner, group and access list, as the system keeps them.
-using Descriptor = std::vector<BYTE>;
-
-// The descriptor of path; nullopt with the system's error when it cannot be read (absent:
-// ERROR_FILE_NOT_FOUND or ERROR_PATH_NOT_FOUND).
-std::optional<Descriptor> securityOf(const std::wstring& path, DWORD& error) {
-    const SECURITY_INFORMATION wanted =
-        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-    DWORD size = 0;
-    Descriptor descriptor;
-    while (!GetFileSecurityW(path.c_str(), wanted, descriptor.data(),
-                             static_cast<DWORD>(descriptor.size()), &size)) {
-        error = GetLastError();
-        if (error != ERROR_INSUFFICIENT_BUFFER || size <= descriptor.size())
-            return std::nullopt;
-        descriptor.resize(size);
-    }
-    return descriptor;
-}
-
-// The rights the system grants this user on files, decided by the system's own access check
-// for the user's token (the thread's when it impersonates, else the process's), so that
-// groups, deny entries and inherited entries count as they do when the plug-in opens a file.
-class Access {
-  public:
-    Access() {
-        HANDLE raw = nullptr;
-        if (!OpenThreadToken(GetCurrentThread(), TOKEN_DUPLICATE | TOKEN_QUERY, TRUE, &raw) &&
-            !OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, &raw)) {
-            error_ = GetLastError();
-            return;
-        }
-        const win::UniqueHandle token(raw);
-        // The check takes a token of the kind a thread impersonates with.
-        HANDLE copy = nullptr;
-        if (!DuplicateToken(token.get(), SecurityIdentification, &copy))
-            error_ = GetLastError();
-        token_ = win::UniqueHandle(copy);
-    }
-    // Whether every one of rights is granted on an object with this descriptor (none when
-    // there is no object); false too when the check fails, with error() set.
-    bool grants(const std::optional<Descriptor>& descriptor, ACCESS_MASK rights) {
-        if (!descriptor || !token_)
-            return false;
-        GENERIC_MAPPING mapping{FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
-                                FILE_ALL_ACCESS};
-        PRIVILEGE_SET privileges{};
-        DWORD length = sizeof privileges;
-        DWORD granted = 0;
-        BOOL status = FALSE;
-        if (!AccessCheck(const_cast<BYTE*>(descriptor->data()), token_.get(), rights, &mapping,
-                         &privileges, &length, &granted, &status)) {
-            error_ = GetLastError();
-            return false;
-        }
-        return status != FALSE;
-    }
-    DWORD error() const { return error_; }
-
-  private:
-    win::UniqueHandle token_;
-    DWORD error_ = ERROR_SUCCESS;
-};
-
-// What this user may do with the trace file, as the plug-in does it: open it for appending
-// (creating it in its folder when it is not there), and at the size limit rename it to the same
-// name plus ".1", replacing that file, and create a new one.
-struct TraceRights {
-    bool exists = false;  // the file is there
-    bool append = false;  // it can be appended to, or created when it is not there
-    bool rotate = false;  // it can be renamed over its ".1" file and started again
-    std::string reason;   // why the rights could not be read; empty when they were
-};
-
-TraceRights traceRights(const std::wstring& file, const std::wstring& folder) {
-    TraceRights rights;
-    DWORD error = ERROR_SUCCESS;
-    const auto absent = [&] { return error == ERROR_FILE_NOT_FOUND; };
-    const auto folderSecurity = securityOf(folder, error);
-    if (!folderSecurity) {
-        rights.reason = reasonOf(error);
-        return rights;
-    }
-    const auto fileSecurity = securityOf(file, error);
-    if (!fileSecurity && !absent()) {
-        rights.reason = reasonOf(error);
-        return rights;
-    }
-    const auto olderSecurity = securityOf(file + L".1", error);
-    if (!olderSecurity && !absent()) {
-        rights.reason = reasonOf(error);
-        return rights;
-    }
-    Access access;
-    rights.exists = fileSecurity.has_value();
-    // Opening a file also reads its attributes, which listing its folder grants as well; a file
-    // is deleted (renamed away or replaced) by its own right or by its folder's.
-    const bool readsAttributes = access.grants(fileSecurity, FILE_READ_ATTRIBUTES) ||
-                                 access.grants(folderSecurity, FILE_LIST_DIRECTORY);
-    const auto deletable = [&](const std::optional<Descriptor>& security) {
-        return access.grants(security, DELETE) || access.grants(folderSecurity, FILE_DELETE_CHILD);
-    };
-    const bool creates = access.grants(folderSecurity, FILE_ADD_FILE);
-    if (rights.exists) {
-        rights.append =
-            access.grants(fileSecurity, FILE_APPEND_DATA | SYNCHRONIZE) && readsAttributes;
-        rights.rotate =
-            creates && deletable(fileSecurity) && (!olderSecurity || deletable(olderSecurity));
-    } else {
-        rights.append = creates;
-    }
-    if (access.error() != ERROR_SUCCESS)
-        rights.reason = reasonOf(access.error());
-    return rights;
-}
-
 // A registry view, and the registrations that hosts of its bitness see.
 struct View {
     int bits;
-    REGSAM flag;
-    const wchar_t* sysKind;   // the type library's entry for DLLs of this bitness
+    registry::View view;
     const char* package;      // the installer's architecture
-    bool redirected = false;  // this program is 32-bit and the view 64-bit: see viewPath
+    bool redirected = false;  // this program is 32-bit and the view 64-bit: see win::viewPath
     std::string name() const { return std::to_string(bits) + "-bit view"; }
 };
 
-// The path by which this program reaches a file that the view's programs name by path. A
-// 32-bit program on 64-bit Windows has its System32 redirected to the 32-bit system folder; it
-// reaches the 64-bit System32 through Sysnative, the name that redirection leaves alone.
-std::wstring viewPath(const View& view, const std::wstring& path) {
-    if (!view.redirected)
-        return path;
-    wchar_t system[MAX_PATH];
-    wchar_t windows[MAX_PATH];
-    const UINT systemLength = GetSystemDirectoryW(system, MAX_PATH);
-    const UINT windowsLength = GetSystemWindowsDirectoryW(windows, MAX_PATH);
-    if (systemLength == 0 || systemLength >= MAX_PATH || windowsLength == 0 ||
-        windowsLength >= MAX_PATH) {
-        return path;
-    }
-    const std::wstring prefix = trimmed(std::wstring(system, systemLength));
-    const std::size_t n = prefix.size();
-    if (path.size() < n || !sameText(path.substr(0, n), prefix) ||
-        (path.size() > n && path[n] != L'\\' && path[n] != L'/')) {
-        return path;
-    }
-    return trimmed(std::wstring(windows, windowsLength)) + L"\\Sysnative" + path.substr(n);
-}
-
 struct Scope {
-    HKEY root;
-    const char* rootName;
+    Root root;
     const char* label;
 };
-const Scope kMachine{HKEY_LOCAL_MACHINE, "HKLM", "per machine"};
-const Scope kUser{HKEY_CURRENT_USER, "HKCU", "per user"};
+const Scope kMachine{Root::LocalMachine, "per machine"};
+const Scope kUser{Root::CurrentUser, "per user"};
 
 // What reading a key or value found: nothing there, the value, or a failure with the system's
 // message.
@@ -227,50 +71,40 @@ struct Value {
     std::string reason;
 };
 
-Value readValue(HKEY root, const std::wstring& path, const wchar_t* name, REGSAM view) {
-    win::UniqueKey key;
-    LSTATUS status = RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE | view, key.put());
-    if (status == ERROR_SUCCESS) {
-        DWORD bytes = 0;
-        status = RegGetValueW(key.get(), nullptr, name, RRF_RT_REG_SZ, nullptr, nullptr, &bytes);
-        if (status == ERROR_SUCCESS) {
-            std::wstring text(bytes / sizeof(wchar_t) + 1, L'\0');
-            bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-            status =
-                RegGetValueW(key.get(), nullptr, name, RRF_RT_REG_SZ, nullptr, text.data(), &bytes);
-            if (status == ERROR_SUCCESS) {
-                text.resize(wcsnlen(text.c_str(), text.size()));
-                return {Value::Present, std::move(text), {}};
-            }
-        }
-    }
-    if (status == ERROR_FILE_NOT_FOUND)
+Value valueOf(long status, std::wstring text = {}) {
+    if (status == registry::kOk)
+        return {Value::Present, std::move(text), {}};
+    if (status == registry::kNotFound)
         return {};
-    return {Value::Failed, {}, reasonOf(static_cast<DWORD>(status))};
+    return {Value::Failed, {}, reasonOf(static_cast<unsigned long>(status))};
 }
 
-Value keyState(HKEY root, const std::wstring& path, REGSAM view) {
+Value readValue(Root root, const std::wstring& path, const wchar_t* name, registry::View view) {
+    std::wstring text;
+    const long status = registry::readText(root, path, name, view, text);
+    return valueOf(status, std::move(text));
+}
+
+Value keyState(Root root, const std::wstring& path, registry::View view) {
     win::UniqueKey key;
-    const LSTATUS status = RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, key.put());
-    if (status == ERROR_SUCCESS)
-        return {Value::Present, {}, {}};
-    if (status == ERROR_FILE_NOT_FOUND)
-        return {};
-    return {Value::Failed, {}, reasonOf(static_cast<DWORD>(status))};
+    return valueOf(registry::open(root, path, view, registry::kRead, key));
 }
 
 // How the messages name a key or a value.
-std::string keyName(const Scope& scope, const std::wstring& path, const wchar_t* value = nullptr) {
-    std::string name = std::string(scope.rootName) + "\\" + utf8(path);
+std::string keyName(Root root, const std::wstring& path, const wchar_t* value = nullptr) {
+    std::string name = std::string(registry::rootName(root)) + "\\" + utf8(path);
     if (value)
         name += " " + utf8(value);
     return name;
+}
+std::string keyName(const Scope& scope, const std::wstring& path, const wchar_t* value = nullptr) {
+    return keyName(scope.root, path, value);
 }
 
 // The path by which this program reads what the view's programs name by path, whatever its
 // length.
 std::wstring readPath(const View& view, const std::wstring& path) {
-    return win::toWide(systemPath(win::fromWide(viewPath(view, path))));
+    return win::toWide(win::systemPath(win::fromWide(win::viewPath(view.redirected, path))));
 }
 
 class WindowsMachine : public Machine {
@@ -285,28 +119,26 @@ class WindowsMachine : public Machine {
     void checkInstallDir(Report& report, const View& view, const std::wstring& folder) const;
     void checkTrace(Report& report, const View& view) const;
 
-    const std::wstring clsid_ = guidText(CLSID_Plugin);
-    const std::wstring libId_ = guidText(LIBID_vpolv);
-    const std::wstring classKey_ = L"Software\\Classes\\CLSID\\" + clsid_;
-    const std::wstring progIdKey_ = L"Software\\Classes\\vpolv.Plugin\\CLSID";
-    const std::wstring vpolvKey_ = L"Software\\vpolv";
+    const std::wstring clsid_ = layout::kClassId;
+    const std::wstring libId_ = layout::kLibraryId;
+    const std::wstring classKey_ = layout::kClasses + layout::classKey();
+    const std::wstring progIdKey_ = layout::kClasses + std::wstring(layout::kProgId) + L"\\CLSID";
+    // The installer's record is kept with the trace switch.
+    const std::wstring vpolvKey_ = win::trace_switch::kKey;
 };
 
 void WindowsMachine::examine(Report& report) const {
-    BOOL wow64 = FALSE;
-    const bool windows64 =
-        sizeof(void*) == 8 || (IsWow64Process(GetCurrentProcess(), &wow64) && wow64);
-    const REGSAM view32 = windows64 ? KEY_WOW64_32KEY : 0;
-    std::vector<View> views{{32, view32, L"win32", "x86"}};
+    const bool windows64 = win::windows64();
+    std::vector<View> views{{32, windows64 ? registry::View::Bits32 : registry::View::Own, "x86"}};
     if (windows64)
-        views.push_back({64, KEY_WOW64_64KEY, L"win64", "x64", sizeof(void*) == 4});
+        views.push_back({64, registry::View::Bits64, "x64", sizeof(void*) == 4});
     else
         report.note("32-bit Windows: one registry view");
 
     bool registered = false;
     for (const View& view : views) {
-        const Value machine = keyState(kMachine.root, classKey_, view.flag);
-        const Value user = keyState(kUser.root, classKey_, view.flag);
+        const Value machine = keyState(kMachine.root, classKey_, view.view);
+        const Value user = keyState(kUser.root, classKey_, view.view);
         if (machine.state == Value::Absent && user.state == Value::Absent) {
             report.group(view.name());
             report.ok("class", "vpolv.Plugin is not registered for " + std::to_string(view.bits) +
@@ -320,7 +152,8 @@ void WindowsMachine::examine(Report& report) const {
         for (const Scope* scope : {&kMachine, &kUser}) {
             const Value& state = scope == &kMachine ? machine : user;
             if (state.state == Value::Failed) {
-                report.group(view.name() + ", " + scope->label + " (" + scope->rootName + ")");
+                report.group(view.name() + ", " + scope->label + " (" +
+                             registry::rootName(scope->root) + ")");
                 report.problem("class",
                                keyName(*scope, classKey_) + " cannot be read: " + state.reason);
             } else if (state.state == Value::Present) {
@@ -350,16 +183,16 @@ void WindowsMachine::examine(Report& report) const {
 
 void WindowsMachine::examineRegistration(Report& report, const View& view,
                                          const Scope& scope) const {
-    report.group(view.name() + ", " + scope.label + " (" + scope.rootName + ")");
-    const bool perUser = scope.root == HKEY_CURRENT_USER;
+    report.group(view.name() + ", " + scope.label + " (" + registry::rootName(scope.root) + ")");
+    const bool perUser = scope.root == Root::CurrentUser;
     const std::string again = "register the DLL again (" + kRegistering + ")";
 
     // The programmatic identifier and the type library are shared by both views: read in this
     // program's own. A per-user class may use the machine's.
-    Value progId = readValue(scope.root, progIdKey_, nullptr, 0);
+    Value progId = readValue(scope.root, progIdKey_, nullptr, registry::View::Own);
     std::string progIdKey = keyName(scope, progIdKey_);
     if (perUser && progId.state == Value::Absent) {
-        progId = readValue(kMachine.root, progIdKey_, nullptr, 0);
+        progId = readValue(kMachine.root, progIdKey_, nullptr, registry::View::Own);
         progIdKey = keyName(kMachine, progIdKey_);
     }
     if (progId.state == Value::Present && sameText(progId.text, clsid_)) {
@@ -376,8 +209,8 @@ void WindowsMachine::examineRegistration(Report& report, const View& view,
     }
 
     // The server: the DLL the host loads, and how.
-    const std::wstring serverKey = classKey_ + L"\\InprocServer32";
-    const Value server = readValue(scope.root, serverKey, nullptr, view.flag);
+    const std::wstring serverKey = classKey_ + L"\\" + layout::kServer;
+    const Value server = readValue(scope.root, serverKey, nullptr, view.view);
     const std::wstring dll = server.text;
     const bool fullPath = !folderOf(dll).empty();
     if (server.state == Value::Failed) {
@@ -394,13 +227,13 @@ void WindowsMachine::examineRegistration(Report& report, const View& view,
     } else {
         report.ok("InprocServer32", keyName(scope, serverKey) + " = " + utf8(dll));
     }
-    const Value threading = readValue(scope.root, serverKey, L"ThreadingModel", view.flag);
-    if (threading.state == Value::Present && sameText(threading.text, L"Apartment")) {
+    const Value threading = readValue(scope.root, serverKey, layout::kThreadingModel, view.view);
+    if (threading.state == Value::Present && sameText(threading.text, layout::kApartment)) {
         report.ok("ThreadingModel", "Apartment");
     } else {
         report.problem(
             "ThreadingModel",
-            keyName(scope, serverKey, L"ThreadingModel") +
+            keyName(scope, serverKey, layout::kThreadingModel) +
                 (threading.state == Value::Failed
                      ? " cannot be read: " + threading.reason
                      : (threading.state == Value::Absent ? " is missing"
@@ -412,13 +245,12 @@ void WindowsMachine::examineRegistration(Report& report, const View& view,
 
     // The type library: named by the class, with this bitness's entry naming the same DLL. A
     // per-user registration may have its library registered machine-wide.
-    const Value classLib = readValue(scope.root, classKey_ + L"\\TypeLib", nullptr, view.flag);
-    const std::wstring entryKey =
-        L"Software\\Classes\\TypeLib\\" + libId_ + L"\\1.0\\409\\" + view.sysKind;
-    Value entry = readValue(scope.root, entryKey, nullptr, 0);
+    const Value classLib = readValue(scope.root, classKey_ + L"\\TypeLib", nullptr, view.view);
+    const std::wstring entryKey = layout::kClasses + layout::typeLibEntryKey(view.bits);
+    Value entry = readValue(scope.root, entryKey, nullptr, registry::View::Own);
     const Scope* entryScope = &scope;
     if (perUser && entry.state == Value::Absent) {
-        entry = readValue(kMachine.root, entryKey, nullptr, 0);
+        entry = readValue(kMachine.root, entryKey, nullptr, registry::View::Own);
         entryScope = &kMachine;
     }
     std::string libraryFault;
@@ -432,8 +264,9 @@ void WindowsMachine::examineRegistration(Report& report, const View& view,
     if (entry.state != Value::Present) {
         libraryFault +=
             keyName(*entryScope, entryKey) +
-            (entry.state == Value::Failed ? " cannot be read: " + entry.reason
-                                          : " is missing (no " + utf8(view.sysKind) + " entry)") +
+            (entry.state == Value::Failed
+                 ? " cannot be read: " + entry.reason
+                 : " is missing (no " + utf8(layout::sysKindKey(view.bits)) + " entry)") +
             "; ";
     } else if (!dll.empty() && !sameText(entry.text, dll)) {
         libraryFault += keyName(*entryScope, entryKey) + " = " + utf8(entry.text) +
@@ -449,7 +282,7 @@ void WindowsMachine::examineRegistration(Report& report, const View& view,
     }
 
     if (perUser) {
-        const Value machine = readValue(kMachine.root, serverKey, nullptr, view.flag);
+        const Value machine = readValue(kMachine.root, serverKey, nullptr, view.view);
         if (machine.state == Value::Present) {
             report.problem("per-user registration",
                            "hides the machine-wide one (" + keyName(kMachine, serverKey) + " = " +
@@ -470,7 +303,7 @@ void WindowsMachine::examineRegistration(Report& report, const View& view,
     const std::wstring folder = folderOf(dll);
     if (!perUser)
         checkInstallDir(report, view, folder);
-    const auto files = anyLengthFiles(win::fromWide(viewPath(view, folder)));
+    const auto files = anyLengthFiles(win::fromWide(win::viewPath(view.redirected, folder)));
     const auto profile = anyLengthProfile();
     const auto locale = platform::makeUserLocale();
     checkHostFolder(report, *files, *profile, *locale);
@@ -480,35 +313,25 @@ bool WindowsMachine::checkDll(Report& report, const View& view,
                               const std::wstring& registered) const {
     const std::wstring path = readPath(view, registered);
     const std::string readAs = path == registered ? std::string() : ", read as " + utf8(path);
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
-        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        const DWORD error = GetLastError();
+    const win::FileState dll = win::fileState(path);
+    if (!dll.exists || dll.folder) {
         report.problem("DLL", utf8(registered) + " is missing" +
-                                  (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY
-                                       ? std::string(" (a folder is there)")
-                                       : " (" + reasonOf(error) + readAs + ")") +
+                                  (dll.folder ? std::string(" (a folder is there)")
+                                              : " (" + reasonOf(dll.error) + readAs + ")") +
                                   ": the host cannot create vpolv.Plugin; install the " +
                                   view.package + " package again, or copy the DLL there (" +
                                   kRegistering + ")");
         return false;
     }
-    const auto size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    report.ok("DLL", utf8(registered) + " (" + std::to_string(size) + " bytes" + readAs + ")",
+    report.ok("DLL", utf8(registered) + " (" + std::to_string(dll.size) + " bytes" + readAs + ")",
               utf8(path));
 
-    std::string head(4096, '\0');
-    DWORD read = 0;
-    const win::UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file ||
-        !ReadFile(file.get(), head.data(), static_cast<DWORD>(head.size()), &read, nullptr)) {
-        const DWORD error = GetLastError();
+    std::string head;
+    unsigned long error = 0;
+    if (!win::readShared(path, 4096, head, error)) {
         report.problem("DLL bitness", utf8(path) + " cannot be read: " + reasonOf(error));
         return true;
     }
-    head.resize(read);
     std::string reason;
     const auto kind = peKind(head, reason);
     const std::string bits = std::to_string(view.bits);
@@ -531,103 +354,45 @@ bool WindowsMachine::checkDll(Report& report, const View& view,
 }
 
 void WindowsMachine::checkVersion(Report& report, const std::wstring& path) const {
-    DWORD ignored = 0;
-    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
-    std::vector<BYTE> record(size);
-    if (size == 0 || !GetFileVersionInfoW(path.c_str(), 0, size, record.data())) {
-        const DWORD error = GetLastError();
-        report.problem("version", utf8(path) + " has no version record (" + reasonOf(error) +
+    const win::VersionRecord record = win::versionRecord(path);
+    if (record.error != 0) {
+        report.problem("version", utf8(path) + " has no version record (" + reasonOf(record.error) +
                                       "): not a vpolv.dll of a release; install the release's "
                                       "package again (docs/deployment.md section 6)");
         return;
     }
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT length = 0;
-    std::string numbers = "none";
-    if (VerQueryValueW(record.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) && fixed &&
-        length >= sizeof *fixed) {
-        numbers = std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." +
-                  std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
-                  std::to_string(HIWORD(fixed->dwFileVersionLS)) + "." +
-                  std::to_string(LOWORD(fixed->dwFileVersionLS));
-    }
-    // The texts, in the record's first language.
-    struct Translation {
-        WORD language;
-        WORD codePage;
-    }* translation = nullptr;
-    const auto text = [&](const wchar_t* name) -> std::wstring {
-        if (!translation)
-            return {};
-        wchar_t query[64];
-        swprintf(query, 64, L"\\StringFileInfo\\%04x%04x\\%ls", translation->language,
-                 translation->codePage, name);
-        wchar_t* value = nullptr;
-        UINT chars = 0;
-        if (!VerQueryValueW(record.data(), query, reinterpret_cast<void**>(&value), &chars) ||
-            !value) {
-            return {};
-        }
-        return std::wstring(value, wcsnlen(value, chars));
-    };
-    if (!VerQueryValueW(record.data(), L"\\VarFileInfo\\Translation",
-                        reinterpret_cast<void**>(&translation), &length) ||
-        length < sizeof *translation) {
-        translation = nullptr;
-    }
-    const std::wstring product = text(L"ProductName");
-    const std::string version = utf8(text(L"ProductVersion"));
-    if (product != L"vpolv") {
-        report.problem("version", utf8(path) + ": product \"" + utf8(product) +
+    const std::string version = utf8(record.version);
+    if (record.product != L"vpolv") {
+        report.problem("version", utf8(path) + ": product \"" + utf8(record.product) +
                                       "\", not vpolv: another program's DLL is registered; "
                                       "install the release's package again (" +
                                       kRegistering + ")");
         return;
     }
-    std::string found = "vpolv " + version + " (file version " + numbers + ")";
+    std::string found = "vpolv " + version + " (file version " + record.numbers + ")";
     if (version != kVersion)
         found += "; this vpolv-sim is " + std::string(kVersion);
     report.ok("version", found);
 }
 
 void WindowsMachine::checkSignature(Report& report, const std::wstring& path) const {
-    WINTRUST_FILE_INFO file{};
-    file.cbStruct = sizeof file;
-    file.pcwszFilePath = path.c_str();
-    WINTRUST_DATA data{};
-    data.cbStruct = sizeof data;
-    data.dwUIChoice = WTD_UI_NONE;
-    data.fdwRevocationChecks = WTD_REVOKE_NONE;
-    data.dwUnionChoice = WTD_CHOICE_FILE;
-    data.pFile = &file;
-    data.dwStateAction = WTD_STATEACTION_VERIFY;
-    data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL;
-    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    const HWND noWindow = static_cast<HWND>(INVALID_HANDLE_VALUE);
-    const LONG status = WinVerifyTrust(noWindow, &action, &data);
-    // The verification keeps state until it is closed, whatever it found.
-    data.dwStateAction = WTD_STATEACTION_CLOSE;
-    WinVerifyTrust(noWindow, &action, &data);
-
-    const auto code = static_cast<HRESULT>(status);
-    if (code == S_OK) {
+    using win::Signature;
+    const Signature signature = win::verifySignature(path);
+    if (signature.verdict == Signature::Verified) {
         report.ok("signature", "signed; the signature verifies");
-    } else if (code == TRUST_E_NOSIGNATURE || code == TRUST_E_SUBJECT_FORM_UNKNOWN ||
-               code == TRUST_E_PROVIDER_UNKNOWN) {
+    } else if (signature.verdict == Signature::Unsigned) {
         report.ok("signature", "not signed");
     } else {
         // The usual findings in words; the system's message for the others.
-        std::string why;
-        if (code == TRUST_E_BAD_DIGEST)
-            why = "the file was changed after it was signed";
-        else if (code == CERT_E_UNTRUSTEDROOT)
-            why = "the certificate's root is not trusted on this machine";
-        else if (code == CERT_E_EXPIRED)
-            why = "the certificate had expired when the file was signed";
-        else
-            why = toUtf8(win::systemMessage(code));
+        const std::string why = signature.verdict == Signature::Changed
+                                    ? "the file was changed after it was signed"
+                                : signature.verdict == Signature::UntrustedRoot
+                                    ? "the certificate's root is not trusted on this machine"
+                                : signature.verdict == Signature::Expired
+                                    ? "the certificate had expired when the file was signed"
+                                    : signature.reason;
         report.problem("signature", "the signature does not verify: " + why + " (" +
-                                        errorCodeText(static_cast<std::int32_t>(status)) +
+                                        errorCodeText(signature.code) +
                                         "); install the release's package again (" + kRegistering +
                                         ")");
     }
@@ -635,7 +400,7 @@ void WindowsMachine::checkSignature(Report& report, const std::wstring& path) co
 
 void WindowsMachine::checkInstallDir(Report& report, const View& view,
                                      const std::wstring& folder) const {
-    const Value record = readValue(kMachine.root, vpolvKey_, L"InstallDir", view.flag);
+    const Value record = readValue(kMachine.root, vpolvKey_, L"InstallDir", view.view);
     const std::string key = keyName(kMachine, vpolvKey_, L"InstallDir");
     if (record.state == Value::Absent) {
         report.ok("InstallDir", "no " + key + ": installed without the package");
@@ -655,36 +420,31 @@ void WindowsMachine::checkInstallDir(Report& report, const View& view,
 
 void WindowsMachine::checkTrace(Report& report, const View& view) const {
     const std::string guide = "docs/trace-format.md";
-    // As the plug-in reads it: the user's value when there is one, else the machine's.
-    const Scope* scope = &kUser;
-    Value value = readValue(kUser.root, vpolvKey_, L"TraceFile", view.flag);
-    if (value.state == Value::Absent) {
-        scope = &kMachine;
-        value = readValue(kMachine.root, vpolvKey_, L"TraceFile", view.flag);
-    }
-    const std::string key = keyName(*scope, vpolvKey_, L"TraceFile");
-    if (value.state == Value::Absent) {
-        report.ok("trace", "off (no " + keyName(kUser, vpolvKey_, L"TraceFile") + " or " +
-                               keyName(kMachine, vpolvKey_, L"TraceFile") + ")");
+    // What the plug-in of the view's bitness does.
+    const win::trace_switch::Lookup found = win::trace_switch::lookUp(view.view);
+    const std::string key = keyName(found.root, vpolvKey_, win::trace_switch::kValue);
+    if (found.status == registry::kNotFound) {
+        report.ok("trace",
+                  "off (no " + std::string(kUserSwitchName) + " or " + kMachineSwitchName + ")");
         return;
     }
-    if (value.state == Value::Failed) {
-        report.problem("trace", key + " cannot be read (" + value.reason +
+    if (found.status != registry::kOk) {
+        report.problem("trace", key + " cannot be read (" +
+                                    reasonOf(static_cast<unsigned long>(found.status)) +
                                     "): the plug-in traces nothing (" + guide + ")");
         return;
     }
-    if (value.text.empty()) {
+    const std::wstring& file = found.file;
+    if (file.empty()) {
         report.ok("trace", "off (" + key + " is empty)");
         return;
     }
-    const std::string on = "on, into " + utf8(value.text) + " (" + key + ")";
+    const std::string on = "on, into " + utf8(file) + " (" + key + ")";
     // The folder itself: a drive's root with its separator ("C:" is the current folder of C).
-    std::wstring folder = folderOf(value.text);
+    std::wstring folder = folderOf(file);
     if (!folder.empty() && folder.back() == L':')
         folder += L'\\';
-    const DWORD attributes = folder.empty() ? INVALID_FILE_ATTRIBUTES
-                                            : GetFileAttributesW(readPath(view, folder).c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    if (folder.empty() || !win::fileState(readPath(view, folder)).folder) {
         report.problem("trace",
                        on + ", but its folder " +
                            (folder.empty() ? "is not named" : utf8(folder) + " does not exist") +
@@ -693,7 +453,7 @@ void WindowsMachine::checkTrace(Report& report, const View& view) const {
                            guide + ")");
         return;
     }
-    const TraceRights rights = traceRights(readPath(view, value.text), readPath(view, folder));
+    const win::TraceRights rights = win::traceRights(readPath(view, file), readPath(view, folder));
     const std::string write = "; give the user the right to create files in " + utf8(folder) +
                               " and to append to the file, or correct TraceFile (" + guide + ")";
     if (!rights.reason.empty()) {
@@ -711,7 +471,7 @@ void WindowsMachine::checkTrace(Report& report, const View& view) const {
     } else if (!rights.rotate) {
         report.problem("trace", on + "; this user can append to the file but not rotate it: at " +
                                     sizeText(platform::Trace::kMaxBytes) +
-                                    " it is not renamed to " + utf8(value.text) +
+                                    " it is not renamed to " + utf8(file) +
                                     ".1 and grows on; give the user the right to delete the file " +
                                     "(and an older .1) and to create files in " + utf8(folder) +
                                     " (" + guide + ")");
@@ -727,22 +487,7 @@ std::unique_ptr<Machine> systemMachine() {
 }
 
 Text systemPath(const Text& path) {
-    // The limit of a folder's path is 12 characters below that of a file's (room for an 8.3
-    // name): paths from there on take the prefix.
-    constexpr std::size_t kLimit = MAX_PATH - 12;
-    const std::wstring wide = win::toWide(path);
-    if (wide.size() < kLimit || wide.starts_with(L"\\\\?\\") || wide.starts_with(L"\\\\.\\"))
-        return path;
-    const DWORD size = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-    std::wstring full(size, L'\0');
-    const DWORD length = size == 0 ? 0 : GetFullPathNameW(wide.c_str(), size, full.data(), nullptr);
-    if (length == 0 || length >= size)
-        return path;
-    full.resize(length);
-    // A network path, \\server\share\..., becomes \\?\UNC\server\share\...
-    if (full.starts_with(L"\\\\"))
-        return win::fromWide(L"\\\\?\\UNC" + full.substr(1));
-    return win::fromWide(L"\\\\?\\" + full);
+    return win::systemPath(path);
 }
 
 }  // namespace vpolv::support::doctor

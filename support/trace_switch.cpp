@@ -4,14 +4,15 @@
 #include <array>
 
 #include "common/text.h"
+#include "platform/windows/trace_switch.h"
 #include "standalone/echo.h"
 
 namespace vpolv::support {
 
 using namespace standalone;
 
-const char* const kUserSwitchName = "HKCU\\Software\\vpolv TraceFile";
-const char* const kMachineSwitchName = "HKLM\\Software\\vpolv TraceFile";
+const char* const kUserSwitchName = win::trace_switch::kUserName;
+const char* const kMachineSwitchName = win::trace_switch::kMachineName;
 
 namespace {
 

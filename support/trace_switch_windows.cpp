@@ -21,12 +21,11 @@
 #include <system_error>
 
 #include "common/text.h"
-#include "platform/windows/com_support.h"
-#include "platform/windows/win32.h"
-// clang-format off
-#include <knownfolders.h>
-#include <shlobj.h>
-// clang-format on
+#include "platform/windows/console.h"
+#include "platform/windows/paths.h"
+#include "platform/windows/registry.h"
+#include "platform/windows/trace_switch.h"
+#include "platform/windows/wide.h"
 #include "standalone/files.h"
 #include "support/trace_switch.h"
 
@@ -36,112 +35,67 @@ using namespace standalone;
 
 namespace {
 
-constexpr wchar_t kKey[] = L"Software\\vpolv";
-constexpr wchar_t kMarkerKey[] = L"Software\\vpolv\\Collect";
-constexpr wchar_t kValue[] = L"TraceFile";
+namespace registry = win::registry;
+using registry::Root;
+using registry::View;
+using win::utf8;
+using win::wide;
+using win::trace_switch::kHeldKey;
+using win::trace_switch::kKey;
+using win::trace_switch::kValue;
+
 constexpr wchar_t kEarlier[] = L"Earlier";
 constexpr wchar_t kCreatedKey[] = L"CreatedKey";
 constexpr wchar_t kFile[] = L"File";
 constexpr wchar_t kStarted[] = L"Started";
 constexpr wchar_t kProcess[] = L"Process";
-const std::string kMarkerName = "HKCU\\Software\\vpolv\\Collect";
+const std::string kUserKeyName = std::string("HKCU\\") + utf8(kKey);
+const std::string kMarkerName = std::string("HKCU\\") + utf8(kHeldKey);
 
-std::string utf8(const std::wstring& text) {
-    return toUtf8(win::fromWide(text));
+[[noreturn]] void fail(const std::string& what, long status) {
+    throw TraceSwitchError(what + ": " + win::reasonOf(static_cast<unsigned long>(status)));
 }
 
-std::wstring wide(const std::string& text) {
-    return win::toWide(fromUtf8(text));
+void check(long status, const std::string& what) {
+    if (status != registry::kOk)
+        fail(what, status);
 }
 
-[[noreturn]] void fail(const std::string& what, LSTATUS status) {
-    throw TraceSwitchError(
-        what + ": " + toUtf8(win::systemMessage(HRESULT_FROM_WIN32(static_cast<DWORD>(status)))));
-}
-
-// A value's type and bytes; nullopt when there is no such value.
-struct Raw {
-    DWORD type = 0;
-    std::string bytes;
-};
-std::optional<Raw> readRaw(HKEY key, const wchar_t* name, const std::string& what) {
-    Raw raw;
-    DWORD size = 0;
-    LSTATUS status = RegQueryValueExW(key, name, nullptr, &raw.type, nullptr, &size);
-    // Again with a larger buffer while the value grows between the two calls.
-    while (status == ERROR_SUCCESS || status == ERROR_MORE_DATA) {
-        raw.bytes.resize(size);
-        status = RegQueryValueExW(key, name, nullptr, &raw.type,
-                                  reinterpret_cast<BYTE*>(raw.bytes.data()), &size);
-        if (status == ERROR_SUCCESS) {
-            raw.bytes.resize(size);
-            return raw;
-        }
-    }
-    if (status == ERROR_FILE_NOT_FOUND)
-        return std::nullopt;
-    fail(what + " cannot be read", status);
-}
-
-// The value's text as the plug-in reads it: a string (REG_EXPAND_SZ expanded) up to its first
-// terminator; "" for any other type.
-std::string pluginText(HKEY key, const wchar_t* name, const std::string& what) {
-    DWORD bytes = 0;
-    LSTATUS status = RegGetValueW(key, nullptr, name, RRF_RT_REG_SZ, nullptr, nullptr, &bytes);
-    if (status == ERROR_UNSUPPORTED_TYPE || status == ERROR_FILE_NOT_FOUND)
-        return {};
-    if (status == ERROR_SUCCESS || status == ERROR_MORE_DATA) {
-        std::wstring text(bytes / sizeof(wchar_t) + 1, L'\0');
-        bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-        status = RegGetValueW(key, nullptr, name, RRF_RT_REG_SZ, nullptr, text.data(), &bytes);
-        if (status == ERROR_SUCCESS) {
-            text.resize(wcsnlen(text.c_str(), text.size()));
-            return utf8(text);
-        }
-    }
-    fail(what + " cannot be read", status);
-}
-
-SwitchValue valueIn(HKEY key, const wchar_t* name, const std::string& what) {
-    std::optional<Raw> raw = readRaw(key, name, what);
+SwitchValue valueIn(const win::UniqueKey& key, const wchar_t* name, const std::string& what) {
+    std::optional<registry::Raw> raw;
+    check(registry::readRaw(key, name, raw), what + " cannot be read");
     if (!raw)
         return {};
     SwitchValue value;
     value.present = true;
     value.type = raw->type;
     value.raw = std::move(raw->bytes);
-    value.text = pluginText(key, name, what);
+    // The value's text as the plug-in reads it; "" for any other type.
+    std::wstring text;
+    const long status = registry::readText(key, name, text);
+    if (status != registry::kUnsupportedType && status != registry::kNotFound)
+        check(status, what + " cannot be read");
+    value.text = utf8(text);
     return value;
 }
 
-SwitchValue readSwitch(HKEY root, REGSAM view, const std::string& what) {
+SwitchValue readSwitch(Root root, View view, const std::string& what) {
     win::UniqueKey key;
-    const LSTATUS status = RegOpenKeyExW(root, kKey, 0, KEY_QUERY_VALUE | view, key.put());
-    if (status == ERROR_FILE_NOT_FOUND)
+    const long status = registry::open(root, kKey, view, registry::kQuery, key);
+    if (status == registry::kNotFound)
         return {};
-    if (status != ERROR_SUCCESS)
-        fail(what + " cannot be read", status);
-    return valueIn(key.get(), kValue, what);
+    check(status, what + " cannot be read");
+    return valueIn(key, kValue, what);
 }
 
-bool windows64() {
-    BOOL wow64 = FALSE;
-    return sizeof(void*) == 8 || (IsWow64Process(GetCurrentProcess(), &wow64) && wow64);
-}
-
-void write(HKEY key, const wchar_t* name, DWORD type, const std::string& bytes,
-           const std::string& what) {
-    const LSTATUS status =
-        RegSetValueExW(key, name, 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
-                       static_cast<DWORD>(bytes.size()));
-    if (status != ERROR_SUCCESS)
-        fail(what + " cannot be written", status);
+void write(const win::UniqueKey& key, const wchar_t* name, unsigned long type,
+           const std::string& bytes, const std::string& what) {
+    check(registry::write(key, name, type, bytes), what + " cannot be written");
 }
 
 // A REG_SZ's bytes, with the terminator.
 std::string stringBytes(const std::string& text) {
-    const std::wstring value = wide(text);
-    return {reinterpret_cast<const char*>(value.c_str()), (value.size() + 1) * sizeof(wchar_t)};
+    return registry::textBytes(wide(text));
 }
 
 template <class Number>
@@ -149,36 +103,24 @@ std::string numberBytes(Number number) {
     return {reinterpret_cast<const char*>(&number), sizeof number};
 }
 
-void removeValue(HKEY key, const wchar_t* name, const std::string& what) {
-    const LSTATUS status = RegDeleteValueW(key, name);
-    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
-        fail(what + " cannot be removed", status);
+void removeValue(const win::UniqueKey& key, const wchar_t* name, const std::string& what) {
+    const long status = registry::removeValue(key, name);
+    if (status != registry::kNotFound)
+        check(status, what + " cannot be removed");
 }
 
 // HKCU\Software\vpolv, opened to change its values (made when missing: created says so).
 win::UniqueKey openUserKey(bool* created = nullptr) {
     win::UniqueKey key;
-    DWORD disposition = 0;
-    const LSTATUS status =
-        RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
-                        nullptr, key.put(), &disposition);
-    if (status != ERROR_SUCCESS)
-        fail("HKCU\\Software\\vpolv cannot be opened", status);
-    if (created)
-        *created = disposition == REG_CREATED_NEW_KEY;
+    check(registry::create(Root::CurrentUser, kKey, View::Own, registry::kQuery | registry::kSet,
+                           key, created),
+          kUserKeyName + " cannot be opened");
     return key;
-}
-
-std::uint64_t creationTime(HANDLE process) {
-    FILETIME created{}, exited{}, kernel{}, user{};
-    if (!GetProcessTimes(process, &created, &exited, &kernel, &user))
-        return 0;
-    return static_cast<std::uint64_t>(created.dwHighDateTime) << 32 | created.dwLowDateTime;
 }
 
 struct Marker {
     bool whole = false;  // "Process" is there
-    DWORD process = 0;
+    std::uint32_t process = 0;
     std::uint64_t started = 0;
     std::string file;
     SwitchValue earlier;
@@ -187,16 +129,16 @@ struct Marker {
 
 std::optional<Marker> readMarker() {
     win::UniqueKey key;
-    const LSTATUS status =
-        RegOpenKeyExW(HKEY_CURRENT_USER, kMarkerKey, 0, KEY_QUERY_VALUE, key.put());
-    if (status == ERROR_FILE_NOT_FOUND)
+    const long status =
+        registry::open(Root::CurrentUser, kHeldKey, View::Own, registry::kQuery, key);
+    if (status == registry::kNotFound)
         return std::nullopt;
-    if (status != ERROR_SUCCESS)
-        fail(kMarkerName + " cannot be read", status);
+    check(status, kMarkerName + " cannot be read");
     const auto number = [&](const wchar_t* name) -> std::optional<std::uint64_t> {
-        const std::optional<Raw> raw = readRaw(key.get(), name, kMarkerName);
-        if (!raw || (raw->type != REG_DWORD && raw->type != REG_QWORD) ||
-            raw->bytes.size() != (raw->type == REG_DWORD ? 4U : 8U)) {
+        std::optional<registry::Raw> raw;
+        check(registry::readRaw(key, name, raw), kMarkerName + " cannot be read");
+        if (!raw || (raw->type != registry::kDword && raw->type != registry::kQword) ||
+            raw->bytes.size() != (raw->type == registry::kDword ? 4U : 8U)) {
             return std::nullopt;
         }
         std::uint64_t value = 0;
@@ -207,25 +149,18 @@ std::optional<Marker> readMarker() {
     Marker marker;
     const std::optional<std::uint64_t> process = number(kProcess);
     marker.whole = process.has_value();
-    marker.process = static_cast<DWORD>(process.value_or(0));
+    marker.process = static_cast<std::uint32_t>(process.value_or(0));
     marker.started = number(kStarted).value_or(0);
     marker.createdKey = number(kCreatedKey).value_or(0) == 1;
-    marker.file = valueIn(key.get(), kFile, kMarkerName).text;
-    marker.earlier = valueIn(key.get(), kEarlier, kMarkerName);
+    marker.file = valueIn(key, kFile, kMarkerName).text;
+    marker.earlier = valueIn(key, kEarlier, kMarkerName);
     return marker;
 }
 
 // Whether the marker's process still runs: its id names a running process created when the
 // marker says (without "Started", any process of that id).
 bool running(const Marker& marker) {
-    const win::UniqueHandle process(
-        OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, marker.process));
-    if (!process)
-        return GetLastError() == ERROR_ACCESS_DENIED;  // there, but not this user's to look at
-    DWORD code = 0;
-    if (GetExitCodeProcess(process.get(), &code) && code != STILL_ACTIVE)
-        return false;
-    return marker.started == 0 || creationTime(process.get()) == marker.started;
+    return win::processRunning(marker.process, marker.started);
 }
 
 std::string leftoverText(const Marker& marker) {
@@ -246,14 +181,11 @@ std::string leftoverText(const Marker& marker) {
 // Removes HKCU\Software\vpolv when it holds nothing (it was made for the switch).
 void removeIfEmpty() {
     win::UniqueKey key;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS)
+    if (registry::open(Root::CurrentUser, kKey, View::Own, registry::kQuery, key) != registry::kOk)
         return;
-    DWORD subkeys = 1, values = 1;
-    if (RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
-                         nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
-        subkeys == 0 && values == 0) {
+    if (registry::empty(key)) {
         key.reset();
-        RegDeleteKeyW(HKEY_CURRENT_USER, kKey);
+        registry::removeKey(Root::CurrentUser, kKey, View::Own);
     }
 }
 
@@ -261,18 +193,18 @@ void removeIfEmpty() {
 // marker; the marker stays when the value cannot be put back.
 void putBack(const SwitchValue& earlier, bool createdKey) {
     if (earlier.present) {
-        write(openUserKey().get(), kValue, earlier.type, earlier.raw, kUserSwitchName);
+        write(openUserKey(), kValue, earlier.type, earlier.raw, kUserSwitchName);
     } else {
         win::UniqueKey key;
-        const LSTATUS status = RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_SET_VALUE, key.put());
-        if (status == ERROR_SUCCESS)
-            removeValue(key.get(), kValue, kUserSwitchName);
-        else if (status != ERROR_FILE_NOT_FOUND)
+        const long status = registry::open(Root::CurrentUser, kKey, View::Own, registry::kSet, key);
+        if (status == registry::kOk)
+            removeValue(key, kValue, kUserSwitchName);
+        else if (status != registry::kNotFound)
             fail(std::string(kUserSwitchName) + " cannot be removed", status);
     }
-    const LSTATUS status = RegDeleteKeyW(HKEY_CURRENT_USER, kMarkerKey);
-    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
-        fail(kMarkerName + " cannot be removed", status);
+    const long status = registry::removeKey(Root::CurrentUser, kHeldKey, View::Own);
+    if (status != registry::kNotFound)
+        check(status, kMarkerName + " cannot be removed");
     if (createdKey && !earlier.present)
         removeIfEmpty();
 }
@@ -281,13 +213,13 @@ void putBack(const SwitchValue& earlier, bool createdKey) {
 
 SwitchState readTraceSwitch() {
     SwitchState state;
-    state.user = readSwitch(HKEY_CURRENT_USER, 0, kUserSwitchName);
-    if (windows64()) {
-        state.machine = readSwitch(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, kMachineSwitchName);
-        state.machine32 = readSwitch(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY,
+    state.user = readSwitch(Root::CurrentUser, View::Own, kUserSwitchName);
+    if (win::windows64()) {
+        state.machine = readSwitch(Root::LocalMachine, View::Bits64, kMachineSwitchName);
+        state.machine32 = readSwitch(Root::LocalMachine, View::Bits32,
                                      std::string(kMachineSwitchName) + " (32-bit view)");
     } else {
-        state.machine = readSwitch(HKEY_LOCAL_MACHINE, 0, kMachineSwitchName);
+        state.machine = readSwitch(Root::LocalMachine, View::Own, kMachineSwitchName);
     }
     if (const std::optional<Marker> marker = readMarker(); marker && marker->whole) {
         if (running(*marker))
@@ -302,12 +234,12 @@ void setUserTraceFile(const std::string& file) {
     if (const std::optional<Marker> marker = readMarker();
         marker && marker->whole && running(*marker))
         refuseWhileHeld(*marker);
-    write(openUserKey().get(), kValue, REG_SZ, stringBytes(file), kUserSwitchName);
+    write(openUserKey(), kValue, registry::kSz, stringBytes(file), kUserSwitchName);
 }
 
 SwitchOff switchUserTraceOff() {
     SwitchOff off;
-    off.before = readSwitch(HKEY_CURRENT_USER, 0, kUserSwitchName);
+    off.before = readSwitch(Root::CurrentUser, View::Own, kUserSwitchName);
     const std::optional<Marker> marker = readMarker();
     if (marker && marker->whole) {
         if (running(*marker))
@@ -316,26 +248,17 @@ SwitchOff switchUserTraceOff() {
         putBack(marker->earlier, marker->createdKey);
     } else {
         if (off.before.present)
-            removeValue(openUserKey().get(), kValue, kUserSwitchName);
+            removeValue(openUserKey(), kValue, kUserSwitchName);
         if (marker)
-            RegDeleteKeyW(HKEY_CURRENT_USER, kMarkerKey);  // cut short: nothing to put back
+            registry::removeKey(Root::CurrentUser, kHeldKey,
+                                View::Own);  // cut short: nothing to put back
     }
-    off.after = readSwitch(HKEY_CURRENT_USER, 0, kUserSwitchName);
+    off.after = readSwitch(Root::CurrentUser, View::Own, kUserSwitchName);
     return off;
 }
 
 std::string newTraceFile(const char* prefix) {
-    std::wstring base;
-    PWSTR known = nullptr;
-    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &known)))
-        base = known;
-    CoTaskMemFree(known);
-    if (base.empty()) {
-        wchar_t variable[MAX_PATH + 1] = {};
-        const DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", variable, MAX_PATH + 1);
-        if (length > 0 && length <= MAX_PATH)
-            base = variable;
-    }
+    const std::wstring base = win::knownFolder(win::KnownFolder::LocalAppData);
     if (base.empty()) {
         throw TraceSwitchError(
             "LOCALAPPDATA, the user's local application data folder, is not "
@@ -348,11 +271,10 @@ std::string newTraceFile(const char* prefix) {
         throw TraceSwitchError("the folder " + utf8(folder.wstring()) +
                                " cannot be created: " + reasonOf(error));
     }
-    SYSTEMTIME now{};
-    GetLocalTime(&now);
+    const win::LocalTime now = win::localTime();
     wchar_t stamp[32] = {};
-    std::swprintf(stamp, 32, L"-%04u%02u%02u-%02u%02u%02u", now.wYear, now.wMonth, now.wDay,
-                  now.wHour, now.wMinute, now.wSecond);
+    std::swprintf(stamp, 32, L"-%04u%02u%02u-%02u%02u%02u", now.year, now.month, now.day, now.hour,
+                  now.minute, now.second);
     const std::wstring stem = wide(prefix) + stamp;
     for (int n = 1;; ++n) {
         const std::filesystem::path file =
@@ -385,7 +307,7 @@ TraceSwitchGuard::State* activeGuard = nullptr;
 // Ctrl+C, Ctrl+Break, a closed console window, a logoff or a shutdown: the switch is put back,
 // and the handlers registered before this one (the runtime's, then the system's, which ends the
 // process) run on.
-BOOL WINAPI onConsoleEvent(DWORD) {
+bool onConsoleEvent(win::ControlEvent) {
     const std::lock_guard lock(guardMutex);
     if (activeGuard && !activeGuard->done) {
         try {
@@ -394,7 +316,7 @@ BOOL WINAPI onConsoleEvent(DWORD) {
             // The marker stays, and shows as a leftover once the process has ended.
         }
     }
-    return FALSE;
+    return false;
 }
 
 }  // namespace
@@ -413,32 +335,29 @@ TraceSwitchGuard::TraceSwitchGuard(const std::string& file) : state_(std::make_u
         state_->earlier = marker->earlier;
         state_->createdKey = marker->createdKey;
     } else {
-        state_->earlier = valueIn(key.get(), kValue, kUserSwitchName);
+        state_->earlier = valueIn(key, kValue, kUserSwitchName);
         state_->createdKey = created;
     }
     try {
         win::UniqueKey markerKey;
-        const LSTATUS status =
-            RegCreateKeyExW(HKEY_CURRENT_USER, kMarkerKey, 0, nullptr, 0,
-                            KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, markerKey.put(), nullptr);
-        if (status != ERROR_SUCCESS)
-            fail(kMarkerName + " cannot be written", status);
+        check(registry::create(Root::CurrentUser, kHeldKey, View::Own,
+                               registry::kQuery | registry::kSet, markerKey),
+              kMarkerName + " cannot be written");
         if (!takeOver) {
-            removeValue(markerKey.get(), kProcess, kMarkerName);
+            removeValue(markerKey, kProcess, kMarkerName);
             if (state_->earlier.present)
-                write(markerKey.get(), kEarlier, state_->earlier.type, state_->earlier.raw,
-                      kMarkerName);
+                write(markerKey, kEarlier, state_->earlier.type, state_->earlier.raw, kMarkerName);
             else
-                removeValue(markerKey.get(), kEarlier, kMarkerName);
-            write(markerKey.get(), kCreatedKey, REG_DWORD,
-                  numberBytes<DWORD>(state_->createdKey ? 1 : 0), kMarkerName);
+                removeValue(markerKey, kEarlier, kMarkerName);
+            write(markerKey, kCreatedKey, registry::kDword,
+                  numberBytes<std::uint32_t>(state_->createdKey ? 1 : 0), kMarkerName);
         }
-        write(markerKey.get(), kFile, REG_SZ, stringBytes(file), kMarkerName);
-        write(markerKey.get(), kStarted, REG_QWORD,
-              numberBytes<std::uint64_t>(creationTime(GetCurrentProcess())), kMarkerName);
-        write(markerKey.get(), kProcess, REG_DWORD, numberBytes<DWORD>(GetCurrentProcessId()),
+        write(markerKey, kFile, registry::kSz, stringBytes(file), kMarkerName);
+        write(markerKey, kStarted, registry::kQword,
+              numberBytes<std::uint64_t>(win::processStarted()), kMarkerName);
+        write(markerKey, kProcess, registry::kDword, numberBytes<std::uint32_t>(win::processId()),
               kMarkerName);
-        write(key.get(), kValue, REG_SZ, stringBytes(file), kUserSwitchName);
+        write(key, kValue, registry::kSz, stringBytes(file), kUserSwitchName);
     } catch (...) {
         try {
             state_->restore();
@@ -447,7 +366,7 @@ TraceSwitchGuard::TraceSwitchGuard(const std::string& file) : state_(std::make_u
         }
         throw;
     }
-    SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+    win::addControlHandler(onConsoleEvent);
     activeGuard = state_.get();
 }
 
@@ -464,7 +383,7 @@ TraceSwitchGuard::~TraceSwitchGuard() {
             }
         }
     }
-    SetConsoleCtrlHandler(onConsoleEvent, FALSE);
+    win::removeControlHandler(onConsoleEvent);
 }
 
 void TraceSwitchGuard::restore() {

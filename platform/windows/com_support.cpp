@@ -4,10 +4,16 @@
 #include <cstring>
 #include <new>
 
+#include "common/text.h"
+
 namespace vpolv::win {
 
 // Both are UTF-16 code units: the conversions copy the units in bulk.
 static_assert(sizeof(wchar_t) == sizeof(char16_t) && sizeof(OLECHAR) == sizeof(char16_t));
+
+void HandleTraits::close(Handle handle) noexcept {
+    CloseHandle(handle);
+}
 
 std::wstring toWide(const Text& text) {
     std::wstring out(text.size(), L'\0');
@@ -23,6 +29,24 @@ Text fromWide(const wchar_t* text, std::size_t length) {
 
 Text fromWide(const std::wstring& text) {
     return fromWide(text.data(), text.size());
+}
+
+std::string utf8(const std::wstring& text) {
+    return toUtf8(fromWide(text));
+}
+
+std::wstring wide(const std::string& utf8) {
+    return toWide(fromUtf8(utf8));
+}
+
+std::string reasonOf(unsigned long error) {
+    return toUtf8(systemMessage(HRESULT_FROM_WIN32(error)));
+}
+
+std::wstring guidText(const GUID& guid) {
+    wchar_t text[40] = {};
+    StringFromGUID2(guid, text, 40);
+    return text;
 }
 
 Bstr toBstr(const Text& text) {

@@ -8,6 +8,9 @@
 
 #include "common/error.h"
 #include "common/types.h"
+#include "platform/windows/registry.h"
+#include "platform/windows/unique.h"
+#include "platform/windows/wide.h"
 #include "platform/windows/win32.h"
 
 namespace vpolv::win {
@@ -71,51 +74,6 @@ class Variant {
     VARIANT v_;
 };
 
-// One owner for every kind of system handle. Traits names the handle type, the value that
-// holds nothing (a null pointer, or INVALID_HANDLE_VALUE for a find handle) and how to close it.
-template <class Traits>
-class UniqueAny {
-  public:
-    using Handle = typename Traits::Handle;
-
-    UniqueAny() noexcept = default;
-    explicit UniqueAny(Handle handle) noexcept : handle_(handle) {}
-    UniqueAny(UniqueAny&& other) noexcept : handle_(other.release()) {}
-    UniqueAny& operator=(UniqueAny&& other) noexcept {
-        reset(other.release());
-        return *this;
-    }
-    ~UniqueAny() { reset(); }
-
-    Handle get() const noexcept { return handle_; }
-    explicit operator bool() const noexcept { return handle_ != Traits::invalid(); }
-    void reset(Handle handle = Traits::invalid()) noexcept {
-        if (*this)
-            Traits::close(handle_);
-        handle_ = handle;
-    }
-    Handle release() noexcept { return std::exchange(handle_, Traits::invalid()); }
-    // For out parameters: closes what is held and hands out the slot.
-    Handle* put() noexcept {
-        reset();
-        return &handle_;
-    }
-    // The slot itself, for an in-out parameter whose callee may close the handle and leave
-    // another one in its place: the owner then owns what the callee left.
-    Handle* addressOf() noexcept { return &handle_; }
-
-  private:
-    Handle handle_ = Traits::invalid();
-};
-
-struct KeyTraits {
-    using Handle = HKEY;
-    static Handle invalid() noexcept { return nullptr; }
-    static void close(Handle key) noexcept { RegCloseKey(key); }
-};
-// An open registry key.
-using UniqueKey = UniqueAny<KeyTraits>;
-
 struct FindTraits {
     using Handle = HANDLE;
     static Handle invalid() noexcept { return INVALID_HANDLE_VALUE; }
@@ -129,13 +87,6 @@ struct LocalTraits {
     static Handle invalid() noexcept { return nullptr; }
     static void close(Handle memory) noexcept { LocalFree(memory); }
 };
-struct HandleTraits {
-    using Handle = HANDLE;
-    static Handle invalid() noexcept { return nullptr; }
-    static void close(Handle handle) noexcept { CloseHandle(handle); }
-};
-// A kernel handle that is null when there is none (a process, a thread, an event).
-using UniqueHandle = UniqueAny<HandleTraits>;
 
 struct FileTraits {
     using Handle = HANDLE;
@@ -156,10 +107,6 @@ using Bstr = UniqueAny<BstrTraits>;
 // A text the system allocated with LocalAlloc (FormatMessageW's, say).
 using UniqueLocalText = UniqueAny<LocalTraits>;
 
-// Text <-> system strings. Text and wide strings are both UTF-16 here.
-std::wstring toWide(const Text& text);
-Text fromWide(const wchar_t* text, std::size_t length);
-Text fromWide(const std::wstring& text);
 // A new BSTR holding text; raises E_OUTOFMEMORY when it cannot be allocated.
 Bstr toBstr(const Text& text);
 Text fromBstr(const BSTR text);

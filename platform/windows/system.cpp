@@ -8,11 +8,16 @@
 #include "platform/ini.h"
 #include "platform/native.h"
 #include "platform/windows/com_support.h"
+#include "platform/windows/trace_switch.h"
 #include "platform/windows/win32.h"
 #include "platform/windows/windows_platform.h"
 #include "platform/windows/windows_platform_impl.h"
 
 namespace vpolv::platform::windows {
+
+namespace registry = win::registry;
+namespace trace_switch = win::trace_switch;
+
 namespace {
 
 // An address inside the module that holds this code.
@@ -190,13 +195,9 @@ void WindowsMessageBox::show(const Text& text, const Text& title, Long style) {
     MessageBoxW(owner, win::toWide(text).c_str(), win::toWide(title).c_str(), flags);
 }
 
-namespace {
-const HKEY kTraceRoots[] = {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE};
-}  // namespace
-
-bool WindowsTrace::arm(HKEY root, Watch& watch) {
-    if (!watch.key &&
-        RegOpenKeyExW(root, L"Software", 0, KEY_NOTIFY, watch.key.put()) != ERROR_SUCCESS) {
+bool WindowsTrace::arm(registry::Root root, Watch& watch) {
+    if (!watch.key && registry::open(root, L"Software", registry::View::Own, registry::kNotify,
+                                     watch.key) != registry::kOk) {
         return false;
     }
     if (!watch.signal)
@@ -226,7 +227,7 @@ Text WindowsTrace::file() const {
         Watch& watch = watches_[i];
         if (i != fired && watch.armed && WaitForSingleObject(watch.signal.get(), 0) == WAIT_TIMEOUT)
             continue;
-        watch.armed = arm(kTraceRoots[i], watch);
+        watch.armed = arm(trace_switch::kRoots[i], watch);
         watched = watched && watch.armed;
     }
     // Stale until read whole: a read that fails (the trace is then off for this call) is made
@@ -241,26 +242,10 @@ Text WindowsTrace::file() const {
 }
 
 std::optional<Text> WindowsTrace::readSwitch() {
-    for (const HKEY root : kTraceRoots) {
-        DWORD bytes = 0;
-        const LSTATUS status = RegGetValueW(root, L"Software\\vpolv", L"TraceFile", RRF_RT_REG_SZ,
-                                            nullptr, nullptr, &bytes);
-        if (status == ERROR_FILE_NOT_FOUND)
-            continue;  // no value here: the machine's, if any
-        if (status == ERROR_UNSUPPORTED_TYPE)
-            return Text();  // not a path: off, as settled as no value
-        if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA)
-            return std::nullopt;
-        std::wstring value(bytes / sizeof(wchar_t) + 1, L'\0');
-        bytes = static_cast<DWORD>(value.size() * sizeof(wchar_t));
-        if (RegGetValueW(root, L"Software\\vpolv", L"TraceFile", RRF_RT_REG_SZ, nullptr,
-                         value.data(), &bytes) != ERROR_SUCCESS) {
-            return std::nullopt;  // changed between the two reads, or no memory
-        }
-        value.resize(wcsnlen(value.c_str(), value.size()));
-        return win::fromWide(value);
-    }
-    return Text();  // switched off
+    const trace_switch::Lookup found = trace_switch::lookUp(registry::View::Own);
+    if (found.failed())
+        return std::nullopt;
+    return win::fromWide(found.file);
 }
 
 bool WindowsTrace::append(const Text& file, std::string_view record) const noexcept {
@@ -275,13 +260,9 @@ bool appendTraceRecord(const Text& file, std::string_view record) noexcept {
     try {
         // Writers of every process of the session take turns, so that one rotates while no
         // other writes; each record goes in with a single write at the end of the file.
-        const win::UniqueHandle turn(CreateMutexW(nullptr, FALSE, L"Local\\vpolv-trace"));
-        if (!turn || WaitForSingleObject(turn.get(), 5000) == WAIT_TIMEOUT)
+        const win::trace_switch::Turn turn;
+        if (!turn.held())
             return false;
-        struct Release {
-            HANDLE mutex;
-            ~Release() { ReleaseMutex(mutex); }
-        } release{turn.get()};
         const std::wstring path = win::toWide(file);
         const auto open = [&] {
             return win::UniqueFile(

@@ -36,8 +36,7 @@ class WindowsProfile : public Profile {
     Text readString(const Text& file, const Text& section, const Text& key) const override;
 };
 
-// The trace is switched on by the REG_SZ value TraceFile under HKEY_CURRENT_USER\Software\vpolv,
-// or, when that value is absent, under HKEY_LOCAL_MACHINE\Software\vpolv: the trace file's path.
+// The trace is switched on as platform/windows/trace_switch.h defines: the trace file's path.
 //
 // Reading the registry costs more than the rest of the plug-in's own work in an event, so the
 // switch is read again only after something changed below either Software key. The system sets
@@ -58,7 +57,7 @@ class WindowsTrace : public Trace {
         win::UniqueHandle signal;
         bool armed = false;
     };
-    static bool arm(HKEY root, Watch& watch);
+    static bool arm(win::registry::Root root, Watch& watch);
     // The switch; nullopt when it could not be read.
     static std::optional<Text> readSwitch();
 

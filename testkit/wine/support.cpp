@@ -7,6 +7,7 @@
 
 #include "com/vpolv_h.h"
 #include "common/text.h"
+#include "platform/windows/registration.h"
 #include "platform/windows/win32.h"
 #include "testkit/scenes.h"
 
@@ -45,12 +46,6 @@ void removeTree(const std::wstring& folder) {
         } while (FindNextFileW(find.get(), &data));
     }
     RemoveDirectoryW(folder.c_str());
-}
-
-std::wstring guidText(REFGUID guid) {
-    wchar_t text[40];
-    StringFromGUID2(guid, text, 40);
-    return text;
 }
 
 }  // namespace
@@ -186,8 +181,8 @@ bool keyExists(HKEY root, const std::wstring& path) {
 }
 
 std::vector<std::wstring> registeredKeys() {
-    return {L"vpolv.Plugin", L"CLSID\\" + guidText(CLSID_Plugin),
-            L"Interface\\" + guidText(IID__Plugin), L"TypeLib\\" + guidText(LIBID_vpolv)};
+    namespace layout = win::registration;
+    return {layout::kProgId, layout::classKey(), layout::interfaceKey(), layout::typeLibKey()};
 }
 
 VARIANT i4(LONG value) {

@@ -27,6 +27,8 @@ version="$(basename "$(ls "$dist"/vpolv-*-x86.msi)" -x86.msi)"
 version="${version#vpolv-}"
 # shellcheck source=../support/checks.sh
 source "$here/tests/support/checks.sh"
+# shellcheck source=class_ids.sh
+source "$here/tests/deploy/class_ids.sh"
 
 declare -A host_dir=([x86]='C:\Program Files (x86)\Host' [x64]='C:\Program Files\Host')
 declare -A unix_dir regsvr32=([x86]='C:\windows\syswow64\regsvr32.exe'
@@ -76,8 +78,7 @@ expect_no_trace() {
   expect "$1: keys left in the 64-bit view" "" "$(cat "$work/left.x64")"
   wineserver -w
   expect "$1: traces in the registry files" "" \
-    "$(grep -il -e 1ACCB4A4-510F-45B0-B0C3-BEC3904E68B3 -e 2935D2C5-056E-4342-9B7A-E734ACBA76BE \
-      -e ACD74649-E268-4278-8F6D-C29D98795E89 -e 'vpolv' "$WINEPREFIX"/*.reg)"
+    "$(grep -il -e "$class_id" -e "$interface_id" -e "$library_id" -e 'vpolv' "$WINEPREFIX"/*.reg)"
 }
 without_interface() { grep -v '\\Interface\\' "$1" || true; }
 # property MSI NAME: a property of a package.

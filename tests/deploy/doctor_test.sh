@@ -26,6 +26,8 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 msi="$(ls "$dist"/vpolv-*-x64.msi)"
 # shellcheck source=../support/checks.sh
 source "$here/tests/support/checks.sh"
+# shellcheck source=class_ids.sh
+source "$here/tests/deploy/class_ids.sh"
 
 wine_prefix "$work/prefix" --fresh
 c="$WINEPREFIX/drive_c"
@@ -42,7 +44,7 @@ expect "the package installs" 0 "$?"
 cp "$host/vpolv.dll" "$work/vpolv.dll"
 installed="$(ls "$host" | tr '\n' ' ')"
 
-clsid='HKLM\Software\Classes\CLSID\{1ACCB4A4-510F-45B0-B0C3-BEC3904E68B3}'
+clsid="HKLM\\Software\\Classes\\CLSID\\{$class_id}"
 reg() { wine reg "$@" >/dev/null 2>&1; }
 
 # doctor NAME [SIM [ARGS...]]: the report of the machine as it is now into NAME.txt; prints the
@@ -96,7 +98,7 @@ cp "$work/vpolv.dll" "$host/vpolv.dll"
 # The 64-bit DLL registered in the 32-bit view as well.
 reg add "$clsid\\InprocServer32" /ve /d 'C:\Program Files\Host\vpolv.dll' /f /reg:32
 reg add "$clsid\\InprocServer32" /v ThreadingModel /d Apartment /f /reg:32
-reg add "$clsid\\TypeLib" /ve /d '{ACD74649-E268-4278-8F6D-C29D98795E89}' /f /reg:32
+reg add "$clsid\\TypeLib" /ve /d "{$library_id}" /f /reg:32
 fault 64-bit-dll-in-32-bit-view "DLL bitness,type library"
 reg delete "$clsid" /f /reg:32
 
@@ -105,7 +107,7 @@ reg delete "$clsid" /f /reg:32
 user="${clsid/HKLM/HKCU}"
 reg add "$user\\InprocServer32" /ve /d 'C:\Program Files\Host\vpolv.dll' /f /reg:64
 reg add "$user\\InprocServer32" /v ThreadingModel /d Apartment /f /reg:64
-reg add "$user\\TypeLib" /ve /d '{ACD74649-E268-4278-8F6D-C29D98795E89}' /f /reg:64
+reg add "$user\\TypeLib" /ve /d "{$library_id}" /f /reg:64
 fault per-user-registration "DLL bitness,per-user registration,type library"
 reg delete "$user" /f /reg:64
 
@@ -116,7 +118,7 @@ sys32="$c/windows/system32"
 cp "$work/vpolv.dll" "$sys32/vpolv.dll" && printf "$space_ini" >"$sys32/SPACE.INI"
 register() {
   reg add "$clsid\\InprocServer32" /ve /d "$1" /f /reg:64
-  reg add 'HKLM\Software\Classes\TypeLib\{ACD74649-E268-4278-8F6D-C29D98795E89}\1.0\409\win64' \
+  reg add "HKLM\\Software\\Classes\\TypeLib\\{$library_id}\\1.0\\409\\win64" \
     /ve /d "$1" /f /reg:64
 }
 register 'C:\windows\system32\vpolv.dll'

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <sstream>
 #include <thread>
 
 #include "com/vpolv_h.h"
@@ -19,6 +20,8 @@
 #include "platform/windows/windows_platform_impl.h"
 #include "plugin/plugin.h"
 #include "sim/formats/scene_file.h"
+#include "sim/sim.h"
+#include "support/doctor.h"
 #include "testkit/scenes.h"
 #include "testkit/wine/support.h"
 
@@ -374,54 +377,139 @@ TEST_F(Events, RulesCalledByThemselvesWorkOnTheirByReferenceArguments) {
 namespace vpolv::winetest {
 namespace {
 
-// The trace's switch in the registry, and the record a DLL placement writes. With VPOLV_DLL_TRACE
-// set, the record also goes there, for the simulator to replay.
-TEST_F(Events, TheTraceSwitchAndItsRecord) {
-    const std::wstring file = paths().folder + L"\\trace.jsonl";
-    const std::wstring key = L"Software\\vpolv";
-    auto set = [&](HKEY root, const wchar_t* value) {
-        if (!value) {
-            RegDeleteKeyValueW(root, key.c_str(), L"TraceFile");
-            return;
-        }
-        RegSetKeyValueW(root, key.c_str(), L"TraceFile", REG_SZ, value,
-                        static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)));
-    };
+// The value TraceFile in a root's registry view: none (type 0), or a value of that type.
+struct SwitchValue {
+    DWORD type = 0;
+    std::wstring text;
+};
+void setSwitch(HKEY root, REGSAM view, const SwitchValue& value) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(root, L"Software\\vpolv", 0, nullptr, 0, KEY_SET_VALUE | view,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const win::UniqueKey owned(key);
+    if (value.type == 0) {
+        RegDeleteValueW(key, L"TraceFile");
+        return;
+    }
+    const DWORD number = 1;
+    const bool text = value.type != REG_DWORD;
+    ASSERT_EQ(RegSetValueExW(key, L"TraceFile", 0, value.type,
+                             text ? reinterpret_cast<const BYTE*>(value.text.c_str())
+                                  : reinterpret_cast<const BYTE*>(&number),
+                             text ? static_cast<DWORD>((value.text.size() + 1) * sizeof(wchar_t))
+                                  : sizeof number),
+              ERROR_SUCCESS);
+}
+
+// The file the text names after `lead` up to " (", or "" when it does not start with lead.
+std::string fileAfter(const std::string& text, const std::string& lead) {
+    if (!text.starts_with(lead))
+        return "";
+    return text.substr(lead.size(), text.find(" (", lead.size()) - lead.size());
+}
+
+// What the doctor's trace check of this DLL's registry view says the plug-in traces into.
+std::string doctorsTraceFile() {
+    support::doctor::Report report;
+    support::doctor::systemMachine()->examine(report);
+    const std::string view = std::to_string(sizeof(void*) * 8) + "-bit view";
+    for (const auto& finding : report.findings()) {
+        if (finding.group == view && finding.name == "trace")
+            return fileAfter(finding.text, "on, into ");
+    }
+    ADD_FAILURE() << "no trace check for the " << view;
+    return "?";
+}
+
+// What `vpolv-sim trace status` says the plug-in of this DLL's bitness traces into.
+std::string statusTraceFile() {
+    const std::vector<std::string> args{"trace", "status"};
+    std::ostringstream out, err;
+    EXPECT_EQ(sim::runSim(args, out, err), 0) << err.str();
+    std::string line = out.str();
+    line = line.substr(line.find("the plug-in:"));
+    line = line.substr(line.find("traces"), line.find('\n') - line.find("traces"));
+    if (const auto split = line.find("; of 32-bit hosts "); split != std::string::npos)
+        line = sizeof(void*) == 8 ? line.substr(0, split) : line.substr(split + 18);
+    return fileAfter(line, "traces into ");
+}
+
+// The trace switch in each state the registry can hold it: the doctor and `vpolv-sim trace
+// status` name the very file the plug-in then traces into, or none when it traces nothing.
+TEST_F(Events, TheDoctorAndTraceStatusNameTheFileThePluginTracesInto) {
+    const std::wstring folder = paths().folder;
+    const std::wstring user = folder + L"\\user.jsonl";
+    const std::wstring machine64 = folder + L"\\machine64.jsonl";
+    const std::wstring machine32 = folder + L"\\machine32.jsonl";
+    SetEnvironmentVariableW(L"VPOLV_TRACE_FOLDER", folder.c_str());
+    const SwitchValue none, inUser{REG_SZ, user}, in64{REG_SZ, machine64}, in32{REG_SZ, machine32};
+    constexpr bool k64 = sizeof(void*) == 8;
     const struct {
-        const wchar_t* user;
-        const wchar_t* machine;
-        bool traced;
-    } cases[] = {{nullptr, nullptr, false},
-                 {file.c_str(), nullptr, true},
-                 {nullptr, file.c_str(), true},
-                 {L"", file.c_str(), false}};
+        const char* state;
+        SwitchValue user, machine64, machine32;
+        std::wstring traced;
+    } cases[] = {
+        {"none", none, none, none, L""},
+        {"the user's", inUser, none, none, user},
+        {"the machine's, 64-bit view", none, in64, none, k64 ? machine64 : L""},
+        {"the machine's, 32-bit view", none, none, in32, k64 ? L"" : machine32},
+        {"both", inUser, in64, in32, user},
+        {"the user's not a string", {REG_DWORD, L""}, in64, in32, L""},
+        {"the user's empty", {REG_SZ, L""}, in64, in32, L""},
+        {"the user's REG_EXPAND_SZ",
+         {REG_EXPAND_SZ, L"%VPOLV_TRACE_FOLDER%\\user.jsonl"},
+         none,
+         none,
+         user},
+        {"the machine's only again", none, in64, in32, k64 ? machine64 : machine32},
+    };
     // Every other case starts with a new object after DllCanUnloadNow allowed an unload.
     const auto canUnload =
         exportOf<EntryPoint>(GetModuleHandleW(paths().vpolvDll.c_str()), "DllCanUnloadNow");
     ASSERT_NE(canUnload, nullptr);
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         const auto& c = cases[i];
+        SCOPED_TRACE(c.state);
         if (i % 2) {
             plugin_.reset();
             EXPECT_EQ(canUnload(), S_OK);
             plugin_ = createPlugin();
         }
-        DeleteFileW(file.c_str());
-        set(HKEY_CURRENT_USER, c.user);
-        set(HKEY_LOCAL_MACHINE, c.machine);
+        for (const std::wstring& file : {user, machine64, machine32})
+            DeleteFileW(file.c_str());
+        setSwitch(HKEY_CURRENT_USER, 0, c.user);
+        setSwitch(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, c.machine64);
+        setSwitch(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, c.machine32);
+        const std::string traced = toUtf8(win::fromWide(c.traced));
+        EXPECT_EQ(doctorsTraceFile(), traced);
+        EXPECT_EQ(statusTraceFile(), traced);
         expectTrue(run(cabinetScene(), Event::Place));
-        EXPECT_EQ(GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES, c.traced);
+        for (const std::wstring& file : {user, machine64, machine32}) {
+            EXPECT_EQ(GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES, file == c.traced)
+                << toUtf8(win::fromWide(file));
+        }
     }
-    set(HKEY_LOCAL_MACHINE, nullptr);
+    setSwitch(HKEY_CURRENT_USER, 0, none);
+    setSwitch(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, none);
+    setSwitch(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, none);
+}
 
+// The record a DLL placement writes. With VPOLV_DLL_TRACE set, it also goes there, for the
+// simulator to replay.
+TEST_F(Events, TheTraceRecordOfAPlacement) {
+    const std::wstring file = paths().folder + L"\\trace.jsonl";
+    const auto set = [](const wchar_t* value) {
+        setSwitch(HKEY_CURRENT_USER, 0, value ? SwitchValue{REG_SZ, value} : SwitchValue{});
+    };
     std::wstring kept = file;
     if (const char* wanted = std::getenv("VPOLV_DLL_TRACE")) {
         kept = windowsPath(wanted);
         DeleteFileW(kept.c_str());
     }
-    set(HKEY_CURRENT_USER, kept.c_str());
+    set(kept.c_str());
     expectTrue(run(cabinetScene(), Event::Place));
-    set(HKEY_CURRENT_USER, nullptr);
+    set(nullptr);
     std::ifstream in{std::filesystem::path(kept)};
     std::string line;
     ASSERT_TRUE(std::getline(in, line));

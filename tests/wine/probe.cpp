@@ -27,22 +27,7 @@
 
 namespace {
 
-std::string utf8(const std::wstring& text) {
-    if (text.empty())
-        return {};
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
-                        nullptr, nullptr);
-    return out;
-}
-
-std::wstring guidText(REFGUID guid) {
-    wchar_t text[40];
-    StringFromGUID2(guid, text, 40);
-    return text;
-}
+using vpolv::win::utf8;
 
 int create() {
     CLSID clsid;
@@ -98,9 +83,7 @@ void dump(HKEY root, const std::wstring& path, const std::wstring& shown,
 
 int keys() {
     std::vector<std::string> lines;
-    const std::wstring ours[] = {L"vpolv.Plugin", L"CLSID\\" + guidText(CLSID_Plugin),
-                                 L"Interface\\" + guidText(IID__Plugin),
-                                 L"TypeLib\\" + guidText(LIBID_vpolv)};
+    const std::vector<std::wstring> ours = vpolv::winetest::registeredKeys();
     for (const auto& [root, name] :
          {std::pair{HKEY_LOCAL_MACHINE, L"HKLM"}, std::pair{HKEY_CURRENT_USER, L"HKCU"}}) {
         for (const auto& key : ours)

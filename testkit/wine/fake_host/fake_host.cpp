@@ -486,11 +486,7 @@ const std::array<Registered, 3> kClasses = {{
     {kCatalogClsid, host::objectInfo(Kind::Catalog).progIdWide, Kind::Catalog},
 }};
 
-std::wstring guidText(REFGUID guid) {
-    wchar_t text[40];
-    StringFromGUID2(guid, text, 40);
-    return text;
-}
+using win::guidText;
 
 void setValue(const std::wstring& path, const wchar_t* name, const std::wstring& value) {
     HKEY raw = nullptr;
