@@ -61,15 +61,15 @@ stage_deploy() { workflow deploy; }
 stage windows-sim "vpolv-sim.exe of both release builds, and docs/support.md (under Wine)"
 stage_windows_sim() {
   bash tests/windows-sim/windows_sim_test.sh build/deploy/release build/native/sim/vpolv-sim build/windows-sim \
-    build/release-x64/dist/vpolv-sim.exe \
+    build/windows/dist/vpolv-sim.exe \
     --dll-tests x86 build/windows-x86/tests/wine/vpolv_wine_tests.exe \
     --dll-tests x64 build/windows/tests/wine/vpolv_wine_tests.exe
 }
 
 stage doctor "vpolv-sim doctor and collect on a machine with the package installed (under Wine)"
 stage_doctor() {
-  bash tests/deploy/doctor_test.sh build/deploy/release build/release-x64/dist/vpolv-sim.exe \
-    build/release-x86/dist/vpolv-sim.exe build/doctor build/windows/tests/wine
+  bash tests/deploy/doctor_test.sh build/deploy/release build/windows/dist/vpolv-sim.exe \
+    build/windows-x86/dist/vpolv-sim.exe build/doctor build/windows/tests/wine
 }
 
 stage reproducible "the release built twice, in two folders (once after the deploy stage): the same files"
