@@ -25,7 +25,7 @@ workflow() { cmake --workflow --preset "$1"; }
 windows_stage() {
   cmake --preset "$1" >/dev/null
   cmake --build --preset "$1"
-  xvfb-run -a -s "-screen 0 1024x768x24" bash scripts/wine-ctest.sh "$1"
+  bash scripts/with-xvfb.sh bash scripts/wine-ctest.sh "$1"
   echo "== the trace written by $1's DLL, replayed by the native simulator"
   cmake --preset native >/dev/null
   cmake --build --preset native --target vpolv-sim
