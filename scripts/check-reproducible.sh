@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
 # Builds the release twice, from two copies of the sources in two folders of different names,
-# each with scripts/package.sh from scratch, and compares the two byte for byte: the files in
-# the zips, the files the installers install, then every release file. Names the first file
-# that differs, and for an installer, which of its tables differ.
+# each with scripts/package.sh from scratch (the release files only: no tests, no benchmarks,
+# in each copy's build/windows-x86 and build/windows), and compares the two byte for byte: the
+# files in the zips, the files the installers install, then every release file. Names the first
+# file that differs, and for an installer, which of its tables differ.
 #
 #   check-reproducible.sh [WORKDIR]    (build/reproducible by default; made anew)
 #   check-reproducible.sh --against RELEASE [WORKDIR]
 #                                      one build only, compared with RELEASE: an unsigned
 #                                      release of the same sources built in another folder (the
-#                                      test stages pass the one the deploy stage made in this
-#                                      checkout, which saves a release build)
+#                                      test stages pass the one the deploy stage made from the
+#                                      trees the Windows stages tested, which saves a build)
 #
 # The copies hold the working tree's files (committed or not, the ignored ones left out); the
 # time of the files is the commit's, as package.sh takes it.

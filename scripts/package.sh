@@ -11,10 +11,11 @@
 #
 #   bash scripts/package.sh [--out FOLDER] [--unsigned]
 #
-# The programs are Release builds of clang and lld (the presets release-x86 and release-x64: the
-# builds of the presets windows-x86 and windows, whose tests run on the same files, without the
-# tests); each one's symbols are in the PDB beside it, which its CodeView record names (GUID and
-# age), for WinDbg and Visual Studio.
+# The programs are Release builds of clang and lld, the files of the presets windows-x86 and
+# windows (build/windows-x86/dist/, build/windows/dist/), on which the Windows test stages run
+# every test: after those stages nothing is built again, and on a fresh checkout only the
+# release files are built, not the tests. Each program's symbols are in the PDB beside it,
+# which its CodeView record names (GUID and age), for WinDbg and Visual Studio.
 #
 # Signed and timestamped with the key that scripts/sign.sh is given (`sign.sh --help`: a key in a
 # token through PKCS#11, or a PKCS#12 file), the programs first, then the installers made with
@@ -63,17 +64,20 @@ fi
 export SOURCE_DATE_EPOCH
 
 # Configured afresh: a release never depends on what an earlier configuration left in the
-# cache (the toolchain's flags are read only by a first configuration). Only the cache goes:
-# the build stays incremental, as Ninja rebuilds whatever is built by another command.
-for preset in release-x86 release-x64; do
-  echo "== $preset"
-  rm -f "build/$preset/CMakeCache.txt"
+# cache (a setting given by hand to a test tree among them). Only the cache goes: the build
+# stays incremental, as Ninja rebuilds whatever is built by another command, and a tree the
+# tests built is up to date.
+declare -A tree=([x86]=build/windows-x86 [x64]=build/windows)
+for arch in x86 x64; do
+  preset="$(basename "${tree[$arch]}")"
+  echo "== $preset: the release files ($arch)"
+  rm -f "${tree[$arch]}/CMakeCache.txt"
   cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset"
+  cmake --build --preset "$preset" --target vpolv_release_files
 done
 
-version="$(cat build/release-x64/dist/VERSION)"
-if [ "$(cat build/release-x86/dist/VERSION)" != "$version" ]; then
+version="$(cat "${tree[x64]}/dist/VERSION")"
+if [ "$(cat "${tree[x86]}/dist/VERSION")" != "$version" ]; then
   echo "package.sh: the two release builds have different versions" >&2
   exit 1
 fi
@@ -100,9 +104,9 @@ name="vpolv-$version"
 mkdir -p "$out"
 for arch in x86 x64; do
   mkdir -p "$stage/$name/$arch"
-  cp "build/release-$arch/dist/vpolv.dll" "build/release-$arch/dist/vpolv.pdb" "$stage/$name/$arch/"
+  cp "${tree[$arch]}/dist/vpolv.dll" "${tree[$arch]}/dist/vpolv.pdb" "$stage/$name/$arch/"
 done
-cp build/release-x86/dist/vpolv-sim.exe build/release-x86/dist/vpolv-sim.pdb "$stage/$name/"
+cp "${tree[x86]}/dist/vpolv-sim.exe" "${tree[x86]}/dist/vpolv-sim.pdb" "$stage/$name/"
 cp docs/deployment.md docs/support.md docs/trace-format.md docs/scene-format.md \
   docs/pricing-reference.md packaging/NOTICE.txt "$stage/$name/"
 
@@ -113,7 +117,7 @@ bash scripts/sign.sh "$stage" "${programs[@]}"
 msis=()
 for arch in x86 x64; do
   (cd "$stage/$name/$arch" && "$OLDPWD/packaging/build-msi.sh" "$arch" \
-    "$(cat "$OLDPWD/build/release-$arch/dist/MSI_VERSION")" "$version" "$out/$name-$arch.msi")
+    "$(cat "$OLDPWD/${tree[$arch]}/dist/MSI_VERSION")" "$version" "$out/$name-$arch.msi")
   msis+=("$name-$arch.msi")
 done
 bash scripts/sign.sh "$out" "${msis[@]}"

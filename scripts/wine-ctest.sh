@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the tests of a Windows preset under Wine, in the Wine prefix private to its build tree.
 # Windows need a display (message boxes among them): run it inside one, as scripts/test.sh does
-# under xvfb-run.
+# (scripts/with-xvfb.sh).
 #
 #   bash scripts/wine-ctest.sh PRESET [CTEST-ARGUMENTS...]
 set -euo pipefail

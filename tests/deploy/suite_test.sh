@@ -32,7 +32,7 @@ done
 for arch in x86 x64; do
   dll="$(ls "$work"/signed/vpolv-*/"$arch"/vpolv.dll)"
   echo "== the DLL tests of ${preset[$arch]} on the signed release's $arch/vpolv.dll"
-  VPOLV_TESTED_DLL="$dll" xvfb-run -a -s "-screen 0 1024x768x24" \
+  VPOLV_TESTED_DLL="$dll" bash scripts/with-xvfb.sh \
     bash scripts/wine-ctest.sh "${preset[$arch]}" -R '^vpolv_wine' >"$work/$arch.out" 2>&1
   status=$?
   grep -E 'Test +#|tests passed' "$work/$arch.out"

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs a command with an X display: as it is when DISPLAY is set, otherwise inside xvfb-run.
+# Runs a command with an X display: as it is when DISPLAY is set, otherwise inside a virtual one
+# (scripts/with-xvfb.sh).
 #
 #   with-display.sh WINEPREFIX COMMAND [ARGS...]
 #
@@ -8,8 +9,8 @@
 set -euo pipefail
 export WINEPREFIX="$1"
 shift
-if [ -n "${DISPLAY:-}" ] || ! command -v xvfb-run >/dev/null; then
+if [ -n "${DISPLAY:-}" ] || ! command -v Xvfb >/dev/null; then
   exec "$@"
 fi
 wineserver -w 2>/dev/null || true
-exec xvfb-run -a -s "-screen 0 1024x768x24" bash -c '"$@"; status=$?; wineserver -w 2>/dev/null || true; exit $status' run "$@"
+exec bash "$(dirname "${BASH_SOURCE[0]}")/../../scripts/with-xvfb.sh" bash -c '"$@"; status=$?; wineserver -w 2>/dev/null || true; exit $status' run "$@"
