@@ -8,7 +8,7 @@
 
 namespace vpolv::support {
 
-using namespace standalone;
+using standalone::echo;
 
 const char* const kUserSwitchName = "HKCU\\Software\\vpolv TraceFile";
 const char* const kMachineSwitchName = "HKLM\\Software\\vpolv TraceFile";

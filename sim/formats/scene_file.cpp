@@ -16,7 +16,14 @@
 
 namespace vpolv::sim {
 
-using namespace standalone;
+using platform::pathFromUtf8;
+using platform::utf8Path;
+using standalone::echo;
+using standalone::echoTail;
+using standalone::endsInSeparator;
+using standalone::genericUtf8Path;
+using standalone::readRegularFile;
+using standalone::reasonOf;
 
 namespace fs = std::filesystem;
 using Json = nlohmann::ordered_json;
@@ -26,9 +33,6 @@ SceneError::SceneError(const std::string& message) : std::runtime_error(echo(mes
 namespace {
 
 constexpr std::string_view kCatalogsPlaceholder = "${catalogsFolder}";
-
-// Columns a line of a table must have, by table number.
-const std::map<Integer, std::vector<Integer>> kNeededColumns = {{3, {3, 4, 5}}, {4, {3}}};
 
 // The checks of trace/json_reading.h, and the keys that stand for numbers.
 class Checker : public trace::JsonReading {
