@@ -43,14 +43,17 @@ struct Callback {
     }
 };
 
-// Declares a subcommand of parent: the options its setup binds to *options, function runs on
-// them once CLI11 has parsed and checked the command line.
+// Declares a subcommand of parent, its help ending with what its exit statuses mean: the options
+// its setup binds to *options, function runs on them once CLI11 has parsed and checked the
+// command line.
 template <class Options>
 CLI::App* addCommand(CLI::App& parent, Session& session, const std::string& name,
-                     const std::string& description, std::shared_ptr<Options> options,
+                     const std::string& description, const std::string& exitStatus,
+                     std::shared_ptr<Options> options,
                      int (*function)(const Options&, const Console&)) {
     CLI::App* app = parent.add_subcommand(name, description);
     app->allow_extras();
+    app->footer(exitStatus.empty() ? "" : "Exit status: " + exitStatus);
     app->callback(Callback<Options>{app, std::move(options), function, &session});
     return app;
 }
@@ -89,12 +92,15 @@ void addTrace(CLI::App& app, std::string& trace) {
 
 CLI::App* setupRun(CLI::App& parent, Session& session) {
     auto options = std::make_shared<RunOptions>();
-    CLI::App* app =
-        addCommand(parent, session, "run",
-                   "Runs one host event of the plug-in on a scene file, in an in-memory host, and "
-                   "reports every host call with its arguments and answer, every write, the glass "
-                   "priced, any warning box, what deserves a look and the event's result.",
-                   options, runCommand);
+    CLI::App* app = addCommand(
+        parent, session, "run",
+        "Runs one host event of the plug-in on a scene file, in an in-memory host, and "
+        "reports every host call with its arguments and answer, every write, the glass "
+        "priced, any warning box, what deserves a look and the event's result.",
+        "0 the event returned True, 1 it returned False (its error is reported and "
+        "also written to stderr), 2 a bad command line or scene file (nothing was run or "
+        "written), 3 the event ran but --out or the report could not be written.",
+        options, runCommand);
     app->add_option("SCENE", options->scene, "the scene file (JSON; see docs/scene-format.md)")
         ->required();
     std::vector<std::string> events;
@@ -119,10 +125,6 @@ CLI::App* setupRun(CLI::App& parent, Session& session) {
     app->add_option("--trace", options->trace,
                     "have the plug-in append the event's record to this trace file "
                     "(docs/trace-format.md); the run and the report are unchanged");
-    app->footer(
-        "Exit status: 0 the event returned True, 1 it returned False (its error is reported and "
-        "also written to stderr), 2 a bad command line or scene file (nothing was run or "
-        "written), 3 the event ran but --out or the report could not be written.");
     return app;
 }
 
@@ -133,23 +135,21 @@ CLI::App* setupCheck(CLI::App& parent, Session& session) {
         "Runs no event: lists the surcharge lines (table 4) that the scene's cabinets and glass "
         "fronts would look up and do not find, and the points that are not whole numbers under "
         "the scene's separator.",
+        "0 nothing is missing, 1 the report lists what is, 2 a bad command "
+        "line or scene file, 3 the report could not be written.",
         options, checkCommand);
     app->add_option("SCENE", options->scene, "the scene file")->required();
-    app->footer(
-        "Exit status: 0 nothing is missing, 1 the report lists what is, 2 a bad command "
-        "line or scene file, 3 the report could not be written.");
     return app;
 }
 
 CLI::App* setupReference(CLI::App& parent, Session& session) {
-    CLI::App* app = addCommand(
+    return addCommand(
         parent, session, "reference",
         "Runs no event and reads no scene: prints the glass pricing rules as Markdown, from the "
         "plug-in's own tables, with worked examples the plug-in computes "
         "(docs/pricing-reference.md holds this output).",
-        std::make_shared<NoOptions>(), referenceCommand);
-    app->footer("Exit status: 0, or 3 when the document could not be written.");
-    return app;
+        "0, or 3 when the document could not be written.", std::make_shared<NoOptions>(),
+        referenceCommand);
 }
 
 CLI::App* setupReplay(CLI::App& parent, Session& session) {
@@ -160,12 +160,11 @@ CLI::App* setupReplay(CLI::App& parent, Session& session) {
         "the record, and compares: the same calls with the same arguments in the same order "
         "(the writes among them), the same result and error code; prints \"identical\" or the "
         "differences.",
+        "0 identical, 1 the report lists the differences, 2 a file that is "
+        "not a trace (nor a bundle holding one) or a record number out of range.",
         options, replayCommand);
     addTrace(*app, options->trace);
     addRecord(*app, options->record);
-    app->footer(
-        "Exit status: 0 identical, 1 the report lists the differences, 2 a file that is "
-        "not a trace (nor a bundle holding one) or a record number out of range.");
     return app;
 }
 
@@ -175,13 +174,12 @@ CLI::App* setupSceneFromTrace(CLI::App& parent, Session& session) {
         parent, session, "scene-from-trace",
         "Writes (--out) a scene file holding what a traced event read, so that the same event on "
         "it makes the same writes.",
+        "0 written, 2 a bad trace or a record a scene cannot express, 3 the "
+        "scene could not be written.",
         options, sceneFromTraceCommand);
     addTrace(*app, options->trace);
     addRecord(*app, options->record);
     app->add_option("--out", options->out, "the scene file to write")->required();
-    app->footer(
-        "Exit status: 0 written, 2 a bad trace or a record a scene cannot express, 3 the "
-        "scene could not be written.");
     return app;
 }
 
@@ -200,6 +198,8 @@ CLI::App* setupDoctor(CLI::App& parent, Session& session) {
         "switch (and whether this user may append to the trace and rotate it, from the rights "
         "Windows grants: nothing is written) and the installer's record. Everywhere: the user's "
         "decimal separator.",
+        "0 every check is ok, 1 a problem was found, 2 the checks could not be "
+        "made.",
         options, support::doctor::command);
     app->add_option("--host-folder", options->hostFolder,
                     "check a host folder instead (SPACE.INI and the catalogs), registered or "
@@ -207,9 +207,6 @@ CLI::App* setupDoctor(CLI::App& parent, Session& session) {
         ->type_name("DIR")
         ->check(notEmpty("folder"));
     addFlag(*app, "--json", options->json, "print the report as one JSON document");
-    app->footer(
-        "Exit status: 0 every check is ok, 1 a problem was found, 2 the checks could not be "
-        "made.");
     return app;
 }
 
@@ -229,7 +226,7 @@ CLI::App* setupTrace(CLI::App& parent, Session& session) {
         "under %LOCALAPPDATA%\\vpolv\\ (the folder is made), and prints the file. When it is on "
         "already: into the same file (or FILE not given), it says so and changes nothing; into "
         "another, it switches to FILE and says which file it replaced.",
-        onOptions, traceOnCommand);
+        "", onOptions, traceOnCommand);
     on->add_option("FILE", onOptions->file, "the trace file (its folder is made)")
         ->type_name("FILE");
     addCommand(*app, session, "off",
@@ -237,11 +234,11 @@ CLI::App* setupTrace(CLI::App& parent, Session& session) {
                "was ended left it switched, puts back the value it replaced) and prints where the "
                "trace was written, with the older part renamed to .1 at 10 MiB. A machine-wide "
                "value that keeps tracing is named, not changed.",
-               std::make_shared<NoOptions>(), traceOffCommand);
+               "", std::make_shared<NoOptions>(), traceOffCommand);
     addCommand(*app, session, "status",
                "Prints the user's value, the machine-wide value, which one the plug-in uses, the "
                "trace file's size, and a switch that a vpolv-sim run that was ended left on.",
-               std::make_shared<NoOptions>(), traceStatusCommand);
+               "", std::make_shared<NoOptions>(), traceStatusCommand);
     app->footer("Exit status: 0 done, 2 it could not be done (or not on Windows).");
     return app;
 }
@@ -259,6 +256,9 @@ CLI::App* setupCollect(CLI::App& parent, Session& session) {
         "machine-wide switch is never touched); writes one zip for the ticket: trace.jsonl, "
         "doctor.json, versions.txt, the SPACE.INI the plug-in reads and README.txt. Its path "
         "is printed last. \"vpolv-sim replay BUNDLE\" replays it.",
+        "0 collected, with at least one event; 1 collected, but no event was "
+        "traced (the bundle says so); 2 could not collect (not Windows, a switch held by "
+        "another collect, the bundle not written).",
         options, support::collect::run);
     app->add_option("--out", options->out,
                     "the zip to write (default: vpolv-case-DATE-TIME.zip on the Desktop, or in "
@@ -270,10 +270,6 @@ CLI::App* setupCollect(CLI::App& parent, Session& session) {
         ->check(CLI::Range(1LL, 86400LL));
     addFlag(*app, "--json", options->json,
             "print the summary as one JSON document (the progress goes to standard error)");
-    app->footer(
-        "Exit status: 0 collected, with at least one event; 1 collected, but no event was "
-        "traced (the bundle says so); 2 could not collect (not Windows, a switch held by "
-        "another collect, the bundle not written).");
     return app;
 }
 
