@@ -52,21 +52,19 @@ std::string helpLine(std::string_view command, std::string_view summary) {
 
 constexpr std::string_view kHelpSummary = "this help, or a command's";
 
+constexpr std::string_view kHelpEnd = R"(
+"vpolv-sim COMMAND --help" gives a command's options and exit status. The older form
+works as well: "vpolv-sim SCENE --event KIND ..." for run, and "--check SCENE",
+"--reference", "--replay TRACE", "--scene-from-trace TRACE" for the others. "--" ends
+the options; an option given twice is an error. docs/scene-format.md has the details.
+)";
+
 std::string helpText() {
     std::string text =
         "Runs host events of the vpolv plug-in on scene files, in an in-memory host.\n\n";
     for (const Command& command : kCommands)
         text += helpLine(command.name, command.summary);
-    return text + helpLine("help [COMMAND]", kHelpSummary) +
-           "\n"
-           "\"vpolv-sim COMMAND --help\" gives a command's options and exit status. The older "
-           "form\n"
-           "works as well: \"vpolv-sim SCENE --event KIND ...\" for run, and \"--check SCENE\",\n"
-           "\"--reference\", \"--replay TRACE\", \"--scene-from-trace TRACE\" for the others. "
-           "\"--\" "
-           "ends\n"
-           "the options; an option given twice is an error. docs/scene-format.md has the "
-           "details.\n";
+    return text + helpLine("help [COMMAND]", kHelpSummary) + std::string(kHelpEnd);
 }
 
 // The command line in the form CLI11 reads: a command first. "help COMMAND" is "COMMAND --help",
