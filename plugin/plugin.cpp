@@ -1,7 +1,6 @@
 // The Plugin class: its public methods, the three events and the dispatch to the rules.
 #include "plugin/plugin.h"
 
-#include <iterator>
 #include <memory>
 
 #include "catalog/catalog.h"
@@ -11,7 +10,6 @@
 #include "plugin/trace.h"
 #include "showcase/cabinet.h"
 #include "showcase/showcase.h"
-#include "trace/record.h"
 
 namespace vpolv {
 
@@ -119,36 +117,11 @@ class Plugin::Entry {
     Context ctx_;
 };
 
-namespace {
-// The event methods, in the order of Event and of the trace's event names.
-constexpr std::string_view kEventMethods[] = {"OnObjectPlaceAfter", "OnObjectFinishesAfter",
-                                              "OnSceneGenericFinishesAfter"};
-static_assert(std::size(kEventMethods) == std::size(kEvents) &&
-              std::size(trace::kEventNames) == std::size(kEvents));
-}  // namespace
-
-std::string_view eventName(Event event) {
-    return trace::kEventNames[static_cast<int>(event)];
-}
-
-std::optional<Event> eventNamed(std::string_view name) {
-    for (const Event event : kEvents) {
-        if (eventName(event) == name)
-            return event;
-    }
-    return std::nullopt;
-}
-
-std::string_view eventMethodName(Event event) {
-    return kEventMethods[static_cast<int>(event)];
-}
-
 Plugin::Plugin(host::Connector& host, const platform::Services& services)
     : host_(host), sys_(services) {}
 
 Boolean Plugin::runEvent(Context& ctx, Event event, Long lCallParamsBlock) {
-    // The names are literals, so the view's data ends with a null.
-    return traced(sys_, host_, eventName(event).data(), lCallParamsBlock, ctx,
+    return traced(sys_, host_, event, lCallParamsBlock, ctx,
                   [&](host::Connector& host, platform::Dialogs& messages) {
                       return runEvent(ctx, host, messages, event, lCallParamsBlock);
                   });
@@ -203,31 +176,22 @@ void Plugin::Inicializa() {
     readObject(call.context(), host::ObjectArg::current());
 }
 
-Boolean Plugin::OnObjectPlaceAfter(Long lCallParamsBlock) {
-    Entry call(*this);
-    return runEvent(call.context(), Event::Place, lCallParamsBlock);
-}
-
-Boolean Plugin::OnObjectFinishesAfter(Long lCallParamsBlock) {
-    Entry call(*this);
-    return runEvent(call.context(), Event::Finishes, lCallParamsBlock);
-}
-
-Boolean Plugin::OnSceneGenericFinishesAfter(Long lCallParamsBlock) {
-    Entry call(*this);
-    return runEvent(call.context(), Event::Scene, lCallParamsBlock);
-}
+// The event methods, and the one that calls them by the event's kind.
+#define VPOLV_EVENT(kind, name, method, dispId)                         \
+    Boolean Plugin::method(Long lCallParamsBlock) {                     \
+        Entry call(*this);                                              \
+        return runEvent(call.context(), Event::kind, lCallParamsBlock); \
+    }
+#include "host/events.def"
 
 Boolean Plugin::fire(Event event, Long lCallParamsBlock) {
     switch (event) {
-        case Event::Place:
-            return OnObjectPlaceAfter(lCallParamsBlock);
-        case Event::Finishes:
-            return OnObjectFinishesAfter(lCallParamsBlock);
-        case Event::Scene:
-            break;
+#define VPOLV_EVENT(kind, name, method, dispId) \
+    case Event::kind:                           \
+        return method(lCallParamsBlock);
+#include "host/events.def"
     }
-    return OnSceneGenericFinishesAfter(lCallParamsBlock);
+    return kFalse;  // not reached: every event has its case
 }
 
 Boolean Plugin::casoPolvast(Long /*lCallParamsBlock*/, Long& d) {

@@ -23,20 +23,11 @@
 #include "catalog/context.h"
 #include "catalog/fields.h"
 #include "common/error.h"
+#include "host/event.h"
 #include "host/host.h"
 #include "platform/platform.h"
 
 namespace vpolv {
-
-// The host's three events, in the order of their methods in the method table.
-enum class Event { Place, Finishes, Scene };
-inline constexpr Event kEvents[] = {Event::Place, Event::Finishes, Event::Scene};
-// "place", "finishes", "scene": an event's name in traces and on the simulator's command line.
-std::string_view eventName(Event event);
-// The event of a name; nullopt for anything else.
-std::optional<Event> eventNamed(std::string_view name);
-// "OnObjectPlaceAfter", "OnObjectFinishesAfter", "OnSceneGenericFinishesAfter".
-std::string_view eventMethodName(Event event);
 
 class Plugin {
   public:

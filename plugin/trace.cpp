@@ -34,7 +34,7 @@ trace::Record traceRecord(const trace::Recorder& recorder, const TracedEvent& ev
     trace::Record record;
     record.plugin = kVersion;
     record.time = utcNow();
-    record.event = event.name;
+    record.event = event.event;
     record.callParams = event.callParams;
     record.numbers = sys.locale.symbols();
     record.pathSeparator = Text(1, sys.files.separator());

@@ -6,6 +6,7 @@
 
 #include "catalog/context.h"
 #include "common/error.h"
+#include "host/event.h"
 #include "host/host.h"
 #include "platform/platform.h"
 #include "trace/recorder.h"
@@ -14,7 +15,7 @@ namespace vpolv {
 
 // What the event was, and how it ended.
 struct TracedEvent {
-    const char* name;  // "place", "finishes", "scene"
+    Event event;
     Long callParams;
     const Context& ctx;
     bool result;
@@ -32,7 +33,7 @@ void writeTrace(const platform::Trace& trace, const Text& file, const trace::Rec
 // writes, result and error are exactly those of a run without it, whether the trace can be
 // written or not.
 template <class Run>
-Boolean traced(const platform::Services& services, host::Connector& host, const char* name,
+Boolean traced(const platform::Services& services, host::Connector& host, Event event,
                Long callParams, const Context& ctx, Run&& run) {
     Text file;
     try {
@@ -49,10 +50,11 @@ Boolean traced(const platform::Services& services, host::Connector& host, const 
         result = run(recorder, recorder);
     } catch (...) {
         const Error error = currentError();
-        writeTrace(*services.trace, file, recorder, {name, callParams, ctx, false, &error});
+        writeTrace(*services.trace, file, recorder, {event, callParams, ctx, false, &error});
         throw;
     }
-    writeTrace(*services.trace, file, recorder, {name, callParams, ctx, result != kFalse, nullptr});
+    writeTrace(*services.trace, file, recorder,
+               {event, callParams, ctx, result != kFalse, nullptr});
     return result;
 }
 

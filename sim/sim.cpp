@@ -3,7 +3,6 @@
 #include "sim/sim.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -19,57 +18,54 @@
 
 namespace vpolv::sim {
 
-using namespace standalone;
-
 namespace {
 
-constexpr const char* kUsage =
-    "usage: vpolv-sim run SCENE --event place|finishes|scene [--object ID] [--out FILE]\n"
-    "                     [--json] [--quiet] [--trace FILE]\n"
-    "       vpolv-sim check SCENE\n"
-    "       vpolv-sim reference\n"
-    "       vpolv-sim replay TRACE [--record N]\n"
-    "       vpolv-sim scene-from-trace TRACE [--record N] --out SCENE\n"
-    "       vpolv-sim doctor [--host-folder DIR] [--json]\n"
-    "       vpolv-sim trace on [FILE] | trace off | trace status\n"
-    "       vpolv-sim collect [--out FILE] [--wait SECONDS] [--json]\n"
-    "       vpolv-sim help [COMMAND] | COMMAND --help | --version\n";
-
-constexpr const char* kHelp =
-    "Runs host events of the vpolv plug-in on scene files, in an in-memory host.\n"
-    "\n"
-    "  run               one event on a scene, and its report\n"
-    "  check             what the scene's tables lack for pricing its glass\n"
-    "  reference         the glass pricing rules as Markdown\n"
-    "  replay            a traced event run again against its record, and compared\n"
-    "  scene-from-trace  a scene file holding what a traced event read\n"
-    "  doctor            this machine's set-up of the plug-in, checked; nothing is changed\n"
-    "  trace             the plug-in's trace switched on or off for this user (Windows)\n"
-    "  collect           a wrong price's case from the designer's machine, in one zip (Windows)\n"
-    "  help [COMMAND]    this help, or a command's\n"
-    "\n"
-    "\"vpolv-sim COMMAND --help\" gives a command's options and exit status. The older form\n"
-    "works as well: \"vpolv-sim SCENE --event KIND ...\" for run, and \"--check SCENE\",\n"
-    "\"--reference\", \"--replay TRACE\", \"--scene-from-trace TRACE\" for the others. \"--\" "
-    "ends\n"
-    "the options; an option given twice is an error. docs/scene-format.md has the details.\n";
-
-// The commands, in the order the help lists them.
-using Setup = CLI::App* (*)(CLI::App&, Session&);
-constexpr std::array<Setup, 8> kSetups = {setupRun,    setupCheck,          setupReference,
-                                          setupReplay, setupSceneFromTrace, setupDoctor,
-                                          setupTrace,  setupCollect};
-
-// The older form: a command written as an option, anywhere before "--" ("--replay TRACE" or
-// "--replay=TRACE" is "replay TRACE"); a command line with none of them and no command is run's.
-struct Alias {
-    std::string_view older;
-    std::string_view command;
+// The commands (sim/commands/commands.def), in the order the usage and the help list them.
+struct Command {
+    CLI::App* (*setup)(CLI::App&, Session&);
+    std::string_view name;
+    std::string_view usage;
+    std::string_view summary;
+    bool older;  // the older form writes it as an option: "--check SCENE" for "check SCENE"
 };
-constexpr std::array<Alias, 4> kAliases = {{{"--check", "check"},
-                                            {"--reference", "reference"},
-                                            {"--replay", "replay"},
-                                            {"--scene-from-trace", "scene-from-trace"}}};
+constexpr Command kCommands[] = {
+#define VPOLV_COMMAND(setup, name, usage, summary, older) {setup, name, usage, summary, older},
+#include "sim/commands/commands.def"
+};
+
+std::string usage() {
+    std::string text;
+    for (const Command& command : kCommands) {
+        text += (text.empty() ? "usage: " : "       ") + std::string("vpolv-sim ") +
+                std::string(command.name) + (command.usage.empty() ? "" : " ") +
+                std::string(command.usage) + "\n";
+    }
+    return text + "       vpolv-sim help [COMMAND] | COMMAND --help | --version\n";
+}
+
+// A line of the help's list of commands.
+std::string helpLine(std::string_view command, std::string_view summary) {
+    std::string line = "  " + std::string(command);
+    line.resize(20, ' ');
+    return line + std::string(summary) + "\n";
+}
+
+constexpr std::string_view kHelpSummary = "this help, or a command's";
+
+constexpr std::string_view kHelpEnd = R"(
+"vpolv-sim COMMAND --help" gives a command's options and exit status. The older form
+works as well: "vpolv-sim SCENE --event KIND ..." for run, and "--check SCENE",
+"--reference", "--replay TRACE", "--scene-from-trace TRACE" for the others. "--" ends
+the options; an option given twice is an error. docs/scene-format.md has the details.
+)";
+
+std::string helpText() {
+    std::string text =
+        "Runs host events of the vpolv plug-in on scene files, in an in-memory host.\n\n";
+    for (const Command& command : kCommands)
+        text += helpLine(command.name, command.summary);
+    return text + helpLine("help [COMMAND]", kHelpSummary) + std::string(kHelpEnd);
+}
 
 // The command line in the form CLI11 reads: a command first. "help COMMAND" is "COMMAND --help",
 // "--help" alone is "help".
@@ -87,10 +83,10 @@ std::vector<std::string> commandForm(std::span<const std::string> args, const CL
     for (std::size_t i = 0; i < args.size() && args[i] != "--"; ++i) {
         const std::string& arg = args[i];
         const std::size_t eq = arg.find('=');
-        for (const Alias& alias : kAliases) {
-            if (arg.substr(0, eq) != alias.older)
+        for (const Command& command : kCommands) {
+            if (!command.older || arg.substr(0, eq) != "--" + std::string(command.name))
                 continue;
-            std::vector<std::string> line{std::string(alias.command)};
+            std::vector<std::string> line{std::string(command.name)};
             line.insert(line.end(), args.begin(), args.begin() + static_cast<std::ptrdiff_t>(i));
             if (eq != std::string::npos)
                 line.push_back(arg.substr(eq + 1));
@@ -105,48 +101,49 @@ std::vector<std::string> commandForm(std::span<const std::string> args, const CL
 
 int runCommandLine(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
     Session session{{out, err}};
-    const Console& console = session.console;
+    const standalone::Console& console = session.console;
     CLI::App app("Runs host events of the vpolv plug-in on scene files.", "vpolv-sim");
     // On Windows CLI11 would take "/x" for an option x: here it is a path, as on every system.
     // Set before the commands are added, which take it from here.
     app.allow_windows_style_options(false);
+    // Every option at most once (flags too: command_line.cpp), in every command.
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::Throw);
     std::vector<std::string> names;
-    for (const Setup setup : kSetups) {
-        CLI::App* command = setup(app, session);
-        givenOnce(*command);
-        names.push_back(command->get_name());
-    }
+    for (const Command& command : kCommands)
+        names.push_back(command.setup(app, session)->get_name());
     // The commands' help is theirs; vpolv-sim's own is the help command.
     app.set_help_flag();
     std::string helpFor;
-    CLI::App* help = app.add_subcommand("help", "this help, or a command's");
+    CLI::App* help = app.add_subcommand("help", std::string(kHelpSummary));
     help->add_option("COMMAND", helpFor, "the command")->check(CLI::IsMember(names));
     // Answered before CLI11 parses: its search for a command of that name is noexcept, so
     // memory running out there would end the program instead of giving status 4.
     if (args.size() == 1 && args[0] == "--version")
-        return console.print("vpolv " + std::string(kVersion) + "\n") ? kTrueResult : kNotWritten;
+        return console.print("vpolv " + std::string(kVersion) + "\n") ? support::kOk
+                                                                      : support::kNotWritten;
     try {
         std::vector<std::string> line = commandForm(args, app);
         std::reverse(line.begin(), line.end());  // as CLI11 takes it
         app.parse(line);
         if (help->parsed())
-            return console.print(std::string(kUsage) + "\n" + kHelp) ? kTrueResult : kNotWritten;
+            return console.print(usage() + "\n" + helpText()) ? support::kOk : support::kNotWritten;
         return session.status;
     } catch (const CLI::CallForHelp&) {
         for (const CLI::App* command : app.get_subcommands({})) {
             if (command->parsed())
-                return console.print(command->help("vpolv-sim")) ? kTrueResult : kNotWritten;
+                return console.print(command->help("vpolv-sim")) ? support::kOk
+                                                                 : support::kNotWritten;
         }
         throw;
     } catch (const CLI::ParseError& e) {
-        err << "vpolv-sim: " << echo(e.what()) << "\n" << kUsage;
-        return kBadInput;
+        err << "vpolv-sim: " << standalone::echo(e.what()) << "\n" << usage();
+        return support::kNotRun;
     } catch (const UsageError& e) {
-        err << "vpolv-sim: " << e.message << "\n" << kUsage;
-        return kBadInput;
+        err << "vpolv-sim: " << e.message << "\n" << usage();
+        return support::kNotRun;
     } catch (const SceneError& e) {
         err << "vpolv-sim: " << e.what() << "\n";
-        return kBadInput;
+        return support::kNotRun;
     }
 }
 
@@ -157,7 +154,7 @@ std::string unexpectedEnd() {
     } catch (const std::bad_alloc&) {
         return "out of memory";
     } catch (const std::exception& e) {
-        return echo(e.what());
+        return standalone::echo(e.what());
     } catch (...) {
         return "an unexpected error";
     }
@@ -188,7 +185,7 @@ std::string unexpectedEnd() {
     }
     std::fprintf(stderr, "vpolv-sim: %s\n", what);
     std::fflush(stderr);
-    std::_Exit(kUnexpected);
+    std::_Exit(support::kUnexpected);
 }
 
 }  // namespace
@@ -202,7 +199,7 @@ int runSim(std::span<const std::string> args, std::ostream& out, std::ostream& e
         } catch (...) {
             err << "vpolv-sim: out of memory\n";  // for the message itself
         }
-        return kUnexpected;
+        return support::kUnexpected;
     }
 }
 

@@ -13,10 +13,9 @@ namespace vpolv::sim {
 // out, its messages to err. Returns the exit status; nothing is thrown: anything unexpected
 // (memory running out, say) is said on err and gives status 4.
 //
-//   vpolv-sim COMMAND [ARGUMENTS...]   run, check, reference, replay, scene-from-trace, doctor,
-//                                      collect, help
-//   vpolv-sim SCENE --event ...        the older form, and --check, --reference, --replay,
-//                                      --scene-from-trace in place of a command
+//   vpolv-sim COMMAND [ARGUMENTS...]   a command of sim/commands/commands.def, or help
+//   vpolv-sim SCENE --event ...        the older form (run), and --check SCENE and the like in
+//                                      place of a command (commands.def says which)
 int runSim(std::span<const std::string> args, std::ostream& out, std::ostream& err);
 
 // The program: runSim on standard output and error, once the process is set up for it (a

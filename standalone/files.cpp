@@ -82,7 +82,7 @@ std::optional<std::string> notRegular(const fs::file_status& status, const std::
 }  // namespace
 
 std::string genericUtf8Path(const fs::path& path) {
-    std::string text = utf8Path(path);
+    std::string text = platform::utf8Path(path);
 #ifdef _WIN32
     std::replace(text.begin(), text.end(), '\\', '/');
 #endif
@@ -177,7 +177,7 @@ std::optional<fs::path> outputTarget(const fs::path& out, std::string& reason) {
             // A new file: its folder must be there.
             const fs::path folder = folderOf(target);
             if (!fs::is_directory(folder, error)) {
-                reason = "no folder " + utf8Path(folder);
+                reason = "no folder " + platform::utf8Path(folder);
                 return std::nullopt;
             }
             return target;

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "common/release.h"
+#include "support/bundle.h"
 
 namespace vpolv::support {
 
@@ -23,14 +24,14 @@ std::string doctorVerdict(const doctor::Report& report) {
     if (problems == 0)
         return "doctor: all " + std::to_string(checks) + " checks ok";
     return "doctor: " + std::to_string(problems) + (problems == 1 ? " problem" : " problems") +
-           " in " + std::to_string(checks) +
-           " checks (in the bundle's doctor.json; vpolv-sim doctor shows them)";
+           " in " + std::to_string(checks) + " checks (in the bundle's " +
+           std::string(bundle::kDoctor) + "; vpolv-sim doctor shows them)";
 }
 
 std::vector<std::string> spaceIniPaths(const doctor::Report& report) {
     std::vector<std::string> paths;
     for (const auto& finding : report.findings()) {
-        if (finding.name == "SPACE.INI" && !finding.file.empty() &&
+        if (finding.check == doctor::Check::SpaceIni && !finding.file.empty() &&
             std::find(paths.begin(), paths.end(), finding.file) == paths.end()) {
             paths.push_back(finding.file);
         }
@@ -40,10 +41,6 @@ std::vector<std::string> spaceIniPaths(const doctor::Report& report) {
 
 namespace {
 
-std::string iniEntryName(std::size_t index) {
-    return index == 0 ? "SPACE.INI" : "SPACE-" + std::to_string(index + 1) + ".INI";
-}
-
 // vpolv-sim and, for each registration with a DLL, what the doctor found of it.
 std::string versionsText(const Collected& collected, const doctor::Report& report) {
     std::string text = "vpolv-sim: vpolv " + std::string(kVersion) + " (" +
@@ -51,13 +48,12 @@ std::string versionsText(const Collected& collected, const doctor::Report& repor
                        "\r\n";
     const auto& findings = report.findings();
     for (const auto& dll : findings) {
-        if (dll.name != "DLL" || dll.file.empty())
+        if (dll.check != doctor::Check::Dll || dll.file.empty())
             continue;
         text += "\r\n" + dll.group + "\r\n";
         for (const auto& finding : findings) {
-            if (finding.group == dll.group &&
-                (finding.name == "DLL" || finding.name == "DLL bitness" ||
-                 finding.name == "version" || finding.name == "signature")) {
+            if (finding.group == dll.group && finding.check != doctor::Check::Other &&
+                finding.check != doctor::Check::SpaceIni) {
                 text += "  " + finding.name + ": " + finding.text + "\r\n";
             }
         }
@@ -65,27 +61,33 @@ std::string versionsText(const Collected& collected, const doctor::Report& repor
     return text;
 }
 
+// A line of the README: an entry's name, then (from the 15th column) what it holds.
+std::string entryLine(std::string_view entry) {
+    return std::string(entry) + std::string(entry.size() < 14 ? 14 - entry.size() : 1, ' ');
+}
+
 std::string readme(const Collected& collected, const doctor::Report& report,
                    const std::vector<IniFile>& spaceInis) {
     std::string text = "vpolv support case, collected by vpolv-sim collect (vpolv " +
                        std::string(kVersion) + ") on " + collected.when + "\r\n\r\n";
     if (collected.events > 0) {
-        text += "trace.jsonl   the trace of this collection: " + std::to_string(collected.events) +
+        text += entryLine(bundle::kTrace) +
+                "the trace of this collection: " + std::to_string(collected.events) +
                 (collected.events == 1 ? " event" : " events") +
                 " (\"vpolv-sim replay THIS-FILE.zip\" replays the last one)\r\n";
     } else {
-        text +=
-            "(no trace.jsonl: no event was traced while collecting; the host did not call the "
-            "plug-in, or the trace could not be written: see doctor.json's trace check)\r\n";
+        text += "(no " + std::string(bundle::kTrace) +
+                ": no event was traced while collecting; the host did not call the "
+                "plug-in, or the trace could not be written: see " +
+                std::string(bundle::kDoctor) + "'s trace check)\r\n";
     }
-    text += "doctor.json   the doctor's report of this machine (" +
+    text += entryLine(bundle::kDoctor) + "the doctor's report of this machine (" +
             doctorVerdict(report).substr(8) + ")\r\n";
-    text += "versions.txt  vpolv-sim and each registered vpolv.dll, with their versions\r\n";
-    for (std::size_t i = 0; i < spaceInis.size(); ++i) {
-        const std::string name = iniEntryName(i);
-        text += name + std::string(name.size() < 14 ? 14 - name.size() : 1, ' ') +
-                spaceInis[i].path + ", which the plug-in registered there reads\r\n";
-    }
+    text += entryLine(bundle::kVersions) +
+            "vpolv-sim and each registered vpolv.dll, with their versions\r\n";
+    for (std::size_t i = 0; i < spaceInis.size(); ++i)
+        text += entryLine(bundle::spaceIni(i)) + spaceInis[i].path +
+                ", which the plug-in registered there reads\r\n";
     if (spaceInis.empty())
         text += "(no SPACE.INI: the doctor found none beside a registered vpolv.dll)\r\n";
     text += "\r\nThe switch of this user's trace was put back as found (" +
@@ -99,12 +101,12 @@ std::vector<ZipEntry> bundleEntries(const Collected& collected, const doctor::Re
                                     const std::vector<IniFile>& spaceInis) {
     std::vector<ZipEntry> entries;
     if (collected.events > 0)
-        entries.push_back({"trace.jsonl", collected.trace});
-    entries.push_back({"doctor.json", doctor::jsonReport(report)});
-    entries.push_back({"versions.txt", versionsText(collected, report)});
+        entries.push_back({std::string(bundle::kTrace), collected.trace});
+    entries.push_back({std::string(bundle::kDoctor), doctor::jsonReport(report)});
+    entries.push_back({std::string(bundle::kVersions), versionsText(collected, report)});
     for (std::size_t i = 0; i < spaceInis.size(); ++i)
-        entries.push_back({iniEntryName(i), spaceInis[i].data});
-    entries.push_back({"README.txt", readme(collected, report, spaceInis)});
+        entries.push_back({bundle::spaceIni(i), spaceInis[i].data});
+    entries.push_back({std::string(bundle::kReadme), readme(collected, report, spaceInis)});
     return entries;
 }
 

@@ -11,6 +11,7 @@
 
 #include "standalone/files.h"
 #include "support/doctor.h"
+#include "support/exit_status.h"
 #include "support/zip.h"
 
 namespace vpolv::support::collect {
@@ -21,13 +22,12 @@ struct Options {
     bool json = false;
 };
 
-// The run: exit status 0 collected with at least one event, 1 collected without one, 2 could
-// not run (on every system but Windows, always).
+// The run and its exit status (support/exit_status.h): collected with at least one event,
+// collected without one, or could not run (on every system but Windows, always).
 int run(const Options& options, const standalone::Console& console);
-
-inline constexpr int kCollected = 0;
-inline constexpr int kNothingTraced = 1;
-inline constexpr int kCannotCollect = 2;
+inline constexpr int kCollected = kOk;
+inline constexpr int kNothingTraced = kNotOk;
+inline constexpr int kCannotCollect = kNotRun;
 
 // What the collection gathered, for the bundle and the summary.
 struct Collected {
@@ -46,9 +46,8 @@ std::size_t countRecords(const std::string& text);
 // The verdict line the doctor's report ends with, for collect's first line.
 std::string doctorVerdict(const doctor::Report& report);
 
-// The bundle's entries: trace.jsonl (when an event was traced), doctor.json, versions.txt, the
-// SPACE.INI files the registered DLLs read (`spaceInis`: their paths and contents, in the
-// doctor's order; the first is SPACE.INI, any other SPACE-2.INI, ...), README.txt.
+// The bundle's entries (support/bundle.h), the SPACE.INI files those the registered DLLs read
+// (`spaceInis`: their paths and contents, in the doctor's order).
 struct IniFile {
     std::string path;
     std::string data;

@@ -23,7 +23,8 @@
 
 namespace vpolv::support::doctor {
 
-using namespace standalone;
+using standalone::echo;
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -122,12 +123,42 @@ void checkCatalog(Report& report, const platform::Services& sys, std::u16string_
 
 }  // namespace
 
+namespace {
+
+Check checkNamed(std::string_view name) {
+    for (const auto& [check, checkName] : kCheckNames) {
+        if (checkName == name)
+            return check;
+    }
+    return Check::Other;
+}
+
+std::string nameOf(Check check) {
+    for (const auto& [known, name] : kCheckNames) {
+        if (known == check)
+            return std::string(name);
+    }
+    return "";
+}
+
+}  // namespace
+
 void Report::ok(std::string name, std::string text, std::string file) {
-    findings_.push_back({group_, std::move(name), true, std::move(text), std::move(file)});
+    const Check check = checkNamed(name);
+    findings_.push_back({group_, std::move(name), check, true, std::move(text), std::move(file)});
 }
 
 void Report::problem(std::string name, std::string text) {
-    findings_.push_back({group_, std::move(name), false, std::move(text), {}});
+    const Check check = checkNamed(name);
+    findings_.push_back({group_, std::move(name), check, false, std::move(text), {}});
+}
+
+void Report::ok(Check check, std::string text, std::string file) {
+    findings_.push_back({group_, nameOf(check), check, true, std::move(text), std::move(file)});
+}
+
+void Report::problem(Check check, std::string text) {
+    findings_.push_back({group_, nameOf(check), check, false, std::move(text), {}});
 }
 
 std::size_t Report::problems() const {
@@ -200,13 +231,13 @@ void examineHostFolder(Report& report, const platform::FileSystem& files,
     const std::string iniText = utf8(ini);
     const std::string guide = std::string(kDeploymentGuide) + " section 2";
     if (files.fileLength(ini) < 0) {
-        report.problem("SPACE.INI", iniText +
-                                        " is missing: the plug-in finds no catalogs folder; "
-                                        "vpolv.dll belongs in the host's folder, the one with "
-                                        "its SPACE.INI (" +
-                                        guide + ")");
+        report.problem(Check::SpaceIni, iniText +
+                                            " is missing: the plug-in finds no catalogs folder; "
+                                            "vpolv.dll belongs in the host's folder, the one with "
+                                            "its SPACE.INI (" +
+                                            guide + ")");
     } else {
-        report.ok("SPACE.INI", iniText, utf8(systemPath(ini)));
+        report.ok(Check::SpaceIni, iniText, utf8(systemPath(ini)));
         std::string section;
         Text value;
         for (const auto name : kSpaceIniSections) {
@@ -363,9 +394,10 @@ std::optional<Report> examine(const Options& options, const Machine* machine, st
     return report;
 }
 
-int command(const Options& options, std::ostream& out, std::ostream& err) {
+int command(const Options& options, const standalone::Console& console) {
+    std::ostream& err = console.err;
     const auto print = [&](const std::string& text) {
-        return printTo(out, err, text, "vpolv-sim doctor");
+        return standalone::printTo(console.out, err, text, "vpolv-sim doctor");
     };
     try {
         const auto machine = systemMachine();
@@ -373,14 +405,14 @@ int command(const Options& options, std::ostream& out, std::ostream& err) {
         const auto report = examine(options, machine.get(), reason);
         if (!report) {
             err << "vpolv-sim doctor: " << reason << "\n";
-            return kCannotRun;
+            return kNotRun;
         }
         if (!print(options.json ? jsonReport(*report) : textReport(*report)))
-            return kCannotRun;
+            return kNotRun;
         return report->exitCode();
     } catch (const std::exception& e) {
         err << "vpolv-sim doctor: the checks could not be made: " << describe(e) << "\n";
-        return kCannotRun;
+        return kNotRun;
     }
 }
 

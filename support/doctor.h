@@ -5,26 +5,34 @@
 #pragma once
 
 #include <cstdint>
-#include <iosfwd>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "common/locale.h"
 #include "platform/platform.h"
+#include "standalone/files.h"
+#include "support/exit_status.h"
 
 namespace vpolv::support::doctor {
 
-// Exit status: every check ok, a problem found, the checks could not be made.
-inline constexpr int kAllOk = 0;
-inline constexpr int kProblems = 1;
-inline constexpr int kCannotRun = 2;
+// The checks whose findings collect's bundle reads, each with the name the report gives it; any
+// other check is Other.
+enum class Check { Other, SpaceIni, Dll, DllBitness, Version, Signature };
+inline constexpr std::pair<Check, std::string_view> kCheckNames[] = {
+    {Check::SpaceIni, "SPACE.INI"},
+    {Check::Dll, "DLL"},
+    {Check::DllBitness, "DLL bitness"},
+    {Check::Version, "version"},
+    {Check::Signature, "signature"}};
 
 struct Finding {
     std::string group;  // what the check belongs to ("64-bit view, per machine", "user")
     std::string name;   // the check ("InprocServer32", "SPACE.INI", "catalog 503")
+    Check check = Check::Other;
     bool ok = true;
     std::string text;  // what was found; for a problem, what is wrong and what to do
     std::string file;  // the file the check read, by a path this program opens (UTF-8): the
@@ -37,13 +45,15 @@ class Report {
     void group(std::string name) { group_ = std::move(name); }
     void ok(std::string name, std::string text, std::string file = {});
     void problem(std::string name, std::string text);
+    void ok(Check check, std::string text, std::string file = {});
+    void problem(Check check, std::string text);
     // A remark on the run itself, not a check.
     void note(std::string text) { notes_.push_back(std::move(text)); }
 
     const std::vector<Finding>& findings() const { return findings_; }
     const std::vector<std::string>& notes() const { return notes_; }
     std::size_t problems() const;
-    int exitCode() const { return problems() == 0 ? kAllOk : kProblems; }
+    int exitCode() const { return problems() == 0 ? kOk : kNotOk; }
 
   private:
     std::string group_;
@@ -105,8 +115,8 @@ struct Options {
 // the reason).
 std::optional<Report> examine(const Options& options, const Machine* machine, std::string& reason);
 
-// The command, once its command line is read (sim/commands/doctor.cpp): prints the report and
-// returns the exit status.
-int command(const Options& options, std::ostream& out, std::ostream& err);
+// The command, once its command line is read: prints the report and returns the exit status
+// (support/exit_status.h).
+int command(const Options& options, const standalone::Console& console);
 
 }  // namespace vpolv::support::doctor

@@ -9,7 +9,7 @@
 
 namespace vpolv::support {
 
-using namespace standalone;
+using standalone::echo;
 
 const char* const kUserSwitchName = win::trace_switch::kUserName;
 const char* const kMachineSwitchName = win::trace_switch::kMachineName;

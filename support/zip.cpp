@@ -13,7 +13,7 @@
 
 namespace vpolv::support {
 
-using namespace standalone;
+using standalone::echo;
 
 ZipError::ZipError(const std::string& message) : std::runtime_error(standalone::echo(message)) {}
 

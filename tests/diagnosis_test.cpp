@@ -238,7 +238,7 @@ TEST(Trace, ReadsBackEveryByteItWrote) {
     trace::Record every;
     every.plugin = "1.01";
     every.time = "2026-12-07T23:59:59Z";
-    every.event = "scene";
+    every.event = Event::Scene;
     every.callParams = -5;
     every.numbers = {u",", u"\u00A0", u"CHF"};
     every.pathSeparator = u"\\";
@@ -280,7 +280,7 @@ TEST(Trace, ReadsBackEveryByteItWrote) {
 TEST(Trace, ADamagedRecordIsRefusedNamingTheCall) {
     using Json = nlohmann::ordered_json;
     trace::Record record;
-    record.event = "place";
+    record.event = Event::Place;
     record.pathSeparator = u"\\";
     using host::Arg;
     record.calls = {host::creationCall(host::ObjectKind::Appli),

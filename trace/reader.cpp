@@ -110,6 +110,16 @@ host::Call callOf(const Json& value, const std::string& at) {
     return call;
 }
 
+// The events as a message lists them: "place", "finishes" or "scene".
+std::string eventList() {
+    std::string out;
+    for (std::size_t i = 0; i < std::size(kEvents); ++i) {
+        out += i == 0 ? "" : i + 1 == std::size(kEvents) ? " or " : ", ";
+        out += "\"" + std::string(eventName(kEvents[i])) + "\"";
+    }
+    return out;
+}
+
 // Reads each member mapRecord() names from an object at a place ("" for the record itself),
 // checked as the record's description asks.
 class Reading {
@@ -123,6 +133,13 @@ class Reading {
     void field(const char* key, Text& text) { text = textOf(member(key), at(key)); }
     void field(const char* key, Long& number) { number = json.number(member(key), at(key)); }
     void field(const char* key, bool& value) { value = json.boolean(member(key), at(key)); }
+    void field(const char* key, Event& event) {
+        const Json& value = member(key);
+        const auto known = value.is_string() ? eventNamed(value.get<std::string>()) : std::nullopt;
+        if (!known)
+            json.fail(at(key), "expected " + eventList());
+        event = *known;
+    }
     void field(const char* key, std::optional<Text>& text) {
         if (const Json& value = member(key); !value.is_null())
             text = textOf(value, at(key));
@@ -186,16 +203,6 @@ class Reading {
     std::string place_;
 };
 
-// The events as a message lists them: "place", "finishes" or "scene".
-std::string eventList() {
-    std::string out;
-    for (std::size_t i = 0; i < std::size(kEventNames); ++i) {
-        out += i == 0 ? "" : i + 1 == std::size(kEventNames) ? " or " : ", ";
-        out += "\"" + std::string(kEventNames[i]) + "\"";
-    }
-    return out;
-}
-
 Record recordOf(const Json& line) {
     json.objectAt(line, "");
     const auto member = [&](const char* key) -> const Json& { return json.member(line, key, ""); };
@@ -205,13 +212,10 @@ Record recordOf(const Json& line) {
         json.fail("format", (format.is_number() ? format.dump() : JsonReading::kind(format)) +
                                 " is not known (" + std::to_string(kFormat) + " is)");
     }
-    // Whether the reader knows the event, before anything else of the record.
-    const Json& event = member("event");
-    const std::string name = event.is_string() ? event.get<std::string>() : "";
-    if (std::find(std::begin(kEventNames), std::end(kEventNames), name) == std::end(kEventNames))
-        json.fail("event", "expected " + eventList());
     Record record;
     Reading io(line, "");
+    // Whether the reader knows the event, before anything else of the record.
+    io.field("event", record.event);
     mapRecord(io, record);
     return record;
 }

@@ -13,14 +13,12 @@
 #include "common/locale.h"
 #include "common/types.h"
 #include "host/call.h"
+#include "host/event.h"
 
 namespace vpolv::trace {
 
 // The record's format; a reader refuses any other.
 inline constexpr int kFormat = 1;
-
-// The events a record can be of, as it names them; a reader refuses any other.
-inline constexpr std::string_view kEventNames[] = {"place", "finishes", "scene"};
 
 // A warning box the event showed.
 struct Box {
@@ -31,9 +29,9 @@ struct Box {
 };
 
 struct Record {
-    std::string plugin;  // the plug-in's version
-    std::string time;    // when the event ended, UTC: 2026-12-07T23:59:59Z
-    std::string event;   // one of kEventNames
+    std::string plugin;          // the plug-in's version
+    std::string time;            // when the event ended, UTC: 2026-12-07T23:59:59Z
+    Event event = Event::Place;  // written as its name; a reader refuses any other
     Long callParams = 0;
     // The user locale's signs: a record of an older plug-in has the decimal separator alone (its
     // first character), read with its usual companions.
@@ -53,6 +51,9 @@ struct Record {
 // An error code as errorCodeText() writes it: "0x" and one to eight hexadecimal digits;
 // nullopt for anything else.
 std::optional<std::int32_t> parseErrorCode(std::string_view text);
+
+// Whether a text holds an unpaired surrogate, which UTF-8 cannot carry.
+bool hasUnpairedSurrogate(const Text& text);
 
 // The record as one JSON line, the line feed included. A text holding an unpaired surrogate,
 // which UTF-8 cannot carry, is written as {"utf16": [code units]}.

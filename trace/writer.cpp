@@ -11,27 +11,15 @@ namespace {
 
 using host::Arg;
 
-bool isHigh(char16_t c) {
-    return c >= 0xD800 && c <= 0xDBFF;
-}
-bool isLow(char16_t c) {
-    return c >= 0xDC00 && c <= 0xDFFF;
-}
-
 // A JSON text: UTF-16 turned into UTF-8, or {"utf16": [code units]} for a text holding an
 // unpaired surrogate.
 void appendText(std::string& out, const Text& text) {
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const bool paired = isHigh(text[i]) && i + 1 < text.size() && isLow(text[i + 1]);
-        if (paired) {
-            ++i;
-        } else if (isHigh(text[i]) || isLow(text[i])) {
-            out += "{\"utf16\":[";
-            for (std::size_t j = 0; j < text.size(); ++j)
-                out += (j ? "," : "") + std::to_string(static_cast<unsigned>(text[j]));
-            out += "]}";
-            return;
-        }
+    if (hasUnpairedSurrogate(text)) {
+        out += "{\"utf16\":[";
+        for (std::size_t j = 0; j < text.size(); ++j)
+            out += (j ? "," : "") + std::to_string(static_cast<unsigned>(text[j]));
+        out += "]}";
+        return;
     }
     out += '"';
     for (const char ch : toUtf8(text)) {
@@ -109,6 +97,7 @@ class Writing {
     void field(const char* key, const Text& text) { appendText(name(key), text); }
     void field(const char* key, Long number) { name(key) += std::to_string(number); }
     void field(const char* key, bool value) { name(key) += value ? "true" : "false"; }
+    void field(const char* key, Event event) { appendText(name(key), eventName(event)); }
     void field(const char* key, const std::optional<Text>& text) {
         if (text)
             appendText(name(key), *text);

@@ -1,24 +1,19 @@
-// What the simulator's commands share: where they write, how a command line is refused, the
-// exit statuses, and the one shape of a command (CLI11: an options struct, a setup that declares
-// the subcommand and its options, and a callback that runs it).
+// What the simulator's commands share: where they write, how a command line is refused, and the
+// one shape of a command (CLI11: an options struct, a setup that declares the subcommand and its
+// options in command_line.cpp, and a function that runs it once the command line is parsed).
 #pragma once
 
 #include <CLI/CLI.hpp>
-#include <iosfwd>
 #include <memory>
+#include <optional>
 #include <string>
 
-#include "common/types.h"
 #include "standalone/files.h"
+#include "support/collect.h"
+#include "support/doctor.h"
+#include "support/exit_status.h"
 
 namespace vpolv::sim {
-
-// Exit statuses.
-inline constexpr int kTrueResult = 0;   // the event returned True; nothing missing; identical
-inline constexpr int kFalseResult = 1;  // it returned False; something missing; differences
-inline constexpr int kBadInput = 2;     // a bad command line or input file: nothing ran or written
-inline constexpr int kNotWritten = 3;   // it ran, but what it writes could not be written
-inline constexpr int kUnexpected = 4;   // something unexpected ended it (out of memory, say)
 
 // A command line that CLI11 accepts and the command does not (--object with --event scene): the
 // message goes to stderr, with the usage.
@@ -26,62 +21,55 @@ struct UsageError {
     std::string message;
 };
 
-using standalone::Console;
-
 // The run of one command line: where the commands write, and the exit status the command's
-// callback leaves.
+// function leaves.
 struct Session {
-    Console console;
-    int status = kTrueResult;
+    standalone::Console console;
+    int status = support::kOk;
 };
 
-// What the command did not take (an unknown option, a second file), refused as CLI11 refuses
-// it: CLI11 2.1 names the arguments in reverse order, so each command keeps them (allow_extras)
-// and this names them in the order given.
-void refuseExtras(const CLI::App& app);
-
-// A command's callback: its function on its options, the status kept in the session. A named
-// type and not a lambda: the release builds' symbols name a lambda after the path of its source
-// file, so a lambda here would make two builds of the same sources in two folders differ.
-template <class Options>
-struct Callback {
-    CLI::App* app;
-    std::shared_ptr<Options> options;
-    int (*function)(const Options&, const Console&);
-    Session* session;
-    void operator()() const {
-        refuseExtras(*app);
-        session->status = function(*options, session->console);
-    }
+// The commands' options, as CLI11 leaves them; an option not given is nullopt.
+struct RunOptions {
+    std::string scene;
+    std::string event;  // an event's name (host/events.def)
+    std::optional<long long> object;
+    std::optional<std::string> out;
+    std::string trace;
+    bool json = false;
+    bool quiet = false;
 };
+struct CheckOptions {
+    std::string scene;
+};
+struct ReplayOptions {
+    std::string trace;
+    std::optional<long long> record;  // from 1
+};
+struct SceneFromTraceOptions {
+    std::string trace;
+    std::optional<long long> record;
+    std::string out;
+};
+struct TraceOnOptions {
+    std::optional<std::string> file;
+};
+struct NoOptions {};
+// doctor and collect: support::doctor::Options and support::collect::Options.
 
-// Declares a subcommand of parent: the options its setup adds are bound to *options, and
-// function runs on them once CLI11 has parsed and checked the command line. A bad input file
-// raises SceneError.
-template <class Options>
-CLI::App* addCommand(CLI::App& parent, Session& session, const std::string& name,
-                     const std::string& description, std::shared_ptr<Options> options,
-                     int (*function)(const Options&, const Console&)) {
-    CLI::App* app = parent.add_subcommand(name, description);
-    app->allow_extras();
-    app->callback(Callback<Options>{app, std::move(options), function, &session});
-    return app;
-}
+// The commands' functions: the exit status. A bad input file raises SceneError.
+int runCommand(const RunOptions& options, const standalone::Console& console);
+int checkCommand(const CheckOptions& options, const standalone::Console& console);
+int referenceCommand(const NoOptions& options, const standalone::Console& console);
+int replayCommand(const ReplayOptions& options, const standalone::Console& console);
+int sceneFromTraceCommand(const SceneFromTraceOptions& options, const standalone::Console& console);
+int traceOnCommand(const TraceOnOptions& options, const standalone::Console& console);
+int traceOffCommand(const NoOptions& options, const standalone::Console& console);
+int traceStatusCommand(const NoOptions& options, const standalone::Console& console);
 
-// The options of every command: given at most once (applied to each command as it is set up).
-void givenOnce(CLI::App& app);
-
-// The setups, in the order the help lists the commands.
-CLI::App* setupRun(CLI::App& parent, Session& session);
-CLI::App* setupCheck(CLI::App& parent, Session& session);
-CLI::App* setupReference(CLI::App& parent, Session& session);
-CLI::App* setupReplay(CLI::App& parent, Session& session);
-CLI::App* setupSceneFromTrace(CLI::App& parent, Session& session);
-CLI::App* setupDoctor(CLI::App& parent, Session& session);
-CLI::App* setupTrace(CLI::App& parent, Session& session);
-CLI::App* setupCollect(CLI::App& parent, Session& session);
-
-// --record of the trace commands: a record number from 1.
-CLI::Option* addRecord(CLI::App& app, long long& record);
+// The setups (sim/commands/commands.def lists them): each declares its command as a subcommand
+// of parent, whose function leaves its status in the session.
+#define VPOLV_COMMAND(setup, name, usage, summary, older) \
+    CLI::App* setup(CLI::App& parent, Session& session);
+#include "sim/commands/commands.def"
 
 }  // namespace vpolv::sim

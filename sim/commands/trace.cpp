@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "platform/paths.h"
 #include "sim/commands/command.h"
 #include "standalone/echo.h"
 #include "standalone/files.h"
@@ -10,20 +11,22 @@
 
 namespace vpolv::sim {
 
-using namespace standalone;
-using namespace support;
+using platform::pathFromUtf8;
+using platform::utf8Path;
+using standalone::Console;
+using standalone::echo;
+using support::describe;
+using support::kMachineSwitchName;
+using support::kUserSwitchName;
+using support::SwitchState;
+using support::SwitchValue;
+using support::TraceSwitchError;
 
 namespace fs = std::filesystem;
 
 namespace {
 
 const std::string kGuide = "docs/trace-format.md";
-
-struct TraceOnOptions {
-    std::string file;
-    CLI::Option* fileGiven = nullptr;
-};
-struct NoOptions {};
 
 // Paths as Windows compares them: whatever the case of ASCII letters, either slash.
 bool samePath(std::string a, std::string b) {
@@ -42,7 +45,7 @@ std::string fileSizes(const std::string& file) {
         std::error_code error;
         const std::uintmax_t size = fs::file_size(pathFromUtf8(name), error);
         if (!error)
-            text += (text.empty() ? "" : "; ") + echo(name) + ": " + sizeText(size);
+            text += (text.empty() ? "" : "; ") + echo(name) + ": " + standalone::sizeText(size);
         else if (name == file)
             text += echo(name) + ": not written (no event traced into it)";
     }
@@ -82,44 +85,44 @@ template <class Options>
 int guarded(const char* name, int (*run)(const Options&, const Console&), const Options& options,
             const Console& console) {
     try {
-        if (!kTraceSwitchSupported)
+        if (!support::kTraceSwitchSupported)
             throw TraceSwitchError(
                 "the trace switch is a value of the Windows registry: this command works on "
                 "Windows only");
         return run(options, console);
     } catch (const TraceSwitchError& e) {
         console.err << "vpolv-sim: trace " << name << ": " << e.what() << "\n";
-        return kBadInput;
+        return support::kNotRun;
     }
 }
 
 int on(const TraceOnOptions& options, const Console& console) {
-    const SwitchState state = readTraceSwitch();
+    const SwitchState state = support::readTraceSwitch();
     std::string file;
-    if (options.fileGiven->count()) {
+    if (options.file) {
         // Whole, since the plug-in runs in the host's current folder, and in a folder that exists.
         std::error_code error;
-        const fs::path path = fs::absolute(pathFromUtf8(options.file), error);
+        const fs::path path = fs::absolute(pathFromUtf8(*options.file), error);
         if (error)
-            throw TraceSwitchError(echo(options.file) + ": " + reasonOf(error));
+            throw TraceSwitchError(echo(*options.file) + ": " + standalone::reasonOf(error));
         file = utf8Path(path);
         if (fs::is_directory(path, error))
             throw TraceSwitchError(echo(file) + " is a folder: name a file in it");
         fs::create_directories(path.parent_path(), error);
         if (error) {
             throw TraceSwitchError("the folder " + echo(utf8Path(path.parent_path())) +
-                                   " cannot be created: " + reasonOf(error));
+                                   " cannot be created: " + standalone::reasonOf(error));
         }
     }
     if (state.user.on() && (file.empty() || samePath(file, state.user.text))) {
         return console.print("The trace is on already for this user, into " +
                              echo(state.user.text) + " (" + kUserSwitchName + ").\n")
-                   ? kTrueResult
-                   : kNotWritten;
+                   ? support::kOk
+                   : support::kNotWritten;
     }
     if (file.empty())
-        file = newTraceFile();
-    setUserTraceFile(file);
+        file = support::newTraceFile();
+    support::setUserTraceFile(file);
     std::string text = "The trace is on for this user, into " + echo(file) + " (" +
                        kUserSwitchName +
                        "): from the next event on, the plug-in appends one record per event.\n";
@@ -131,18 +134,18 @@ int on(const TraceOnOptions& options, const Console& console) {
     if (state.leftover)
         text += "Left over from an earlier run: " + *state.leftover + ".\n";
     text += "Switch it off with \"vpolv-sim trace off\".\n";
-    return console.print(text) ? kTrueResult : kNotWritten;
+    return console.print(text) ? support::kOk : support::kNotWritten;
 }
 
 int off(const NoOptions&, const Console& console) {
-    const SwitchState state = readTraceSwitch();
+    const SwitchState state = support::readTraceSwitch();
     std::string text;
     SwitchValue after = state.user;
     if (!state.user.present && !state.leftover) {
         text =
             "The trace is off for this user already (no " + std::string(kUserSwitchName) + ").\n";
     } else {
-        const SwitchOff done = switchUserTraceOff();
+        const support::SwitchOff done = support::switchUserTraceOff();
         after = done.after;
         if (done.leftover)
             text = "Put back " + std::string(kUserSwitchName) +
@@ -167,11 +170,11 @@ int off(const NoOptions&, const Console& console) {
                         kGuide + ").\n";
         }
     }
-    return console.print(text) ? kTrueResult : kNotWritten;
+    return console.print(text) ? support::kOk : support::kNotWritten;
 }
 
 int status(const NoOptions&, const Console& console) {
-    const SwitchState state = readTraceSwitch();
+    const SwitchState state = support::readTraceSwitch();
     std::string text = "user value:     " + describe(state.user) + ", in " + kUserSwitchName +
                        "\nmachine value:  " + machineText(state) + ", in " + kMachineSwitchName +
                        "\n";
@@ -193,54 +196,19 @@ int status(const NoOptions&, const Console& console) {
     if (state.runningSwitch)
         text += "held by:        vpolv-sim (process " + std::to_string(state.runningSwitch) +
                 "), which puts the user's value back when it ends\n";
-    return console.print(text) ? kTrueResult : kNotWritten;
-}
-
-int traceOn(const TraceOnOptions& options, const Console& console) {
-    return guarded("on", on, options, console);
-}
-int traceOff(const NoOptions& options, const Console& console) {
-    return guarded("off", off, options, console);
-}
-int traceStatus(const NoOptions& options, const Console& console) {
-    return guarded("status", status, options, console);
+    return console.print(text) ? support::kOk : support::kNotWritten;
 }
 
 }  // namespace
 
-CLI::App* setupTrace(CLI::App& parent, Session& session) {
-    CLI::App* app = parent.add_subcommand(
-        "trace",
-        "Switches the plug-in's trace on and off for the user running it, on Windows: the "
-        "value TraceFile under HKEY_CURRENT_USER\\Software\\vpolv, which names the file the "
-        "plug-in appends one record to for every event (" +
-            kGuide +
-            "). The machine-wide value under HKEY_LOCAL_MACHINE is only read. No administrator "
-            "rights are needed; the change takes effect with the host's next event.");
-    app->require_subcommand(1);
-    auto onOptions = std::make_shared<TraceOnOptions>();
-    CLI::App* onApp = addCommand(
-        *app, session, "on",
-        "Switches the trace on into FILE, or into a new file named with the date and time "
-        "under %LOCALAPPDATA%\\vpolv\\ (the folder is made), and prints the file. When it is on "
-        "already: into the same file (or FILE not given), it says so and changes nothing; into "
-        "another, it switches to FILE and says which file it replaced.",
-        onOptions, traceOn);
-    onOptions->fileGiven =
-        onApp->add_option("FILE", onOptions->file, "the trace file (its folder is made)")
-            ->type_name("FILE");
-    addCommand(*app, session, "off",
-               "Switches the trace off: removes the user's value (or, when a vpolv-sim run that "
-               "was ended left it switched, puts back the value it replaced) and prints where the "
-               "trace was written, with the older part renamed to .1 at 10 MiB. A machine-wide "
-               "value that keeps tracing is named, not changed.",
-               std::make_shared<NoOptions>(), traceOff);
-    addCommand(*app, session, "status",
-               "Prints the user's value, the machine-wide value, which one the plug-in uses, the "
-               "trace file's size, and a switch that a vpolv-sim run that was ended left on.",
-               std::make_shared<NoOptions>(), traceStatus);
-    app->footer("Exit status: 0 done, 2 it could not be done (or not on Windows).");
-    return app;
+int traceOnCommand(const TraceOnOptions& options, const Console& console) {
+    return guarded("on", on, options, console);
+}
+int traceOffCommand(const NoOptions& options, const Console& console) {
+    return guarded("off", off, options, console);
+}
+int traceStatusCommand(const NoOptions& options, const Console& console) {
+    return guarded("status", status, options, console);
 }
 
 }  // namespace vpolv::sim

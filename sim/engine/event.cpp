@@ -13,7 +13,9 @@
 
 namespace vpolv::sim {
 
-using namespace standalone;
+using platform::utf8Path;
+using standalone::kWindows;
+using standalone::TemporaryFolder;
 
 namespace {
 
@@ -81,7 +83,7 @@ std::vector<TableLookup> tableLookups(const RunResult& run) {
     return lookups;
 }
 
-RunResult runEvent(const SceneFile& scene, EventKind event, std::optional<Long> object,
+RunResult runEvent(const SceneFile& scene, Event event, std::optional<Long> object,
                    const platform::Trace* trace) {
     host::SceneData data = scene.scene;
     if (object) {

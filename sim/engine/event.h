@@ -14,14 +14,10 @@
 
 namespace vpolv::sim {
 
-using EventKind = Event;
-
-// The events by name: see eventName(), eventNamed() and eventMethodName() in plugin/plugin.h.
-
 using standalone::ShownBox;
 
 struct RunResult {
-    EventKind event;
+    Event event;
     std::optional<Long> object;   // the object of the call, when the scene or the command names one
     std::vector<host::Call> log;  // with what each call answered
     std::vector<host::Write> writes;
@@ -53,7 +49,7 @@ std::vector<TableLookup> tableLookups(const RunResult& run);
 // the call and must be an object of the scene (SceneError otherwise). The plug-in's folder is a
 // temporary folder holding the scene's "SPACE.INI", removed afterwards. With a trace, the plug-in
 // appends the event's record to it.
-RunResult runEvent(const SceneFile& scene, EventKind event, std::optional<Long> object = {},
+RunResult runEvent(const SceneFile& scene, Event event, std::optional<Long> object = {},
                    const platform::Trace* trace = nullptr);
 
 }  // namespace vpolv::sim

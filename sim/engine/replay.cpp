@@ -13,7 +13,7 @@
 
 namespace vpolv::sim {
 
-using namespace standalone;
+using standalone::echo;
 
 namespace {
 
@@ -101,7 +101,7 @@ class ReplayHost final : public host::Connector {
 // the subfolders the record loaded from, and the files it loaded have a length.
 class ReplayFiles final : public platform::FileSystem {
   public:
-    explicit ReplayFiles(const TraceRecord& record)
+    explicit ReplayFiles(const trace::Record& record)
         : record_(record), found_(foundCatalogs(record)), sep_(record.pathSeparator[0]) {}
     Text moduleFolder() const override {
         const auto at = record_.spaceIni.rfind(sep_);
@@ -123,7 +123,7 @@ class ReplayFiles final : public platform::FileSystem {
     }
 
   private:
-    const TraceRecord& record_;
+    const trace::Record& record_;
     FoundCatalogs found_;
     char16_t sep_;
 };
@@ -131,13 +131,13 @@ class ReplayFiles final : public platform::FileSystem {
 // A SPACE.INI whose every section names the recorded catalogs folder.
 class ReplayProfile final : public platform::Profile {
   public:
-    explicit ReplayProfile(const TraceRecord& record) : record_(record) {}
+    explicit ReplayProfile(const trace::Record& record) : record_(record) {}
     Text readString(const Text& file, const Text&, const Text&) const override {
         return file == record_.spaceIni ? record_.catalogsDir : Text();
     }
 
   private:
-    const TraceRecord& record_;
+    const trace::Record& record_;
 };
 
 std::string quoted(const Text& text) {
@@ -168,13 +168,13 @@ std::string writeDifference(const Call& then, const Call& now) {
 
 }  // namespace
 
-bool ReplayResult::identical(const TraceRecord& record) const {
+bool ReplayResult::identical(const trace::Record& record) const {
     const bool sameError = record.error.has_value() == outcome.error.has_value() &&
                            (!record.error || record.error->code() == outcome.error->code());
     return !firstDifference && record.result == (outcome.result != kFalse) && sameError;
 }
 
-ReplayResult replay(const TraceRecord& record) {
+ReplayResult replay(const trace::Record& record) {
     const FixedLocale locale(record.numbers);
     const ReplayFiles files(record);
     const ReplayProfile profile(record);
@@ -185,9 +185,7 @@ ReplayResult replay(const TraceRecord& record) {
     {
         Plugin plugin(host, services);
         Long block = record.callParams;
-        // The reader lets no other event name through.
-        const Event event = eventNamed(record.event).value_or(Event::Scene);
-        result.outcome = guarded([&] { return plugin.fire(event, block); });
+        result.outcome = guarded([&] { return plugin.fire(record.event, block); });
     }
     releaseThreadConstantes();
     result.calls = host.calls();
@@ -197,18 +195,19 @@ ReplayResult replay(const TraceRecord& record) {
     return result;
 }
 
-std::string replayReport(const std::string& file, const TraceRecord& record,
+std::string replayReport(const std::string& file, const trace::Record& record,
                          const ReplayResult& result) {
     std::size_t writes = 0;
     for (const Call& call : record.calls)
         writes += call.operation == host::Operation::ObjectSetInfo;
     const std::string which = "record of line " + std::to_string(record.line) + " of " + echo(file);
     if (result.identical(record)) {
-        return "identical: " + which + " (" + record.event + ", " +
+        return "identical: " + which + " (" + std::string(eventName(record.event)) + ", " +
                std::to_string(record.calls.size()) + " calls, " + std::to_string(writes) +
                " writes, result " + (record.result ? "True" : "False") + ")\n";
     }
-    std::string out = "differences from the " + which + " (" + record.event + "):\n";
+    std::string out =
+        "differences from the " + which + " (" + std::string(eventName(record.event)) + "):\n";
     if (const auto at = result.firstDifference) {
         const std::string n = std::to_string(*at + 1);
         if (*at >= result.calls.size()) {

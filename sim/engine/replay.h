@@ -22,14 +22,14 @@ struct ReplayResult {
     // The error the replay raised to end the event at the first difference.
     std::optional<Error> stop;
 
-    bool identical(const TraceRecord& record) const;
+    bool identical(const trace::Record& record) const;
 };
 
 // Runs the record's event on a host and platform that answer as the record says.
-ReplayResult replay(const TraceRecord& record);
+ReplayResult replay(const trace::Record& record);
 
 // "identical ..." or the list of differences, as the simulator prints it.
-std::string replayReport(const std::string& file, const TraceRecord& record,
+std::string replayReport(const std::string& file, const trace::Record& record,
                          const ReplayResult& result);
 
 }  // namespace vpolv::sim

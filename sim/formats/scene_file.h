@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -29,6 +30,9 @@ class SceneError : public std::runtime_error {
   public:
     explicit SceneError(const std::string& message);
 };
+
+// The columns every line of these tables must have, by table number.
+inline const std::map<Integer, std::vector<Integer>> kNeededColumns = {{3, {3, 4, 5}}, {4, {3}}};
 
 // Sizes beyond which a file is not read.
 inline constexpr std::uintmax_t kMaxSceneBytes = 16 * 1024 * 1024;

@@ -12,7 +12,10 @@
 
 namespace vpolv::sim {
 
-using namespace standalone;
+using platform::pathFromUtf8;
+using platform::utf8Path;
+using standalone::reasonOf;
+using standalone::writeWhole;
 
 namespace fs = std::filesystem;
 using host::Arg;
@@ -20,12 +23,10 @@ using host::Call;
 
 namespace {
 
-// The columns the scene format wants on every line of these tables.
-const std::map<Integer, std::vector<Integer>> kNeededColumns = {{3, {3, 4, 5}}, {4, {3}}};
-
 class Builder {
   public:
-    Builder(const TraceRecord& record, const std::string& where) : record_(record), where_(where) {}
+    Builder(const trace::Record& record, const std::string& where)
+        : record_(record), where_(where) {}
 
     [[noreturn]] void cannot(std::size_t call, const std::string& what) const {
         throw SceneError(where_ + ": call " + std::to_string(call + 1) + " (" +
@@ -34,15 +35,8 @@ class Builder {
     }
 
     std::string utf8(const Text& text, std::size_t call) const {
-        for (std::size_t i = 0; i < text.size(); ++i) {
-            const char16_t c = text[i];
-            if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-                text[i + 1] <= 0xDFFF) {
-                ++i;
-            } else if (c >= 0xD800 && c <= 0xDFFF) {
-                cannot(call, "a text holding an unpaired surrogate");
-            }
-        }
+        if (trace::hasUnpairedSurrogate(text))
+            cannot(call, "a text holding an unpaired surrogate");
         return toUtf8(text);
     }
 
@@ -88,45 +82,68 @@ class Builder {
                     object(*named);
                 continue;
             }
-            if (op == Operation::StartSessionFromCallParams) {
-                session_ = number(i);
-            } else if (op == Operation::ObjectGetInfo) {
-                const Long id = object(arg(call, P::ObjectGetInfo::object));
-                const Long code = arg(call, P::ObjectGetInfo::code).number;
-                if (!written_.count({id, code}) && !infos_[id].count(code))
-                    infos_[id][code] = utf8(call.answer.value, i);
-            } else if (op == Operation::ObjectSetInfo) {
-                written_.insert({object(arg(call, P::ObjectSetInfo::object)),
-                                 arg(call, P::ObjectSetInfo::code).number});
-            } else if (op == Operation::ObjectGetChildrenNb) {
-                const Long n = number(i);
-                if (n < 0)
-                    cannot(i, "a negative number of children");
-                const Long id = object(arg(call, P::ObjectGetChildrenNb::object));
-                if (childCount_.count(id) && childCount_[id] != n)
-                    cannot(i, "a number of children that differs from an earlier answer");
-                childCount_[id] = n;
-            } else if (op == Operation::ObjectGetChildId) {
-                const Long id = object(arg(call, P::ObjectGetChildId::object));
-                rank(i, children_[id], arg(call, P::ObjectGetChildId::rank).number);
-            } else if (op == Operation::SceneGetObjectsNb) {
-                const Long n = number(i);
-                if (n < 0 || (sceneCount_ && *sceneCount_ != n))
-                    cannot(i, "a number of scene objects that is negative or changes");
-                sceneCount_ = n;
-            } else if (op == Operation::SceneGetObjectId) {
-                rank(i, sceneObjects_, arg(call, P::SceneGetObjectId::rank).number);
-            } else if (op == Operation::SceneGetKeywordInfo) {
-                const Text& keyword = arg(call, P::SceneGetKeywordInfo::keyword).text;
-                utf8(keyword, i);
-                if (!keywords_.contains(keyword)) {
-                    utf8(call.answer.value, i);
-                    keywords_[keyword] = call.answer.value;
+            switch (op) {
+                case Operation::StartSessionFromCallParams:
+                    session_ = number(i);
+                    break;
+                case Operation::ObjectGetInfo: {
+                    const Long id = object(arg(call, P::ObjectGetInfo::object));
+                    const Long code = arg(call, P::ObjectGetInfo::code).number;
+                    if (!written_.count({id, code}) && !infos_[id].count(code))
+                        infos_[id][code] = utf8(call.answer.value, i);
+                    break;
                 }
-            } else if (op == Operation::TableGetLineRankFromName) {
-                lineRank(i);
-            } else if (op == Operation::TableGetLineInfo) {
-                lineInfo(i);
+                case Operation::ObjectSetInfo:
+                    written_.insert({object(arg(call, P::ObjectSetInfo::object)),
+                                     arg(call, P::ObjectSetInfo::code).number});
+                    break;
+                case Operation::ObjectGetChildrenNb: {
+                    const Long n = number(i);
+                    if (n < 0)
+                        cannot(i, "a negative number of children");
+                    const Long id = object(arg(call, P::ObjectGetChildrenNb::object));
+                    if (childCount_.count(id) && childCount_[id] != n)
+                        cannot(i, "a number of children that differs from an earlier answer");
+                    childCount_[id] = n;
+                    break;
+                }
+                case Operation::ObjectGetChildId: {
+                    const Long id = object(arg(call, P::ObjectGetChildId::object));
+                    rank(i, children_[id], arg(call, P::ObjectGetChildId::rank).number);
+                    break;
+                }
+                case Operation::SceneGetObjectsNb: {
+                    const Long n = number(i);
+                    if (n < 0 || (sceneCount_ && *sceneCount_ != n))
+                        cannot(i, "a number of scene objects that is negative or changes");
+                    sceneCount_ = n;
+                    break;
+                }
+                case Operation::SceneGetObjectId:
+                    rank(i, sceneObjects_, arg(call, P::SceneGetObjectId::rank).number);
+                    break;
+                case Operation::SceneGetKeywordInfo: {
+                    const Text& keyword = arg(call, P::SceneGetKeywordInfo::keyword).text;
+                    utf8(keyword, i);
+                    if (!keywords_.contains(keyword)) {
+                        utf8(call.answer.value, i);
+                        keywords_[keyword] = call.answer.value;
+                    }
+                    break;
+                }
+                case Operation::TableGetLineRankFromName:
+                    lineRank(i);
+                    break;
+                case Operation::TableGetLineInfo:
+                    lineInfo(i);
+                    break;
+                // The session's end and the objects' lifecycle read nothing a scene holds; the
+                // catalogs FileLoad loads are found apart (foundCatalogs).
+                case Operation::EndSession:
+                case Operation::FileLoad:
+                case Operation::CreateObject:
+                case Operation::Release:
+                    break;
             }
         }
         return scene();
@@ -249,7 +266,7 @@ class Builder {
         const Long callObject = largest_ == std::numeric_limits<Long>::min() ? 1 : largest_ + 1;
         fresh_ = callObject;
         auto realId = [&](Long id) { return id == kCallObject ? callObject : id; };
-        const bool wantCallObject = record_.event != "scene" || usesCallObject_;
+        const bool wantCallObject = record_.event != Event::Scene || usesCallObject_;
 
         SceneFile out;
         std::set<Long> parents;
@@ -272,7 +289,8 @@ class Builder {
         for (const auto& [id, infos] : infos_)
             all.insert(realId(id));
 
-        out.description = "What the traced event (" + record_.event + ") read: " + where_;
+        out.description =
+            "What the traced event (" + std::string(eventName(record_.event)) + ") read: " + where_;
         out.scene.sessionId = session_;
         out.callParamsBlock = record_.callParams;
         if (wantCallObject) {
@@ -343,7 +361,7 @@ class Builder {
     std::optional<fs::path> catalogsFolder_;
 
   private:
-    const TraceRecord& record_;
+    const trace::Record& record_;
     const std::string& where_;
     Long session_ = 1;
     bool usesCallObject_ = false;
@@ -365,7 +383,7 @@ class Builder {
 };
 
 // The catalog files the record found, as subfolder and file name.
-std::vector<std::pair<std::string, std::string>> catalogStandIns(const TraceRecord& record,
+std::vector<std::pair<std::string, std::string>> catalogStandIns(const trace::Record& record,
                                                                  const std::string& where) {
     std::vector<std::pair<std::string, std::string>> out;
     const char16_t sep = record.pathSeparator[0];
@@ -386,14 +404,14 @@ std::vector<std::pair<std::string, std::string>> catalogStandIns(const TraceReco
 
 }  // namespace
 
-SceneFile sceneFromTrace(const TraceRecord& record, const std::string& where,
+SceneFile sceneFromTrace(const trace::Record& record, const std::string& where,
                          const std::optional<fs::path>& catalogsFolder) {
     Builder builder(record, where);
     builder.catalogsFolder_ = catalogsFolder;
     return builder.build();
 }
 
-SceneFromTraceFiles sceneFilesFromTrace(const TraceRecord& record, const std::string& where,
+SceneFromTraceFiles sceneFilesFromTrace(const trace::Record& record, const std::string& where,
                                         const fs::path& target) {
     const auto standIns = catalogStandIns(record, where);
     SceneFromTraceFiles files;
@@ -410,8 +428,8 @@ SceneFromTraceFiles sceneFilesFromTrace(const TraceRecord& record, const std::st
     return files;
 }
 
-std::optional<std::string> writeSceneFromTrace(const TraceRecord& record, const std::string& where,
-                                               const fs::path& target) {
+std::optional<std::string> writeSceneFromTrace(const trace::Record& record,
+                                               const std::string& where, const fs::path& target) {
     // Made before anything is written, so that a record a scene cannot express leaves nothing.
     const SceneFromTraceFiles files = sceneFilesFromTrace(record, where, target);
     for (const fs::path& standIn : files.standIns) {

@@ -15,7 +15,7 @@ namespace vpolv::sim {
 // scene's description. When the record loaded catalog files from the catalogs folder,
 // catalogsFolder is the folder the scene names for them. A record that a scene cannot express
 // raises SceneError.
-SceneFile sceneFromTrace(const TraceRecord& record, const std::string& where,
+SceneFile sceneFromTrace(const trace::Record& record, const std::string& where,
                          const std::optional<std::filesystem::path>& catalogsFolder);
 
 // That scene as it is written to target: the scene file's text and, when it needs them, the
@@ -25,11 +25,12 @@ struct SceneFromTraceFiles {
     std::string json;
     std::vector<std::filesystem::path> standIns;
 };
-SceneFromTraceFiles sceneFilesFromTrace(const TraceRecord& record, const std::string& where,
+SceneFromTraceFiles sceneFilesFromTrace(const trace::Record& record, const std::string& where,
                                         const std::filesystem::path& target);
 
 // Writes those files. The reason, when they could not be written.
-std::optional<std::string> writeSceneFromTrace(const TraceRecord& record, const std::string& where,
+std::optional<std::string> writeSceneFromTrace(const trace::Record& record,
+                                               const std::string& where,
                                                const std::filesystem::path& target);
 
 }  // namespace vpolv::sim

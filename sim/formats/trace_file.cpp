@@ -5,12 +5,15 @@
 
 #include "standalone/echo.h"
 #include "standalone/files.h"
+#include "support/bundle.h"
 #include "support/zip.h"
 
 namespace vpolv::sim {
 
-using namespace standalone;
-using namespace support;
+using platform::utf8Path;
+using standalone::echo;
+using standalone::readRegularFile;
+using standalone::sizeText;
 
 namespace fs = std::filesystem;
 namespace {
@@ -20,7 +23,7 @@ constexpr std::uintmax_t kMaxTraceBytes = 64 * 1024 * 1024;
 
 }  // namespace
 
-FoundCatalogs foundCatalogs(const TraceRecord& record) {
+FoundCatalogs foundCatalogs(const trace::Record& record) {
     FoundCatalogs found;
     const Text& dir = record.catalogsDir;
     if (dir.empty())
@@ -54,22 +57,22 @@ LoadedTrace loadTrace(const fs::path& file) {
     if (!contents)
         throw SceneError(utf8Path(file) + ": cannot be read: " + reason);
     LoadedTrace loaded{utf8Path(file), {}};
-    if (looksLikeZip(*contents)) {
-        std::vector<ZipEntry> entries;
+    if (support::looksLikeZip(*contents)) {
+        std::vector<support::ZipEntry> entries;
         try {
-            entries = readZip(*contents);
-        } catch (const ZipError& bad) {
+            entries = support::readZip(*contents);
+        } catch (const support::ZipError& bad) {
             throw SceneError(loaded.name + ": not a readable bundle: " + echo(bad.what()));
         }
-        const auto trace = std::find_if(entries.begin(), entries.end(), [](const ZipEntry& e) {
-            return e.name == kBundleTraceEntry;
-        });
+        const auto trace = std::find_if(
+            entries.begin(), entries.end(),
+            [](const support::ZipEntry& e) { return e.name == support::bundle::kTrace; });
         if (trace == entries.end()) {
-            throw SceneError(loaded.name + ": a bundle without " + std::string(kBundleTraceEntry) +
-                             " (" + std::to_string(entries.size()) +
-                             (entries.size() == 1 ? " entry)" : " entries)"));
+            throw SceneError(
+                loaded.name + ": a bundle without " + std::string(support::bundle::kTrace) + " (" +
+                std::to_string(entries.size()) + (entries.size() == 1 ? " entry)" : " entries)"));
         }
-        loaded.name += " (" + std::string(kBundleTraceEntry) + ")";
+        loaded.name += " (" + std::string(support::bundle::kTrace) + ")";
         if (trace->data.size() > kMaxTraceBytes) {
             throw SceneError(loaded.name + ": cannot be read: larger than " +
                              sizeText(kMaxTraceBytes));
@@ -85,7 +88,7 @@ LoadedTrace loadTrace(const fs::path& file) {
     return loaded;
 }
 
-const TraceRecord& pickRecord(const LoadedTrace& trace, std::optional<long long> n) {
+const trace::Record& pickRecord(const LoadedTrace& trace, std::optional<long long> n) {
     const auto& records = trace.records;
     if (!n)
         return records.back();

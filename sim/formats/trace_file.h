@@ -16,16 +16,11 @@
 
 namespace vpolv::sim {
 
-using TraceRecord = trace::Record;
-
-// The entry of a support bundle (a zip archive, as vpolv-sim collect writes) that holds its trace.
-inline constexpr std::string_view kBundleTraceEntry = "trace.jsonl";
-
 // A trace as the commands read it, with the name that messages and reports give it: the file's
 // path, or "BUNDLE (trace.jsonl)" for the trace inside a bundle.
 struct LoadedTrace {
     std::string name;
-    std::vector<TraceRecord> records;
+    std::vector<trace::Record> records;
 };
 
 // Reads every record of a trace file, or of the trace inside a bundle when the file is a zip
@@ -34,7 +29,7 @@ struct LoadedTrace {
 LoadedTrace loadTrace(const std::filesystem::path& file);
 
 // Record n (from 1) of the trace, or the last when n is absent; SceneError when there is none.
-const TraceRecord& pickRecord(const LoadedTrace& trace, std::optional<long long> n);
+const trace::Record& pickRecord(const LoadedTrace& trace, std::optional<long long> n);
 
 // The catalog files the record's loads found: each a path under the catalogs folder, in a
 // subfolder of it ("<catalogsDir><subfolder><separator><stem>.cat").
@@ -42,6 +37,6 @@ struct FoundCatalogs {
     std::vector<Text> subfolders;  // in the order the record first loads from them
     std::vector<Text> files;       // the whole paths
 };
-FoundCatalogs foundCatalogs(const TraceRecord& record);
+FoundCatalogs foundCatalogs(const trace::Record& record);
 
 }  // namespace vpolv::sim

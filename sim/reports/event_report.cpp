@@ -14,7 +14,10 @@
 
 namespace vpolv::sim {
 
-using namespace standalone;
+using platform::utf8Path;
+using standalone::echo;
+using standalone::endsInSeparator;
+using standalone::kWindows;
 
 namespace {
 
@@ -375,7 +378,7 @@ std::string textReport(const SceneFile& scene, const RunResult& run, ReportOptio
     if (scene.description)
         out << ": " << *scene.description;
     out << "\nEvent   " << eventMethodName(run.event);
-    if (run.event != EventKind::Scene && run.object)
+    if (run.event != Event::Scene && run.object)
         out << " on " << objectName(run, *run.object);
     out << "\nLocale  " << numbersText(scene.numbers) << "\n";
     spaceIniSection(out, texts, scene);

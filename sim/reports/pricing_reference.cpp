@@ -302,11 +302,11 @@ struct Example {
     std::string title;
     std::string shows;  // what the example is there for
     SceneFile scene;
-    EventKind event;
+    Event event;
     Long object;
 };
 
-Example example(std::string title, std::string shows, EventKind event, Long object,
+Example example(std::string title, std::string shows, Event event, Long object,
                 char16_t separator) {
     Example e{std::move(title), std::move(shows), {}, event, object};
     e.scene.file = "example.json";
@@ -332,7 +332,7 @@ std::vector<Example> examples() {
 
     Example& tipo1 = out.emplace_back(example(
         "Type 1: a `VITRINA` placed", "handle group B, whose choice is in the scene's keywords",
-        EventKind::Place, 100, u'.'));
+        Event::Place, 100, u'.'));
     object(tipo1, 100, {{2, u"503"}, {4, u"VITRINA"}, {7, u"VIT_60_90"}, {65, u"240"}}, {101});
     object(tipo1, 101, {{4, u"FR_1PBVN"}, {49, u"Puerta vidrio"}});
     tipo1.scene.scene.keywords = {{keyword(Source::Keyword3), u"Grupo 2"},
@@ -344,7 +344,7 @@ std::vector<Example> examples() {
         "Type 2: a `VITRINA2` placed",
         "the half of column 3 and the points under a decimal comma, a half rounded to even, "
         "the factor 2",
-        EventKind::Place, 200, u','));
+        Event::Place, 200, u','));
     object(tipo2, 200, {{2, u"503"}, {4, u"VITRINA2"}, {7, u"VIT2_75_90"}, {65, u"7"}}, {201});
     object(tipo2, 201, {{4, u"FR_2PBVN"}, {49, u"Puerta vidrio"}});
     tipo2.scene.scene.keywords = {{keyword(Source::Keyword5), u"Grupo 1"},
@@ -356,7 +356,7 @@ std::vector<Example> examples() {
         example("Type 3: a `VITRINA3` whose finishes changed",
                 "a handle code the type does not list for origin 2, the half of column 5, a glass "
                 "front among the children with its own choice, an old surcharge line replaced",
-                EventKind::Finishes, 300, u'.'));
+                Event::Finishes, 300, u'.'));
     object(tipo3, 300,
            {{2, u"570"},
             {4, u"VITRINA3"},
@@ -375,7 +375,7 @@ std::vector<Example> examples() {
 
     Example& front = out.emplace_back(example("A glass front placed on its own",
                                               "a choice that is no group: the line `_0_`",
-                                              EventKind::Place, 400, u'.'));
+                                              Event::Place, 400, u'.'));
     object(front, 400,
            {{2, u"503"},
             {4, u"FR_1PRVAMA"},
@@ -390,7 +390,7 @@ std::vector<Example> examples() {
     Example& fused = out.emplace_back(
         example("A glass front changed to fused glass",
                 "`Cristal Fusin`: the surcharge line goes, the points written before stay",
-                EventKind::Finishes, 500, u'.'));
+                Event::Finishes, 500, u'.'));
     object(fused, 500,
            {{2, u"503"},
             {4, u"FR_1PABAYE"},

@@ -16,7 +16,8 @@
 
 namespace vpolv::sim {
 
-using namespace standalone;
+using platform::utf8Path;
+using standalone::echo;
 
 namespace {
 
@@ -163,7 +164,7 @@ CheckResult checkTables(const SceneFile& scene) {
             continue;
         bool checked = false;
         for (const std::string& choice : choices()) {
-            const RunResult run = runEvent(withChoice(scene, id, choice), EventKind::Place, id);
+            const RunResult run = runEvent(withChoice(scene, id, choice), Event::Place, id);
             const auto lookups = tableLookups(run);
             const bool priced = std::any_of(lookups.begin(), lookups.end(),
                                             [](const auto& l) { return l.table != kTable3; });

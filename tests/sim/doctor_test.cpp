@@ -12,6 +12,7 @@
 
 #include "common/fixed_locale.h"
 #include "platform/native.h"
+#include "support/collect.h"
 
 namespace vpolv::support::doctor {
 namespace {
@@ -104,10 +105,10 @@ TEST_F(HostFolderTest, SaysWhatThePluginPassesToTheHost) {
         finding(report, "catalog 503").text.rfind(catalogs() + "/b/polvas10.cat (3 bytes)", 0), 0u);
     EXPECT_NE(finding(report, "catalog 570").text.find("the bare name \"polvas13\""),
               std::string::npos);
-    EXPECT_EQ(report.exitCode(), kProblems);
+    EXPECT_EQ(report.exitCode(), kNotOk);
     const auto json = nlohmann::json::parse(jsonReport(report));
     EXPECT_EQ(json["problems"], 1);
-    EXPECT_EQ(json["exitCode"], kProblems);
+    EXPECT_EQ(json["exitCode"], kNotOk);
     EXPECT_NE(textReport(report).find("\n  problem: catalog 570: "), std::string::npos);
 }
 
@@ -173,6 +174,44 @@ TEST(PeKind, TellsTheBitnessOrWhyNot) {
         EXPECT_EQ(kind ? kind->bits : 0, c.bits) << c.machineOrReason;
         EXPECT_EQ(kind ? kind->machine : reason, c.machineOrReason);
     }
+}
+
+// collect's bundle takes the SPACE.INI files and each registered DLL's findings from the report
+// by their kind, whichever overload named the check.
+TEST(Bundle, TakesTheFindingsItNeedsByTheirKind) {
+    Report report;
+    report.group("64-bit view, per machine");
+    report.ok("class", "registered");
+    report.ok(Check::Dll, "C:\\vpolv\\vpolv.dll (1 bytes)", "C:/vpolv/vpolv.dll");
+    report.ok("DLL bitness", "64-bit (x64), as the view");
+    report.problem(Check::Signature, "not signed");
+    report.ok(Check::SpaceIni, "read", "C:/vpolv/SPACE.INI");
+    report.group("32-bit view, per user");
+    report.ok("DLL", "the same", "C:/vpolv32/vpolv.dll");
+    report.ok("SPACE.INI", "read", "C:/vpolv/SPACE.INI");
+    report.ok("SPACE.INI", "read", "C:/vpolv32/SPACE.INI");
+    report.group("user");
+    report.ok("version", "not a DLL's: left out");
+    EXPECT_EQ(collect::spaceIniPaths(report),
+              (std::vector<std::string>{"C:/vpolv/SPACE.INI", "C:/vpolv32/SPACE.INI"}));
+
+    collect::Collected collected;
+    collected.events = 1;
+    collected.trace = "{}\n";
+    const auto entries = collect::bundleEntries(
+        collected, report, {{"C:/vpolv/SPACE.INI", "a"}, {"C:/vpolv32/SPACE.INI", "b"}});
+    std::vector<std::string> names;
+    for (const auto& entry : entries)
+        names.push_back(entry.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"trace.jsonl", "doctor.json", "versions.txt",
+                                               "SPACE.INI", "SPACE-2.INI", "README.txt"}));
+    const std::string& versions = entries[2].data;
+    EXPECT_NE(versions.find("\r\n64-bit view, per machine\r\n  DLL: C:\\vpolv\\vpolv.dll (1 "
+                            "bytes)\r\n  DLL bitness: 64-bit (x64), as the view\r\n  signature: "
+                            "not signed\r\n\r\n32-bit view, per user\r\n  DLL: the same\r\n"),
+              std::string::npos)
+        << versions;
+    EXPECT_EQ(versions.find("version: not"), std::string::npos);
 }
 
 }  // namespace

@@ -226,13 +226,13 @@ TEST_F(SceneFileTest, FailuresAreKeptByOut) {
 
 TEST_F(SceneFileTest, FailuresMakeTheHostFail) {
     SceneFile s = parseScene(kFailingScene, scene("f.json"));
-    RunResult run = runEvent(s, EventKind::Place);
+    RunResult run = runEvent(s, Event::Place);
     ASSERT_TRUE(run.outcome.error);
     EXPECT_EQ(run.outcome.error->code(), static_cast<std::int32_t>(0x800401F3));
     EXPECT_EQ(run.outcome.error->description(), u"Invalid class string");
 
     s.failures.erase(s.failures.begin());
-    run = runEvent(s, EventKind::Place);
+    run = runEvent(s, Event::Place);
     ASSERT_TRUE(run.outcome.error);
     EXPECT_EQ(run.outcome.error->code(), static_cast<std::int32_t>(0x80041234));
     // The second ObjectGetInfo failed, after the first answered.
