@@ -62,7 +62,7 @@ for arch in "${!dll_tests[@]}"; do
   rm -f "$trace"
   VPOLV_DLL_TRACE="$trace" LC_ALL=en_US.UTF-8 wine "${dll_tests[$arch]}" \
     --vpolv="$(wine winepath -w "$release/$arch/vpolv.dll" 2>/dev/null | tr -d '\r')" \
-    --gtest_filter=Events.TheTraceSwitchAndItsRecord >"$work/dll-tests.txt" 2>&1
+    --gtest_filter=Events.TheTraceRecordOfAPlacement >"$work/dll-tests.txt" 2>&1
   if expect "the $arch DLL writes a trace" "0 yes" "$? $([ -s "$trace" ] && echo yes)"; then
     traces+=("$trace")
   else
