@@ -72,13 +72,17 @@ void addRecord(CLI::App& app, std::optional<long long>& record) {
         ->check(CLI::Range(1LL, static_cast<long long>(std::numeric_limits<int>::max())));
 }
 
-// A name that may not be empty: a folder or a file.
+// A name that may not be empty: a folder or a file. A named type and not a lambda: the release
+// builds' symbols name a lambda after the path of its source file, so that two builds of the same
+// sources in two folders would differ.
+struct NotEmpty {
+    std::string what;
+    std::string operator()(const std::string& name) const {
+        return name.empty() ? "needs a " + what + ", not an empty text" : std::string();
+    }
+};
 CLI::Validator notEmpty(const std::string& what) {
-    return CLI::Validator(
-        [what](const std::string& name) {
-            return name.empty() ? "needs a " + what + ", not an empty text" : std::string();
-        },
-        "");
+    return CLI::Validator(NotEmpty{what}, "");
 }
 
 // "TRACE" of the trace commands.
